@@ -1,0 +1,193 @@
+// Every fast level gives the reference's bytes: all kernels, whole frames and
+// single fields, positions on and around every table boundary, odd frame
+// sizes, misaligned buffers, and nothing written outside frameBytes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "frame_fixtures.h"
+#include "frames/geometry.h"
+#include "frames/kernels.h"
+
+namespace {
+
+enum Kernel { coarse, linear, sine, cubic, lanczos, lansin7, lansin31, lansin127, med3, med5, kernelCount };
+const char* const kernelNames[] = {"coarse",  "linear",   "sine",      "cubic",   "lanczos",
+                                   "lansin7", "lansin31", "lansin127", "median3", "median5"};
+
+void runKernel(Kernel k, const KernelContext& ctx, bool fieldOnly, int parity, double t) {
+    switch (k) {
+        case coarse: interpolateCoarse(ctx, fieldOnly, parity, 2); break;
+        case linear: interpolateLinear(ctx, fieldOnly, parity, 2, 3, t); break;
+        case sine: interpolateSine(ctx, fieldOnly, parity, 2, 6, t); break;
+        case cubic: interpolateCubic(ctx, fieldOnly, parity, 1, 2, 3, 4, t); break;
+        case lanczos: interpolateLanczos(ctx, fieldOnly, parity, 5, 2, 6, 3, t); break;
+        case lansin7: interpolateLansin(ctx, fieldOnly, parity, 1, 2, 3, 4, t, 7.0); break;
+        case lansin31: interpolateLansin(ctx, fieldOnly, parity, 2, 6, 3, 7, t, 31.0); break;
+        case lansin127: interpolateLansin(ctx, fieldOnly, parity, 1, 2, 3, 4, t, 127.0); break;
+        case med3: median3(ctx, fieldOnly, parity, 1, 2, 3); break;
+        case med5: median5(ctx, fieldOnly, parity, 0, 1, 2, 3, 4); break;
+        default: break;
+    }
+}
+
+bool usesBlendRows(Kernel k) { return k == linear || k == sine || k >= lansin7; }
+bool usesTapIndex(Kernel k) { return k >= cubic && k <= lansin127; }
+
+// 0, both sides of every 1/255 and 1/4096 boundary, values just below 1.
+std::vector<double> boundaryPositions(bool blendRows, bool tapIndex) {
+    std::vector<double> t = {0.0, std::nextafter(1.0, 0.0), 1.0 - 1e-9, 0.999, 0.5};
+    auto around = [&](double x) {
+        t.push_back(std::nextafter(x, 0.0));
+        t.push_back(x);
+        t.push_back(std::nextafter(x, 1.0));
+    };
+    if (blendRows)
+        for (int i = 1; i < 255; ++i) around(i / 255.0);
+    if (tapIndex)
+        for (int k = 1; k < 4096; ++k) around(k / 4096.0);
+    return t;
+}
+
+// Sample values: uniform, or a few extremes with many ties and small motion.
+void fillSamples(GuardedBuffer& b, std::mt19937& rng, bool extremes) {
+    static const std::uint8_t picks[] = {0, 1, 2, 127, 128, 129, 253, 254, 255};
+    for (std::size_t i = 0; i < b.size; ++i)
+        b.data[i] = extremes ? picks[rng() % 9] : static_cast<std::uint8_t>(rng());
+}
+
+// A ring and two outputs (reference and fast) of one frame size, every
+// buffer starting at its own misalignment.
+struct RingSetup {
+    int stride, rows;
+    std::size_t frameBytes;
+    std::vector<std::unique_ptr<GuardedBuffer>> slots;
+    std::unique_ptr<GuardedBuffer> expected, actual;
+    FrameRing ring;
+
+    RingSetup(int width, int rowCount, std::mt19937& rng, bool extremes)
+        : stride(RowStride(width)), rows(rowCount), frameBytes(static_cast<std::size_t>(stride) * rowCount) {
+        for (int s = 0; s < ringSlotCount; ++s) {
+            slots.push_back(std::make_unique<GuardedBuffer>(frameBytes, rng() % 64));
+            fillSamples(*slots.back(), rng, extremes);
+            ring.slots[s] = slots.back()->data;
+        }
+        expected = std::make_unique<GuardedBuffer>(frameBytes, rng() % 64);
+        actual = std::make_unique<GuardedBuffer>(frameBytes, rng() % 64);
+    }
+    KernelContext Context(GuardedBuffer& out, const RowKernels* level) {
+        KernelContext ctx;
+        ctx.ring = &ring;
+        ctx.output = out.data;
+        ctx.stride = stride;
+        ctx.frameRows = rows;
+        ctx.frameBytes = frameBytes;
+        ctx.tables = &Tables();
+        ctx.kernels = level;
+        return ctx;
+    }
+    // Runs one call at both levels on identical prior output; true when the
+    // bytes and the guards agree.
+    ::testing::AssertionResult Compare(Kernel k, const RowKernels* level, bool fieldOnly, int parity, double t) {
+        std::memset(expected->data, 0x3C, frameBytes);
+        std::memset(actual->data, 0x3C, frameBytes);
+        runKernel(k, Context(*expected, &ReferenceRowKernels()), fieldOnly, parity, t);
+        runKernel(k, Context(*actual, level), fieldOnly, parity, t);
+        if (!actual->GuardsIntact()) return ::testing::AssertionFailure() << "wrote outside frameBytes";
+        for (std::size_t i = 0; i < frameBytes; ++i)
+            if (expected->data[i] != actual->data[i])
+                return ::testing::AssertionFailure()
+                       << "byte " << i << ": reference " << int(expected->data[i]) << ", " << SimdLevelName(level->level)
+                       << " " << int(actual->data[i]) << " (t " << t << ", fieldOnly " << fieldOnly << ", parity "
+                       << parity << ", frame " << stride << "x" << rows << ")";
+        return ::testing::AssertionSuccess();
+    }
+};
+
+std::vector<SimdLevel> FastLevels() {
+    std::vector<SimdLevel> levels;
+    for (int i = 1; i < simdLevelCount; ++i)
+        if (RowKernelsFor(static_cast<SimdLevel>(i))) levels.push_back(static_cast<SimdLevel>(i));
+    return levels;
+}
+
+class Exactness : public ::testing::TestWithParam<SimdLevel> {
+protected:
+    const RowKernels* level = RowKernelsFor(GetParam());
+    std::mt19937 rng{TestSeed() + static_cast<std::uint32_t>(GetParam())};
+};
+
+TEST_P(Exactness, EveryBoundaryPosition) {
+    SCOPED_TRACE(SeedNote());
+    RingSetup setup(7, 5, rng, false);  // 120 bytes: no multiple of any vector width
+    for (int k = 0; k < kernelCount; ++k) {
+        const auto kernel = static_cast<Kernel>(k);
+        for (double t : boundaryPositions(usesBlendRows(kernel), usesTapIndex(kernel)))
+            ASSERT_TRUE(setup.Compare(kernel, level, false, 0, t)) << kernelNames[k];
+    }
+}
+
+TEST_P(Exactness, FramesFieldsSizesAndAlignments) {
+    SCOPED_TRACE(SeedNote());
+    struct Size { int width, rows; };
+    // Widths give strides of 4 .. 1924 bytes; 1- and 5-row frames included.
+    const Size sizes[] = {{1, 1}, {1, 5}, {13, 1}, {7, 5}, {103, 3}, {641, 7}, {1920, 2}, {333, 6}};
+    for (const Size& size : sizes) {
+        for (bool extremes : {false, true}) {
+            RingSetup setup(size.width, size.rows, rng, extremes);
+            std::uniform_real_distribution<double> position(0.0, 1.0);
+            for (int k = 0; k < kernelCount; ++k) {
+                for (int coverage = 0; coverage < 3; ++coverage) {
+                    const bool fieldOnly = coverage > 0;
+                    const int parity = coverage == 2 ? 1 : 0;
+                    for (int trial = 0; trial < 6; ++trial) {
+                        const double t = trial == 0 ? 0.0 : position(rng);
+                        ASSERT_TRUE(setup.Compare(static_cast<Kernel>(k), level, fieldOnly, parity, t))
+                            << kernelNames[k];
+                    }
+                }
+            }
+        }
+    }
+}
+
+// resampleRows at a fast level against the reference: every method, shifts,
+// letterbox offsets that crop and pad, odd widths and misaligned buffers.
+TEST_P(Exactness, ResampleRows) {
+    SCOPED_TRACE(SeedNote());
+    for (int trial = 0; trial < 300; ++trial) {
+        const int width = 1 + static_cast<int>(rng() % 90);
+        const int stride = RowStride(width);
+        const int sourceRows = 1 + static_cast<int>(rng() % 40);
+        const int imageRows = 1 + static_cast<int>(rng() % 60);
+        const int frameRows = 1 + static_cast<int>(rng() % 60);
+        const int rowOffset = (frameRows - imageRows) / 2 + static_cast<int>(rng() % 5) - 2;
+        const double shifts[] = {0.0, 0.5, -0.5};
+        const double shift = shifts[rng() % 3];
+        const int method = static_cast<int>(rng() % 5);
+        const std::size_t frameBytes = static_cast<std::size_t>(stride) * frameRows;
+        GuardedBuffer source(static_cast<std::size_t>(stride) * sourceRows, rng() % 64);
+        fillSamples(source, rng, trial % 2 == 1);
+        GuardedBuffer expected(frameBytes, rng() % 64), actual(frameBytes, rng() % 64);
+        std::memset(expected.data, 0x5A, frameBytes);
+        std::memset(actual.data, 0x5A, frameBytes);
+        ResampleContext reference{expected.data, stride, &Tables(), &ReferenceRowKernels()};
+        ResampleContext fast{actual.data, stride, &Tables(), level};
+        resampleRows(reference, source.data, width, sourceRows, imageRows, rowOffset, frameRows, method, shift);
+        resampleRows(fast, source.data, width, sourceRows, imageRows, rowOffset, frameRows, method, shift);
+        ASSERT_TRUE(actual.GuardsIntact()) << "trial " << trial;
+        ASSERT_TRUE(expected.GuardsIntact()) << "trial " << trial;
+        ASSERT_TRUE(source.GuardsIntact());
+        ASSERT_EQ(0, std::memcmp(expected.data, actual.data, frameBytes))
+            << "trial " << trial << " method " << method << " " << sourceRows << "->" << imageRows << " in "
+            << frameRows << " offset " << rowOffset << " shift " << shift;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, Exactness, ::testing::ValuesIn(FastLevels()),
+                         [](const auto& info) { return std::string(SimdLevelName(info.param)); });
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(Exactness);
+
+}  // namespace
