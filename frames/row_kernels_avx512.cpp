@@ -14,8 +14,10 @@ struct Doubles16 {
 };
 
 inline Doubles16 loadSamples(const u8* p) {
-    const __m512i wide = _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-    return {_mm512_cvtepi32_pd(_mm512_castsi512_si256(wide)), _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(wide, 1))};
+    // Eight bytes to eight 64-bit lanes, twice: no cross-lane extract needed.
+    const __m512i lo = _mm512_cvtepu8_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+    const __m512i hi = _mm512_cvtepu8_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 8)));
+    return {_mm512_cvtepi64_pd(lo), _mm512_cvtepi64_pd(hi)};
 }
 
 // ((P0 w0 + P1 w1) + P2 w2) + P3 w3, the reference's order.
@@ -78,19 +80,54 @@ inline __m512i blendLanes(__m512i from, __m512i to, __m512i multiplier) {
     return _mm512_mask_sub_epi32(_mm512_add_epi32(from, q), negative, from, q);
 }
 
+// The mixing multiplier of |P2 - P1| stops changing once the motion reaches
+// the span (7, 31 or 127), so up to 128 entries in registers replace a
+// gather: one two-register permute per 32 entries.
+struct MixLookup {
+    int groups = 0;  // 32-entry groups in registers; 0 = use a gather
+    __m512i last;    // index of the first entry equal to all after it
+    __m512i table[8];
+};
+
+inline MixLookup prepareMixLookup(const std::uint32_t* mix) {
+    MixLookup lookup;
+    int saturated = 255;
+    while (saturated > 0 && mix[saturated - 1] == mix[255]) --saturated;
+    const int groups = (saturated + 1 + 31) / 32;
+    if (groups > 4) return lookup;
+    lookup.groups = groups;
+    lookup.last = _mm512_set1_epi32(saturated);
+    for (int i = 0; i < 2 * groups; ++i) lookup.table[i] = _mm512_loadu_si512(mix + 16 * i);
+    return lookup;
+}
+
+inline __m512i mixMultiplier(const MixLookup& lookup, __m512i magnitude, const int* mix) {
+    if (lookup.groups == 0) return _mm512_i32gather_epi32(magnitude, mix, 4);
+    const __m512i index = _mm512_min_epi32(magnitude, lookup.last);
+    __m512i result = _mm512_permutex2var_epi32(lookup.table[0], index, lookup.table[1]);
+    const __m512i group = _mm512_srli_epi32(index, 5);
+    for (int g = 1; g < lookup.groups; ++g) {
+        const __mmask16 inGroup = _mm512_cmpeq_epi32_mask(group, _mm512_set1_epi32(g));
+        result = _mm512_mask_mov_epi32(
+            result, inGroup, _mm512_permutex2var_epi32(lookup.table[2 * g], index, lookup.table[2 * g + 1]));
+    }
+    return result;
+}
+
 void lansin16(u8* out, const u8* p0, const u8* p1, const u8* p2, const u8* p3, size_t n, const LansinWeights& w) {
     __m512d taps[4];
     broadcastTaps(w.lanczos, taps);
     const __m512d norm = _mm512_set1_pd(w.lanczos.normaliser);
     const __m512i sineMultiplier = _mm512_set1_epi32(static_cast<int>(w.sine.multiplier));
     const int* mix = reinterpret_cast<const int*>(w.multiplierByDifference);
+    const MixLookup lookup = prepareMixLookup(w.multiplierByDifference);
     size_t i = 0;
     for (; i + 16 <= n; i += 16) {
         const __m512i v = lanczosValues(p0 + i, p1 + i, p2 + i, p3 + i, taps, norm);
         const __m512i a = _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p1 + i)));
         const __m512i b = _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p2 + i)));
         const __m512i s = blendLanes(a, b, sineMultiplier);
-        const __m512i motion = _mm512_i32gather_epi32(_mm512_abs_epi32(_mm512_sub_epi32(b, a)), mix, 4);
+        const __m512i motion = mixMultiplier(lookup, _mm512_abs_epi32(_mm512_sub_epi32(b, a)), mix);
         store16(out + i, blendLanes(s, v, motion));
     }
     if (i < n) lansin(out + i, p0 + i, p1 + i, p2 + i, p3 + i, n - i, w);

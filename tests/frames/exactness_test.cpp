@@ -13,9 +13,11 @@
 
 namespace {
 
-enum Kernel { coarse, linear, sine, cubic, lanczos, lansin7, lansin31, lansin127, med3, med5, kernelCount };
+// Lansin also runs with spans the product doesn't offer, so every way the
+// fast loops look up the mixing row is compared.
+enum Kernel { coarse, linear, sine, cubic, lanczos, lansin7, lansin31, lansin127, lansin90, lansin200, med3, med5, kernelCount };
 const char* const kernelNames[] = {"coarse",  "linear",   "sine",      "cubic",   "lanczos",
-                                   "lansin7", "lansin31", "lansin127", "median3", "median5"};
+                                   "lansin7", "lansin31", "lansin127", "lansin90", "lansin200", "median3", "median5"};
 
 void runKernel(Kernel k, const KernelContext& ctx, bool fieldOnly, int parity, double t) {
     switch (k) {
@@ -27,14 +29,16 @@ void runKernel(Kernel k, const KernelContext& ctx, bool fieldOnly, int parity, d
         case lansin7: interpolateLansin(ctx, fieldOnly, parity, 1, 2, 3, 4, t, 7.0); break;
         case lansin31: interpolateLansin(ctx, fieldOnly, parity, 2, 6, 3, 7, t, 31.0); break;
         case lansin127: interpolateLansin(ctx, fieldOnly, parity, 1, 2, 3, 4, t, 127.0); break;
+        case lansin90: interpolateLansin(ctx, fieldOnly, parity, 1, 2, 3, 4, t, 90.0); break;
+        case lansin200: interpolateLansin(ctx, fieldOnly, parity, 1, 2, 3, 4, t, 200.0); break;
         case med3: median3(ctx, fieldOnly, parity, 1, 2, 3); break;
         case med5: median5(ctx, fieldOnly, parity, 0, 1, 2, 3, 4); break;
         default: break;
     }
 }
 
-bool usesBlendRows(Kernel k) { return k == linear || k == sine || k >= lansin7; }
-bool usesTapIndex(Kernel k) { return k >= cubic && k <= lansin127; }
+bool usesBlendRows(Kernel k) { return k == linear || k == sine || (k >= lansin7 && k <= lansin200); }
+bool usesTapIndex(Kernel k) { return k >= cubic && k <= lansin200; }
 
 // 0, both sides of every 1/255 and 1/4096 boundary, values just below 1.
 std::vector<double> boundaryPositions(bool blendRows, bool tapIndex) {
