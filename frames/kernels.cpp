@@ -42,16 +42,19 @@ void ReleaseKernelTables(KernelTables& tables) {
     tables.multipliersExact = false;
 }
 
+// Positions outside [0, 1], NaN included, stay inside the table.
 int BlendRowIndex(double position) {
     const double row = std::floor(255 * position);
-    return row < 0 ? 0 : (row > 255 ? 255 : static_cast<int>(row));
+    if (!(row > 0)) return 0;
+    return row > 255 ? 255 : static_cast<int>(row);
 }
 
 int SineRowIndex(const SineTable& sine, double position) { return sine.entries[BlendRowIndex(position)]; }
 
 int TapIndex(double position) {
     const double k = std::floor(4096 * position);
-    return k < 0 ? 0 : (k > tapSteps ? tapSteps : static_cast<int>(k));
+    if (!(k > 0)) return 0;
+    return k > tapSteps ? tapSteps : static_cast<int>(k);
 }
 
 BlendWeights BlendWeightsForRow(const KernelTables& tables, int row) {

@@ -144,6 +144,19 @@ std::vector<SimdLevel> AvailableLevels() {
 INSTANTIATE_TEST_SUITE_P(Levels, Kernels, ::testing::ValuesIn(AvailableLevels()),
                          [](const auto& info) { return std::string(SimdLevelName(info.param)); });
 
+TEST(TableIndex, PositionsOutsideTheIntervalStayInsideTheTables) {
+    EXPECT_EQ(BlendRowIndex(0.0), 0);
+    EXPECT_EQ(BlendRowIndex(std::nextafter(1.0, 0.0)), 254);
+    EXPECT_EQ(BlendRowIndex(-0.5), 0);
+    EXPECT_EQ(BlendRowIndex(7.0), 255);
+    EXPECT_EQ(BlendRowIndex(std::nan("")), 0);
+    EXPECT_EQ(TapIndex(std::nextafter(1.0, 0.0)), 4095);
+    EXPECT_EQ(TapIndex(0.5), 2048);
+    EXPECT_EQ(TapIndex(2.0), 4096);
+    EXPECT_EQ(TapIndex(-1e300), 0);
+    EXPECT_EQ(TapIndex(std::nan("")), 0);
+}
+
 TEST(Dispatch, ForcedLevelNeverAboveTheCpu) {
     const SimdLevel top = HighestCpuLevel();
     for (int i = 0; i < simdLevelCount; ++i) {
