@@ -1,0 +1,38 @@
+// The frame schedule of one run and the kernel each step runs.
+#pragma once
+
+#include <cstdint>
+
+#include "frames/kernels.h"
+
+struct RunPlan {
+    bool interlacedOutput = false;  // each destination frame woven from two field steps
+    bool bothFields = false;        // each source frame gives two fields half a frame apart
+    int rowResampleMethod = 0;
+    double secondFieldShift = 0.0;
+    double sourceStep = 0.0;        // source frames advanced per step
+    std::uint32_t stepCount = 0;
+    int firstFieldParity = 0;
+};
+
+// From the source rate (dwRate / dwScale) and length, the speed factor, the
+// destination rate and the deinterlace and interlace/resample settings.
+RunPlan PlanRun(std::uint32_t dwRate, std::uint32_t dwScale, std::uint32_t dwLength, double srcSpeed, double dstRate,
+                int deint, int deintRes);
+
+struct StepPosition {
+    double samplePosition;  // in frames, or in fields in the field-pair modes
+    std::int64_t baseFrame; // the source frame at or before the position
+};
+StepPosition PositionOfStep(std::uint32_t stepIndex, double sourceStep, bool bothFields);
+
+// Whether the step that just filled field `fieldParity` finishes a frame.
+bool CompletesFrame(bool interlacedOutput, int deintRes, int fieldParity);
+
+// The ring slots an interpolation method reads (used to decide what to fetch).
+bool MethodUsesSlot(int intMethod, int slot);
+
+// Runs the kernel of `intMethod` for one step into OutputFrame, holding the
+// earlier image for the first (1 - intRange) of every interval.
+void RunStepKernel(const KernelContext& ctx, int intMethod, double intRange, const StepPosition& position,
+                   bool bothFields, bool interlacedOutput, int fieldParity);
