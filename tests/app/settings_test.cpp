@@ -378,10 +378,11 @@ TEST_F(SettingsTest, FirstFailedWriteStopsTheSaveWithMessage124)
     ExpectOneFailure(&dialog, text124);
     for (size_t i = 0; i < std::size(fields); ++i) {
         auto [type, data] = StoredValue(fields[i].name);
-        if (i < 5)
+        if (i < 5) {
             EXPECT_EQ(data, FieldBytes(custom, fields[i])) << fields[i].name << " keeps its new contents";
-        else
+        } else {
             EXPECT_TRUE(data.empty()) << fields[i].name << " was never written";
+        }
     }
 }
 

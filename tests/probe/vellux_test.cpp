@@ -112,8 +112,9 @@ TEST_F(VelluxTest, WordInAnyCaseAnswersWhatTheProcessorHas)
         fs::path marker = fs::path(dir) / c.marker;
         EXPECT_EQ(Run(dir, {c.word}), has ? 1 : 0) << c.word;
         EXPECT_EQ(fs::is_regular_file(marker), has) << c.word;
-        if (has)
+        if (has) {
             EXPECT_EQ(fs::file_size(marker), 0u) << c.word;
+        }
         EXPECT_EQ(Files().size(), has ? 1u : 0u) << c.word;
         fs::remove(marker);
     }
