@@ -152,3 +152,8 @@ bool SaveSettings(HWND owner, const ConversionSettings& settings)
     RegCloseKey(key);
     return true;
 }
+
+void DeleteSettings()
+{
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, settingsKey);
+}

@@ -116,3 +116,7 @@ bool LoadSettings(ConversionSettings& settings);
 // message 124 and EndProcess(255); a key that can't be opened: message 122 and
 // EndProcess(255). Returns false if the process end handler returns.
 bool SaveSettings(HWND owner, const ConversionSettings& settings);
+
+// Removes the settings key, if there is one; the next LoadSettings starts from
+// the defaults. Shows nothing and reports nothing: an absent key is no failure.
+void DeleteSettings();

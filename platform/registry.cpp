@@ -516,6 +516,18 @@ LONG MakeFolders(const std::string& path)
     return MakeFolder(path);
 }
 
+// A handle asking to set values needs a key whose file can be replaced, as the
+// registry refuses write access up front rather than at the first write.
+LONG CheckWriteAccess(const Location& where, REGSAM desired)
+{
+    if (!(desired & KEY_SET_VALUE))
+        return ERROR_SUCCESS;
+    std::string folder = FolderOf(where.file);
+    if (access(folder.c_str(), W_OK) == 0 || errno == ENOENT)
+        return ERROR_SUCCESS;
+    return FromErrno(errno, ERROR_ACCESS_DENIED);
+}
+
 // The key a handle and a sub-key path name; false for a path no key can have.
 bool Resolve(HKEY key, const char* subKey, std::string& root, std::vector<std::string>& path)
 {
@@ -532,8 +544,13 @@ HKEY const HKEY_LOCAL_MACHINE = &localMachineKey;
 std::string RegistryRootDirectory()
 {
     const char* dir = std::getenv("TAVRICK_REGISTRY_DIR");
-    if (dir && *dir)
-        return dir;
+    if (dir && *dir) {
+        // A handle keeps its root: a relative one must not move with the current folder.
+        if (dir[0] == '/')
+            return dir;
+        char here[4096];
+        return getcwd(here, sizeof here) ? std::string(here) + "/" + dir : std::string();
+    }
     const char* config = std::getenv("XDG_CONFIG_HOME");
     if (config && config[0] == '/')  // a relative value is invalid and ignored
         return std::string(config) + "/tavrick/registry";
@@ -575,6 +592,9 @@ LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, REGSAM desired, HKEY* re
         return status;
     if (!fileExists && !KeyExists(where, path.size()))
         return ERROR_FILE_NOT_FOUND;
+    status = CheckWriteAccess(where, desired);
+    if (status != ERROR_SUCCESS)
+        return status;
     *result = new RegistryKey{root, path, desired, false};
     return ERROR_SUCCESS;
 }
@@ -607,6 +627,10 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, char*, DWORD, REGSAM d
         if (status != ERROR_SUCCESS)
             return status;
         created = true;
+    } else {
+        status = CheckWriteAccess(where, desired);
+        if (status != ERROR_SUCCESS)
+            return status;
     }
     if (disposition)
         *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;

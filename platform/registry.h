@@ -62,7 +62,8 @@ std::string RegistryRootDirectory();
 std::string RegistryKeyFile(HKEY root, const char* subKey);
 
 // Opens an existing key. A key file that can't be read (not a regular file, no
-// permission, absurdly large) fails the open; lines it can't understand are skipped.
+// permission, absurdly large) fails the open, and so does asking to set values
+// where the key's file can't be replaced; lines it can't understand are skipped.
 LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM desired, HKEY* result);
 
 // Opens the key, creating it and the folders above it first when it doesn't exist.

@@ -399,6 +399,21 @@ TEST_F(SettingsTest, WithoutHandlersAFailureEndsTheProcessWith255OnStandardError
         ::testing::ExitedWithCode(255), "Tavrick: Cannot open or create the registry key!");
 }
 
+TEST_F(SettingsTest, DeletedSettingsStartOverFromTheDefaults)
+{
+    ASSERT_TRUE(SaveSettings(nullptr, Custom()));
+    DeleteSettings();
+    EXPECT_FALSE(fs::exists(KeyFile()));
+    DeleteSettings();  // nothing left to delete: still silent
+    ConversionSettings loaded = Zeroed();
+    ASSERT_TRUE(LoadSettings(loaded));
+    const ConversionSettings defaults = DefaultSettings();
+    for (const Field& field : fields)
+        EXPECT_EQ(FieldBytes(loaded, field), FieldBytes(defaults, field)) << field.name;
+    EXPECT_TRUE(recorder.boxes.empty());
+    EXPECT_EQ(endCount, 0);
+}
+
 TEST(SettingsLabels, CoverEachEnumerationAndNothingElse)
 {
     EXPECT_STREQ(InterpolationMethodLabel(InterpolationMethod::Coarse), "Coarse");

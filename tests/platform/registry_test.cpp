@@ -10,6 +10,7 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "temp_store.h"
@@ -363,6 +364,55 @@ TEST_F(RegistryTest, AccessIsCheckedPerHandle)
     EXPECT_EQ(Get(reader, "a").second, std::vector<BYTE>{1});
     RegCloseKey(reader);
     RegCloseKey(writer);
+}
+
+// Runs check in a child process without root's privileges (as "nobody" when
+// the test runs as root) and returns its exit code.
+template <typename Check>
+int RunUnprivileged(Check check)
+{
+    pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(90);
+        _exit(check());
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(RegistryTest, PermissionsOfTheStoreDecideTheAccessGranted)
+{
+    HKEY key = Create();
+    ASSERT_EQ(Set(key, "a", REG_DWORD, {1}), ERROR_SUCCESS);
+    RegCloseKey(key);
+    RegCloseKey(Create("Software\\Locked"));
+    fs::permissions(base, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(KeyFile("Software\\Locked"), fs::perms::none);
+
+    // Readable but not writable for this user: read access only.
+    int code = RunUnprivileged([] {
+        HKEY k = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, tavrickKey, 0, KEY_READ, &k) != ERROR_SUCCESS)
+            return 1;
+        DWORD size = 4;
+        BYTE data[4];
+        if (RegQueryValueExA(k, "a", nullptr, nullptr, data, &size) != ERROR_SUCCESS || data[0] != 1)
+            return 2;
+        RegCloseKey(k);
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, tavrickKey, 0, KEY_READ | KEY_WRITE, &k) != ERROR_ACCESS_DENIED)
+            return 3;
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, tavrickKey, 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr) !=
+            ERROR_ACCESS_DENIED)
+            return 4;
+        // A key file this user may not read can't be opened at all.
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Locked", 0, KEY_READ, &k) != ERROR_ACCESS_DENIED)
+            return 5;
+        return 0;
+    });
+    EXPECT_EQ(code, 0);
 }
 
 TEST_F(RegistryTest, DeletingAKeyRemovesItsFile)
