@@ -457,10 +457,18 @@ std::string FolderOf(const std::string& file)
 LONG ReplaceFile(const std::string& file, const std::string& text)
 {
     std::string folder = FolderOf(file);
-    std::string temp = file + "." + std::to_string(getpid()) + "." + std::to_string(tempCounter++) + ".new";
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // A short hidden name beside the target, so a key name near the length
+    // limit still leaves room for it; O_EXCL never reuses a stale one.
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temp = folder + "/.reg-" + std::to_string(getpid()) + "-" + std::to_string(tempCounter++) + ".new";
+        fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            return FromErrno(errno, ERROR_CANTWRITE);
+    }
     if (fd < 0)
-        return FromErrno(errno, ERROR_CANTWRITE);
+        return ERROR_CANTWRITE;
     const char* data = text.data();
     size_t left = text.size();
     while (left > 0) {
