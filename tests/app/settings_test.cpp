@@ -331,13 +331,20 @@ TEST_F(SettingsTest, PointerSlotsNeverCarryAnAddress)
     EXPECT_EQ(loaded.pOptions.dwQuality, 7500u);
 }
 
-TEST_F(SettingsTest, LoadThatCannotOpenOrCreateTheKeyShows122AndEnds255)
+TEST_F(SettingsTest, KeyThatCannotBeOpenedOrCreatedShows122AndEnds255)
 {
     WriteText(root, "a file where the store's folder should be");
     ConversionSettings settings = Zeroed();
     EXPECT_FALSE(LoadSettings(settings));
     ExpectOneFailure(nullptr, text122);
     EXPECT_EQ(settings.dstRate, 0.0) << "nothing is loaded after the failure";
+
+    // The same at save, the box owned by the dialog.
+    recorder.boxes.clear();
+    endCount = 0;
+    int dialog = 0;
+    EXPECT_FALSE(SaveSettings(&dialog, DefaultSettings()));
+    ExpectOneFailure(&dialog, text122);
     fs::remove(root);
 
     // A key file that exists but can't be read: neither open nor create helps.
@@ -346,14 +353,6 @@ TEST_F(SettingsTest, LoadThatCannotOpenOrCreateTheKeyShows122AndEnds255)
     fs::create_directories(KeyFile());
     EXPECT_FALSE(LoadSettings(settings));
     ExpectOneFailure(nullptr, text122);
-}
-
-TEST_F(SettingsTest, SaveThatCannotOpenTheKeyShows122OwnedByTheDialog)
-{
-    WriteText(root, "a file where the store's folder should be");
-    int dialog = 0;
-    EXPECT_FALSE(SaveSettings(&dialog, DefaultSettings()));
-    ExpectOneFailure(&dialog, text122);
 }
 
 TEST_F(SettingsTest, FirstFailedWriteStopsTheSaveWithMessage124)
@@ -412,28 +411,6 @@ TEST_F(SettingsTest, DeletedSettingsStartOverFromTheDefaults)
         EXPECT_EQ(FieldBytes(loaded, field), FieldBytes(defaults, field)) << field.name;
     EXPECT_TRUE(recorder.boxes.empty());
     EXPECT_EQ(endCount, 0);
-}
-
-TEST(SettingsLabels, CoverEachEnumerationAndNothingElse)
-{
-    EXPECT_STREQ(InterpolationMethodLabel(InterpolationMethod::Coarse), "Coarse");
-    EXPECT_STREQ(InterpolationMethodLabel(InterpolationMethod::Median5), "Median 5");
-    EXPECT_EQ(InterpolationMethodLabel(static_cast<InterpolationMethod>(10)), nullptr);
-    EXPECT_EQ(InterpolationMethodLabel(static_cast<InterpolationMethod>(-1)), nullptr);
-    EXPECT_STREQ(DeinterlaceModeLabel(DeinterlaceMode::EvenFields), "Only even fields");
-    EXPECT_EQ(DeinterlaceModeLabel(static_cast<DeinterlaceMode>(5)), nullptr);
-    EXPECT_STREQ(InterlaceResampleMethodLabel(InterlaceResampleMethod::Lanczos), "Lanczos (best)");
-    EXPECT_EQ(InterlaceResampleMethodLabel(static_cast<InterlaceResampleMethod>(7)), nullptr);
-    EXPECT_STREQ(AspectPresetLabel(AspectPreset::Square), "1:1");
-    EXPECT_STREQ(AspectPresetLabel(AspectPreset::Scope235NtscHalf), "2.35:1 NTSC (half)");
-    EXPECT_STREQ(AspectPresetLabel(AspectPreset::Custom), "Custom");
-    EXPECT_EQ(AspectPresetLabel(static_cast<AspectPreset>(17)), nullptr);
-    EXPECT_EQ(LetterboxModeLabel(LetterboxMode::None), nullptr);
-    EXPECT_STREQ(LetterboxModeLabel(LetterboxMode::ImageResizedInFrame),
-                 "&Frame size remains original but the image is resized inside the frame");
-    EXPECT_STREQ(LetterboxModeLabel(LetterboxMode::FrameResized),
-                 "Fr&ame is resized but the image size remains original inside the frame");
-    EXPECT_EQ(LetterboxModeLabel(static_cast<LetterboxMode>(3)), nullptr);
 }
 
 }  // namespace

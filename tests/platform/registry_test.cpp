@@ -121,24 +121,6 @@ TEST_F(RegistryTest, ValuesComeBackByteForByteWithTheirType)
     RegCloseKey(key);
 }
 
-TEST_F(RegistryTest, FileIsReadableRegExportSyntax)
-{
-    HKEY key = Create();
-    double rate = 25.0;
-    std::int32_t method = 6;
-    const BYTE options[] = {0x76, 0x69, 0x64, 0x73};
-    ASSERT_EQ(RegSetValueExA(key, "dstRate", 0, REG_DWORD, reinterpret_cast<BYTE*>(&rate), 8), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key, "intMethod", 0, REG_DWORD, reinterpret_cast<BYTE*>(&method), 4), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key, "pOptions", 0, REG_BINARY, options, 4), ERROR_SUCCESS);
-    RegCloseKey(key);
-    EXPECT_EQ(ReadText(KeyFile()), "Windows Registry Editor Version 5.00\n"
-                                   "\n"
-                                   "[HKEY_LOCAL_MACHINE\\Software\\Norvane Software\\Tavrick]\n"
-                                   "\"dstRate\"=hex(4):00,00,00,00,00,00,39,40\n"
-                                   "\"intMethod\"=hex(4):06,00,00,00\n"
-                                   "\"pOptions\"=hex:76,69,64,73\n");
-}
-
 TEST_F(RegistryTest, QueryHonoursTheCallersSizeLimit)
 {
     HKEY key = Create();
