@@ -1,0 +1,122 @@
+#pragma once
+// The user's conversion choices and their persistence in the settings store.
+// Shared by the GUI, the job and the media layer; no Qt here.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/mmsystem.h"
+#include "platform/wintypes.h"
+
+enum class InterpolationMethod : std::int32_t {
+    Coarse, Linear, Sine, Cubic, Lanczos, Lansin1, Lansin2, Lansin3, Median3, Median5
+};
+enum class DeinterlaceMode : std::int32_t {
+    Disabled, BothTopFirst, BothBottomFirst, OddFields, EvenFields
+};
+enum class InterlaceResampleMethod : std::int32_t {
+    InterlacedTopFirst, InterlacedBottomFirst, Coarse, Linear, Sine, Cubic, Lanczos
+};
+enum class AspectPreset : std::int32_t {
+    Square,
+    Tv4x3, Tv4x3Pal, Tv4x3PalHalf, Tv4x3Ntsc, Tv4x3NtscHalf,
+    Wide16x9, Wide16x9Pal, Wide16x9PalHalf, Wide16x9Ntsc, Wide16x9NtscHalf,
+    Scope235, Scope235Pal, Scope235PalHalf, Scope235Ntsc, Scope235NtscHalf,
+    Custom
+};
+enum class LetterboxMode : std::int32_t {
+    None,                // neither option ticked
+    ImageResizedInFrame, // the frame keeps its size, the image is resized inside it
+    FrameResized         // the frame is resized, the image keeps its size inside it
+};
+
+inline constexpr int interpolationMethodCount = 10;
+inline constexpr int deinterlaceModeCount = 5;
+inline constexpr int interlaceResampleMethodCount = 7;
+inline constexpr int aspectPresetCount = 17;
+inline constexpr int letterboxModeCount = 3;
+
+// The labels the main dialog shows, or nullptr for a value outside the
+// enumeration. LetterboxMode::None has no control and so no label.
+const char* InterpolationMethodLabel(InterpolationMethod method);
+const char* DeinterlaceModeLabel(DeinterlaceMode mode);
+const char* InterlaceResampleMethodLabel(InterlaceResampleMethod method);
+const char* AspectPresetLabel(AspectPreset preset);
+const char* LetterboxModeLabel(LetterboxMode mode);
+
+// The compression options record in its 32-bit Video for Windows layout: eleven
+// little-endian 32-bit members. The two pointer slots hold no address of this
+// process in a stored or loaded record; the media layer keeps what it attaches
+// elsewhere.
+struct AVICOMPRESSOPTIONS {
+    DWORD fccType;
+    DWORD fccHandler;
+    DWORD dwKeyFrameEvery;
+    DWORD dwQuality;
+    DWORD dwBytesPerSecond;
+    DWORD dwFlags;
+    DWORD lpFormat;
+    DWORD cbFormat;
+    DWORD lpParms;
+    DWORD cbParms;
+    DWORD dwInterleaveEvery;
+};
+static_assert(sizeof(AVICOMPRESSOPTIONS) == 44);
+static_assert(offsetof(AVICOMPRESSOPTIONS, dwFlags) == 20);
+static_assert(offsetof(AVICOMPRESSOPTIONS, lpFormat) == 24);
+static_assert(offsetof(AVICOMPRESSOPTIONS, lpParms) == 32);
+static_assert(offsetof(AVICOMPRESSOPTIONS, dwInterleaveEvery) == 40);
+
+inline constexpr DWORD streamtypeVIDEO = mmioFOURCC('v', 'i', 'd', 's');
+inline constexpr DWORD AVICOMPRESSF_INTERLEAVE = 0x1;
+inline constexpr DWORD AVICOMPRESSF_DATARATE = 0x2;
+inline constexpr DWORD AVICOMPRESSF_KEYFRAMES = 0x4;
+inline constexpr DWORD AVICOMPRESSF_VALID = 0x8;
+
+inline constexpr int maxPathChars = 260;
+
+struct ConversionSettings {
+    // Persisted, in the order they are read and written.
+    double dstRate;
+    double srcSpeed;
+    InterpolationMethod intMethod;
+    double intRange;
+    DeinterlaceMode deint;
+    InterlaceResampleMethod deintRes;
+    std::int32_t segment;
+    AspectPreset aspect;
+    LetterboxMode letterbox;
+    std::int32_t intDup;
+    std::int32_t intDupThr;
+    AVICOMPRESSOPTIONS pOptions;
+    // For this run of the program only.
+    char sourcePath[maxPathChars + 1];
+    char destinationPath[maxPathChars + 1];
+    std::int32_t outputHeight;
+};
+
+// The options a first run starts with: uncompressed "DIB " frames, quality
+// 10000, a key frame every 30 frames.
+AVICOMPRESSOPTIONS DefaultCompressOptions();
+
+// A record with every persisted field at its default, empty paths and output height 1.
+ConversionSettings DefaultSettings();
+
+// The key under HKEY_LOCAL_MACHINE that holds the persisted fields.
+inline constexpr char settingsKey[] = "Software\\Norvane Software\\Tavrick";
+
+// Fills the twelve persisted fields from the settings key, creating the key on a
+// first run; a value that is missing or doesn't fit its field gives that field its
+// default. When the key can neither be opened nor created: message 122 and
+// EndProcess(255); returns false if the process end handler returns.
+bool LoadSettings(ConversionSettings& settings);
+
+// Writes the twelve persisted fields, owner owning a failure message. The first
+// value that can't be written stops the sequence (those before it stay written):
+// message 124 and EndProcess(255); a key that can't be opened: message 122 and
+// EndProcess(255). Returns false if the process end handler returns.
+bool SaveSettings(HWND owner, const ConversionSettings& settings);
+
+// Removes the settings key, if there is one; the next LoadSettings starts from
+// the defaults. Shows nothing and reports nothing: an absent key is no failure.
+void DeleteSettings();
