@@ -48,6 +48,7 @@ struct AviGetFrame {
   int swsColorspace = -1;
   int swsRange = -1;
   std::vector<uint8_t> packetData;
+  std::vector<uint8_t> convertBuffer;
   std::vector<uint8_t> palette;  // AVPALETTE_SIZE bytes when the format has one
   int32_t nextFeed = 0;
   int32_t lastDecoded = -1;
@@ -165,21 +166,31 @@ bool Convert(AviGetFrame* g) {
     g->swsColorspace = f->colorspace;
     g->swsRange = f->color_range;
   }
-  // A bottom-up picture is the decoded one read from its last row upwards.
-  const uint8_t* src[4] = {f->data[0], f->data[1], f->data[2], f->data[3]};
-  int srcStride[4] = {f->linesize[0], f->linesize[1], f->linesize[2], f->linesize[3]};
-  if (!g->topDown) {
-    const bool pal = (desc->flags & AV_PIX_FMT_FLAG_PAL) != 0;
-    for (int plane = 0; plane < 4 && f->data[plane]; ++plane) {
-      if (pal && plane == 1) break;
-      const int rows = (plane == 1 || plane == 2) ? AV_CEIL_RSHIFT(f->height, desc->log2_chroma_h) : f->height;
-      src[plane] = f->data[plane] + static_cast<ptrdiff_t>(rows - 1) * f->linesize[plane];
-      srcStride[plane] = -f->linesize[plane];
-    }
-  }
+  // libswscale's fast paths write whole groups of 8 or 16 pixels and drop a
+  // narrower picture's last columns when its rows have no room to spare, so
+  // such pictures go through a roomier buffer first.
+  const bool direct = g->width % 16 == 0;
+  const size_t rowBytes = size_t{3} * g->width;
   uint8_t* dst[4] = {g->pixels, nullptr, nullptr, nullptr};
   int dstStride[4] = {static_cast<int>(g->stride), 0, 0, 0};
-  return sws_scale(g->sws, src, srcStride, 0, f->height, dst, dstStride) == g->height;
+  if (!direct) {
+    const size_t roomy = ((rowBytes + 3 * 32) + 63) & ~size_t{63};
+    g->convertBuffer.resize(roomy * g->height + 64);
+    dst[0] = g->convertBuffer.data();
+    dstStride[0] = static_cast<int>(roomy);
+  } else if (!g->topDown) {
+    // Bottom-up: the last row first, walking backwards.
+    dst[0] = g->pixels + size_t{g->stride} * (g->height - 1);
+    dstStride[0] = -static_cast<int>(g->stride);
+  }
+  if (sws_scale(g->sws, f->data, f->linesize, 0, f->height, dst, dstStride) != g->height) return false;
+  if (!direct) {
+    for (int32_t row = 0; row < g->height; ++row) {
+      const int32_t to = g->topDown ? row : g->height - 1 - row;
+      std::memcpy(g->pixels + size_t{g->stride} * to, dst[0] + size_t(dstStride[0]) * row, rowBytes);
+    }
+  }
+  return true;
 }
 
 bool DecodePicture(AviGetFrame* g, int32_t t) {
@@ -362,7 +373,7 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWan
     g->topDown = topDown;
     g->stride = RowBytes(g->width);
     const size_t image = size_t{g->stride} * g->height;
-    g->storage.reset(new uint8_t[image + 128]);
+    g->storage.reset(new uint8_t[image + 128]());  // row padding stays zero
     const auto base = reinterpret_cast<uintptr_t>(g->storage.get());
     g->pixels = g->storage.get() + ((64 - (base + 40) % 64) % 64) + 40;
     g->dib = g->pixels - 40;
