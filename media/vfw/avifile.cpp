@@ -604,7 +604,7 @@ AVIRESULT AVIStreamReadFormat(PAVISTREAM pavi, int32_t /*lPos*/, void* lpFormat,
   if (*lpcbFormat < 0) return AVIERR_BADPARAM;
   const size_t room = static_cast<size_t>(*lpcbFormat);
   const size_t n = std::min(room, stored);
-  std::memcpy(lpFormat, pavi->format.data(), n);
+  if (n > 0) std::memcpy(lpFormat, pavi->format.data(), n);
   std::memset(static_cast<uint8_t*>(lpFormat) + n, 0, room - n);
   *lpcbFormat = static_cast<int32_t>(stored);
   return stored > room ? AVIERR_BUFFERTOOSMALL : AVIERR_OK;

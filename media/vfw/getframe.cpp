@@ -68,7 +68,7 @@ void QuietLibraries() {
   // Damaged frames are expected input; FFmpeg's complaints about them would only
   // be noise on the user's terminal.
   std::call_once(once, [] {
-    if (!std::getenv("TAVRICK_FFMPEG_LOG")) av_log_set_level(AV_LOG_FATAL);
+    if (!std::getenv("TAVRICK_FFMPEG_LOG")) av_log_set_level(AV_LOG_QUIET);
   });
 }
 
@@ -296,7 +296,10 @@ bool OpenDecoder(AviGetFrame* g, const BITMAPINFOHEADER& bi) {
   const auto& fmt = g->stream->format;
   std::vector<uint8_t> extra(fmt.begin() + 40, fmt.end());
   // Uncompressed bitmaps with a positive height are stored bottom-up.
-  if (id == AV_CODEC_ID_RAWVIDEO && tag == BI_RGB && bi.biHeight > 0) extra.insert(extra.end(), "BottomUp", "BottomUp" + 9);
+  // (libavcodec's raw decoder reads that from a trailing marker.)
+  static constexpr char kBottomUp[] = "BottomUp";
+  if (id == AV_CODEC_ID_RAWVIDEO && tag == BI_RGB && bi.biHeight > 0)
+    extra.insert(extra.end(), kBottomUp, kBottomUp + sizeof kBottomUp);
   if (!extra.empty()) {
     c->extradata = static_cast<uint8_t*>(av_mallocz(extra.size() + AV_INPUT_BUFFER_PADDING_SIZE));
     if (!c->extradata) return false;
