@@ -249,16 +249,16 @@ Bytes BuildAvi(const FixtureFile& f) {
 }
 
 std::string TempDir() {
-  static const std::string dir = [] {
-    char pattern[] = "/tmp/tavrick-media-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    std::string d = made ? made : "/tmp";
+  // A plain buffer: the clean-up at exit must not outlive a string's destructor.
+  static char dir[64] = "";
+  if (!dir[0]) {
+    std::snprintf(dir, sizeof dir, "/tmp/tavrick-media-XXXXXX");
+    if (!mkdtemp(dir)) std::snprintf(dir, sizeof dir, "/tmp");
     std::atexit([] {
       std::error_code ec;
-      std::filesystem::remove_all(TempDir(), ec);
+      if (std::strcmp(dir, "/tmp") != 0) std::filesystem::remove_all(dir, ec);
     });
-    return d;
-  }();
+  }
   return dir;
 }
 
@@ -325,7 +325,12 @@ std::vector<AVIRESULT> ExerciseFile(const std::string& path) {
     int32_t bytes = 0, samples = 0;
     const int32_t start = static_cast<int32_t>(si.dwStart);
     const int32_t length = static_cast<int32_t>(std::min<uint32_t>(si.dwLength, 1u << 20));
-    for (int32_t pos : {start, start + 1, start + length / 2, start + length - 1, start + length, start - 1})
+    // Callers form positions from dwStart in 32 bits; a hostile start must not
+    // make the test itself overflow.
+    auto at = [&](int64_t offset) {
+      return static_cast<int32_t>(std::clamp<int64_t>(int64_t{start} + offset, INT32_MIN, INT32_MAX));
+    };
+    for (int32_t pos : {at(0), at(1), at(length / 2), at(int64_t{length} - 1), at(length), at(-1)})
       seen.push_back(AVIStreamRead(s, pos, 4096, buffer, sizeof buffer, &bytes, &samples));
     if (type == streamtypeVIDEO) {
       BITMAPINFOHEADER want{};
@@ -336,8 +341,8 @@ std::vector<AVIRESULT> ExerciseFile(const std::string& path) {
       want.biBitCount = 24;
       if (PGETFRAME g = AVIStreamGetFrameOpen(s, &want)) {
         const int32_t frames = std::min(length, 64);
-        for (int32_t i = 0; i < frames; ++i) AVIStreamGetFrame(g, start + i);
-        for (int32_t pos : {start + frames / 2, start, start + length + 3, start - 1}) AVIStreamGetFrame(g, pos);
+        for (int32_t i = 0; i < frames; ++i) AVIStreamGetFrame(g, at(i));
+        for (int32_t pos : {at(frames / 2), at(0), at(int64_t{length} + 3), at(-1)}) AVIStreamGetFrame(g, pos);
         seen.push_back(AVIStreamGetFrameClose(g));
       }
     }
