@@ -89,16 +89,12 @@ void Destroy(AviGetFrame* g) {
   delete g;
 }
 
-// The entry before or at t the decoder can start from.
-int32_t KeyBefore(const AviGetFrame* g, int32_t t) {
+// The latest key entry with data in [floor, t], or -1.
+int32_t KeyBetween(const AviGetFrame* g, int32_t floor, int32_t t) {
   const auto& entries = g->stream->entries;
-  int32_t first = -1;
-  for (int32_t i = t; i >= 0; --i) {
-    if (entries[i].size == 0) continue;
-    if (g->key[i]) return i;
-    first = i;
-  }
-  return first < 0 ? t : first;
+  for (int32_t i = t; i >= floor; --i)
+    if (g->key[i] && entries[i].size != 0) return i;
+  return -1;
 }
 
 void Seek(AviGetFrame* g, int32_t k) {
@@ -194,8 +190,14 @@ bool Convert(AviGetFrame* g) {
 }
 
 bool DecodePicture(AviGetFrame* g, int32_t t) {
-  const int32_t k = KeyBefore(g, t);
-  if (g->needFlush || t <= g->lastDecoded || k > g->nextFeed) Seek(g, k);
+  if (g->needFlush || t <= g->lastDecoded) {
+    // Back to the key frame before t, or to the start when none is known.
+    Seek(g, std::max(KeyBetween(g, 0, t), 0));
+  } else if (const int32_t k = KeyBetween(g, g->nextFeed + 1, t); k >= 0) {
+    // A key frame ahead of what was fed: skip the frames before it. The search
+    // stops at the decoder's position, so reading in order costs nothing here.
+    Seek(g, k);
+  }
   int errors = 0;
   for (;;) {
     if (!g->held) {
