@@ -4,11 +4,14 @@
 #include "media/vfw/avifile.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -43,7 +46,8 @@ struct AviGetFrame {
   // Decoded.
   AVCodecContext* ctx = nullptr;
   AVPacket* packet = nullptr;
-  AVFrame* frame = nullptr;
+  AVFrame* frame = nullptr;    // the decoder's latest picture
+  AVFrame* picture = nullptr;  // the one being converted
   SwsContext* sws = nullptr;
   int swsColorspace = -1;
   int swsRange = -1;
@@ -57,6 +61,13 @@ struct AviGetFrame {
   bool needFlush = false;
   bool needPalette = true;
   bool unconvertible = false;  // the decoder's pictures have no conversion to 24-bit
+
+  // Reading ahead; the helper touches the decoder only while aheadPending.
+  std::thread ahead;
+  std::mutex aheadLock;
+  std::condition_variable aheadWake;
+  bool aheadPending = false;
+  bool aheadQuit = false;
 };
 
 namespace {
@@ -81,8 +92,17 @@ uint32_t RowBytes(int32_t width) { return (static_cast<uint32_t>(width) * 3 + 3)
 
 void Destroy(AviGetFrame* g) {
   if (!g) return;
+  if (g->ahead.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(g->aheadLock);
+      g->aheadQuit = true;
+    }
+    g->aheadWake.notify_all();
+    g->ahead.join();
+  }
   sws_freeContext(g->sws);
   av_frame_free(&g->frame);
+  av_frame_free(&g->picture);
   av_packet_free(&g->packet);
   avcodec_free_context(&g->ctx);
   if (g->stream) AVIStreamRelease(g->stream);
@@ -143,7 +163,7 @@ bool Feed(AviGetFrame* g) {
 }
 
 bool Convert(AviGetFrame* g) {
-  AVFrame* f = g->frame;
+  AVFrame* f = g->picture;
   const auto format = static_cast<AVPixelFormat>(f->format);
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
   if (!desc || !sws_isSupportedInput(format) || f->width <= 0 || f->height <= 0) return false;
@@ -189,8 +209,38 @@ bool Convert(AviGetFrame* g) {
   return true;
 }
 
+// Takes the decoder's next picture into frame, feeding chunks as it asks for
+// them; false when no picture can come without a seek.
+bool ReceiveOne(AviGetFrame* g) {
+  int errors = 0;
+  for (;;) {
+    const int r = avcodec_receive_frame(g->ctx, g->frame);
+    if (r == AVERROR(EAGAIN)) {
+      if (!Feed(g) && ++errors > kMaxDecodeErrors) break;
+      continue;
+    }
+    if (r == AVERROR_EOF) break;
+    if (r < 0) {
+      if (++errors > kMaxDecodeErrors) break;
+      continue;
+    }
+    const int64_t count = static_cast<int64_t>(g->key.size());
+    int64_t pos = g->frame->pts != AV_NOPTS_VALUE ? g->frame->pts : g->frame->pkt_dts;
+    if (pos == AV_NOPTS_VALUE || pos <= g->lastDecoded || pos >= count) pos = g->lastDecoded + 1;
+    g->lastDecoded = static_cast<int32_t>(std::min<int64_t>(pos, INT32_MAX));
+    if (g->learnKeys && g->frame->key_frame && pos < count) g->key[pos] = 1;
+    g->held = true;
+    return true;
+  }
+  g->needFlush = true;
+  return false;
+}
+
+void StartAhead(AviGetFrame* g);
+
 bool DecodePicture(AviGetFrame* g, int32_t t) {
-  if (g->needFlush || t <= g->lastDecoded) {
+  const bool passed = t < g->lastDecoded || (t == g->lastDecoded && !g->held);
+  if (g->needFlush || passed) {
     // Back to the key frame before t, or to the start when none is known.
     Seek(g, std::max(KeyBetween(g, 0, t), 0));
   } else if (const int32_t k = KeyBetween(g, g->nextFeed + 1, t); k >= 0) {
@@ -198,35 +248,8 @@ bool DecodePicture(AviGetFrame* g, int32_t t) {
     // stops at the decoder's position, so reading in order costs nothing here.
     Seek(g, k);
   }
-  int errors = 0;
   for (;;) {
-    if (!g->held) {
-      const int r = avcodec_receive_frame(g->ctx, g->frame);
-      if (r == AVERROR(EAGAIN)) {
-        if (!Feed(g) && ++errors > kMaxDecodeErrors) {
-          g->needFlush = true;
-          return false;
-        }
-        continue;
-      }
-      if (r == AVERROR_EOF) {
-        g->needFlush = true;
-        return false;
-      }
-      if (r < 0) {
-        if (++errors > kMaxDecodeErrors) {
-          g->needFlush = true;
-          return false;
-        }
-        continue;
-      }
-      int64_t pos = g->frame->pts != AV_NOPTS_VALUE ? g->frame->pts : g->frame->pkt_dts;
-      if (pos == AV_NOPTS_VALUE || pos <= g->lastDecoded || pos >= static_cast<int64_t>(g->key.size()))
-        pos = g->lastDecoded + 1;
-      g->lastDecoded = static_cast<int32_t>(pos);
-      if (g->learnKeys && g->frame->key_frame) g->key[pos] = 1;
-      g->held = true;
-    }
+    if (!g->held && !ReceiveOne(g)) return false;
     if (g->lastDecoded < t) {
       av_frame_unref(g->frame);
       g->held = false;
@@ -235,12 +258,53 @@ bool DecodePicture(AviGetFrame* g, int32_t t) {
     if (g->lastDecoded > t) return false;  // t itself didn't decode; keep this one for later
     g->held = false;
     g->shown = -1;  // a failed conversion may leave part of a picture behind
-    const auto format = static_cast<AVPixelFormat>(g->frame->format);
+    // The picture moves aside so the next one can be decoded while this one
+    // is converted.
+    av_frame_move_ref(g->picture, g->frame);
+    StartAhead(g);
+    const auto format = static_cast<AVPixelFormat>(g->picture->format);
     const bool ok = Convert(g);
     if (!ok && !sws_isSupportedInput(format)) g->unconvertible = true;
-    av_frame_unref(g->frame);
+    av_frame_unref(g->picture);
     return ok;
   }
+}
+
+// Reading ahead: while the caller works on one picture, a helper thread
+// decodes the next, so decoding and the conversion to 24-bit overlap.
+void AheadLoop(AviGetFrame* g) {
+  std::unique_lock<std::mutex> lock(g->aheadLock);
+  for (;;) {
+    g->aheadWake.wait(lock, [g] { return g->aheadPending || g->aheadQuit; });
+    if (g->aheadQuit) return;
+    lock.unlock();
+    if (!g->held && !g->needFlush) ReceiveOne(g);
+    lock.lock();
+    g->aheadPending = false;
+    g->aheadWake.notify_all();
+  }
+}
+
+void WaitForAhead(AviGetFrame* g) {
+  if (!g->ahead.joinable()) return;
+  std::unique_lock<std::mutex> lock(g->aheadLock);
+  g->aheadWake.wait(lock, [g] { return !g->aheadPending; });
+}
+
+void StartAhead(AviGetFrame* g) {
+  if (g->held || g->needFlush) return;
+  if (!g->ahead.joinable()) {
+    try {
+      g->ahead = std::thread(AheadLoop, g);
+    } catch (const std::system_error&) {
+      return;  // no thread: decode on request only
+    }
+  }
+  {
+    std::lock_guard<std::mutex> lock(g->aheadLock);
+    g->aheadPending = true;
+  }
+  g->aheadWake.notify_all();
 }
 
 bool CopyPicture(AviGetFrame* g, int32_t t) {
@@ -285,7 +349,8 @@ bool OpenDecoder(AviGetFrame* g, const BITMAPINFOHEADER& bi) {
   g->ctx = avcodec_alloc_context3(codec);
   g->packet = av_packet_alloc();
   g->frame = av_frame_alloc();
-  if (!g->ctx || !g->packet || !g->frame) return false;
+  g->picture = av_frame_alloc();
+  if (!g->ctx || !g->packet || !g->frame || !g->picture) return false;
   AVCodecContext* c = g->ctx;
   c->width = bi.biWidth;
   c->height = bi.biHeight < 0 ? -bi.biHeight : bi.biHeight;
@@ -335,6 +400,7 @@ void* PictureAt(AviGetFrame* g, int64_t index) {
       g->shown = -1;
       ok = CopyPicture(g, t);
     } else {
+      WaitForAhead(g);
       ok = DecodePicture(g, t);
     }
   } catch (const std::bad_alloc&) {
