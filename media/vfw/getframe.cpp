@@ -29,8 +29,8 @@ struct AviGetFrame {
   uint32_t stride;
   // Header then pixels; the pixels start on a 64-byte boundary.
   std::unique_ptr<uint8_t[]> storage;
-  uint8_t* dib;
-  uint8_t* pixels;
+  uint8_t* dib = nullptr;
+  uint8_t* pixels = nullptr;
   // Per position: the entry whose picture it shows (zero-length chunks repeat
   // the one before), or -1 when there is none.
   std::vector<int32_t> pictureOf;
@@ -109,6 +109,26 @@ void Destroy(AviGetFrame* g) {
   delete g;
 }
 
+// The picture buffer, made when the first picture is ready rather than at
+// open, so a header that merely claims a huge frame costs nothing.
+void EnsureBuffer(AviGetFrame* g) {
+  if (g->storage) return;
+  const size_t image = size_t{g->stride} * g->height;
+  g->storage.reset(new uint8_t[image + 128]());  // row padding stays zero
+  const auto base = reinterpret_cast<uintptr_t>(g->storage.get());
+  g->pixels = g->storage.get() + ((64 - (base + 40) % 64) % 64) + 40;
+  g->dib = g->pixels - 40;
+  BITMAPINFOHEADER out{};
+  out.biSize = 40;
+  out.biWidth = g->width;
+  out.biHeight = g->topDown ? -g->height : g->height;
+  out.biPlanes = 1;
+  out.biBitCount = 24;
+  out.biCompression = BI_RGB;
+  out.biSizeImage = static_cast<uint32_t>(image);
+  std::memcpy(g->dib, &out, sizeof out);
+}
+
 // The latest key entry with data in [floor, t], or -1.
 int32_t KeyBetween(const AviGetFrame* g, int32_t floor, int32_t t) {
   const auto& entries = g->stream->entries;
@@ -167,6 +187,7 @@ bool Convert(AviGetFrame* g) {
   const auto format = static_cast<AVPixelFormat>(f->format);
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
   if (!desc || !sws_isSupportedInput(format) || f->width <= 0 || f->height <= 0) return false;
+  EnsureBuffer(g);
   g->sws = sws_getCachedContext(g->sws, f->width, f->height, format, g->width, g->height, AV_PIX_FMT_BGR24,
                                 SWS_BICUBIC, nullptr, nullptr, nullptr);
   if (!g->sws) return false;
@@ -311,6 +332,7 @@ bool CopyPicture(AviGetFrame* g, int32_t t) {
   const AviIndexEntry& e = g->stream->entries[t];
   const size_t image = size_t{g->stride} * g->height;
   if (e.size < image) return false;
+  EnsureBuffer(g);
   if (g->sourceTopDown == g->topDown) return AviReadAt(g->stream->file, e.offset, g->pixels, image);
   if (!AviReadAt(g->stream->file, e.offset, g->scratch.data(), image)) return false;
   for (int32_t row = 0; row < g->height; ++row)
@@ -443,21 +465,6 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWan
     g->height = static_cast<int32_t>(h);
     g->topDown = topDown;
     g->stride = RowBytes(g->width);
-    const size_t image = size_t{g->stride} * g->height;
-    g->storage.reset(new uint8_t[image + 128]());  // row padding stays zero
-    const auto base = reinterpret_cast<uintptr_t>(g->storage.get());
-    g->pixels = g->storage.get() + ((64 - (base + 40) % 64) % 64) + 40;
-    g->dib = g->pixels - 40;
-    BITMAPINFOHEADER out{};
-    out.biSize = 40;
-    out.biWidth = g->width;
-    out.biHeight = topDown ? -g->height : g->height;
-    out.biPlanes = 1;
-    out.biBitCount = 24;
-    out.biCompression = BI_RGB;
-    out.biSizeImage = static_cast<uint32_t>(image);
-    std::memcpy(g->dib, &out, sizeof out);
-
     const auto& entries = pavi->entries;
     g->pictureOf.resize(entries.size());
     int32_t last = -1;
@@ -481,6 +488,13 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWan
 
     g->copy = bi.biCompression == BI_RGB && bi.biBitCount == 24 && sourceW == w && sourceH == h;
     if (g->copy) {
+      // Uncompressed pictures must be in the file: at least one chunk has to
+      // hold a whole one.
+      const size_t image = size_t{g->stride} * g->height;
+      if (pavi->largestChunk < image) {
+        Destroy(g);
+        return nullptr;
+      }
       g->sourceTopDown = bi.biHeight < 0;
       if (g->sourceTopDown != g->topDown) g->scratch.resize(image);
     } else if (!OpenDecoder(g, bi)) {

@@ -138,6 +138,13 @@ TEST(BadInput, HugeFrameSizesGetNoFrameGetter) {
     BITMAPINFOHEADER want = {40, 40000, 40000, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
     EXPECT_EQ(AVIStreamGetFrameOpen(sane.video, &want), nullptr);
   }
+  // Within the limits, but no chunk of the file could hold one such
+  // uncompressed picture: nothing to show, and nothing worth allocating for.
+  FixtureFile f = Small(FixtureIndex::Relative);
+  f.streams[0].format = BitmapFormat(4000, 4000, 24, BI_RGB);
+  Opened o(BuildAvi(f));
+  ASSERT_NE(o.video, nullptr);
+  EXPECT_EQ(AVIStreamGetFrameOpen(o.video, nullptr), nullptr);
 }
 
 TEST(BadInput, LyingIndexEntriesLoseOnlyTheirOwnFrame) {
