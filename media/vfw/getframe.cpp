@@ -299,7 +299,11 @@ void AheadLoop(AviGetFrame* g) {
     g->aheadWake.wait(lock, [g] { return g->aheadPending || g->aheadQuit; });
     if (g->aheadQuit) return;
     lock.unlock();
-    if (!g->held && !g->needFlush) ReceiveOne(g);
+    try {
+      if (!g->held && !g->needFlush) ReceiveOne(g);
+    } catch (const std::bad_alloc&) {
+      g->needFlush = true;  // the request itself will try again
+    }
     lock.lock();
     g->aheadPending = false;
     g->aheadWake.notify_all();
