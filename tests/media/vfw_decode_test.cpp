@@ -1,0 +1,171 @@
+// The frame getter and audio reads on files from another writer (the ffmpeg
+// tool), checked against ffmpeg's own decoding of the same file.
+#include "media/vfw/vfw.h"
+#include "tests/media/avi_fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr int32_t kW = 50;  // 150 bytes of pixels, rows padded to 152
+constexpr int32_t kH = 30;
+constexpr int kFrames = 24;
+const std::string kSource = "-f lavfi -i testsrc2=size=50x30:rate=25 ";
+const std::string kCount = " -frames:v 24 ";
+
+struct Codec {
+  const char* name;
+  const char* args;
+  uint32_t fourcc;  // biCompression the tool writes
+};
+
+const Codec kCodecs[] = {
+    {"mjpeg", "-c:v mjpeg -q:v 4", mmioFOURCC('M', 'J', 'P', 'G')},
+    {"mpeg4", "-c:v mpeg4 -bf 0 -g 6 -q:v 5", mmioFOURCC('F', 'M', 'P', '4')},
+    {"h264", "-c:v libx264 -bf 0 -g 6 -pix_fmt yuv420p", mmioFOURCC('H', '2', '6', '4')},
+    {"huffyuv", "-c:v huffyuv", mmioFOURCC('H', 'F', 'Y', 'U')},
+    {"ffv1", "-c:v ffv1 -g 6 -pix_fmt yuv420p", mmioFOURCC('F', 'F', 'V', '1')},
+    {"raw_topdown", "-c:v rawvideo -pix_fmt bgr24", BI_RGB},
+    {"pal8", "-c:v rawvideo -pix_fmt pal8", BI_RGB},
+};
+
+class Decoders : public ::testing::TestWithParam<Codec> {
+ protected:
+  void SetUp() override {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+    path = TempDir() + "/" + GetParam().name + ".avi";
+    ASSERT_TRUE(RunFfmpeg(kSource + GetParam().args + kCount + "'" + path + "'")) << GetParam().args;
+    reference = FfmpegBgr(path);
+    ASSERT_EQ(reference.size(), size_t{kW} * 3 * kH * kFrames);
+    ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+    ASSERT_EQ(AVIFileGetStream(file, &video, streamtypeVIDEO, 0), AVIERR_OK);
+  }
+  void TearDown() override {
+    AVIStreamRelease(video);
+    AVIFileRelease(file);
+  }
+  Bytes Reference(int n) const {
+    const size_t frame = size_t{kW} * 3 * kH;
+    return Bytes(reference.begin() + n * frame, reference.begin() + (n + 1) * frame);
+  }
+
+  std::string path;
+  Bytes reference;
+  PAVIFILE file = nullptr;
+  PAVISTREAM video = nullptr;
+};
+
+TEST_P(Decoders, FramesMatchFfmpegInEveryOrder) {
+  AVIFILEINFOA fi;
+  ASSERT_EQ(AVIFileInfoA(file, &fi, sizeof fi), AVIERR_OK);
+  EXPECT_EQ(fi.dwWidth, uint32_t{kW});
+  EXPECT_EQ(fi.dwHeight, uint32_t{kH});
+  AVISTREAMINFOA vi;
+  ASSERT_EQ(AVIStreamInfoA(video, &vi, sizeof vi), AVIERR_OK);
+  EXPECT_EQ(vi.dwLength, uint32_t{kFrames});
+  BITMAPINFOHEADER stored;
+  int32_t size = sizeof stored;
+  AVIStreamReadFormat(video, 0, &stored, &size);
+  EXPECT_EQ(stored.biCompression, GetParam().fourcc);
+
+  // The request Source access makes: the file's size, 24-bit, bottom-up.
+  BITMAPINFOHEADER want = {40, kW, kH, 1, 24, BI_RGB, 152 * kH, 0, 0, 0, 0};
+  PGETFRAME g = AVIStreamGetFrameOpen(video, &want);
+  ASSERT_NE(g, nullptr);
+  const int sequential[kFrames] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23};
+  // Backwards, across key frames, inside a group and repeated.
+  const int shuffled[] = {23, 5, 6, 0, 17, 12, 11, 18, 18, 2, 22, 7, 1, 13};
+  for (const int* order : {sequential, shuffled}) {
+    const size_t count = order == sequential ? kFrames : std::size(shuffled);
+    for (size_t i = 0; i < count; ++i) {
+      const int n = order[i];
+      void* dib = AVIStreamGetFrame(g, static_cast<int32_t>(vi.dwStart) + n);
+      ASSERT_NE(dib, nullptr) << "frame " << n;
+      BITMAPINFOHEADER bi;
+      std::memcpy(&bi, dib, sizeof bi);
+      ASSERT_EQ(bi.biSizeImage, uint32_t{152 * kH});
+      ASSERT_EQ(bi.biHeight, kH);
+      const Bytes got = ToTopDownPacked(static_cast<const uint8_t*>(dib) + 40, kW, kH);
+      ASSERT_EQ(got, Reference(n)) << GetParam().name << " frame " << n;
+    }
+  }
+  EXPECT_EQ(AVIStreamGetFrame(g, kFrames), nullptr);
+  // After running off the end it still seeks back.
+  EXPECT_NE(AVIStreamGetFrame(g, 3), nullptr);
+  AVIStreamGetFrameClose(g);
+}
+
+INSTANTIATE_TEST_SUITE_P(Media, Decoders, ::testing::ValuesIn(kCodecs),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct Audio {
+  const char* name;
+  const char* args;
+  const char* raw;  // ffmpeg's raw output format for the stored samples
+  int blockAlign;
+};
+
+class AudioReads : public ::testing::TestWithParam<Audio> {};
+
+TEST_P(AudioReads, ReturnTheStoredBytes) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  const Audio& a = GetParam();
+  const std::string path = TempDir() + "/" + a.name + ".avi";
+  ASSERT_TRUE(RunFfmpeg(kSource + "-f lavfi -i sine=frequency=440:sample_rate=11025:duration=0.96 -c:v mjpeg " +
+                        a.args + kCount + "'" + path + "'"));
+  ASSERT_TRUE(RunFfmpeg("-i '" + path + "' -map 0:a -f " + a.raw + " '" + path + ".raw'"));
+  const Bytes stored = ReadWholeFile(path + ".raw");
+  ASSERT_GT(stored.size(), 1000u);
+
+  PAVIFILE file = nullptr;
+  ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+  PAVISTREAM audio = nullptr;
+  ASSERT_EQ(AVIFileGetStream(file, &audio, streamtypeAUDIO, 0), AVIERR_OK);
+  WAVEFORMATEX wf;
+  int32_t size = sizeof wf;
+  ASSERT_EQ(AVIStreamReadFormat(audio, 0, &wf, &size), AVIERR_OK);
+  EXPECT_EQ(wf.nBlockAlign, a.blockAlign);
+  AVISTREAMINFOA ai;
+  ASSERT_EQ(AVIStreamInfoA(audio, &ai, sizeof ai), AVIERR_OK);
+  EXPECT_EQ(uint64_t{ai.dwLength} * a.blockAlign, stored.size());
+
+  // 1000 samples at a time: not a multiple of the tool's chunk size.
+  Bytes got;
+  std::vector<uint8_t> buf(1000 * a.blockAlign);
+  for (uint32_t pos = 0; pos < ai.dwLength; pos += 1000) {
+    int32_t bytes = 0, samples = 0;
+    ASSERT_EQ(AVIStreamRead(audio, static_cast<int32_t>(ai.dwStart + pos), 1000, buf.data(),
+                            static_cast<int32_t>(buf.size()), &bytes, &samples),
+              AVIERR_OK);
+    got.insert(got.end(), buf.begin(), buf.begin() + bytes);
+  }
+  EXPECT_EQ(got, stored);
+  AVIStreamRelease(audio);
+  AVIFileRelease(file);
+}
+
+INSTANTIATE_TEST_SUITE_P(Media, AudioReads,
+                         ::testing::Values(Audio{"pcm_u8_mono", "-c:a pcm_u8 -ac 1", "u8", 1},
+                                           Audio{"pcm_s16_stereo", "-c:a pcm_s16le -ac 2", "s16le", 4}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(AudioFormats, Mp3IsRefusedByAnEighteenByteRead) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  const std::string path = TempDir() + "/mp3.avi";
+  ASSERT_TRUE(RunFfmpeg(kSource + "-f lavfi -i sine=sample_rate=44100:duration=0.96 -c:v mjpeg -c:a libmp3lame" +
+                        kCount + "'" + path + "'"));
+  PAVIFILE file = nullptr;
+  ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+  PAVISTREAM audio = nullptr;
+  ASSERT_EQ(AVIFileGetStream(file, &audio, streamtypeAUDIO, 0), AVIERR_OK);
+  uint8_t wf[18];
+  int32_t size = sizeof wf;
+  EXPECT_NE(AVIStreamReadFormat(audio, 0, wf, &size), AVIERR_OK);
+  EXPECT_GT(size, 18);
+  AVIStreamRelease(audio);
+  AVIFileRelease(file);
+}
+
+}  // namespace
