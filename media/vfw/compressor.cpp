@@ -24,6 +24,9 @@ extern "C" {
 namespace {
 
 enum class QualityScale { None, QScale, Crf };
+// How an encoder takes its key frame interval: as the group size, or (Video 1)
+// as the count of delta frames between key frames.
+enum class KeyInterval { None, Gop, Deltas };
 
 struct Codec {
   const char* fcc;      // offered
@@ -32,40 +35,40 @@ struct Codec {
   const char* name;
   AVPixelFormat pixels[3];  // tried in order; the first the encoder takes wins
   QualityScale quality;
-  bool keyFrames;
+  KeyInterval keyFrames;
   bool dataRate;
   bool lossless;
-  bool keyIntMin;  // the encoder counts its key frame interval in keyint_min
   const char* aliases[3];
 };
 
 constexpr AVPixelFormat kNone = AV_PIX_FMT_NONE;
 
 const Codec kCodecs[] = {
-    {"MJPG", "MJPG", "mjpeg", "Motion JPEG", {AV_PIX_FMT_YUVJ420P, kNone, kNone}, QualityScale::QScale, false, true,
-     false, false, {}},
-    {"FFV1", "FFV1", "ffv1", "FFV1 (lossless)", {AV_PIX_FMT_BGR0, kNone, kNone}, QualityScale::None, false, false,
-     true, false, {}},
-    {"HFYU", "HFYU", "huffyuv", "Huffyuv (lossless)", {AV_PIX_FMT_RGB24, kNone, kNone}, QualityScale::None, false,
-     false, true, false, {}},
+    {"MJPG", "MJPG", "mjpeg", "Motion JPEG", {AV_PIX_FMT_YUVJ420P, kNone, kNone}, QualityScale::QScale,
+     KeyInterval::None, true, false, {}},
+    // FFV1 keeps its coder state from frame to frame until the next key frame.
+    {"FFV1", "FFV1", "ffv1", "FFV1 (lossless)", {AV_PIX_FMT_BGR0, kNone, kNone}, QualityScale::None, KeyInterval::Gop,
+     false, true, {}},
+    {"HFYU", "HFYU", "huffyuv", "Huffyuv (lossless)", {AV_PIX_FMT_RGB24, kNone, kNone}, QualityScale::None,
+     KeyInterval::None, false, true, {}},
     // Ut Video's code names the pixel layout; planar RGB is ULRG.
-    {"UTVD", "ULRG", "utvideo", "Ut Video (lossless)", {AV_PIX_FMT_GBRP, kNone, kNone}, QualityScale::None, false,
-     false, true, false, {"ULRG"}},
-    {"MAGY", "MAGY", "magicyuv", "MagicYUV (lossless)", {AV_PIX_FMT_GBRP, kNone, kNone}, QualityScale::None, false,
-     false, true, false, {}},
+    {"UTVD", "ULRG", "utvideo", "Ut Video (lossless)", {AV_PIX_FMT_GBRP, kNone, kNone}, QualityScale::None,
+     KeyInterval::None, false, true, {"ULRG"}},
+    {"MAGY", "MAGY", "magicyuv", "MagicYUV (lossless)", {AV_PIX_FMT_GBRP, kNone, kNone}, QualityScale::None,
+     KeyInterval::None, false, true, {}},
     {"FMP4", nullptr, "mpeg4", "MPEG-4 Part 2 (Xvid/DivX compatible)", {AV_PIX_FMT_YUV420P, kNone, kNone},
-     QualityScale::QScale, true, true, false, false, {"XVID", "DIVX", "DX50"}},
+     QualityScale::QScale, KeyInterval::Gop, true, false, {"XVID", "DIVX", "DX50"}},
     {"DIV3", "DIV3", "msmpeg4", "MS MPEG-4 V3 (DivX 3)", {AV_PIX_FMT_YUV420P, kNone, kNone}, QualityScale::QScale,
-     true, true, false, false, {"MP43"}},
-    {"H264", "H264", "libx264", "H.264 (x264)", {AV_PIX_FMT_YUV420P, kNone, kNone}, QualityScale::Crf, true, true,
-     false, false, {"X264"}},
-    {"CVID", "cvid", "cinepak", "Cinepak", {AV_PIX_FMT_RGB24, kNone, kNone}, QualityScale::None, true, false, false,
-     true, {}},
-    {"MSVC", "MSVC", "msvideo1", "Microsoft Video 1", {AV_PIX_FMT_RGB555LE, kNone, kNone}, QualityScale::None, true,
-     false, false, true, {"CRAM", "WHAM"}},
+     KeyInterval::Gop, true, false, {"MP43"}},
+    {"H264", "H264", "libx264", "H.264 (x264)", {AV_PIX_FMT_YUV420P, kNone, kNone}, QualityScale::Crf,
+     KeyInterval::Gop, true, false, {"X264"}},
+    {"CVID", "cvid", "cinepak", "Cinepak", {AV_PIX_FMT_RGB24, kNone, kNone}, QualityScale::None, KeyInterval::Gop,
+     false, false, {}},
+    {"MSVC", "MSVC", "msvideo1", "Microsoft Video 1", {AV_PIX_FMT_RGB555LE, kNone, kNone}, QualityScale::None,
+     KeyInterval::Deltas, false, false, {"CRAM", "WHAM"}},
     // DV takes only its own frame sizes; other sizes are refused at the format.
     {"dvsd", "dvsd", "dvvideo", "DV (720x480 or 720x576)", {AV_PIX_FMT_YUV411P, AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV422P},
-     QualityScale::None, false, false, false, false, {}},
+     QualityScale::None, KeyInterval::None, false, false, {}},
 };
 
 constexpr uint32_t kDib = mmioFOURCC('D', 'I', 'B', ' ');
@@ -110,7 +113,7 @@ AviCompressorInfo InfoOf(const Codec& c) {
   info.fccHandler = Code(c.fcc);
   std::snprintf(info.name, sizeof info.name, "%s", c.name);
   info.quality = c.quality != QualityScale::None;
-  info.keyFrames = c.keyFrames;
+  info.keyFrames = c.keyFrames != KeyInterval::None;
   info.dataRate = c.dataRate;
   info.lossless = c.lossless;
   return info;
@@ -188,14 +191,17 @@ AVCodecContext* NewContext(const AviCompressor* c, const AVCodec* enc, AVPixelFo
       av_dict_set(opts, "crf", crf, 0);
     }
   }
-  if (codec.keyFrames) {
-    ctx->gop_size = o.dwKeyFrameEvery > 0 ? static_cast<int>(std::min<uint32_t>(o.dwKeyFrameEvery, kNoKeyInterval))
-                                          : kNoKeyInterval;
-    if (codec.keyIntMin) ctx->keyint_min = ctx->gop_size;
-  }
+  const int every = o.dwKeyFrameEvery > 0 ? static_cast<int>(std::min<uint32_t>(o.dwKeyFrameEvery, kNoKeyInterval))
+                                           : kNoKeyInterval;
+  if (codec.keyFrames == KeyInterval::Gop) ctx->gop_size = every;
+  if (codec.keyFrames == KeyInterval::Deltas) ctx->keyint_min = std::max(1, every - 1);
+  // Key frames come where the options put them and where the writer asks,
+  // not at the encoder's own scene cuts.
+  if (codec.quality == QualityScale::QScale) av_dict_set(opts, "sc_threshold", "1000000000", 0);
   if (std::strcmp(codec.encoder, "libx264") == 0) {
     av_dict_set(opts, "tune", "zerolatency", 0);
     av_dict_set(opts, "forced-idr", "1", 0);
+    av_dict_set(opts, "x264-params", "scenecut=0", 0);
   }
   return ctx;
 }
