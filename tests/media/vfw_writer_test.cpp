@@ -359,7 +359,9 @@ void ExpectKeys(const AviCompressorInfo& c, const std::string& keys, int frames,
   if (FccText(c.fccHandler) == "CVID") {
     ASSERT_EQ(keys.size(), expected.size());
     for (int n : at) {
-      if (n < frames) EXPECT_EQ(keys[n], 'K') << "frame " << n << " of " << keys;
+      if (n < frames) {
+        EXPECT_EQ(keys[n], 'K') << "frame " << n << " of " << keys;
+      }
     }
     return;
   }
