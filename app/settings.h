@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "media/vfw/vfw.h"
 #include "platform/mmsystem.h"
 #include "platform/wintypes.h"
 
@@ -44,34 +45,8 @@ const char* InterlaceResampleMethodLabel(InterlaceResampleMethod method);
 const char* AspectPresetLabel(AspectPreset preset);
 const char* LetterboxModeLabel(LetterboxMode mode);
 
-// The compression options record in its 32-bit Video for Windows layout: eleven
-// little-endian 32-bit members. The two pointer slots hold no address of this
-// process in a stored or loaded record; the media layer keeps what it attaches
-// elsewhere.
-struct AVICOMPRESSOPTIONS {
-    DWORD fccType;
-    DWORD fccHandler;
-    DWORD dwKeyFrameEvery;
-    DWORD dwQuality;
-    DWORD dwBytesPerSecond;
-    DWORD dwFlags;
-    DWORD lpFormat;
-    DWORD cbFormat;
-    DWORD lpParms;
-    DWORD cbParms;
-    DWORD dwInterleaveEvery;
-};
-static_assert(sizeof(AVICOMPRESSOPTIONS) == 44);
-static_assert(offsetof(AVICOMPRESSOPTIONS, dwFlags) == 20);
-static_assert(offsetof(AVICOMPRESSOPTIONS, lpFormat) == 24);
-static_assert(offsetof(AVICOMPRESSOPTIONS, lpParms) == 32);
-static_assert(offsetof(AVICOMPRESSOPTIONS, dwInterleaveEvery) == 40);
-
-inline constexpr DWORD streamtypeVIDEO = mmioFOURCC('v', 'i', 'd', 's');
-inline constexpr DWORD AVICOMPRESSF_INTERLEAVE = 0x1;
-inline constexpr DWORD AVICOMPRESSF_DATARATE = 0x2;
-inline constexpr DWORD AVICOMPRESSF_KEYFRAMES = 0x4;
-inline constexpr DWORD AVICOMPRESSF_VALID = 0x8;
+// The compression options record (AVICOMPRESSOPTIONS) and the stream types
+// are the AVI services' own.
 
 inline constexpr int maxPathChars = 260;
 

@@ -3,6 +3,7 @@
 // Every size, count and offset taken from the file is checked against the file
 // before it is used; a hostile file gives a status, never a wild read.
 #include "media/vfw/avifile.h"
+#include "media/vfw/aviwriter.h"
 
 #include <algorithm>
 #include <atomic>
@@ -12,6 +13,7 @@
 #include <new>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -467,14 +469,18 @@ AVIRESULT AVIFileOpenA(PAVIFILE* ppfile, const char* szFile, uint32_t uMode, con
   if (!ppfile) return AVIERR_BADPARAM;
   *ppfile = nullptr;
   if (!szFile) return AVIERR_BADPARAM;
-  // Writing comes with the writer; until then a write open is refused.
-  if (uMode & (OF_WRITE | OF_READWRITE | OF_CREATE)) return AVIERR_UNSUPPORTED;
+  if (uMode & (OF_WRITE | OF_READWRITE | OF_CREATE)) return AviWriterOpen(ppfile, szFile, uMode);
 
   // Non-blocking so that a FIFO can't hang the open; it is refused below.
   const int fd = open(szFile, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return AVIERR_FILEOPEN;
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return AVIERR_FILEOPEN;
+  }
+  // Shared: other readers are welcome, a writer (another run's destination) is not.
+  if (flock(fd, LOCK_SH | LOCK_NB) != 0) {
     close(fd);
     return AVIERR_FILEOPEN;
   }
@@ -681,13 +687,18 @@ AVIRESULT AVIStreamRead(PAVISTREAM pavi, int32_t lStart, int32_t lSamples, void*
 uint32_t AVIStreamRelease(PAVISTREAM pavi) {
   if (!pavi || pavi->refs <= 0) return 0;
   const uint32_t left = static_cast<uint32_t>(--pavi->refs);
-  AVIFileRelease(pavi->file);
+  AviFile* file = pavi->file;
+  if (left == 0 && pavi->compressor) AviCompressorDestroy(pavi);
+  AVIFileRelease(file);
   return left;
 }
 
 uint32_t AVIFileRelease(PAVIFILE pfile) {
   if (!pfile || pfile->refs <= 0) return 0;
   const int32_t left = --pfile->refs;
-  if (left == 0) DestroyFile(pfile);
+  if (left == 0) {
+    if (pfile->writer) AviWriterFinish(pfile);
+    DestroyFile(pfile);
+  }
   return static_cast<uint32_t>(left);
 }

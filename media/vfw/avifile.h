@@ -68,6 +68,8 @@ struct AviStream {
   std::vector<uint64_t> byteStarts;
   uint32_t sampleSize;  // 0: every chunk is one sample
   uint32_t largestChunk;
+  // Set on a compressing stream: what compresses into the stream it was made on.
+  struct AviCompressor* compressor = nullptr;
 };
 
 struct AviFile {
@@ -78,6 +80,8 @@ struct AviFile {
   AviMainHeader mainHeader;
   bool hasIndex;  // the file carried an index of its own (idx1 or OpenDML)
   std::vector<AviStream*> streams;
+  // Set on a file opened with OF_CREATE (media/vfw/aviwriter.h).
+  struct AviWriter* writer = nullptr;
 };
 
 // Reads exactly n bytes at offset; false on a short read or a range outside the file.

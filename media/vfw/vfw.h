@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/mmsystem.h"
+
 // ---- Result codes ---------------------------------------------------------
 
 // A status of 0 is success. Failures are the platform's AVIERR values
@@ -38,13 +40,6 @@ constexpr AVIRESULT AVIERR_USERABORT = MakeAviError(198);
 constexpr AVIRESULT AVIERR_ERROR = MakeAviError(199);
 
 // ---- Codes and flags --------------------------------------------------------
-
-constexpr uint32_t mmioFOURCC(char a, char b, char c, char d) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(a)) |
-         (static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8) |
-         (static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16) |
-         (static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24);
-}
 
 constexpr uint32_t streamtypeVIDEO = mmioFOURCC('v', 'i', 'd', 's');
 constexpr uint32_t streamtypeAUDIO = mmioFOURCC('a', 'u', 'd', 's');
@@ -225,3 +220,45 @@ AVIRESULT AVIStreamRead(PAVISTREAM pavi, int32_t lStart, int32_t lSamples, void*
 // Releases return the remaining reference count, which callers don't rely on.
 uint32_t AVIStreamRelease(PAVISTREAM pavi);
 uint32_t AVIFileRelease(PAVIFILE pfile);
+
+// ---- Writing ---------------------------------------------------------------------
+
+#include "media/vfw/compressoptions.h"
+
+// AVISaveOptions: what the options dialog offers besides the compressor.
+constexpr uint32_t ICMF_CHOOSE_KEYFRAME = 0x0001;
+constexpr uint32_t ICMF_CHOOSE_DATARATE = 0x0002;
+constexpr uint32_t ICMF_CHOOSE_PREVIEW = 0x0004;
+constexpr uint32_t ICMF_CHOOSE_ALLCOMPRESSORS = 0x0008;
+
+constexpr uint32_t ICQUALITY_DEFAULT = 0xFFFFFFFFu;
+
+// AVIFileOpenA with OF_CREATE creates (or empties) the file and takes an
+// exclusive lock on it; a file another reference holds, for reading or for
+// writing, is refused with AVIERR_FILEOPEN and left as it was.
+// A new stream of a file opened with OF_CREATE, described by psi as it will be
+// stored; streams can't be added once data has been written.
+AVIRESULT AVIFileCreateStreamA(PAVIFILE pfile, PAVISTREAM* ppavi, const AVISTREAMINFOA* psi);
+// A stream that compresses the frames written to it into psSource with the
+// compressor the options name ("DIB " or 0: frames are stored as they come).
+// The handler class argument is ignored.
+AVIRESULT AVIMakeCompressedStream(PAVISTREAM* ppsCompressed, PAVISTREAM psSource,
+                                  const AVICOMPRESSOPTIONS* lpOptions, const void* pclsidHandler);
+// On a compressing stream: the uncompressed frame format (a BITMAPINFOHEADER);
+// AVIERR_BADFORMAT when the compressor refuses it. On a plain stream: the
+// format stored in 'strf'. Only position 0, and only before the first write.
+AVIRESULT AVIStreamSetFormat(PAVISTREAM pavi, int32_t lPos, const void* lpFormat, int32_t cbFormat);
+// Appends lSamples samples at lStart (the stream's length, or -1 for "at the
+// end"). *plBytesWritten is how much the file grew: chunk header, data,
+// padding, index entry, and on the first write the headers before the data.
+AVIRESULT AVIStreamWrite(PAVISTREAM pavi, int32_t lStart, int32_t lSamples, const void* lpBuffer,
+                         int32_t cbBuffer, uint32_t dwFlags, int32_t* plSampWritten, int32_t* plBytesWritten);
+
+// Shows the compression options for nStreams streams (through the presenter of
+// media/vfw/saveoptions.h) and edits the records in place. Non-zero when the
+// user confirmed, zero when cancelled.
+int32_t AVISaveOptions(void* hwnd, uint32_t uiFlags, int32_t nStreams, PAVISTREAM* ppavi,
+                       AVICOMPRESSOPTIONS** plpOptions);
+// Releases what AVISaveOptions attached to the records and clears their
+// format and parameter slots.
+AVIRESULT AVISaveOptionsFree(int32_t nStreams, AVICOMPRESSOPTIONS** plpOptions);

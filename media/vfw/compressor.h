@@ -1,0 +1,25 @@
+// The compressors a destination can be written with, for both front ends and
+// the options presenter: "DIB " (frames stored as they come) and the libavcodec
+// encoders this machine's library has.
+#pragma once
+
+#include "media/vfw/vfw.h"
+
+#include <cstdint>
+#include <vector>
+
+struct AviCompressorInfo {
+  uint32_t fccHandler;  // the code to put in AVICOMPRESSOPTIONS.fccHandler
+  char name[48];        // for people: "Motion JPEG", ...
+  bool quality;         // dwQuality changes the result
+  bool keyFrames;       // dwKeyFrameEvery changes the result (else every frame is a key frame)
+  bool dataRate;        // dwBytesPerSecond with AVICOMPRESSF_DATARATE aims the bit rate
+  bool lossless;        // frames come back unchanged
+};
+
+// "DIB " first, then each encoder the library has, in a fixed order.
+std::vector<AviCompressorInfo> AviListCompressors();
+
+// The entry for a handler code (any letter case; XVID, DIVX and DX50 give
+// FMP4's entry, 0 gives "DIB "); false when there is no such compressor here.
+bool AviFindCompressor(uint32_t fccHandler, AviCompressorInfo* info);
