@@ -1,0 +1,138 @@
+#include "media/destination.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+
+#include "app/messages.h"
+#include "media/source.h"
+
+namespace {
+
+// An audio chunk larger than this is a nonsensical interleave setting; it is
+// treated like memory that can't be had.
+constexpr std::uint64_t maxAudioChunkBytes = 256u << 20;
+
+void releaseDestination(DestinationMedia& d) {
+    for (PAVISTREAM* s : {&d.videoStream, &d.compressedStream, &d.audioStream}) {
+        if (*s) AVIStreamRelease(*s);
+        *s = nullptr;
+    }
+    if (d.file) AVIFileRelease(d.file);
+    d.file = nullptr;
+}
+
+int failWith(DestinationMedia& d, int result) {
+    releaseDestination(d);
+    return result;
+}
+
+bool fileExists(const char* path) {
+    struct stat st {};
+    return lstat(path, &st) == 0;
+}
+
+}  // namespace
+
+void DestinationRate(double outputRate, std::uint32_t* dwRate, std::uint32_t* dwScale) {
+    // Only rates inside the int range can be whole numbers of the header.
+    if (outputRate > 0 && outputRate < 2147483648.0) {
+        const auto whole = static_cast<std::int32_t>(outputRate);
+        if (static_cast<double>(whole) == outputRate) {
+            *dwScale = 1;
+            *dwRate = static_cast<std::uint32_t>(whole);
+            return;
+        }
+    }
+    const double thousandths = outputRate * 1000;
+    *dwScale = 1000;
+    *dwRate = thousandths > 0 && thousandths < 4294967296.0 ? static_cast<std::uint32_t>(thousandths) : 0;
+}
+
+AudioChunking ComputeAudioChunking(std::uint32_t interleaveMs, double outputRate, const WAVEFORMATEX& format) {
+    AudioChunking c;
+    const double frames = interleaveMs * 0.001 * outputRate;
+    c.framesPerAudioChunk = frames >= 1 && frames < 4294967296.0 ? static_cast<std::uint32_t>(frames) : 1;
+    c.samplesPerAudioChunk = c.framesPerAudioChunk / outputRate * format.nSamplesPerSec;
+    const std::uint64_t m = static_cast<std::uint64_t>(c.samplesPerAudioChunk + 1);
+    const std::uint64_t sampleBytes = format.wBitsPerSample == 0 ? 2 : format.wBitsPerSample / 8;
+    // A block may hold more than channels x bits / 8 bytes (odd bit depths);
+    // the chunk must hold whole blocks or the read of a full chunk fails.
+    const std::uint64_t bytes = sampleBytes * m * format.nChannels;
+    const std::uint64_t blockBytes = static_cast<std::uint64_t>(format.nBlockAlign) * m;
+    c.audioChunkBytes = bytes > blockBytes ? bytes : blockBytes;
+    return c;
+}
+
+bool AskOverwrite(HWND owner, const char* path) {
+    return ShowFileMessage(owner, IDS_CAPTION, IDS_ASK_OVERWRITE, path, MB_ICONQUESTION | MB_YESNO) == IDYES;
+}
+
+int CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, HWND owner, const char* path, bool continuation,
+                      std::int32_t outputHeight, double outputRate) {
+    SourceMedia& s = media.source;
+    DestinationMedia& d = media.destination;
+    if (fileExists(path)) {
+        if (!AskOverwrite(owner, path)) return destinationDeclined;
+        if (unlink(path) != 0) return destinationCannotCreate;
+    }
+    if (AVIFileOpenA(&d.file, path, OF_CREATE | OF_SHARE_DENY_WRITE, nullptr) != AVIERR_OK) {
+        d.file = nullptr;
+        return destinationCannotCreate;
+    }
+    if (!continuation) {
+        AVICOMPRESSOPTIONS* list[1] = {&options};
+        PAVISTREAM streams[1] = {s.videoStream};
+        const bool confirmed = AVISaveOptions(owner, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE, 1, streams, list) != 0;
+        AVISaveOptionsFree(1, list);
+        if (!confirmed) return failWith(d, destinationDeclined);
+    }
+
+    AVISTREAMINFOA video = s.videoInfo;
+    video.fccHandler = options.fccHandler;
+    video.dwQuality = options.dwQuality;
+    video.rcFrame.bottom = outputHeight;
+    video.dwStart = 0;
+    video.dwLength = 0;
+    DestinationRate(outputRate, &video.dwRate, &video.dwScale);
+    if (AVIFileCreateStreamA(d.file, &d.videoStream, &video) != AVIERR_OK) {
+        d.videoStream = nullptr;
+        return failWith(d, destinationNoStream);
+    }
+    AVICOMPRESSOPTIONS copy = options;
+    if (AVIMakeCompressedStream(&d.compressedStream, d.videoStream, &copy, nullptr) != AVIERR_OK) {
+        d.compressedStream = nullptr;
+        return failWith(d, destinationNoStream);
+    }
+    d.frameFormat = s.frameFormat;
+    d.frameFormat.header.biHeight = outputHeight;
+    d.frameFormat.header.biSizeImage = s.stride * static_cast<std::uint32_t>(outputHeight);
+    if (AVIStreamSetFormat(d.compressedStream, 0, &d.frameFormat, sizeof d.frameFormat) != AVIERR_OK)
+        return failWith(d, destinationFormatRefused);
+    if (!s.audioStream) return destinationCreated;
+
+    if (!continuation) {
+        const AudioChunking c = ComputeAudioChunking(options.dwInterleaveEvery, outputRate, s.audioFormat);
+        d.framesPerAudioChunk = c.framesPerAudioChunk;
+        d.samplesPerAudioChunk = c.samplesPerAudioChunk;
+        FreeFrameBuffer(d.audioChunk);  // a buffer left by an earlier run
+        d.audioChunkBytes = 0;
+        if (c.audioChunkBytes <= maxAudioChunkBytes) d.audioChunk = AllocateFrameBuffer(c.audioChunkBytes);
+        if (!d.audioChunk) {
+            CloseMedia(media, path, false);
+            return destinationNoMemory;
+        }
+        d.audioChunkBytes = static_cast<std::uint32_t>(c.audioChunkBytes);
+    }
+    AVISTREAMINFOA audio = s.audioInfo;
+    audio.dwStart = 0;
+    audio.dwLength = 0;
+    if (AVIFileCreateStreamA(d.file, &d.audioStream, &audio) != AVIERR_OK) {
+        d.audioStream = nullptr;
+        return failWith(d, destinationNoStream);
+    }
+    if (AVIStreamSetFormat(d.audioStream, 0, &s.audioFormat, sizeof s.audioFormat) != AVIERR_OK)
+        return failWith(d, destinationAudioRefused);
+    return destinationCreated;
+}

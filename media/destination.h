@@ -1,0 +1,40 @@
+// Creating one destination file (or output segment): the overwrite question,
+// the compressor choice, the video and audio streams and the audio chunking.
+#pragma once
+
+#include "media/media_state.h"
+#include "platform/wintypes.h"
+
+enum DestinationResult {
+    destinationCreated = 0,
+    destinationCannotCreate = 5,    // message 110
+    destinationDeclined = 6,        // the user said no or cancelled: no message
+    destinationNoStream = 7,        // message 112
+    destinationFormatRefused = 8,   // message 113
+    destinationNoMemory = 9,        // message 114
+    destinationAudioRefused = 11,   // message 116
+};
+
+// The rate rule of the destination's stream header: whole rates as n/1,
+// others as trunc(rate x 1000)/1000.
+void DestinationRate(double outputRate, std::uint32_t* dwRate, std::uint32_t* dwScale);
+
+// The audio chunk rhythm of a destination, from the interleave interval in
+// milliseconds and the source's audio format.
+struct AudioChunking {
+    std::uint32_t framesPerAudioChunk;
+    double samplesPerAudioChunk;
+    std::uint64_t audioChunkBytes;
+};
+AudioChunking ComputeAudioChunking(std::uint32_t interleaveMs, double outputRate, const WAVEFORMATEX& format);
+
+// "<name>" already exists. Overwrite it? Yes: true.
+bool AskOverwrite(HWND owner, const char* path);
+
+// Creates the destination at `path` for frames of the source's width and
+// `outputHeight` rows at `outputRate`. The first file of a run
+// (continuation false) shows the compression options for `options` and sizes
+// the audio chunks; segments reuse both. Requires an open source and no open
+// destination.
+int CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, HWND owner, const char* path, bool continuation,
+                      std::int32_t outputHeight, double outputRate);

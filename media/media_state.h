@@ -1,0 +1,61 @@
+// The open source, the destination being written and the frame buffers of a
+// run: everything the one close operation releases.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "media/vfw/vfw.h"
+
+// A frame format as it is requested and stored: the header and 4 zero bytes.
+struct FrameFormat {
+    BITMAPINFOHEADER header;
+    std::uint8_t zero[4];
+};
+static_assert(sizeof(FrameFormat) == 44);
+
+struct SourceMedia {
+    bool isOpen = false;
+    PAVIFILE file = nullptr;
+    PAVISTREAM videoStream = nullptr;
+    PAVISTREAM audioStream = nullptr;  // none when the file has no audio
+    PGETFRAME frameGetter = nullptr;
+    AVIFILEINFOA fileInfo{};
+    AVISTREAMINFOA videoInfo{};
+    AVISTREAMINFOA audioInfo{};
+    WAVEFORMATEX audioFormat{};
+    FrameFormat frameFormat{};
+    std::uint32_t stride = 0;
+};
+
+struct DestinationMedia {
+    PAVIFILE file = nullptr;
+    PAVISTREAM videoStream = nullptr;
+    PAVISTREAM compressedStream = nullptr;  // frames are written here
+    PAVISTREAM audioStream = nullptr;
+    FrameFormat frameFormat{};
+    std::uint32_t framesPerAudioChunk = 1;
+    double samplesPerAudioChunk = 0;
+    std::uint32_t audioChunkBytes = 0;
+    std::uint8_t* audioChunk = nullptr;
+};
+
+// The run's frame buffers: allocated by the conversion, freed by the full close.
+constexpr int frameBufferRingSlots = 9;
+struct FrameBuffers {
+    std::uint8_t* ring[frameBufferRingSlots] = {};
+    std::uint8_t* outputFrame = nullptr;
+    std::uint8_t* scratchFrame = nullptr;
+};
+
+struct MediaState {
+    SourceMedia source;
+    DestinationMedia destination;
+    FrameBuffers buffers;
+};
+
+// A frame buffer aligned for the fast kernels; null when memory is short.
+std::uint8_t* AllocateFrameBuffer(std::size_t bytes);
+void FreeFrameBuffer(std::uint8_t*& buffer);
+// Frees every buffer and sets it empty; a second call frees nothing.
+void FreeFrameBuffers(FrameBuffers& buffers);

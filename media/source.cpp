@@ -1,0 +1,133 @@
+#include "media/source.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/messages.h"
+
+SourceCheck CheckSourceFile(const char* path) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return SourceCheck::cannotOpen;
+    // A file another program is writing (it holds the exclusive lock) is refused.
+    struct stat st {};
+    const bool readable = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_SH | LOCK_NB) == 0;
+    const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+    close(fd);
+    if (!readable) return SourceCheck::cannotOpen;
+    return size > maxSourceBytes ? SourceCheck::tooLarge : SourceCheck::admitted;
+}
+
+int SourceOpenMessage(int result) {
+    switch (result) {
+        case sourceCannotOpen: return IDS_CANNOT_OPEN_SOURCE;
+        case sourceNoVideo: return IDS_NO_VIDEO_STREAM;
+        case sourceNoInfo: return IDS_NO_MOVIE_INFO;
+        case sourceUnsupported: return IDS_UNSUPPORTED_FORMAT;
+        default: return 0;
+    }
+}
+
+namespace {
+
+template <typename Release, typename Ref>
+void releaseRef(Ref*& ref, Release release) {
+    if (ref) release(ref);
+    ref = nullptr;
+}
+
+void releaseDestinationStreams(DestinationMedia& d) {
+    releaseRef(d.videoStream, AVIStreamRelease);
+    releaseRef(d.compressedStream, AVIStreamRelease);
+    releaseRef(d.audioStream, AVIStreamRelease);
+}
+
+// The clean-up of a failed open and the body of a full close, in this order.
+void fullCleanUp(MediaState& media) {
+    SourceMedia& s = media.source;
+    DestinationMedia& d = media.destination;
+    FreeFrameBuffers(media.buffers);
+    if (s.frameGetter) AVIStreamGetFrameClose(s.frameGetter);
+    s.frameGetter = nullptr;
+    releaseRef(s.videoStream, AVIStreamRelease);
+    releaseRef(d.videoStream, AVIStreamRelease);
+    releaseRef(d.compressedStream, AVIStreamRelease);
+    FreeFrameBuffer(d.audioChunk);
+    d.audioChunkBytes = 0;
+    releaseRef(s.audioStream, AVIStreamRelease);
+    releaseRef(d.audioStream, AVIStreamRelease);
+    releaseRef(s.file, AVIFileRelease);
+    releaseRef(d.file, AVIFileRelease);
+    // Only a source that was opened holds an initialisation of the services.
+    if (s.isOpen) AVIFileExit();
+    s.isOpen = false;
+}
+
+int failOpen(MediaState& media, int result) {
+    fullCleanUp(media);
+    AVIFileExit();  // the initialisation of this open
+    return result;
+}
+
+}  // namespace
+
+int OpenSource(MediaState& media, const char* path) {
+    SourceMedia& s = media.source;
+    AVIFileInit();
+    if (AVIFileOpenA(&s.file, path, OF_SHARE_DENY_WRITE, nullptr) != AVIERR_OK) {
+        s.file = nullptr;
+        AVIFileExit();
+        return sourceCannotOpen;
+    }
+    if (AVIFileGetStream(s.file, &s.videoStream, streamtypeVIDEO, 0) != AVIERR_OK || !s.videoStream) {
+        s.videoStream = nullptr;
+        return failOpen(media, sourceNoVideo);
+    }
+    if (AVIFileInfoA(s.file, &s.fileInfo, sizeof s.fileInfo) != AVIERR_OK ||
+        AVIStreamInfoA(s.videoStream, &s.videoInfo, sizeof s.videoInfo) != AVIERR_OK)
+        return failOpen(media, sourceNoInfo);
+    if (s.fileInfo.dwHeight == 0) return failOpen(media, sourceUnsupported);
+
+    std::memset(&s.frameFormat, 0, sizeof s.frameFormat);
+    const std::uint32_t width = s.fileInfo.dwWidth, height = s.fileInfo.dwHeight;
+    s.stride = width * 3;
+    if (s.stride % 4) s.stride += 4 - s.stride % 4;
+    BITMAPINFOHEADER& h = s.frameFormat.header;
+    h.biSize = sizeof(BITMAPINFOHEADER);
+    h.biWidth = static_cast<std::int32_t>(width);
+    h.biHeight = static_cast<std::int32_t>(height);
+    h.biPlanes = 1;
+    h.biBitCount = 24;
+    h.biCompression = BI_RGB;
+    h.biSizeImage = s.stride * height;
+
+    s.frameGetter = AVIStreamGetFrameOpen(s.videoStream, &h);
+    if (!s.frameGetter) return failOpen(media, sourceUnsupported);
+
+    PAVISTREAM audio = nullptr;
+    AVIFileGetStream(s.file, &audio, streamtypeAUDIO, 0);  // only whether a stream came back counts
+    s.isOpen = true;
+    if (!audio) return sourceOpened;
+    s.audioStream = audio;
+    std::int32_t formatBytes = sizeof s.audioFormat;
+    if (AVIStreamInfoA(s.audioStream, &s.audioInfo, sizeof s.audioInfo) != AVIERR_OK ||
+        AVIStreamReadFormat(s.audioStream, 0, &s.audioFormat, &formatBytes) != AVIERR_OK) {
+        fullCleanUp(media);  // isOpen was set: this also ends the initialisation
+        return sourceNoInfo;
+    }
+    return sourceOpened;
+}
+
+void CloseMedia(MediaState& media, const char* deletePath, bool keepSource) {
+    if (keepSource) {
+        releaseDestinationStreams(media.destination);
+        releaseRef(media.destination.file, AVIFileRelease);
+        return;
+    }
+    fullCleanUp(media);
+    if (deletePath) std::remove(deletePath);
+}
