@@ -70,6 +70,8 @@ struct AviGetFrame {
   bool aheadQuit = false;
 };
 
+static_assert(sizeof(AVColorSpace) == sizeof(int) && sizeof(AVColorRange) == sizeof(int));
+
 namespace {
 
 constexpr int kMaxDecodeErrors = 16;
@@ -188,20 +190,27 @@ bool Convert(AviGetFrame* g) {
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
   if (!desc || !sws_isSupportedInput(format) || f->width <= 0 || f->height <= 0) return false;
   EnsureBuffer(g);
+  SwsContext* before = g->sws;
   g->sws = sws_getCachedContext(g->sws, f->width, f->height, format, g->width, g->height, AV_PIX_FMT_BGR24,
                                 SWS_BICUBIC, nullptr, nullptr, nullptr);
   if (!g->sws) return false;
-  if (!(desc->flags & AV_PIX_FMT_FLAG_RGB) && (f->colorspace != g->swsColorspace || f->color_range != g->swsRange)) {
+  if (g->sws != before) g->swsColorspace = g->swsRange = -1;  // a new context starts from the defaults
+  // Decoders copy these from the bitstream unchecked; read them as plain
+  // numbers, since a value outside the enumeration is not a valid enum.
+  int space, range;
+  std::memcpy(&space, &f->colorspace, sizeof space);
+  std::memcpy(&range, &f->color_range, sizeof range);
+  if (space < 0 || space == AVCOL_SPC_UNSPECIFIED || space >= AVCOL_SPC_NB) space = SWS_CS_DEFAULT;
+  if (!(desc->flags & AV_PIX_FMT_FLAG_RGB) && (space != g->swsColorspace || range != g->swsRange)) {
     int *invTable, *table, srcRange, dstRange, brightness, contrast, saturation;
     if (sws_getColorspaceDetails(g->sws, &invTable, &srcRange, &table, &dstRange, &brightness, &contrast,
                                  &saturation) >= 0) {
-      const int space = f->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : f->colorspace;
-      if (f->color_range == AVCOL_RANGE_JPEG) srcRange = 1;
+      if (range == AVCOL_RANGE_JPEG) srcRange = 1;
       sws_setColorspaceDetails(g->sws, sws_getCoefficients(space), srcRange, table, dstRange, brightness, contrast,
                                saturation);
     }
-    g->swsColorspace = f->colorspace;
-    g->swsRange = f->color_range;
+    g->swsColorspace = space;
+    g->swsRange = range;
   }
   // libswscale's fast paths write whole groups of 8 or 16 pixels and drop a
   // narrower picture's last columns when its rows have no room to spare, so

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -399,6 +400,7 @@ TEST(Reader, FilesThatCantBeOpened) {
   EXPECT_EQ(file, nullptr);
   EXPECT_EQ(AVIFileOpenA(&file, TempDir().c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_FILEOPEN);
   const std::string fifo = TempDir() + "/fifo.avi";
+  unlink(fifo.c_str());
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_EQ(AVIFileOpenA(&file, fifo.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_FILEOPEN) << "and no hang";
   const std::string text = WriteFile("notes.avi", Bytes{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!'});
