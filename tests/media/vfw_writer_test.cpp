@@ -303,6 +303,64 @@ TEST(Writer, EmptyFileIsComplete) {
   AVIFileRelease(r);
 }
 
+// A real segment's worth of 1920x1080 frames, past the point where the
+// pipeline splits. Slow and 2 GB of disk: only with TAVRICK_SLOW_TESTS=1.
+TEST(Writer, TwoGigabytesOfFrames) {
+  const char* slow = std::getenv("TAVRICK_SLOW_TESTS");
+  if (!slow || std::string(slow) != "1") GTEST_SKIP() << "set TAVRICK_SLOW_TESTS=1 to write 2 GB";
+  const std::string path = PathFor("two-gigabytes.avi");
+  PAVIFILE f = nullptr;
+  ASSERT_EQ(AVIFileOpenA(&f, path.c_str(), OF_CREATE | OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+  AVISTREAMINFOA vi{};
+  vi.fccType = streamtypeVIDEO;
+  vi.dwScale = 1;
+  vi.dwRate = 25;
+  PAVISTREAM v = nullptr, c = nullptr;
+  ASSERT_EQ(AVIFileCreateStreamA(f, &v, &vi), AVIERR_OK);
+  AVICOMPRESSOPTIONS o{};
+  o.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
+  ASSERT_EQ(AVIMakeCompressedStream(&c, v, &o, nullptr), AVIERR_OK);
+  const Bytes bi = BitmapFormat(1920, 1080, 24, BI_RGB);
+  ASSERT_EQ(AVIStreamSetFormat(c, 0, bi.data(), static_cast<int32_t>(bi.size())), AVIERR_OK);
+  const Bytes picture = SmoothPicture(1920, 1080, 0);
+  constexpr uint64_t kSegmentLimit = 0x7FF00000;
+  uint64_t reported = 0;
+  int frames = 0;
+  while (reported <= kSegmentLimit) {
+    int32_t bytes = 0;
+    ASSERT_EQ(AVIStreamWrite(c, frames, 1, picture.data(), static_cast<int32_t>(picture.size()), AVIIF_KEYFRAME,
+                             nullptr, &bytes),
+              AVIERR_OK);
+    reported += static_cast<uint32_t>(bytes);
+    ++frames;
+  }
+  AVIStreamRelease(c);
+  AVIStreamRelease(v);
+  AVIFileRelease(f);
+  EXPECT_EQ(FileSize(path), reported);
+  EXPECT_LT(reported, kSegmentLimit + picture.size() + 64) << "the split comes within one frame of the limit";
+  if (HaveFfmpeg()) {
+    EXPECT_EQ(Probe(path, "stream", "nb_frames"), std::to_string(frames));
+    EXPECT_EQ(Capture("ffprobe -v error -select_streams v:0 -show_entries packet=pos -of csv=p=0 '" + path +
+                      "' 2>/dev/null | tail -1"),
+              std::to_string(FileSize(path) - 8 - 16ull * frames - picture.size()))
+        << "the last frame's data is found where the index says";
+  }
+  PAVIFILE r = nullptr;
+  ASSERT_EQ(AVIFileOpenA(&r, path.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+  PAVISTREAM rv = nullptr;
+  ASSERT_EQ(AVIFileGetStream(r, &rv, streamtypeVIDEO, 0), AVIERR_OK);
+  PGETFRAME g = AVIStreamGetFrameOpen(rv, nullptr);
+  ASSERT_NE(g, nullptr);
+  const auto* last = static_cast<const uint8_t*>(AVIStreamGetFrame(g, frames - 1));
+  ASSERT_NE(last, nullptr);
+  EXPECT_EQ(0, std::memcmp(last + 40, picture.data(), picture.size()));
+  AVIStreamGetFrameClose(g);
+  AVIStreamRelease(rv);
+  AVIFileRelease(r);
+  std::filesystem::remove(path);
+}
+
 // ---- Compressors -----------------------------------------------------------------
 
 std::string ParamName(const testing::TestParamInfo<AviCompressorInfo>& info) {
