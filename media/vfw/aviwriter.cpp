@@ -265,7 +265,10 @@ AVIRESULT AVIFileCreateStreamA(PAVIFILE pfile, PAVISTREAM* ppavi, const AVISTREA
   h.dwLength = 0;  // counts what is written
   h.dwSuggestedBufferSize = psi->dwSuggestedBufferSize;
   h.dwQuality = psi->dwQuality;
-  h.dwSampleSize = psi->dwSampleSize;
+  // A video chunk is one frame whatever its size. A source's sample size
+  // (some files give their frame size) would be false for compressed or
+  // resized frames, and would make every write of another size fail.
+  h.dwSampleSize = psi->fccType == streamtypeVIDEO ? 0 : psi->dwSampleSize;
   h.rcFrame[0] = edge(psi->rcFrame.left);
   h.rcFrame[1] = edge(psi->rcFrame.top);
   h.rcFrame[2] = edge(psi->rcFrame.right);

@@ -303,6 +303,47 @@ TEST(Writer, EmptyFileIsComplete) {
   AVIFileRelease(r);
 }
 
+// The destination's description is a copy of the source's, whose video sample
+// size may be its own frame size.
+TEST(Writer, VideoSampleSizeOfTheSourceIsNotKept) {
+  const std::string path = PathFor("sample-size.avi");
+  PAVIFILE f = nullptr;
+  ASSERT_EQ(AVIFileOpenA(&f, path.c_str(), OF_CREATE | OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+  AVISTREAMINFOA vi{};
+  vi.fccType = streamtypeVIDEO;
+  vi.dwScale = 1;
+  vi.dwRate = 25;
+  vi.dwSampleSize = 32 * 3 * 24;  // the source's 32x24 frames
+  PAVISTREAM v = nullptr, c = nullptr;
+  ASSERT_EQ(AVIFileCreateStreamA(f, &v, &vi), AVIERR_OK);
+  AVICOMPRESSOPTIONS o{};
+  o.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
+  ASSERT_EQ(AVIMakeCompressedStream(&c, v, &o, nullptr), AVIERR_OK);
+  const Bytes bi = BitmapFormat(32, 18, 24, BI_RGB);  // written at a smaller height
+  ASSERT_EQ(AVIStreamSetFormat(c, 0, bi.data(), static_cast<int32_t>(bi.size())), AVIERR_OK);
+  const Bytes picture = SmoothPicture(32, 18, 0);
+  for (int n = 0; n < 3; ++n) {
+    int32_t samples = 0;
+    ASSERT_EQ(AVIStreamWrite(c, n, 1, picture.data(), static_cast<int32_t>(picture.size()), AVIIF_KEYFRAME, &samples,
+                             nullptr),
+              AVIERR_OK);
+    EXPECT_EQ(samples, 1);
+  }
+  AVIStreamRelease(c);
+  AVIStreamRelease(v);
+  AVIFileRelease(f);
+  PAVIFILE r = nullptr;
+  ASSERT_EQ(AVIFileOpenA(&r, path.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+  PAVISTREAM rv = nullptr;
+  ASSERT_EQ(AVIFileGetStream(r, &rv, streamtypeVIDEO, 0), AVIERR_OK);
+  AVISTREAMINFOA info{};
+  AVIStreamInfoA(rv, &info, sizeof info);
+  EXPECT_EQ(info.dwSampleSize, 0u);
+  EXPECT_EQ(info.dwLength, 3u);
+  AVIStreamRelease(rv);
+  AVIFileRelease(r);
+}
+
 // A real segment's worth of 1920x1080 frames, past the point where the
 // pipeline splits. Slow and 2 GB of disk: only with TAVRICK_SLOW_TESTS=1.
 TEST(Writer, TwoGigabytesOfFrames) {
