@@ -344,6 +344,42 @@ TEST(Writer, VideoSampleSizeOfTheSourceIsNotKept) {
   AVIFileRelease(r);
 }
 
+// Compressed sound has no fixed sample size: each chunk is one sample of the
+// file, however many sound samples the carry-over counts in it.
+TEST(Writer, CompressedSoundTakesWholeChunks) {
+  const std::string path = PathFor("mp3.avi");
+  PAVIFILE f = nullptr;
+  ASSERT_EQ(AVIFileOpenA(&f, path.c_str(), OF_CREATE | OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+  AVISTREAMINFOA ai{};
+  ai.fccType = streamtypeAUDIO;
+  ai.dwScale = 1152;
+  ai.dwRate = 44100;
+  PAVISTREAM a = nullptr;
+  ASSERT_EQ(AVIFileCreateStreamA(f, &a, &ai), AVIERR_OK);
+  Bytes wf = PcmFormat(2, 44100, 0, true);
+  wf[0] = 0x55;  // MPEG layer 3
+  wf[12] = 1;    // block align 1
+  ASSERT_EQ(AVIStreamSetFormat(a, 0, wf.data(), static_cast<int32_t>(wf.size())), AVIERR_OK);
+  const Bytes frame(417, 0xAB);
+  for (int i = 0; i < 3; ++i) {
+    int32_t samples = 0;
+    ASSERT_EQ(AVIStreamWrite(a, i, 1764, frame.data(), static_cast<int32_t>(frame.size()), 0, &samples, nullptr),
+              AVIERR_OK);
+    EXPECT_EQ(samples, 1);
+  }
+  AVIStreamRelease(a);
+  AVIFileRelease(f);
+  PAVIFILE r = nullptr;
+  ASSERT_EQ(AVIFileOpenA(&r, path.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+  PAVISTREAM ra = nullptr;
+  ASSERT_EQ(AVIFileGetStream(r, &ra, streamtypeAUDIO, 0), AVIERR_OK);
+  AVISTREAMINFOA info{};
+  AVIStreamInfoA(ra, &info, sizeof info);
+  EXPECT_EQ(info.dwLength, 3u);
+  AVIStreamRelease(ra);
+  AVIFileRelease(r);
+}
+
 // A real segment's worth of 1920x1080 frames, past the point where the
 // pipeline splits. Slow and 2 GB of disk: only with TAVRICK_SLOW_TESTS=1.
 TEST(Writer, TwoGigabytesOfFrames) {
