@@ -265,7 +265,10 @@ AVIRESULT AVIFileCreateStreamA(PAVIFILE pfile, PAVISTREAM* ppavi, const AVISTREA
   h.dwLength = 0;  // counts what is written
   h.dwSuggestedBufferSize = psi->dwSuggestedBufferSize;
   h.dwQuality = psi->dwQuality;
-  h.dwSampleSize = psi->dwSampleSize;
+  // A video chunk is one frame whatever its size. A source's sample size
+  // (some files give their frame size) would be false for compressed or
+  // resized frames, and would make every write of another size fail.
+  h.dwSampleSize = psi->fccType == streamtypeVIDEO ? 0 : psi->dwSampleSize;
   h.rcFrame[0] = edge(psi->rcFrame.left);
   h.rcFrame[1] = edge(psi->rcFrame.top);
   h.rcFrame[2] = edge(psi->rcFrame.right);
@@ -378,7 +381,10 @@ AVIRESULT AVIStreamWrite(PAVISTREAM pavi, int32_t lStart, int32_t lSamples, cons
     if (static_cast<uint32_t>(cbBuffer) % sampleBytes != 0) return AVIERR_BADSIZE;
     samples = static_cast<uint32_t>(cbBuffer) / sampleBytes;
   } else {
-    if (lSamples != 1) return AVIERR_BADPARAM;  // one chunk is one sample
+    // One chunk is one sample. Audio without a fixed sample size (compressed
+    // sound) still takes the caller's count of its samples in one chunk,
+    // so carrying such a source's audio over doesn't fail.
+    if (lSamples != 1 && s->header.fccType == streamtypeVIDEO) return AVIERR_BADPARAM;
     samples = 1;
   }
   const uint64_t length = s->header.dwLength;

@@ -72,34 +72,6 @@ TEST(SaveOptions, GivenChoicesAreApplied) {
   EXPECT_EQ(0, std::memcmp(&o, &before, sizeof o));
 }
 
-TEST(SaveOptions, APresenterSeesTheCall) {
-  PresenterGuard guard;
-  struct Seen {
-    void* owner;
-    uint32_t flags;
-    int32_t streams;
-    PAVISTREAM first;
-  } seen{};
-  const AviOptionsPresenter p = {
-      [](void* context, void* owner, uint32_t flags, int32_t streams, PAVISTREAM* ppavi, AVICOMPRESSOPTIONS** o) {
-        *static_cast<Seen*>(context) = {owner, flags, streams, ppavi ? ppavi[0] : nullptr};
-        o[0]->fccHandler = mmioFOURCC('H', 'F', 'Y', 'U');
-        return true;
-      },
-      &seen};
-  AviSetOptionsPresenter(&p);
-  int window = 0;
-  PAVISTREAM stream = reinterpret_cast<PAVISTREAM>(&window);
-  AVICOMPRESSOPTIONS o = Stored();
-  AVICOMPRESSOPTIONS* list[] = {&o};
-  EXPECT_EQ(AVISaveOptions(&window, kOffered, 1, &stream, list), 1);
-  EXPECT_EQ(seen.owner, &window);
-  EXPECT_EQ(seen.flags, kOffered);
-  EXPECT_EQ(seen.streams, 1);
-  EXPECT_EQ(seen.first, stream);
-  EXPECT_EQ(o.fccHandler, mmioFOURCC('H', 'F', 'Y', 'U'));
-}
-
 TEST(SaveOptions, FreeReleasesWhatWasAttached) {
   PresenterGuard guard;
   AviOptionsChoice choice;

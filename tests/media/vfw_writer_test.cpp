@@ -303,6 +303,141 @@ TEST(Writer, EmptyFileIsComplete) {
   AVIFileRelease(r);
 }
 
+// The destination's description is a copy of the source's, whose video sample
+// size may be its own frame size.
+TEST(Writer, VideoSampleSizeOfTheSourceIsNotKept) {
+  const std::string path = PathFor("sample-size.avi");
+  PAVIFILE f = nullptr;
+  ASSERT_EQ(AVIFileOpenA(&f, path.c_str(), OF_CREATE | OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+  AVISTREAMINFOA vi{};
+  vi.fccType = streamtypeVIDEO;
+  vi.dwScale = 1;
+  vi.dwRate = 25;
+  vi.dwSampleSize = 32 * 3 * 24;  // the source's 32x24 frames
+  PAVISTREAM v = nullptr, c = nullptr;
+  ASSERT_EQ(AVIFileCreateStreamA(f, &v, &vi), AVIERR_OK);
+  AVICOMPRESSOPTIONS o{};
+  o.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
+  ASSERT_EQ(AVIMakeCompressedStream(&c, v, &o, nullptr), AVIERR_OK);
+  const Bytes bi = BitmapFormat(32, 18, 24, BI_RGB);  // written at a smaller height
+  ASSERT_EQ(AVIStreamSetFormat(c, 0, bi.data(), static_cast<int32_t>(bi.size())), AVIERR_OK);
+  const Bytes picture = SmoothPicture(32, 18, 0);
+  for (int n = 0; n < 3; ++n) {
+    int32_t samples = 0;
+    ASSERT_EQ(AVIStreamWrite(c, n, 1, picture.data(), static_cast<int32_t>(picture.size()), AVIIF_KEYFRAME, &samples,
+                             nullptr),
+              AVIERR_OK);
+    EXPECT_EQ(samples, 1);
+  }
+  AVIStreamRelease(c);
+  AVIStreamRelease(v);
+  AVIFileRelease(f);
+  PAVIFILE r = nullptr;
+  ASSERT_EQ(AVIFileOpenA(&r, path.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+  PAVISTREAM rv = nullptr;
+  ASSERT_EQ(AVIFileGetStream(r, &rv, streamtypeVIDEO, 0), AVIERR_OK);
+  AVISTREAMINFOA info{};
+  AVIStreamInfoA(rv, &info, sizeof info);
+  EXPECT_EQ(info.dwSampleSize, 0u);
+  EXPECT_EQ(info.dwLength, 3u);
+  AVIStreamRelease(rv);
+  AVIFileRelease(r);
+}
+
+// Compressed sound has no fixed sample size: each chunk is one sample of the
+// file, however many sound samples the carry-over counts in it.
+TEST(Writer, CompressedSoundTakesWholeChunks) {
+  const std::string path = PathFor("mp3.avi");
+  PAVIFILE f = nullptr;
+  ASSERT_EQ(AVIFileOpenA(&f, path.c_str(), OF_CREATE | OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+  AVISTREAMINFOA ai{};
+  ai.fccType = streamtypeAUDIO;
+  ai.dwScale = 1152;
+  ai.dwRate = 44100;
+  PAVISTREAM a = nullptr;
+  ASSERT_EQ(AVIFileCreateStreamA(f, &a, &ai), AVIERR_OK);
+  Bytes wf = PcmFormat(2, 44100, 0, true);
+  wf[0] = 0x55;  // MPEG layer 3
+  wf[12] = 1;    // block align 1
+  ASSERT_EQ(AVIStreamSetFormat(a, 0, wf.data(), static_cast<int32_t>(wf.size())), AVIERR_OK);
+  const Bytes frame(417, 0xAB);
+  for (int i = 0; i < 3; ++i) {
+    int32_t samples = 0;
+    ASSERT_EQ(AVIStreamWrite(a, i, 1764, frame.data(), static_cast<int32_t>(frame.size()), 0, &samples, nullptr),
+              AVIERR_OK);
+    EXPECT_EQ(samples, 1);
+  }
+  AVIStreamRelease(a);
+  AVIFileRelease(f);
+  PAVIFILE r = nullptr;
+  ASSERT_EQ(AVIFileOpenA(&r, path.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+  PAVISTREAM ra = nullptr;
+  ASSERT_EQ(AVIFileGetStream(r, &ra, streamtypeAUDIO, 0), AVIERR_OK);
+  AVISTREAMINFOA info{};
+  AVIStreamInfoA(ra, &info, sizeof info);
+  EXPECT_EQ(info.dwLength, 3u);
+  AVIStreamRelease(ra);
+  AVIFileRelease(r);
+}
+
+// A real segment's worth of 1920x1080 frames, past the point where the
+// pipeline splits. Slow and 2 GB of disk: only with TAVRICK_SLOW_TESTS=1.
+TEST(Writer, TwoGigabytesOfFrames) {
+  const char* slow = std::getenv("TAVRICK_SLOW_TESTS");
+  if (!slow || std::string(slow) != "1") GTEST_SKIP() << "set TAVRICK_SLOW_TESTS=1 to write 2 GB";
+  const std::string path = PathFor("two-gigabytes.avi");
+  PAVIFILE f = nullptr;
+  ASSERT_EQ(AVIFileOpenA(&f, path.c_str(), OF_CREATE | OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+  AVISTREAMINFOA vi{};
+  vi.fccType = streamtypeVIDEO;
+  vi.dwScale = 1;
+  vi.dwRate = 25;
+  PAVISTREAM v = nullptr, c = nullptr;
+  ASSERT_EQ(AVIFileCreateStreamA(f, &v, &vi), AVIERR_OK);
+  AVICOMPRESSOPTIONS o{};
+  o.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
+  ASSERT_EQ(AVIMakeCompressedStream(&c, v, &o, nullptr), AVIERR_OK);
+  const Bytes bi = BitmapFormat(1920, 1080, 24, BI_RGB);
+  ASSERT_EQ(AVIStreamSetFormat(c, 0, bi.data(), static_cast<int32_t>(bi.size())), AVIERR_OK);
+  const Bytes picture = SmoothPicture(1920, 1080, 0);
+  constexpr uint64_t kSegmentLimit = 0x7FF00000;
+  uint64_t reported = 0;
+  int frames = 0;
+  while (reported <= kSegmentLimit) {
+    int32_t bytes = 0;
+    ASSERT_EQ(AVIStreamWrite(c, frames, 1, picture.data(), static_cast<int32_t>(picture.size()), AVIIF_KEYFRAME,
+                             nullptr, &bytes),
+              AVIERR_OK);
+    reported += static_cast<uint32_t>(bytes);
+    ++frames;
+  }
+  AVIStreamRelease(c);
+  AVIStreamRelease(v);
+  AVIFileRelease(f);
+  EXPECT_EQ(FileSize(path), reported);
+  EXPECT_LT(reported, kSegmentLimit + picture.size() + 64) << "the split comes within one frame of the limit";
+  if (HaveFfmpeg()) {
+    EXPECT_EQ(Probe(path, "stream", "nb_frames"), std::to_string(frames));
+    EXPECT_EQ(Capture("ffprobe -v error -select_streams v:0 -show_entries packet=pos -of csv=p=0 '" + path +
+                      "' 2>/dev/null | tail -1"),
+              std::to_string(FileSize(path) - 8 - 16ull * frames - picture.size()))
+        << "the last frame's data is found where the index says";
+  }
+  PAVIFILE r = nullptr;
+  ASSERT_EQ(AVIFileOpenA(&r, path.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+  PAVISTREAM rv = nullptr;
+  ASSERT_EQ(AVIFileGetStream(r, &rv, streamtypeVIDEO, 0), AVIERR_OK);
+  PGETFRAME g = AVIStreamGetFrameOpen(rv, nullptr);
+  ASSERT_NE(g, nullptr);
+  const auto* last = static_cast<const uint8_t*>(AVIStreamGetFrame(g, frames - 1));
+  ASSERT_NE(last, nullptr);
+  EXPECT_EQ(0, std::memcmp(last + 40, picture.data(), picture.size()));
+  AVIStreamGetFrameClose(g);
+  AVIStreamRelease(rv);
+  AVIFileRelease(r);
+  std::filesystem::remove(path);
+}
+
 // ---- Compressors -----------------------------------------------------------------
 
 std::string ParamName(const testing::TestParamInfo<AviCompressorInfo>& info) {
