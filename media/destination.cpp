@@ -1,5 +1,7 @@
 #include "media/destination.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,6 +33,18 @@ int failWith(DestinationMedia& d, int result) {
 bool fileExists(const char* path) {
     struct stat st {};
     return lstat(path, &st) == 0;
+}
+
+// Deleting a file on Linux succeeds even while another run reads or writes
+// it (the source itself, say), so a file someone holds is not replaced.
+bool deleteUnlessHeld(const char* path) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0) {
+        const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0;
+        close(fd);
+        if (held) return false;
+    }
+    return unlink(path) == 0;
 }
 
 }  // namespace
@@ -75,7 +89,7 @@ int CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, HWND owner
     DestinationMedia& d = media.destination;
     if (fileExists(path)) {
         if (!AskOverwrite(owner, path)) return destinationDeclined;
-        if (unlink(path) != 0) return destinationCannotCreate;
+        if (!deleteUnlessHeld(path)) return destinationCannotCreate;
     }
     if (AVIFileOpenA(&d.file, path, OF_CREATE | OF_SHARE_DENY_WRITE, nullptr) != AVIERR_OK) {
         d.file = nullptr;

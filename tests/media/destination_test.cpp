@@ -135,6 +135,25 @@ TEST(CreateDestination, OverwriteQuestion) {
     EXPECT_NE(ReadWholeFile(out).size(), 77u);
 }
 
+TEST(CreateDestination, NeverReplacesAFileInUse) {
+    const SourceSpec spec = Spec(32, 24, 3);
+    DestinationRun run(spec, "in-use-source.avi");
+    run.boxes.questionAnswer = IDYES;
+    // Converting a file onto itself: the open source is not deleted.
+    const std::string source = TempDir() + "/in-use-source.avi";
+    const Bytes before = ReadWholeFile(source);
+    EXPECT_EQ(run.Create(source), destinationCannotCreate);
+    EXPECT_EQ(ReadWholeFile(source), before);
+    EXPECT_NE(AVIStreamGetFrame(run.media.source.frameGetter, 2), nullptr);
+    // Nor is a file that another writer holds.
+    const std::string busy = TempDir() + "/busy-destination.avi";
+    PAVIFILE other = nullptr;
+    ASSERT_EQ(AVIFileOpenA(&other, busy.c_str(), OF_CREATE | OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+    EXPECT_EQ(run.Create(busy), destinationCannotCreate);
+    AVIFileRelease(other);
+    EXPECT_EQ(run.Create(busy), destinationCreated);
+}
+
 TEST(CreateDestination, FailuresAndTheirCodes) {
     DestinationRun run(Spec(32, 24, 2, true), "fail-source.avi");
     EXPECT_EQ(run.Create(TempDir() + "/no/such/folder/out.avi"), destinationCannotCreate);
