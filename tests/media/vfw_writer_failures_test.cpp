@@ -24,45 +24,6 @@ constexpr uint32_t kDib = mmioFOURCC('D', 'I', 'B', ' ');
 
 std::string PathFor(const std::string& name) { return TempDir() + "/" + name; }
 
-// An open destination with one video stream and its compressing stream.
-struct Destination {
-  PAVIFILE file = nullptr;
-  PAVISTREAM video = nullptr;
-  PAVISTREAM compressed = nullptr;
-
-  AVIRESULT Open(const std::string& path, uint32_t fcc, int32_t width = 64, int32_t height = 48) {
-    AVIRESULT r = AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_SHARE_DENY_WRITE, nullptr);
-    if (r != AVIERR_OK) return r;
-    AVISTREAMINFOA vi{};
-    vi.fccType = streamtypeVIDEO;
-    vi.dwScale = 1;
-    vi.dwRate = 25;
-    vi.rcFrame = {0, 0, width, height};
-    if ((r = AVIFileCreateStreamA(file, &video, &vi)) != AVIERR_OK) return r;
-    AVICOMPRESSOPTIONS o{};
-    o.fccType = streamtypeVIDEO;
-    o.fccHandler = fcc;
-    o.dwQuality = 7500;
-    return AVIMakeCompressedStream(&compressed, video, &o, nullptr);
-  }
-  ~Destination() {
-    AVIStreamRelease(compressed);
-    AVIStreamRelease(video);
-    AVIFileRelease(file);
-  }
-};
-
-AVIRESULT SetFrameFormat(PAVISTREAM s, int32_t width, int32_t height, uint16_t bits = 24,
-                         uint32_t compression = BI_RGB) {
-  const Bytes bi = BitmapFormat(width, height, bits, compression);
-  return AVIStreamSetFormat(s, 0, bi.data(), static_cast<int32_t>(bi.size()));
-}
-
-AVIRESULT WriteFrame(PAVISTREAM s, int32_t pos, const Bytes& picture, int32_t* bytes = nullptr) {
-  return AVIStreamWrite(s, pos, 1, picture.data(), static_cast<int32_t>(picture.size()), AVIIF_KEYFRAME, nullptr,
-                        bytes);
-}
-
 // ---- Refusals ---------------------------------------------------------------------
 
 TEST(WriterRefuses, FormatsTheCompressorCantTake) {

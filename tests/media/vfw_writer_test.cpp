@@ -242,19 +242,10 @@ TEST(Writer, FractionalRatesAndManySmallChunks) {
 TEST(Writer, UnfinishedFileStillReads) {
   if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg tools not installed";
   const std::string path = PathFor("unfinished.avi");
-  PAVIFILE f = nullptr;
-  ASSERT_EQ(AVIFileOpenA(&f, path.c_str(), OF_CREATE | OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
-  AVISTREAMINFOA vi{};
-  vi.fccType = streamtypeVIDEO;
-  vi.dwScale = 1;
-  vi.dwRate = 25;
-  PAVISTREAM v = nullptr, c = nullptr;
-  ASSERT_EQ(AVIFileCreateStreamA(f, &v, &vi), AVIERR_OK);
-  AVICOMPRESSOPTIONS o{};
-  o.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
-  ASSERT_EQ(AVIMakeCompressedStream(&c, v, &o, nullptr), AVIERR_OK);
-  const Bytes bi = BitmapFormat(32, 16, 24, BI_RGB);
-  ASSERT_EQ(AVIStreamSetFormat(c, 0, bi.data(), static_cast<int32_t>(bi.size())), AVIERR_OK);
+  Destination d;
+  ASSERT_EQ(d.Open(path, mmioFOURCC('D', 'I', 'B', ' '), 32, 16), AVIERR_OK);
+  ASSERT_EQ(SetFrameFormat(d.compressed, 32, 16), AVIERR_OK);
+  PAVISTREAM c = d.compressed;
   std::vector<Bytes> pictures;
   for (int n = 0; n < 6; ++n) {
     pictures.push_back(SmoothPicture(32, 16, n));
@@ -265,22 +256,12 @@ TEST(Writer, UnfinishedFileStillReads) {
   // Still open: no index, no final sizes. Copy it as a crash would leave it.
   const std::string copy = PathFor("unfinished-copy.avi");
   std::filesystem::copy_file(path, copy);
-  AVIStreamRelease(c);
-  AVIStreamRelease(v);
-  AVIFileRelease(f);
+  d.Close();
 
   EXPECT_EQ(Probe(copy, "stream", "width"), "32");
   EXPECT_EQ(Probe(copy, "stream", "nb_read_frames", "v:0", true), "6");
   EXPECT_EQ(FfmpegBgr(copy), TopDown(pictures, 32, 16));
-  PAVIFILE r = nullptr;
-  ASSERT_EQ(AVIFileOpenA(&r, copy.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
-  PAVISTREAM rv = nullptr;
-  ASSERT_EQ(AVIFileGetStream(r, &rv, streamtypeVIDEO, 0), AVIERR_OK);
-  AVISTREAMINFOA info{};
-  AVIStreamInfoA(rv, &info, sizeof info);
-  EXPECT_EQ(info.dwLength, 6u) << "our reader scans the chunks";
-  AVIStreamRelease(rv);
-  AVIFileRelease(r);
+  EXPECT_EQ(StoredStreamInfo(copy, streamtypeVIDEO).dwLength, 6u) << "our reader scans the chunks";
 }
 
 TEST(Writer, EmptyFileIsComplete) {
@@ -307,20 +288,11 @@ TEST(Writer, EmptyFileIsComplete) {
 // size may be its own frame size.
 TEST(Writer, VideoSampleSizeOfTheSourceIsNotKept) {
   const std::string path = PathFor("sample-size.avi");
-  PAVIFILE f = nullptr;
-  ASSERT_EQ(AVIFileOpenA(&f, path.c_str(), OF_CREATE | OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
-  AVISTREAMINFOA vi{};
-  vi.fccType = streamtypeVIDEO;
-  vi.dwScale = 1;
-  vi.dwRate = 25;
-  vi.dwSampleSize = 32 * 3 * 24;  // the source's 32x24 frames
-  PAVISTREAM v = nullptr, c = nullptr;
-  ASSERT_EQ(AVIFileCreateStreamA(f, &v, &vi), AVIERR_OK);
-  AVICOMPRESSOPTIONS o{};
-  o.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
-  ASSERT_EQ(AVIMakeCompressedStream(&c, v, &o, nullptr), AVIERR_OK);
-  const Bytes bi = BitmapFormat(32, 18, 24, BI_RGB);  // written at a smaller height
-  ASSERT_EQ(AVIStreamSetFormat(c, 0, bi.data(), static_cast<int32_t>(bi.size())), AVIERR_OK);
+  Destination d;
+  // The source's 32x24 frames as sample size, written at a smaller height.
+  ASSERT_EQ(d.Open(path, mmioFOURCC('D', 'I', 'B', ' '), 32, 24, 32 * 3 * 24), AVIERR_OK);
+  ASSERT_EQ(SetFrameFormat(d.compressed, 32, 18), AVIERR_OK);
+  PAVISTREAM c = d.compressed;
   const Bytes picture = SmoothPicture(32, 18, 0);
   for (int n = 0; n < 3; ++n) {
     int32_t samples = 0;
@@ -329,19 +301,10 @@ TEST(Writer, VideoSampleSizeOfTheSourceIsNotKept) {
               AVIERR_OK);
     EXPECT_EQ(samples, 1);
   }
-  AVIStreamRelease(c);
-  AVIStreamRelease(v);
-  AVIFileRelease(f);
-  PAVIFILE r = nullptr;
-  ASSERT_EQ(AVIFileOpenA(&r, path.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
-  PAVISTREAM rv = nullptr;
-  ASSERT_EQ(AVIFileGetStream(r, &rv, streamtypeVIDEO, 0), AVIERR_OK);
-  AVISTREAMINFOA info{};
-  AVIStreamInfoA(rv, &info, sizeof info);
+  d.Close();
+  const AVISTREAMINFOA info = StoredStreamInfo(path, streamtypeVIDEO);
   EXPECT_EQ(info.dwSampleSize, 0u);
   EXPECT_EQ(info.dwLength, 3u);
-  AVIStreamRelease(rv);
-  AVIFileRelease(r);
 }
 
 // Compressed sound has no fixed sample size: each chunk is one sample of the
@@ -369,15 +332,7 @@ TEST(Writer, CompressedSoundTakesWholeChunks) {
   }
   AVIStreamRelease(a);
   AVIFileRelease(f);
-  PAVIFILE r = nullptr;
-  ASSERT_EQ(AVIFileOpenA(&r, path.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
-  PAVISTREAM ra = nullptr;
-  ASSERT_EQ(AVIFileGetStream(r, &ra, streamtypeAUDIO, 0), AVIERR_OK);
-  AVISTREAMINFOA info{};
-  AVIStreamInfoA(ra, &info, sizeof info);
-  EXPECT_EQ(info.dwLength, 3u);
-  AVIStreamRelease(ra);
-  AVIFileRelease(r);
+  EXPECT_EQ(StoredStreamInfo(path, streamtypeAUDIO).dwLength, 3u);
 }
 
 // A real segment's worth of 1920x1080 frames, past the point where the
@@ -386,19 +341,10 @@ TEST(Writer, TwoGigabytesOfFrames) {
   const char* slow = std::getenv("TAVRICK_SLOW_TESTS");
   if (!slow || std::string(slow) != "1") GTEST_SKIP() << "set TAVRICK_SLOW_TESTS=1 to write 2 GB";
   const std::string path = PathFor("two-gigabytes.avi");
-  PAVIFILE f = nullptr;
-  ASSERT_EQ(AVIFileOpenA(&f, path.c_str(), OF_CREATE | OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
-  AVISTREAMINFOA vi{};
-  vi.fccType = streamtypeVIDEO;
-  vi.dwScale = 1;
-  vi.dwRate = 25;
-  PAVISTREAM v = nullptr, c = nullptr;
-  ASSERT_EQ(AVIFileCreateStreamA(f, &v, &vi), AVIERR_OK);
-  AVICOMPRESSOPTIONS o{};
-  o.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
-  ASSERT_EQ(AVIMakeCompressedStream(&c, v, &o, nullptr), AVIERR_OK);
-  const Bytes bi = BitmapFormat(1920, 1080, 24, BI_RGB);
-  ASSERT_EQ(AVIStreamSetFormat(c, 0, bi.data(), static_cast<int32_t>(bi.size())), AVIERR_OK);
+  Destination d;
+  ASSERT_EQ(d.Open(path, mmioFOURCC('D', 'I', 'B', ' '), 1920, 1080), AVIERR_OK);
+  ASSERT_EQ(SetFrameFormat(d.compressed, 1920, 1080), AVIERR_OK);
+  PAVISTREAM c = d.compressed;
   const Bytes picture = SmoothPicture(1920, 1080, 0);
   constexpr uint64_t kSegmentLimit = 0x7FF00000;
   uint64_t reported = 0;
@@ -411,9 +357,7 @@ TEST(Writer, TwoGigabytesOfFrames) {
     reported += static_cast<uint32_t>(bytes);
     ++frames;
   }
-  AVIStreamRelease(c);
-  AVIStreamRelease(v);
-  AVIFileRelease(f);
+  d.Close();
   EXPECT_EQ(FileSize(path), reported);
   EXPECT_LT(reported, kSegmentLimit + picture.size() + 64) << "the split comes within one frame of the limit";
   if (HaveFfmpeg()) {

@@ -172,3 +172,16 @@ std::string DecodeErrors(const std::string& path) {
   if (rc != 0 && errors.empty()) errors = "ffmpeg failed";
   return errors;
 }
+
+AVISTREAMINFOA StoredStreamInfo(const std::string& path, uint32_t type) {
+  AVISTREAMINFOA info{};
+  PAVIFILE r = nullptr;
+  if (AVIFileOpenA(&r, path.c_str(), OF_SHARE_DENY_WRITE, nullptr) != AVIERR_OK) return info;
+  PAVISTREAM s = nullptr;
+  if (AVIFileGetStream(r, &s, type, 0) == AVIERR_OK) {
+    AVIStreamInfoA(s, &info, sizeof info);
+    AVIStreamRelease(s);
+  }
+  AVIFileRelease(r);
+  return info;
+}

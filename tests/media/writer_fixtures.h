@@ -66,3 +66,51 @@ std::string Probe(const std::string& path, const std::string& section, const std
 std::string ProbeKeyFlags(const std::string& path);
 // ffmpeg's complaints while decoding every stream; empty when clean.
 std::string DecodeErrors(const std::string& path);
+
+// An open destination with one video stream and its compressing stream.
+struct Destination {
+  PAVIFILE file = nullptr;
+  PAVISTREAM video = nullptr;
+  PAVISTREAM compressed = nullptr;
+
+  AVIRESULT Open(const std::string& path, uint32_t fcc, int32_t width = 64, int32_t height = 48,
+                 uint32_t sampleSize = 0) {
+    AVIRESULT r = AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_SHARE_DENY_WRITE, nullptr);
+    if (r != AVIERR_OK) return r;
+    AVISTREAMINFOA vi{};
+    vi.fccType = streamtypeVIDEO;
+    vi.dwScale = 1;
+    vi.dwRate = 25;
+    vi.rcFrame = {0, 0, width, height};
+    vi.dwSampleSize = sampleSize;
+    if ((r = AVIFileCreateStreamA(file, &video, &vi)) != AVIERR_OK) return r;
+    AVICOMPRESSOPTIONS o{};
+    o.fccType = streamtypeVIDEO;
+    o.fccHandler = fcc;
+    o.dwQuality = 7500;
+    return AVIMakeCompressedStream(&compressed, video, &o, nullptr);
+  }
+  // The last release completes the file.
+  void Close() {
+    if (compressed) AVIStreamRelease(compressed);
+    if (video) AVIStreamRelease(video);
+    if (file) AVIFileRelease(file);
+    compressed = video = nullptr;
+    file = nullptr;
+  }
+  ~Destination() { Close(); }
+};
+
+inline AVIRESULT SetFrameFormat(PAVISTREAM s, int32_t width, int32_t height, uint16_t bits = 24,
+                         uint32_t compression = BI_RGB) {
+  const Bytes bi = BitmapFormat(width, height, bits, compression);
+  return AVIStreamSetFormat(s, 0, bi.data(), static_cast<int32_t>(bi.size()));
+}
+
+inline AVIRESULT WriteFrame(PAVISTREAM s, int32_t pos, const Bytes& picture, int32_t* bytes = nullptr) {
+  return AVIStreamWrite(s, pos, 1, picture.data(), static_cast<int32_t>(picture.size()), AVIIF_KEYFRAME, nullptr,
+                        bytes);
+}
+
+// The description our reader gives of the first stream of `type` in a file.
+AVISTREAMINFOA StoredStreamInfo(const std::string& path, uint32_t type);
