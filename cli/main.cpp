@@ -89,7 +89,10 @@ void ShowStatus(void*, const char* text) {
 }
 
 int AnswerOnTerminal(const char* text, const char* caption) {
-    if (!isatty(STDIN_FILENO) || !isatty(STDERR_FILENO)) return IDNO;
+    if (!isatty(STDIN_FILENO) || !isatty(STDERR_FILENO)) {
+        std::fprintf(stderr, "%s: %s No (no terminal to ask; --yes answers Yes)\n", caption, text);
+        return IDNO;
+    }
     std::fprintf(stderr, "%s: %s [y/N] ", caption, text);
     std::fflush(stderr);
     char line[64];
