@@ -231,6 +231,14 @@ int FrameWritten(Pipeline& p) {
     return SegmentCheck(p);
 }
 
+// Replacing the open source with its own output would delete it while it is
+// being read (Linux lets an open file be removed): the output can't be created there.
+bool IsSourceFile(const ConversionSettings& s) {
+    struct stat source {}, destination {};
+    return stat(s.sourcePath, &source) == 0 && stat(s.destinationPath, &destination) == 0 &&
+           source.st_dev == destination.st_dev && source.st_ino == destination.st_ino;
+}
+
 bool SettingsInRange(const ConversionSettings& s) {
     const int method = static_cast<int>(s.intMethod), deint = static_cast<int>(s.deint);
     const int deintRes = static_cast<int>(s.deintRes), letterbox = static_cast<int>(s.letterbox);
@@ -251,6 +259,7 @@ int RunConversion(ConversionRun& run) {
     // Values only a hand-edited settings store can hold would make frames
     // of no defined form: refuse them as a format the output can't take.
     if (!SettingsInRange(settings)) return destinationFormatRefused;
+    if (IsSourceFile(settings)) return destinationCannotCreate;
 
     const int width = static_cast<int>(source.frameFormat.header.biWidth);
     const int sourceRows = static_cast<int>(source.frameFormat.header.biHeight);

@@ -322,6 +322,24 @@ TEST(Segments, ExistingFirstSegmentReplacedOrKept) {
     }
 }
 
+TEST(Segments, RealTwoGigabyteSplitOptIn) {
+    if (!std::getenv("TAVRICK_SLOW_TESTS")) GTEST_SKIP() << "set TAVRICK_SLOW_TESTS=1 (writes about 2.5 GB)";
+    const std::string dest = Out("big.avi");
+    TestRun t(MakeSource("big-src.avi", Spec(720, 576, 500, true)), dest);
+    t.settings.intMethod = InterpolationMethod::Coarse;
+    t.settings.dstRate = 100;  // 2000 frames of 1.24 MB
+    t.settings.segment = 1;
+    ASSERT_EQ(t.Run(), conversionDone);
+    const auto first = std::filesystem::file_size(SegmentName(dest, 0));
+    EXPECT_GT(first, SegmentLimit);
+    EXPECT_LT(first, 0x80000000ull);
+    EXPECT_GT(std::filesystem::file_size(SegmentName(dest, 1)), 0u);
+    EXPECT_FALSE(Exists(SegmentName(dest, 2)));
+    EXPECT_EQ(ReadPictures(SegmentName(dest, 0)).size() + ReadPictures(SegmentName(dest, 1)).size(), 2000u);
+    std::filesystem::remove(SegmentName(dest, 0));
+    std::filesystem::remove(SegmentName(dest, 1));
+}
+
 // ---- Stop, pause, questions and failures -----------------------------------------------
 
 TEST(Control, PauseHoldsTheRunAndStopEndsItWithAPlayableFile) {
@@ -403,6 +421,15 @@ TEST(Failures, MissingFolderRejectingCompressorAndBadSettings) {
         t.settings.pOptions.fccHandler = mmioFOURCC('d', 'v', 's', 'd');  // DV takes only 720-wide frames
         EXPECT_EQ(t.Run(), 8);
         EXPECT_TRUE(t.media.source.isOpen);
+    }
+    {
+        // The source itself as the destination: refused before anything is asked or deleted.
+        const Bytes before = ReadWholeFile(src);
+        TestRun t(src, src);
+        t.boxes.questionAnswer = IDYES;
+        EXPECT_EQ(t.Run(), 5);
+        EXPECT_TRUE(t.boxes.boxes.empty());
+        EXPECT_EQ(ReadWholeFile(src), before);
     }
     TestRun t(src, Out("bad.avi"));
     t.settings.deintRes = static_cast<InterlaceResampleMethod>(12);
