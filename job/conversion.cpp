@@ -4,8 +4,11 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "app/messages.h"
 #include "media/destination.h"
@@ -18,6 +21,47 @@ namespace {
 // How a step ended: carry on, or end the run with a result.
 constexpr int keepGoing = -1;
 
+// The kernels work byte by byte, so a frame's rows can be split into two
+// bands at an even row (field parities stay) and the second band computed by
+// another thread while the worker computes the first.
+struct BandHelper {
+    std::thread thread;
+    std::mutex lock;
+    std::condition_variable wake;
+    bool pending = false, quit = false;
+    // The step to compute: the context of the band and the kernel's arguments.
+    KernelContext context;
+    int intMethod = 0, fieldParity = 0;
+    double intRange = 0;
+    StepPosition position{};
+    bool bothFields = false, interlacedOutput = false;
+
+    void Loop() {
+        std::unique_lock<std::mutex> hold(lock);
+        for (;;) {
+            wake.wait(hold, [this] { return pending || quit; });
+            if (quit) return;
+            hold.unlock();
+            RunStepKernel(context, intMethod, intRange, position, bothFields, interlacedOutput, fieldParity);
+            hold.lock();
+            pending = false;
+            wake.notify_all();
+        }
+    }
+    ~BandHelper() {
+        if (!thread.joinable()) return;
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            quit = true;
+        }
+        wake.notify_all();
+        thread.join();
+    }
+};
+
+// Below this a frame is done before a second thread would have woken up.
+constexpr std::size_t bandSplitBytes = 512 * 1024;
+
 struct Pipeline {
     ConversionRun& run;
     ConversionSettings& settings;
@@ -28,7 +72,37 @@ struct Pipeline {
     KernelContext kernel;
     int intMethod;
     std::size_t frameBytes;
+    BandHelper* bands = nullptr;  // null: the whole frame on this thread
+    FrameRing secondRing;         // the ring's slots from the split row on
+    KernelContext firstBand, secondBand;
 };
+
+void RunKernel(Pipeline& p, const StepPosition& position) {
+    const ConversionJob& job = p.job;
+    const double range = p.settings.intRange;
+    if (!p.bands) {
+        RunStepKernel(p.kernel, p.intMethod, range, position, job.plan.bothFields, job.plan.interlacedOutput,
+                      job.fieldParity);
+        return;
+    }
+    BandHelper& h = *p.bands;
+    {
+        std::lock_guard<std::mutex> hold(h.lock);
+        h.context = p.secondBand;
+        h.intMethod = p.intMethod;
+        h.intRange = range;
+        h.position = position;
+        h.bothFields = job.plan.bothFields;
+        h.interlacedOutput = job.plan.interlacedOutput;
+        h.fieldParity = job.fieldParity;
+        h.pending = true;
+    }
+    h.wake.notify_all();
+    RunStepKernel(p.firstBand, p.intMethod, range, position, job.plan.bothFields, job.plan.interlacedOutput,
+                  job.fieldParity);
+    std::unique_lock<std::mutex> hold(h.lock);
+    h.wake.wait(hold, [&h] { return !h.pending; });
+}
 
 bool Stopped(const ConversionRun& run) { return run.control && run.control->stopRequested.load() != 0; }
 bool Paused(const ConversionRun& run) { return run.control && run.control->pauseRequested.load() != 0; }
@@ -299,7 +373,7 @@ int RunConversion(ConversionRun& run) {
     job.lastBaseFrame = -99999;
     job.startTicks = GetTickCount();
 
-    Pipeline p{run, settings, media, job, {}, {}, {}, static_cast<int>(settings.intMethod), frameBytes};
+    Pipeline p{run, settings, media, job, {}, {}, {}, static_cast<int>(settings.intMethod), frameBytes, nullptr, {}, {}, {}};
     for (int slot = 0; slot < ringSlotCount; ++slot) p.ring.slots[slot] = buffers.ring[slot];
     p.prep.geometry = job.geometry;
     p.prep.deint = deint;
@@ -307,6 +381,29 @@ int RunConversion(ConversionRun& run) {
     p.prep.resample = ResampleContext{buffers.scratchFrame, job.geometry.stride, run.tables, run.kernels};
     p.kernel = KernelContext{&p.ring, buffers.outputFrame, job.geometry.stride, job.geometry.frameRows, frameBytes,
                              run.tables, run.kernels};
+    BandHelper bands;
+    const int splitRow = (job.geometry.frameRows / 2) & ~1;
+    if (run.splitBands && frameBytes >= bandSplitBytes && splitRow >= 2 && std::thread::hardware_concurrency() > 1) {
+        try {
+            bands.thread = std::thread([&bands] { bands.Loop(); });
+            p.bands = &bands;
+        } catch (...) {
+            // No second thread: the whole frame on this one.
+        }
+    }
+    if (p.bands) {
+        const std::size_t splitAt = static_cast<std::size_t>(splitRow) * static_cast<std::size_t>(job.geometry.stride);
+        for (int slot = 0; slot < ringSlotCount; ++slot)
+            p.secondRing.slots[slot] = p.ring.slots[slot] ? p.ring.slots[slot] + splitAt : nullptr;
+        p.firstBand = p.kernel;
+        p.firstBand.frameRows = splitRow;
+        p.firstBand.frameBytes = splitAt;
+        p.secondBand = p.kernel;
+        p.secondBand.ring = &p.secondRing;
+        p.secondBand.output = p.kernel.output + splitAt;
+        p.secondBand.frameRows = job.geometry.frameRows - splitRow;
+        p.secondBand.frameBytes = frameBytes - splitAt;
+    }
 
     for (job.stepIndex = 0; job.stepIndex < job.plan.stepCount; ++job.stepIndex) {
         const StepPosition position = PositionOfStep(job.stepIndex, job.plan.sourceStep, pairs);
@@ -316,8 +413,7 @@ int RunConversion(ConversionRun& run) {
             if (r == conversionDone) break;
             if (r != keepGoing) return r;
         }
-        RunStepKernel(p.kernel, p.intMethod, settings.intRange, position, pairs, job.plan.interlacedOutput,
-                      job.fieldParity);
+        RunKernel(p, position);
         if (CompletesFrame(job.plan.interlacedOutput, deintRes, job.fieldParity)) {
             const int r = FrameWritten(p);
             if (r != keepGoing) return r;

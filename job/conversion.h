@@ -63,6 +63,7 @@ struct ConversionRun {
     ConversionJob* job = nullptr;
     const KernelTables* tables = nullptr;
     const RowKernels* kernels = nullptr;  // null: the level the CPU and TAVRICK_SIMD give
+    bool splitBands = true;               // large frames: two threads share each kernel call
     ProgressTarget progress;
     JobControl* control = nullptr;
     HWND owner = nullptr;          // owner of the questions (the progress window)
