@@ -131,6 +131,24 @@ TEST(Pixels, CoarseHoldsAndMedian3FiltersAtEqualRates) {
     EXPECT_GT(filtered, 0) << "the median changed nothing: the test pictures prove nothing";
 }
 
+TEST(Pixels, UndecodableFrameIsReplacedByTheNextOne) {
+    FixtureFile f;
+    f.width = 16;
+    f.height = 8;
+    FixtureStream v;
+    v.format = BitmapFormat(16, 8, 24, BI_RGB);
+    v.length = 5;
+    for (int n = 0; n < 5; ++n) v.chunks.push_back(n == 2 ? Bytes(10, 0) : RgbPicture(16, 8, n));  // frame 2 is cut short
+    f.streams.push_back(v);
+    TestRun t(WriteFile("holey.avi", BuildAvi(f)), Out("holey-out.avi"));
+    t.settings.intMethod = InterpolationMethod::Coarse;
+    ASSERT_EQ(t.Run(), conversionDone);
+    const std::vector<Bytes> out = ReadPictures(Out("holey-out.avi"));
+    ASSERT_EQ(out.size(), 5u);
+    const int shown[5] = {0, 1, 3, 3, 4};
+    for (int k = 0; k < 5; ++k) EXPECT_EQ(out[k], RgbPicture(16, 8, shown[k])) << "frame " << k;
+}
+
 TEST(Pixels, LetterboxRowsAreBlackAndPictureInside) {
     const int w = 24, h = 32;
     TestRun t(MakeSource("box.avi", Spec(w, h, 3)), Out("box-out.avi"));
