@@ -129,6 +129,18 @@ TEST(Convert, OptionsReachTheFileAndSaveKeepsThem) {
     std::filesystem::remove_all(Registry());
 }
 
+TEST(Convert, ScalarLevelWritesTheSameFileAsTheBest) {
+    const std::string src = Q(MakeSource("simd.avi", Spec(200, 64, 6, true)));
+    const std::string options = " --rate 60 --method lansin3 --deinterlace both-top --resample interlaced-top --height 50 --quiet --yes";
+    Result r = Tavrick("convert " + src + " " + Q(Out("simd-best.avi")) + options);
+    ASSERT_EQ(r.code, 0) << r.output;
+    r = Tavrick("convert " + src + " " + Q(Out("simd-scalar.avi")) + options, "TAVRICK_SIMD=scalar ");
+    ASSERT_EQ(r.code, 0) << r.output;
+    const Bytes best = ReadWholeFile(Out("simd-best.avi"));
+    EXPECT_GT(best.size(), 6u * 600 * 50);
+    EXPECT_EQ(best, ReadWholeFile(Out("simd-scalar.avi")));
+}
+
 TEST(Convert, OverwriteAnswersAndMissingFolder) {
     const std::string src = Q(MakeSource("o.avi", Spec(16, 8, 4)));
     const std::string dst = Out("o-out.avi");
