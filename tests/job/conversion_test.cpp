@@ -11,6 +11,7 @@
 
 #include "app/messages.h"
 #include "job/worker.h"
+#include "platform/threads.h"
 #include "tests/job/job_fixtures.h"
 #include "tests/media/writer_fixtures.h"
 
@@ -395,6 +396,7 @@ TEST(Control, PauseHoldsTheRunAndStopEndsItWithAPlayableFile) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_FALSE(WaitForWorkerFor(worker, 0));
     EXPECT_EQ(t.job.framesWritten, 0u) << "paused after the first frame";
+    EXPECT_EQ(GetThreadPriority(worker.threadId), THREAD_PRIORITY_IDLE) << "a paused worker idles";
     const auto stopAt = std::chrono::steady_clock::now();
     t.control.stopRequested = 1;
     EXPECT_EQ(WaitForWorker(worker), conversionStopped);
