@@ -1,7 +1,7 @@
 # The set-up commands of the README. Each one installs what it needs first.
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build run test test-asan bench clean
+.PHONY: deps build run demo test test-asan bench bench-compare clean
 
 deps:
 	scripts/install-deps
@@ -10,9 +10,20 @@ build: deps
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS)
 
-# Until the GUI exists the program to run is the kernel benchmark.
-run: build
-	build/bench/tavrick_bench_kernels --benchmark_filter='1920x1080'
+# Until the GUI exists, running the program means converting a sample clip
+# with tavrick: 4 s of 720x576 at 25 fps with a tone, to 50 fps with Lansin 2.
+DEMO = build/demo
+run: demo
+
+demo: build
+	@mkdir -p $(DEMO)
+	@test -f $(DEMO)/sample.avi || ffmpeg -v error -y \
+	  -f lavfi -i testsrc2=size=720x576:rate=25:duration=4 \
+	  -f lavfi -i sine=frequency=440:sample_rate=48000:duration=4 \
+	  -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le -ac 2 $(DEMO)/sample.avi
+	TAVRICK_REGISTRY_DIR=$(DEMO)/registry build/cli/tavrick convert $(DEMO)/sample.avi $(DEMO)/sample-50fps.avi \
+	  --rate 50 --method lansin2 --deinterlace off --resample coarse --aspect 1:1 --yes
+	@echo "Converted $(DEMO)/sample.avi (25 fps) into $(DEMO)/sample-50fps.avi (50 fps)."
 
 test: build
 	ctest --preset default -j $(JOBS)
@@ -24,6 +35,10 @@ test-asan: deps
 
 bench: build
 	build/bench/tavrick_bench_kernels
+
+# tavrick against FFmpeg's framerate filter on the same clips (several GB of temporary files).
+bench-compare: build
+	bench/compare-ffmpeg
 
 clean:
 	rm -rf build build-asan

@@ -12,6 +12,15 @@ struct ProgressTarget {
     void (*setStatusText)(void* context, const char* text) = nullptr;  // status line of the progress window
     void (*setProgressBar)(void* context, int percent) = nullptr;      // bar, range 0 to 100
     void (*setMainTitle)(void* context, const char* title) = nullptr;
+    // Copies the main window's title (at most size - 1 characters) so the worker can put it back.
+    void (*getMainTitle)(void* context, char* title, int size) = nullptr;
+    // The yes/no questions of a run; true for Yes. Null: a message box owned by the job's owner.
+    bool (*askYesNo)(void* context, int textId) = nullptr;
+    // A message of the string table with its message box style. Null: a message box.
+    void (*showMessage)(void* context, int textId, unsigned style) = nullptr;
+    // After the result: the main window flashes when it is minimised, then the progress window ends.
+    void (*flashMainWindow)(void* context) = nullptr;
+    void (*endProgress)(void* context) = nullptr;
 };
 
 struct ProgressFigures {

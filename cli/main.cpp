@@ -1,0 +1,275 @@
+// tavrick: converts the frame rate of an AVI file from the command line,
+// through the same worker, pipeline and messages as the GUI.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/messages.h"
+#include "app/settings.h"
+#include "cli/options.h"
+#include "frames/kernels.h"
+#include "job/source_info.h"
+#include "job/worker.h"
+#include "media/source.h"
+#include "media/vfw/compressor.h"
+#include "platform/msgbox.h"
+
+namespace {
+
+constexpr int exitUsage = 2;
+// The source is larger than the 2 GB the product handles (message 104).
+constexpr int exitSourceTooLarge = 10;
+
+const char usageText[] =
+    "Usage:\n"
+    "  tavrick convert SOURCE DESTINATION [options]   convert the frame rate of an AVI file\n"
+    "  tavrick info SOURCE                            describe the video and audio of an AVI file\n"
+    "  tavrick codecs                                 list the compressors (--codec values)\n"
+    "  tavrick --help | --version\n"
+    "\n"
+    "Options of convert (the stored settings are the defaults; --save keeps the result):\n"
+    "  --rate FPS              destination frame rate, 0.001..32767 (clamped)\n"
+    "  --speed PERCENT         source speed, 100 keeps it (0.001..32767 %, clamped)\n"
+    "  --method NAME|N         coarse, linear, sine, cubic, lanczos, lansin1, lansin2,\n"
+    "                          lansin3, median3, median5 (0..9)\n"
+    "  --range PERCENT         interpolation range, a whole percentage (100: blend all the way)\n"
+    "  --deinterlace NAME|N    off, both-top, both-bottom, odd, even (0..4)\n"
+    "  --resample NAME|N       interlaced-top, interlaced-bottom, coarse, linear, sine,\n"
+    "                          cubic, lanczos (0..6)\n"
+    "  --aspect NAME|N         output height from the source width: 1:1 (source height), 4:3,\n"
+    "                          4:3-pal, 4:3-pal-half, 4:3-ntsc, 4:3-ntsc-half, 16:9, 16:9-pal,\n"
+    "                          16:9-pal-half, 16:9-ntsc, 16:9-ntsc-half, 2.35:1, 2.35:1-pal,\n"
+    "                          2.35:1-pal-half, 2.35:1-ntsc, 2.35:1-ntsc-half (0..15),\n"
+    "                          custom (16: --height, else the source height)\n"
+    "  --height N              output height in rows (1..32767, clamped); the custom preset\n"
+    "  --letterbox MODE        none, frame (frame keeps its size, image resized inside),\n"
+    "                          image (frame resized, image keeps its size inside)\n"
+    "  --codec FOURCC          compressor, e.g. DIB (uncompressed), MJPG, FFV1; see 'tavrick codecs'\n"
+    "  --quality N             0..10000\n"
+    "  --keyframes N           a key frame every N frames (0: only the first of each file)\n"
+    "  --data-rate BYTES_PER_S target data rate (0: none)\n"
+    "  --interleave MS         audio every MS milliseconds of video (0: with every frame)\n"
+    "  --segment, --no-segment split the output past 2047 MiB without asking, or ask first\n"
+    "  --yes, --no             answer the overwrite and 2 GB questions (default: ask on a\n"
+    "                          terminal, else No)\n"
+    "  --save                  store the resulting settings as the new defaults\n"
+    "  --quiet                 no progress line\n"
+    "\n"
+    "Exit status: 0 done; 6 stopped (Ctrl-C, SIGTERM) or declined; 1..4 the source could\n"
+    "not be opened; 5, 7, 8, 9, 11, 12 the conversion failed; 10 the source is over 2 GB;\n"
+    "2 usage error. TAVRICK_REGISTRY_DIR names the settings folder.\n";
+
+// ---- Terminal -----------------------------------------------------------------------
+
+struct Terminal {
+    bool progressTty = false;  // standard error is a terminal: rewrite the status line in place
+    bool lineOpen = false;     // a status line is on screen without its newline
+    bool quiet = false;
+    int answer = 0;            // IDYES, IDNO or 0 (ask when there is a terminal)
+};
+Terminal terminal;
+
+void EndStatusLine() {
+    if (terminal.lineOpen) std::fputc('\n', stderr);
+    terminal.lineOpen = false;
+}
+
+void ShowStatus(void*, const char* text) {
+    if (terminal.quiet) return;
+    if (terminal.progressTty) {
+        std::fprintf(stderr, "\r%s\033[K", text);
+        terminal.lineOpen = true;
+    } else {
+        std::fprintf(stderr, "%s\n", text);
+    }
+    std::fflush(stderr);
+}
+
+int AnswerOnTerminal(const char* text, const char* caption) {
+    if (!isatty(STDIN_FILENO) || !isatty(STDERR_FILENO)) {
+        std::fprintf(stderr, "%s: %s No (no terminal to ask; --yes answers Yes)\n", caption, text);
+        return IDNO;
+    }
+    std::fprintf(stderr, "%s: %s [y/N] ", caption, text);
+    std::fflush(stderr);
+    char line[64];
+    if (!std::fgets(line, sizeof line, stdin)) return IDNO;
+    return line[0] == 'y' || line[0] == 'Y' ? IDYES : IDNO;
+}
+
+// Every message of the product prints as "Tavrick: <text>"; questions take
+// the answer of --yes / --no, or ask.
+int PresentMessage(void*, HWND, const char* text, const char* caption, UINT style) {
+    EndStatusLine();
+    const UINT buttons = style & MB_TYPEMASK;
+    if (buttons == MB_YESNO || buttons == MB_YESNOCANCEL) {
+        if (terminal.answer == 0) return AnswerOnTerminal(text, caption);
+        std::fprintf(stderr, "%s: %s %s\n", caption, text, terminal.answer == IDYES ? "Yes" : "No");
+        return terminal.answer;
+    }
+    std::fprintf(stderr, "%s: %s\n", caption, text);
+    std::fflush(stderr);
+    return IDOK;
+}
+
+// ---- Signals --------------------------------------------------------------------------
+
+JobControl control;
+volatile sig_atomic_t interrupts = 0;
+
+void OnStopSignal(int) {
+    // The first one stops the run cleanly; another one ends the process at once.
+    interrupts = interrupts + 1;
+    if (interrupts > 1) _exit(130);
+    control.stopRequested.store(1);
+}
+
+void InstallSignals() {
+    struct sigaction stop {};
+    stop.sa_handler = OnStopSignal;
+    sigemptyset(&stop.sa_mask);
+    sigaction(SIGINT, &stop, nullptr);
+    sigaction(SIGTERM, &stop, nullptr);
+    // A file-size limit or a closed pipe fails the write; it must not kill the run.
+    signal(SIGXFSZ, SIG_IGN);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+void Print(const std::string& text) { std::fprintf(stdout, "%s\n", text.c_str()); }
+
+int UsageError(const std::string& error) {
+    std::fprintf(stderr, "tavrick: %s\nTry 'tavrick --help'.\n", error.c_str());
+    return exitUsage;
+}
+
+// ---- Commands -------------------------------------------------------------------------
+
+int OpenChecked(MediaState& media, const char* path) {
+    switch (CheckSourceFile(path)) {
+        case SourceCheck::cannotOpen:
+            ShowMessage(nullptr, IDS_CAPTION, IDS_CANNOT_OPEN_SOURCE, MB_ICONERROR);
+            return sourceCannotOpen;
+        case SourceCheck::tooLarge:
+            ShowMessage(nullptr, IDS_CAPTION, IDS_SOURCE_TOO_LARGE, MB_ICONERROR);
+            return exitSourceTooLarge;
+        case SourceCheck::admitted: break;
+    }
+    const int opened = OpenSource(media, path);
+    if (opened != sourceOpened)
+        ShowMessage(nullptr, IDS_CAPTION, static_cast<MessageId>(SourceOpenMessage(opened)), MB_ICONERROR);
+    return opened;
+}
+
+int Info(const std::vector<std::string>& args) {
+    if (args.size() != 1) return UsageError("info needs one SOURCE");
+    MediaState media;
+    const int opened = OpenChecked(media, args[0].c_str());
+    if (opened != sourceOpened) return opened;
+    Print("Video Info\n" + VideoInfoText(media.source) + "\n\nAudio Info\n" + AudioInfoText(media.source));
+    CloseMedia(media, nullptr, false);
+    return 0;
+}
+
+std::string FccText(std::uint32_t fcc) {
+    std::string s;
+    for (int i = 0; i < 4; ++i) s += static_cast<char>((fcc >> (8 * i)) & 0xFF);
+    return s;
+}
+
+int Codecs() {
+    Print("Code    Compressor                                     Options");
+    for (const AviCompressorInfo& c : AviListCompressors()) {
+        std::string options;
+        if (c.quality) options += " quality";
+        if (c.keyFrames) options += " keyframes";
+        if (c.dataRate) options += " data-rate";
+        if (c.lossless) options += " lossless";
+        char line[160];
+        std::snprintf(line, sizeof line, "\"%s\"  %-46s%s", FccText(c.fccHandler).c_str(), c.name, options.c_str());
+        Print(line);
+    }
+    return 0;
+}
+
+int Convert(const std::vector<std::string>& args) {
+    ConvertRequest request;
+    std::string error;
+    if (!ParseConvertArguments(args, request, error)) return UsageError(error);
+    terminal.answer = request.answer;
+    terminal.quiet = request.quiet;
+
+    static ConversionSettings settings = DefaultSettings();
+    if (!LoadSettings(settings)) return 255;
+    ApplyRequest(request, settings);
+    std::snprintf(settings.sourcePath, sizeof settings.sourcePath, "%s", request.source.c_str());
+    std::snprintf(settings.destinationPath, sizeof settings.destinationPath, "%s", request.destination.c_str());
+
+    static MediaState media;
+    const int opened = OpenChecked(media, settings.sourcePath);
+    if (opened != sourceOpened) return opened;
+    // The output height as the main dialog derives it when a source is chosen.
+    const int presetHeight = AspectOutputHeight(static_cast<int>(settings.aspect), media.source.fileInfo.dwWidth,
+                                                media.source.fileInfo.dwHeight);
+    int height = request.height ? *request.height
+                 : presetHeight > 0 ? presetHeight
+                                    : static_cast<int>(media.source.fileInfo.dwHeight);
+    settings.outputHeight = height < 1 ? 1 : height > 32767 ? 32767 : height;
+    if (request.save && !SaveSettings(nullptr, settings)) return 255;
+
+    static KernelTables tables;
+    if (!BuildKernelTables(tables)) {
+        ShowMessage(nullptr, IDS_CAPTION, IDS_MEMORY_PROBLEM, MB_ICONERROR);
+        CloseMedia(media, nullptr, false);
+        return conversionNoMemory;
+    }
+    static ConversionJob job;
+    static ConversionRun run;
+    run.settings = &settings;
+    run.media = &media;
+    run.job = &job;
+    run.tables = &tables;
+    run.control = &control;
+    run.progress.setStatusText = ShowStatus;
+
+    static WorkerHandle worker;
+    if (!StartWorker(worker, run)) {
+        ShowMessage(nullptr, IDS_CAPTION, IDS_MEMORY_PROBLEM, MB_ICONERROR);
+        CloseMedia(media, nullptr, false);
+        return conversionNoMemory;
+    }
+    const int result = WaitForWorker(worker);
+    EndStatusLine();
+    CloseMedia(media, nullptr, false);
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    terminal.progressTty = isatty(STDERR_FILENO) != 0;
+    SetMessageBoxPresenter(PresentMessage, nullptr);
+    InstallSignals();
+    if (args.empty()) {
+        std::fputs(usageText, stderr);
+        return exitUsage;
+    }
+    const std::string command = args[0];
+    args.erase(args.begin());
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::fputs(usageText, stdout);
+        return 0;
+    }
+    if (command == "--version") {
+        Print("tavrick 0.1.0");
+        return 0;
+    }
+    if (command == "convert") return Convert(args);
+    if (command == "info") return Info(args);
+    if (command == "codecs") return args.empty() ? Codecs() : UsageError("codecs takes no arguments");
+    return UsageError("unknown command '" + command + "'");
+}

@@ -1,0 +1,76 @@
+// One conversion run: the schedule, the ring of source images, the kernels,
+// the compressed output with its audio and segments, progress, pause and stop.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "app/settings.h"
+#include "frames/geometry.h"
+#include "frames/kernels.h"
+#include "job/progress.h"
+#include "job/run_plan.h"
+#include "job/segments.h"
+#include "media/media_state.h"
+#include "platform/wintypes.h"
+
+enum ConversionResult {
+    conversionDone = 0,
+    conversionStopped = 6,        // stopped or declined by the user: no message
+    conversionCannotWrite = 8,    // message 113
+    conversionNoMemory = 9,       // message 114
+    conversionAudioFailed = 11,   // message 116
+    conversionCannotRename = 12,  // message 123
+    // and the codes of CreateDestination, passed through
+};
+
+// Set by the front end, polled by the worker; nothing else is shared.
+struct JobControl {
+    std::atomic<std::int32_t> stopRequested{0};
+    std::atomic<std::int32_t> pauseRequested{0};
+};
+
+// The run-time state of one run; every field but the limit is reset at its start.
+struct ConversionJob {
+    FrameGeometry geometry;
+    RunPlan plan;
+    std::uint32_t sourceFrameBytes = 0;
+    std::uint32_t startTicks = 0;
+    std::uint32_t stepIndex = 0;
+    std::int64_t baseFrame = 0;
+    std::int64_t lastBaseFrame = -99999;
+    int fieldParity = 0;
+    std::uint32_t framesWritten = 0;
+    std::uint32_t segmentStartFrame = 0;
+    std::uint32_t keyFrameCounter = 0;
+    std::uint32_t progressCounter = 0;
+    // Audio and segments. The byte count is kept wide so that a huge frame
+    // can't wrap it past the limit.
+    std::uint64_t segmentBytes = 0;
+    int segmentIndex = 0;
+    bool segmentQuestionAsked = false;
+    std::uint32_t audioChunkCounter = 0;
+    double audioPosition = 0;
+    double segmentAudioStart = 0;
+    // Files are split once segmentBytes exceeds this; tests lower it.
+    std::uint64_t segmentLimit = SegmentLimit;
+};
+
+// Everything a run works on, bound by the front end (GUI or command line).
+struct ConversionRun {
+    ConversionSettings* settings = nullptr;  // read; pOptions is edited by the compressor choice
+    MediaState* media = nullptr;             // the open source; the destination and buffers of the run
+    ConversionJob* job = nullptr;
+    const KernelTables* tables = nullptr;
+    const RowKernels* kernels = nullptr;  // null: the level the CPU and TAVRICK_SIMD give
+    bool splitBands = true;               // large frames: two threads share each kernel call
+    ProgressTarget progress;
+    JobControl* control = nullptr;
+    HWND owner = nullptr;          // owner of the questions (the progress window)
+    char savedMainTitle[256] = {};  // the main window's title before the run
+};
+
+// Runs one conversion from the settings and the open source into
+// destinationPath; returns a ConversionResult. The destination is always
+// closed on return; the buffers stay in media->buffers for the next run.
+int RunConversion(ConversionRun& run);

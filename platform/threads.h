@@ -1,0 +1,21 @@
+#pragma once
+// Thread priorities on Linux. The product's levels become per-thread nice
+// values (raising them may be refused; that is ignored), idle becomes
+// SCHED_IDLE. Threads are named by their kernel thread id.
+
+#include <sys/types.h>
+
+inline constexpr int THREAD_PRIORITY_IDLE = -15;
+inline constexpr int THREAD_PRIORITY_LOWEST = -2;
+inline constexpr int THREAD_PRIORITY_BELOW_NORMAL = -1;
+inline constexpr int THREAD_PRIORITY_NORMAL = 0;
+inline constexpr int THREAD_PRIORITY_ABOVE_NORMAL = 1;
+inline constexpr int THREAD_PRIORITY_HIGHEST = 2;
+
+// The calling thread's id, for priority changes from another thread.
+pid_t CurrentThreadId();
+
+// The level a thread runs at, read back from its scheduling policy and nice value.
+int GetThreadPriority(pid_t thread);
+// Sets the level; false when the system refused it (the thread keeps what it had).
+bool SetThreadPriority(pid_t thread, int priority);

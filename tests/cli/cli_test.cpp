@@ -1,0 +1,212 @@
+// The real tavrick process: its commands, options, answers, exit codes and signals.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "tests/media/media_fixtures.h"
+#include "tests/media/writer_fixtures.h"
+
+namespace {
+
+struct Result {
+    int code;
+    std::string output;  // standard output and error
+};
+
+std::string Registry() { return TempDir() + "/registry"; }
+
+// Runs tavrick with a test settings folder and no terminal.
+Result Tavrick(const std::string& args, const std::string& prefix = "") {
+    int status = 0;
+    const std::string out = Capture(prefix + "TAVRICK_REGISTRY_DIR='" + Registry() + "' '" TAVRICK_BIN "' " + args +
+                                        " </dev/null 2>&1",
+                                    &status);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+std::string Q(const std::string& path) { return "'" + path + "'"; }
+std::string Out(const std::string& name) { return TempDir() + "/" + name; }
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(Info, PanelTextsAndOpenCodes) {
+    Result r = Tavrick("info " + Q(MakeSource("info.avi", Spec(32, 24, 4, true))));
+    EXPECT_EQ(r.code, 0) << r.output;
+    EXPECT_EQ(r.output,
+              "Video Info\nWidth: 32 px\nHeight: 24 px\nRate: 25.000 fps\nLength (time): 0h 0m 0s 160ms\n"
+              "Length (frames): 4\n\nAudio Info\nRate: 8000 Hz\nChannels: 2\nBits: 16\n"
+              "Length (time): 0h 0m 0s 0ms\nLength (frames): 1280");
+
+    // 1000 frames at 30000/1001 and no audio.
+    FixtureFile f;
+    f.width = 16;
+    f.height = 8;
+    FixtureStream v;
+    v.format = BitmapFormat(16, 8, 24, BI_RGB);
+    v.rate = 30000;
+    v.scale = 1001;
+    v.length = 1000;
+    v.chunks.push_back(RgbPicture(16, 8, 0));
+    f.streams.push_back(v);
+    r = Tavrick("info " + Q(WriteFile("ntsc.avi", BuildAvi(f))));
+    EXPECT_EQ(r.code, 0) << r.output;
+    EXPECT_TRUE(Has(r.output, "Rate: 29.970 fps\nLength (time): 0h 0m 33s 366ms\nLength (frames): 1000\n")) << r.output;
+    EXPECT_TRUE(Has(r.output, "Audio Info\nRate:\nChannels:\nBits:\nLength (time):\nLength (frames):")) << r.output;
+
+    r = Tavrick("info " + Q(Out("missing.avi")));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.output, "Tavrick: Cannot open the input file. Please check that it's not opened elsewhere.");
+    SourceSpec audioOnly = Spec(16, 8, 2, true);
+    audioOnly.video = false;
+    r = Tavrick("info " + Q(MakeSource("novideo.avi", audioOnly)));
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(Has(r.output, "No video stream")) << r.output;
+    // Over 2 GB: refused before it is opened.
+    const std::string big = Out("big.avi");
+    std::filesystem::resize_file(WriteFile("big.avi", {}), 0x80000001ull);
+    r = Tavrick("convert " + Q(big) + " " + Q(Out("big-out.avi")));
+    EXPECT_EQ(r.code, 10);
+    EXPECT_TRUE(Has(r.output, "Cannot handle files larger than 2 GB")) << r.output;
+    std::filesystem::remove(big);
+}
+
+TEST(Usage, ValuesTheProductCannotTakeAreErrors) {
+    const std::string src = Q(MakeSource("u.avi", Spec(16, 8, 2)));
+    const std::string dst = Q(Out("u-out.avi"));
+    for (const char* bad : {"--rate abc", "--rate -5", "--rate 1.2.3", "--speed 50%", "--method foo", "--method 10",
+                            "--deinterlace 5", "--resample bob", "--aspect 3:2", "--height -1", "--letterbox both",
+                            "--codec ZZZZ", "--codec TOOLONG", "--quality 10001", "--keyframes x", "--range 5.5",
+                            "--frobnicate 1", "--rate"}) {
+        const Result r = Tavrick("convert " + src + " " + dst + " " + bad);
+        EXPECT_EQ(r.code, 2) << bad << ": " << r.output;
+        EXPECT_TRUE(Has(r.output, "tavrick: ")) << bad;
+    }
+    EXPECT_EQ(Tavrick("convert " + src).code, 2);
+    EXPECT_EQ(Tavrick("frobnicate").code, 2);
+    EXPECT_FALSE(std::filesystem::exists(Out("u-out.avi")));
+    const Result help = Tavrick("--help");
+    EXPECT_EQ(help.code, 0);
+    for (const char* option : {"--rate", "--speed", "--method", "--range", "--deinterlace", "--resample", "--height",
+                               "--aspect", "--letterbox", "--codec", "--quality", "--keyframes", "--data-rate",
+                               "--interleave", "--segment", "--no-segment", "--yes", "--no", "--save"})
+        EXPECT_TRUE(Has(help.output, option)) << option;
+    const Result codecs = Tavrick("codecs");
+    EXPECT_EQ(codecs.code, 0);
+    EXPECT_TRUE(Has(codecs.output, "\"DIB \"  Uncompressed")) << codecs.output;
+}
+
+TEST(Convert, OptionsReachTheFileAndSaveKeepsThem) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "no ffmpeg";
+    const std::string src = Q(MakeSource("c.avi", Spec(40, 30, 10, true)));
+    const std::string dst = Out("c-out.avi");
+    Result r = Tavrick("convert " + src + " " + Q(dst) +
+                       " --rate 50 --method coarse --deinterlace off --resample linear --aspect 4:3-pal --codec mjpg "
+                       "--quality 9000 --keyframes 5 --save --quiet");
+    ASSERT_EQ(r.code, 0) << r.output;
+    EXPECT_EQ(r.output, "Tavrick: Done successfully!");
+    EXPECT_EQ(Probe(dst, "stream", "nb_read_frames", "v:0", true), "20");
+    EXPECT_EQ(Probe(dst, "stream", "height"), "32");  // 40 x 0.8
+    EXPECT_EQ(Probe(dst, "stream", "codec_tag_string"), "MJPG");
+    EXPECT_EQ(Probe(dst, "stream", "r_frame_rate"), "50/1");
+
+    // The saved settings are the next run's defaults; --rate 0 is clamped to 0.001 fps: no steps, an empty file.
+    r = Tavrick("convert " + src + " " + Q(Out("c2.avi")) + " --height 0 --no");
+    ASSERT_EQ(r.code, 0) << r.output;
+    EXPECT_EQ(Probe(Out("c2.avi"), "stream", "nb_read_frames", "v:0", true), "20");
+    EXPECT_EQ(Probe(Out("c2.avi"), "stream", "height"), "1");
+    r = Tavrick("convert " + src + " " + Q(Out("c3.avi")) + " --rate 0 --codec DIB --speed 50");
+    ASSERT_EQ(r.code, 0) << r.output;
+    EXPECT_EQ(Probe(Out("c3.avi"), "stream", "codec_tag_string"), "[0][0][0][0]");
+    EXPECT_EQ(Probe(Out("c3.avi"), "stream", "codec_name"), "rawvideo");  // empty, but a file readers open
+    EXPECT_EQ(DecodeErrors(Out("c3.avi")), "");
+    std::filesystem::remove_all(Registry());
+}
+
+TEST(Convert, ScalarLevelWritesTheSameFileAsTheBest) {
+    const std::string src = Q(MakeSource("simd.avi", Spec(200, 64, 6, true)));
+    const std::string options = " --rate 60 --method lansin3 --deinterlace both-top --resample interlaced-top --height 50 --quiet --yes";
+    Result r = Tavrick("convert " + src + " " + Q(Out("simd-best.avi")) + options);
+    ASSERT_EQ(r.code, 0) << r.output;
+    r = Tavrick("convert " + src + " " + Q(Out("simd-scalar.avi")) + options, "TAVRICK_SIMD=scalar ");
+    ASSERT_EQ(r.code, 0) << r.output;
+    const Bytes best = ReadWholeFile(Out("simd-best.avi"));
+    EXPECT_GT(best.size(), 6u * 600 * 50);
+    EXPECT_EQ(best, ReadWholeFile(Out("simd-scalar.avi")));
+}
+
+TEST(Convert, OverwriteAnswersAndMissingFolder) {
+    const std::string src = Q(MakeSource("o.avi", Spec(16, 8, 4)));
+    const std::string dst = Out("o-out.avi");
+    WriteFile("o-out.avi", Bytes(5, 9));
+    Result r = Tavrick("convert " + src + " " + Q(dst) + " --no");
+    EXPECT_EQ(r.code, 6);
+    EXPECT_EQ(r.output, "Tavrick: \"o-out.avi\" already exists. Overwrite it? No");
+    r = Tavrick("convert " + src + " " + Q(dst));  // no terminal to ask: No
+    EXPECT_EQ(r.code, 6);
+    EXPECT_EQ(ReadWholeFile(dst), Bytes(5, 9));
+    r = Tavrick("convert " + src + " " + Q(dst) + " --yes --quiet");
+    EXPECT_EQ(r.code, 0) << r.output;
+    EXPECT_GT(ReadWholeFile(dst).size(), 100u);
+
+    r = Tavrick("convert " + src + " " + Q(Out("nowhere/x.avi")) + " --quiet");
+    EXPECT_EQ(r.code, 5);
+    EXPECT_EQ(r.output, "Tavrick: Cannot create the output file. Please check that it's not opened elsewhere.");
+}
+
+TEST(Convert, FullDiskIsAFailureNeverSuccess) {
+    // A file-size limit of 200 KiB stands in for a full disk.
+    const std::string src = Q(MakeSource("d.avi", Spec(64, 48, 60, true)));
+    const Result r = Tavrick("convert " + src + " " + Q(Out("d-out.avi")) + " --rate 50 --quiet", "ulimit -f 200; ");
+    EXPECT_TRUE(r.code == 8 || r.code == 11) << r.code << ": " << r.output;
+    EXPECT_FALSE(Has(r.output, "Done successfully")) << r.output;
+    EXPECT_TRUE(Has(r.output, "Tavrick: Cannot")) << r.output;
+}
+
+TEST(Signals, InterruptStopsWithSixAndAPlayableFile) {
+    const std::string src = MakeSource("sig.avi", Spec(320, 240, 250, true));
+    const std::string dst = Out("sig-out.avi"), log = Out("sig.log");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 2);
+        setenv("TAVRICK_REGISTRY_DIR", Registry().c_str(), 1);
+        execl(TAVRICK_BIN, "tavrick", "convert", src.c_str(), dst.c_str(), "--rate", "200", "--method", "lansin3",
+              "--deinterlace", "off", "--resample", "coarse", "--aspect", "1:1", nullptr);
+        _exit(127);
+    }
+    // Wait for the second progress report, then interrupt.
+    std::string text;
+    for (int i = 0; i < 1000; ++i) {
+        std::ifstream in(log);
+        std::stringstream all;
+        all << in.rdbuf();
+        text = all.str();
+        if (std::count(text.begin(), text.end(), '\n') >= 2) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GE(std::count(text.begin(), text.end(), '\n'), 2) << text;
+    kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 6);
+    std::ifstream in(log);
+    std::stringstream all;
+    all << in.rdbuf();
+    EXPECT_FALSE(Has(all.str(), "Done successfully")) << all.str();
+    if (HaveFfmpeg()) {
+        const int frames = std::atoi(Probe(dst, "stream", "nb_read_frames", "v:0", true).c_str());
+        EXPECT_GE(frames, 22);
+        EXPECT_LT(frames, 2000);
+        EXPECT_EQ(DecodeErrors(dst), "");
+    }
+}
+
+}  // namespace

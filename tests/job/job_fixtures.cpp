@@ -1,0 +1,100 @@
+#include "tests/job/job_fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "media/source.h"
+
+const KernelTables& TestTables() {
+    static KernelTables tables;
+    static const bool built = BuildKernelTables(tables);
+    EXPECT_TRUE(built);
+    return tables;
+}
+
+TestRun::TestRun(const std::string& source, const std::string& destination) {
+    EXPECT_EQ(OpenSource(media, source.c_str()), sourceOpened) << source;
+    std::snprintf(settings.sourcePath, sizeof settings.sourcePath, "%s", source.c_str());
+    std::snprintf(settings.destinationPath, sizeof settings.destinationPath, "%s", destination.c_str());
+    settings.dstRate = 25;
+    settings.intMethod = InterpolationMethod::Linear;
+    settings.deint = DeinterlaceMode::Disabled;
+    settings.deintRes = InterlaceResampleMethod::Coarse;
+    settings.letterbox = LetterboxMode::None;
+    settings.outputHeight = static_cast<int>(media.source.fileInfo.dwHeight);
+    settings.pOptions.dwKeyFrameEvery = 0;
+    run.settings = &settings;
+    run.media = &media;
+    run.job = &job;
+    run.tables = &TestTables();
+    run.control = &control;
+    run.progress.context = &progress;
+    run.progress.setStatusText = [](void* c, const char* s) { static_cast<ProgressLog*>(c)->statuses.push_back(s); };
+    run.progress.setProgressBar = [](void* c, int p) { static_cast<ProgressLog*>(c)->bars.push_back(p); };
+    SetMessageBoxPresenter(PresentToRecorder, &boxes);
+}
+
+TestRun::~TestRun() {
+    SetMessageBoxPresenter(nullptr, nullptr);
+    CloseMedia(media, nullptr, false);
+}
+
+std::vector<std::string> TestRun::Texts() {
+    std::vector<std::string> texts;
+    for (const RecordedMessageBox& b : boxes.boxes) texts.push_back(b.text);
+    return texts;
+}
+
+std::vector<Bytes> ReadPictures(const std::string& path) {
+    std::vector<Bytes> pictures;
+    PAVIFILE file = nullptr;
+    PAVISTREAM video = nullptr;
+    if (AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_WRITE, nullptr) != AVIERR_OK) return pictures;
+    if (AVIFileGetStream(file, &video, streamtypeVIDEO, 0) == AVIERR_OK) {
+        AVISTREAMINFOA info{};
+        AVIStreamInfoA(video, &info, sizeof info);
+        if (PGETFRAME getter = AVIStreamGetFrameOpen(video, nullptr)) {
+            for (std::uint32_t n = 0; n < info.dwLength; ++n) {
+                const auto* dib = static_cast<const std::uint8_t*>(AVIStreamGetFrame(getter, static_cast<int32_t>(n)));
+                if (!dib) break;
+                BITMAPINFOHEADER h;
+                std::memcpy(&h, dib, sizeof h);
+                pictures.emplace_back(dib + sizeof h, dib + sizeof h + h.biSizeImage);
+            }
+            AVIStreamGetFrameClose(getter);
+        }
+        AVIStreamRelease(video);
+    }
+    AVIFileRelease(file);
+    return pictures;
+}
+
+Bytes ReadAudio(const std::string& path) {
+    Bytes audio;
+    PAVIFILE file = nullptr;
+    PAVISTREAM stream = nullptr;
+    if (AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_WRITE, nullptr) != AVIERR_OK) return audio;
+    if (AVIFileGetStream(file, &stream, streamtypeAUDIO, 0) == AVIERR_OK && stream) {
+        AVISTREAMINFOA info{};
+        AVIStreamInfoA(stream, &info, sizeof info);
+        std::int32_t bytes = 0, samples = 0;
+        if (info.dwLength &&
+            AVIStreamRead(stream, 0, static_cast<int32_t>(info.dwLength), nullptr, 0, &bytes, &samples) == AVIERR_OK) {
+            audio.resize(static_cast<std::size_t>(bytes));
+            AVIStreamRead(stream, 0, static_cast<int32_t>(info.dwLength), audio.data(), bytes, &bytes, &samples);
+        }
+        AVIStreamRelease(stream);
+    }
+    AVIFileRelease(file);
+    return audio;
+}
+
+int StreamCount(const std::string& path) {
+    PAVIFILE file = nullptr;
+    if (AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_WRITE, nullptr) != AVIERR_OK) return -1;
+    AVIFILEINFOA info{};
+    AVIFileInfoA(file, &info, sizeof info);
+    AVIFileRelease(file);
+    return static_cast<int>(info.dwStreams);
+}
