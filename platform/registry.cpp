@@ -581,17 +581,26 @@ std::string RegistryKeyFile(HKEY key, const char* subKey)
     return Locate(root, path).file;
 }
 
-LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, REGSAM desired, HKEY* result)
+// The argument checks and the key lookup that opening and creating share.
+static LONG BeginKeyCall(HKEY key, const char* subKey, HKEY* result, std::string& root,
+                         std::vector<std::string>& path)
 {
     if (!result)
         return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     if (!key)
         return ERROR_INVALID_HANDLE;
-    std::string root;
-    std::vector<std::string> path;
     if (!Resolve(key, subKey, root, path))
         return root.empty() ? ERROR_PATH_NOT_FOUND : ERROR_BADKEY;
+    return ERROR_SUCCESS;
+}
+
+LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, REGSAM desired, HKEY* result)
+{
+    std::string root;
+    std::vector<std::string> path;
+    if (LONG status = BeginKeyCall(key, subKey, result, root, path); status != ERROR_SUCCESS)
+        return status;
     Location where = Locate(root, path);
     std::vector<Value> values;
     bool fileExists;
@@ -610,15 +619,10 @@ LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, REGSAM desired, HKEY* re
 LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, char*, DWORD, REGSAM desired, const void*,
                      HKEY* result, DWORD* disposition)
 {
-    if (!result)
-        return ERROR_INVALID_PARAMETER;
-    *result = nullptr;
-    if (!key)
-        return ERROR_INVALID_HANDLE;
     std::string root;
     std::vector<std::string> path;
-    if (!Resolve(key, subKey, root, path))
-        return root.empty() ? ERROR_PATH_NOT_FOUND : ERROR_BADKEY;
+    if (LONG status = BeginKeyCall(key, subKey, result, root, path); status != ERROR_SUCCESS)
+        return status;
     Location where = Locate(root, path);
 
     std::lock_guard<std::mutex> hold(storeLock);
