@@ -216,11 +216,6 @@ int AudioStep(Pipeline& p) {
     return keepGoing;
 }
 
-bool FileExists(const std::string& path) {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
-}
-
 int SegmentCheck(Pipeline& p) {
     ConversionJob& job = p.job;
     ConversionSettings& settings = p.settings;
@@ -236,9 +231,9 @@ int SegmentCheck(Pipeline& p) {
     const std::string destination = settings.destinationPath;
     if (job.segmentIndex == 0) {
         const std::string first = SegmentName(destination, 0);
-        if (FileExists(first)) {
+        if (FileExists(first.c_str())) {
             if (!AskOverwrite(p.run.owner, first.c_str())) return conversionStopped;
-            if (unlink(first.c_str()) != 0) return conversionCannotRename;
+            if (!DeleteFileUnlessHeld(first.c_str())) return conversionCannotRename;
         }
         if (std::rename(destination.c_str(), first.c_str()) != 0) return conversionCannotRename;
     }

@@ -30,14 +30,16 @@ int failWith(DestinationMedia& d, int result) {
     return result;
 }
 
-bool fileExists(const char* path) {
+}  // namespace
+
+bool FileExists(const char* path) {
     struct stat st {};
     return lstat(path, &st) == 0;
 }
 
 // Deleting a file on Linux succeeds even while another run reads or writes
 // it (the source itself, say), so a file someone holds is not replaced.
-bool deleteUnlessHeld(const char* path) {
+bool DeleteFileUnlessHeld(const char* path) {
     const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd >= 0) {
         const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0;
@@ -46,8 +48,6 @@ bool deleteUnlessHeld(const char* path) {
     }
     return unlink(path) == 0;
 }
-
-}  // namespace
 
 void DestinationRate(double outputRate, std::uint32_t* dwRate, std::uint32_t* dwScale) {
     // Only rates inside the int range can be whole numbers of the header.
@@ -87,9 +87,9 @@ int CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, HWND owner
                       std::int32_t outputHeight, double outputRate) {
     SourceMedia& s = media.source;
     DestinationMedia& d = media.destination;
-    if (fileExists(path)) {
+    if (FileExists(path)) {
         if (!AskOverwrite(owner, path)) return destinationDeclined;
-        if (!deleteUnlessHeld(path)) return destinationCannotCreate;
+        if (!DeleteFileUnlessHeld(path)) return destinationCannotCreate;
     }
     if (AVIFileOpenA(&d.file, path, OF_CREATE | OF_SHARE_DENY_WRITE, nullptr) != AVIERR_OK) {
         d.file = nullptr;

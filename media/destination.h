@@ -28,6 +28,11 @@ struct AudioChunking {
 };
 AudioChunking ComputeAudioChunking(std::uint32_t interleaveMs, double outputRate, const WAVEFORMATEX& format);
 
+// Whether anything (a file, a link, a folder) has this name.
+bool FileExists(const char* path);
+// Deletes an existing file that no other reader or writer holds open.
+bool DeleteFileUnlessHeld(const char* path);
+
 // "<name>" already exists. Overwrite it? Yes: true.
 bool AskOverwrite(HWND owner, const char* path);
 
