@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/messages.h"
-#include "app/settings.h"
+#include "core/messages.h"
+#include "core/settings.h"
 #include "cli/options.h"
 #include "frames/kernels.h"
 #include "job/source_info.h"

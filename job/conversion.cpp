@@ -10,7 +10,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/messages.h"
+#include "core/messages.h"
 #include "media/destination.h"
 #include "media/source.h"
 #include "platform/threads.h"

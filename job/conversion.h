@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "frames/geometry.h"
 #include "frames/kernels.h"
 #include "job/progress.h"

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "app/messages.h"
+#include "core/messages.h"
 #include "platform/threads.h"
 #include "platform/ticks.h"
 

@@ -7,7 +7,7 @@
 
 #include <cmath>
 
-#include "app/messages.h"
+#include "core/messages.h"
 #include "media/source.h"
 
 namespace {

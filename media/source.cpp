@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/messages.h"
+#include "core/messages.h"
 
 SourceCheck CheckSourceFile(const char* path) {
     const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);

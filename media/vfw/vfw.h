@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/compressoptions.h"
 #include "platform/mmsystem.h"
 
 // ---- Result codes ---------------------------------------------------------
@@ -40,9 +41,6 @@ constexpr AVIRESULT AVIERR_USERABORT = MakeAviError(198);
 constexpr AVIRESULT AVIERR_ERROR = MakeAviError(199);
 
 // ---- Codes and flags --------------------------------------------------------
-
-constexpr uint32_t streamtypeVIDEO = mmioFOURCC('v', 'i', 'd', 's');
-constexpr uint32_t streamtypeAUDIO = mmioFOURCC('a', 'u', 'd', 's');
 
 // Open modes (the platform's OpenFile flags).
 constexpr uint32_t OF_READ = 0x0000;
@@ -222,8 +220,6 @@ uint32_t AVIStreamRelease(PAVISTREAM pavi);
 uint32_t AVIFileRelease(PAVIFILE pfile);
 
 // ---- Writing ---------------------------------------------------------------------
-
-#include "media/vfw/compressoptions.h"
 
 // AVISaveOptions: what the options dialog offers besides the compressor.
 constexpr uint32_t ICMF_CHOOSE_KEYFRAME = 0x0001;

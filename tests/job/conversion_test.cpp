@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/messages.h"
+#include "core/messages.h"
 #include "job/worker.h"
 #include "platform/threads.h"
 #include "tests/job/job_fixtures.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "app/messages.h"
+#include "core/messages.h"
 #include "media/destination.h"
 #include "media/source.h"
 #include "media/vfw/compressor.h"

@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "core/settings.h"
 
 #include <csignal>
 #include <cstring>
@@ -8,7 +8,7 @@
 
 #include <sys/resource.h>
 
-#include "app/messages.h"
+#include "core/messages.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "temp_store.h"

@@ -1,8 +1,8 @@
-#include "app/settings.h"
+#include "core/settings.h"
 
 #include <cstring>
 
-#include "app/messages.h"
+#include "core/messages.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 

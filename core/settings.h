@@ -1,11 +1,11 @@
 #pragma once
 // The user's conversion choices and their persistence in the settings store.
-// Shared by the GUI, the job and the media layer; no Qt here.
+// Shared by both front ends, the job and the media layer; no Qt here.
 
 #include <cstddef>
 #include <cstdint>
 
-#include "media/vfw/vfw.h"
+#include "core/compressoptions.h"
 #include "platform/mmsystem.h"
 #include "platform/wintypes.h"
 
