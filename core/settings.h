@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "core/compressoptions.h"
+#include "core/user_calls.h"
 #include "platform/mmsystem.h"
 #include "platform/wintypes.h"
 
@@ -83,14 +84,14 @@ inline constexpr char settingsKey[] = "Software\\Norvane Software\\Tavrick";
 // Fills the twelve persisted fields from the settings key, creating the key on a
 // first run; a value that is missing or doesn't fit its field gives that field its
 // default. When the key can neither be opened nor created: message 122 and
-// EndProcess(255); returns false if the process end handler returns.
-bool LoadSettings(ConversionSettings& settings);
+// EndProcess(255), both through user; returns false if the end returns.
+bool LoadSettings(const UserCalls& user, ConversionSettings& settings);
 
 // Writes the twelve persisted fields, owner owning a failure message. The first
 // value that can't be written stops the sequence (those before it stay written):
 // message 124 and EndProcess(255); a key that can't be opened: message 122 and
-// EndProcess(255). Returns false if the process end handler returns.
-bool SaveSettings(HWND owner, const ConversionSettings& settings);
+// EndProcess(255). Both go through user; returns false if the end returns.
+bool SaveSettings(const UserCalls& user, HWND owner, const ConversionSettings& settings);
 
 // Removes the settings key, if there is one; the next LoadSettings starts from
 // the defaults. Shows nothing and reports nothing: an absent key is no failure.

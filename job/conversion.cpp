@@ -109,13 +109,12 @@ bool Paused(const ConversionRun& run) { return run.control && run.control->pause
 
 void CloseDestination(MediaState& media) { CloseMedia(media, nullptr, true); }
 
-bool AskYesNo(const ConversionRun& run, int textId) {
-    if (run.progress.askYesNo) return run.progress.askYesNo(run.progress.context, textId);
-    return ShowMessage(run.owner, IDS_CAPTION, static_cast<MessageId>(textId), MB_ICONQUESTION | MB_YESNO) == IDYES;
+bool AskYesNo(const ConversionRun& run, MessageId textId) {
+    return ShowMessage(UserCallsOf(run.frontEnd), run.owner, IDS_CAPTION, textId, MB_ICONQUESTION | MB_YESNO) == IDYES;
 }
 
 void Report(const ConversionRun& run, std::uint32_t index, std::uint32_t total) {
-    ReportProgress(run.progress, index, total, run.job->startTicks, GetTickCount(), run.savedMainTitle);
+    ReportProgress(run.frontEnd, index, total, run.job->startTicks, GetTickCount(), run.savedMainTitle);
 }
 
 void CopySlot(Pipeline& p, int to, int from) { std::memcpy(p.ring.slots[to], p.ring.slots[from], p.frameBytes); }
@@ -232,14 +231,15 @@ int SegmentCheck(Pipeline& p) {
     if (job.segmentIndex == 0) {
         const std::string first = SegmentName(destination, 0);
         if (FileExists(first.c_str())) {
-            if (!AskOverwrite(p.run.owner, first.c_str())) return conversionStopped;
+            if (!AskOverwrite(DestinationPromptsOf(p.run.frontEnd, p.run.owner), first.c_str())) return conversionStopped;
             if (!DeleteFileUnlessHeld(first.c_str())) return conversionCannotRename;
         }
         if (std::rename(destination.c_str(), first.c_str()) != 0) return conversionCannotRename;
     }
     ++job.segmentIndex;
     const std::string next = SegmentName(destination, job.segmentIndex);
-    const int created = CreateDestination(p.media, settings.pOptions, p.run.owner, next.c_str(), true,
+    const int created = CreateDestination(p.media, settings.pOptions, DestinationPromptsOf(p.run.frontEnd, p.run.owner),
+                                          next.c_str(), true,
                                           job.geometry.frameRows, settings.dstRate);
     if (created != destinationCreated) {
         CloseDestination(p.media);
@@ -335,7 +335,8 @@ int RunConversion(ConversionRun& run) {
     job.geometry = ComputeFrameGeometry(width, sourceRows, settings.outputHeight, static_cast<int>(settings.letterbox));
     job.sourceFrameBytes = source.frameFormat.header.biSizeImage;
 
-    const int created = CreateDestination(media, settings.pOptions, run.owner, settings.destinationPath, false,
+    const int created = CreateDestination(media, settings.pOptions, DestinationPromptsOf(run.frontEnd, run.owner),
+                                          settings.destinationPath, false,
                                           job.geometry.frameRows, settings.dstRate);
     if (created != destinationCreated) return created;
 

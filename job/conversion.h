@@ -8,6 +8,7 @@
 #include "core/settings.h"
 #include "frames/geometry.h"
 #include "frames/kernels.h"
+#include "job/front_end.h"
 #include "job/progress.h"
 #include "job/run_plan.h"
 #include "job/segments.h"
@@ -23,6 +24,10 @@ enum ConversionResult {
     conversionCannotRename = 12,  // message 123
     // and the codes of CreateDestination, passed through
 };
+
+// The codes of the steps before a run (job/start_run.h).
+inline constexpr int sourceTooLarge = 10;        // message 104: over 2 GB
+inline constexpr int settingsStoreFailed = 255;  // message 122 or 124
 
 // Set by the front end, polled by the worker; nothing else is shared.
 struct JobControl {
@@ -64,7 +69,7 @@ struct ConversionRun {
     const KernelTables* tables = nullptr;
     const RowKernels* kernels = nullptr;  // null: the level the CPU and TAVRICK_SIMD give
     bool splitBands = true;               // large frames: two threads share each kernel call
-    ProgressTarget progress;
+    FrontEnd frontEnd;             // every call to the user
     JobControl* control = nullptr;
     HWND owner = nullptr;          // owner of the questions (the progress window)
     char savedMainTitle[256] = {};  // the main window's title before the run

@@ -22,7 +22,7 @@ ResultMessage ResultMessageOf(int result) {
 
 int WorkerThread(ConversionRun& run) {
     SetThreadPriority(CurrentThreadId(), THREAD_PRIORITY_ABOVE_NORMAL);  // refused without privileges: fine
-    const ProgressTarget& target = run.progress;
+    const FrontEnd& target = run.frontEnd;
     run.savedMainTitle[0] = '\0';
     if (target.getMainTitle) target.getMainTitle(target.context, run.savedMainTitle, sizeof run.savedMainTitle);
     run.savedMainTitle[sizeof run.savedMainTitle - 1] = '\0';
@@ -33,10 +33,11 @@ int WorkerThread(ConversionRun& run) {
     if (target.flashMainWindow) target.flashMainWindow(target.context);
     const ResultMessage message = ResultMessageOf(result);
     if (message.textId != 0) {
-        if (target.showMessage)
-            target.showMessage(target.context, message.textId, message.style);
+        if (target.reportResult)
+            target.reportResult(target.context, message.textId, message.style);
         else
-            ShowMessage(run.owner, IDS_CAPTION, static_cast<MessageId>(message.textId), message.style);
+            ShowMessage(UserCallsOf(target), run.owner, IDS_CAPTION, static_cast<MessageId>(message.textId),
+                        message.style);
     }
     if (target.endProgress) target.endProgress(target.context);
     return result;

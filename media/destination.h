@@ -2,7 +2,9 @@
 // the compressor choice, the video and audio streams and the audio chunking.
 #pragma once
 
+#include "core/user_calls.h"
 #include "media/media_state.h"
+#include "media/vfw/saveoptions.h"
 #include "platform/wintypes.h"
 
 enum DestinationResult {
@@ -33,13 +35,20 @@ bool FileExists(const char* path);
 // Deletes an existing file that no other reader or writer holds open.
 bool DeleteFileUnlessHeld(const char* path);
 
+// Whom creating a destination asks, and the window that owns the questions.
+struct DestinationPrompts {
+    UserCalls user;                // the overwrite question
+    AviOptionsPresenter options{};  // the compression options; present null: they stand as they are
+    HWND owner = nullptr;
+};
+
 // "<name>" already exists. Overwrite it? Yes: true.
-bool AskOverwrite(HWND owner, const char* path);
+bool AskOverwrite(const DestinationPrompts& prompts, const char* path);
 
 // Creates the destination at `path` for frames of the source's width and
 // `outputHeight` rows at `outputRate`. The first file of a run
 // (continuation false) shows the compression options for `options` and sizes
 // the audio chunks; segments reuse both. Requires an open source and no open
 // destination.
-int CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, HWND owner, const char* path, bool continuation,
-                      std::int32_t outputHeight, double outputRate);
+int CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, const DestinationPrompts& prompts,
+                      const char* path, bool continuation, std::int32_t outputHeight, double outputRate);

@@ -250,11 +250,13 @@ AVIRESULT AVIStreamSetFormat(PAVISTREAM pavi, int32_t lPos, const void* lpFormat
 AVIRESULT AVIStreamWrite(PAVISTREAM pavi, int32_t lStart, int32_t lSamples, const void* lpBuffer,
                          int32_t cbBuffer, uint32_t dwFlags, int32_t* plSampWritten, int32_t* plBytesWritten);
 
-// Shows the compression options for nStreams streams (through the presenter of
-// media/vfw/saveoptions.h) and edits the records in place. Non-zero when the
-// user confirmed, zero when cancelled.
+// Shows the compression options for nStreams streams through presenter
+// (media/vfw/saveoptions.h) and edits the records in place. Non-zero when the
+// user confirmed, zero when cancelled. Without a presenter the records stand
+// as they are, confirmed.
+struct AviOptionsPresenter;
 int32_t AVISaveOptions(void* hwnd, uint32_t uiFlags, int32_t nStreams, PAVISTREAM* ppavi,
-                       AVICOMPRESSOPTIONS** plpOptions);
+                       AVICOMPRESSOPTIONS** plpOptions, const AviOptionsPresenter* presenter = nullptr);
 // Releases what AVISaveOptions attached to the records and clears their
 // format and parameter slots.
 AVIRESULT AVISaveOptionsFree(int32_t nStreams, AVICOMPRESSOPTIONS** plpOptions);

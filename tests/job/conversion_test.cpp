@@ -407,11 +407,10 @@ TEST(Control, PauseHoldsTheRunAndStopEndsItWithAPlayableFile) {
     // Without pause, a stop mid-run keeps every frame written so far.
     TestRun u(src, Out("stopped2.avi"));
     u.settings.dstRate = 100;
-    u.run.progress.setProgressBar = [](void* c, int) {
+    u.run.frontEnd.setProgressBar = [](void* c, int) {
         static_cast<TestRun*>(c)->control.stopRequested = 1;
     };
-    u.run.progress.context = &u;
-    u.run.progress.setStatusText = nullptr;
+    u.run.frontEnd.setStatusText = nullptr;
     ASSERT_EQ(u.Run(), conversionStopped);
     EXPECT_EQ(u.job.framesWritten, 10u) << "stopped after the first progress report";
     EXPECT_EQ(ReadPictures(Out("stopped2.avi")).size(), 11u);
@@ -422,15 +421,21 @@ TEST(Control, WorkerReportsResultsAndKeepsTheTitle) {
     struct Ui {
         std::string title = "Tavrick";
         std::vector<std::string> titles, order;
-    } ui;
+        MessageBoxRecorder* boxes;
+    };
     TestRun t(src, Out("w-out.avi"));
-    t.run.progress.context = &ui;
-    t.run.progress.setStatusText = nullptr;
-    t.run.progress.setProgressBar = nullptr;
-    t.run.progress.getMainTitle = [](void* c, char* s, int n) { std::snprintf(s, n, "%s", static_cast<Ui*>(c)->title.c_str()); };
-    t.run.progress.setMainTitle = [](void* c, const char* s) { static_cast<Ui*>(c)->titles.push_back(s); };
-    t.run.progress.showMessage = [](void* c, int id, unsigned) { static_cast<Ui*>(c)->order.push_back("message " + std::to_string(id)); };
-    t.run.progress.endProgress = [](void* c) { static_cast<Ui*>(c)->order.push_back("end"); };
+    Ui ui{"Tavrick", {}, {}, &t.boxes};
+    FrontEnd& f = t.run.frontEnd;
+    f.context = &ui;
+    f.setStatusText = nullptr;
+    f.setProgressBar = nullptr;
+    f.getMainTitle = [](void* c, char* s, int n) { std::snprintf(s, n, "%s", static_cast<Ui*>(c)->title.c_str()); };
+    f.setMainTitle = [](void* c, const char* s) { static_cast<Ui*>(c)->titles.push_back(s); };
+    f.messageBox = [](void* c, HWND owner, const char* text, const char* caption, UINT style) {
+        return PresentToRecorder(static_cast<Ui*>(c)->boxes, owner, text, caption, style);
+    };
+    f.reportResult = [](void* c, int id, unsigned) { static_cast<Ui*>(c)->order.push_back("message " + std::to_string(id)); };
+    f.endProgress = [](void* c) { static_cast<Ui*>(c)->order.push_back("end"); };
     EXPECT_EQ(WorkerThread(t.run), conversionDone);
     ASSERT_GE(ui.titles.size(), 2u);
     EXPECT_EQ(ui.titles[ui.titles.size() - 2], "100% done - Tavrick");
