@@ -159,8 +159,8 @@ int UsageError(const std::string& error) {
 int Info(const std::vector<std::string>& args) {
     if (args.size() != 1) return UsageError("info needs one SOURCE");
     MediaState media;
-    const int opened = OpenSourceChecked(TerminalFrontEnd(), media, args[0].c_str());
-    if (opened != sourceOpened) return opened;
+    const RunResult opened = OpenSourceChecked(TerminalFrontEnd(), media, args[0].c_str());
+    if (opened != sourceOpened) return ResultCode(opened);
     Print("Video Info\n" + VideoInfoText(media.source) + "\n\nAudio Info\n" + AudioInfoText(media.source));
     CloseMedia(media, nullptr, false);
     return 0;
@@ -195,12 +195,12 @@ int Convert(const std::vector<std::string>& args) {
     terminal.quiet = request.quiet;
 
     const FrontEnd frontEnd = TerminalFrontEnd();
-    if (!LoadSettings(UserCallsOf(frontEnd), session.settings)) return settingsStoreFailed;
+    if (!LoadSettings(UserCallsOf(frontEnd), session.settings)) return ResultCode(settingsStoreFailed);
     ApplyRequest(request, session.settings);
-    const int result = ConvertFile(session, frontEnd, request.source.c_str(), request.destination.c_str(),
+    const RunResult result = ConvertFile(session, frontEnd, request.source.c_str(), request.destination.c_str(),
                                    request.height, request.save);
     EndStatusLine();
-    return result;
+    return ResultCode(result);
 }
 
 }  // namespace

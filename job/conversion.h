@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "core/run_result.h"
 #include "core/settings.h"
 #include "frames/geometry.h"
 #include "frames/kernels.h"
@@ -15,19 +16,6 @@
 #include "media/media_state.h"
 #include "platform/wintypes.h"
 
-enum ConversionResult {
-    conversionDone = 0,
-    conversionStopped = 6,        // stopped or declined by the user: no message
-    conversionCannotWrite = 8,    // message 113
-    conversionNoMemory = 9,       // message 114
-    conversionAudioFailed = 11,   // message 116
-    conversionCannotRename = 12,  // message 123
-    // and the codes of CreateDestination, passed through
-};
-
-// The codes of the steps before a run (job/start_run.h).
-inline constexpr int sourceTooLarge = 10;        // message 104: over 2 GB
-inline constexpr int settingsStoreFailed = 255;  // message 122 or 124
 
 // Set by the front end, polled by the worker; nothing else is shared.
 struct JobControl {
@@ -76,6 +64,7 @@ struct ConversionRun {
 };
 
 // Runs one conversion from the settings and the open source into
-// destinationPath; returns a ConversionResult. The destination is always
-// closed on return; the buffers stay in media->buffers for the next run.
-int RunConversion(ConversionRun& run);
+// destinationPath; returns conversionDone, a conversion code or the code of
+// CreateDestination. The destination is always closed on return; the buffers
+// stay in media->buffers for the next run.
+RunResult RunConversion(ConversionRun& run);

@@ -6,7 +6,7 @@
 #include "job/source_info.h"
 #include "media/source.h"
 
-int OpenSourceChecked(const FrontEnd& frontEnd, MediaState& media, const char* path) {
+RunResult OpenSourceChecked(const FrontEnd& frontEnd, MediaState& media, const char* path) {
     const UserCalls user = UserCallsOf(frontEnd);
     switch (CheckSourceFile(path)) {
         case SourceCheck::cannotOpen:
@@ -17,9 +17,8 @@ int OpenSourceChecked(const FrontEnd& frontEnd, MediaState& media, const char* p
             return sourceTooLarge;
         case SourceCheck::admitted: break;
     }
-    const int opened = OpenSource(media, path);
-    if (opened != sourceOpened)
-        ShowMessage(user, nullptr, IDS_CAPTION, static_cast<MessageId>(SourceOpenMessage(opened)), MB_ICONERROR);
+    const RunResult opened = OpenSource(media, path);
+    if (opened != sourceOpened) ShowMessage(user, nullptr, IDS_CAPTION, ResultMessageId(opened), MB_ICONERROR);
     return opened;
 }
 
@@ -34,19 +33,19 @@ std::int32_t RunOutputHeight(const ConversionSettings& settings, const SourceMed
     return height < 1 ? 1 : height > 32767 ? 32767 : height;
 }
 
-int PrepareConversion(RunSession& session, const FrontEnd& frontEnd, const char* sourcePath,
+RunResult PrepareConversion(RunSession& session, const FrontEnd& frontEnd, const char* sourcePath,
                       const char* destinationPath, std::optional<int> typedHeight, bool save) {
     ConversionSettings& settings = session.settings;
     std::snprintf(settings.sourcePath, sizeof settings.sourcePath, "%s", sourcePath);
     std::snprintf(settings.destinationPath, sizeof settings.destinationPath, "%s", destinationPath);
-    const int opened = OpenSourceChecked(frontEnd, session.media, settings.sourcePath);
+    const RunResult opened = OpenSourceChecked(frontEnd, session.media, settings.sourcePath);
     if (opened != sourceOpened) return opened;
     settings.outputHeight = RunOutputHeight(settings, session.media.source, typedHeight);
     if (save && !SaveSettings(UserCallsOf(frontEnd), nullptr, settings)) return settingsStoreFailed;
-    return 0;
+    return sourceOpened;
 }
 
-int StartConversion(RunSession& session, const FrontEnd& frontEnd, HWND owner) {
+RunResult StartConversion(RunSession& session, const FrontEnd& frontEnd, HWND owner) {
     const UserCalls user = UserCallsOf(frontEnd);
     if (!BuildKernelTables(session.tables)) {
         ShowMessage(user, nullptr, IDS_CAPTION, IDS_MEMORY_PROBLEM, MB_ICONERROR);
@@ -66,19 +65,20 @@ int StartConversion(RunSession& session, const FrontEnd& frontEnd, HWND owner) {
         CloseMedia(session.media, nullptr, false);
         return conversionNoMemory;
     }
-    return 0;
+    return conversionDone;
 }
 
-int WaitForConversion(RunSession& session, void (*serve)(void* context), void* context) {
+RunResult WaitForConversion(RunSession& session, void (*serve)(void* context), void* context) {
     return WaitForWorker(session.worker, serve, context);
 }
 
-int ConvertFile(RunSession& session, const FrontEnd& frontEnd, const char* sourcePath, const char* destinationPath,
+RunResult ConvertFile(RunSession& session, const FrontEnd& frontEnd, const char* sourcePath, const char* destinationPath,
                 std::optional<int> typedHeight, bool save) {
-    if (const int prepared = PrepareConversion(session, frontEnd, sourcePath, destinationPath, typedHeight, save))
-        return prepared;
-    if (const int started = StartConversion(session, frontEnd)) return started;
-    const int result = WaitForConversion(session);
+    const RunResult prepared = PrepareConversion(session, frontEnd, sourcePath, destinationPath, typedHeight, save);
+    if (prepared != sourceOpened) return prepared;
+    const RunResult started = StartConversion(session, frontEnd);
+    if (started != conversionDone) return started;
+    const RunResult result = WaitForConversion(session);
     CloseMedia(session.media, nullptr, false);
     return result;
 }

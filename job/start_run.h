@@ -25,9 +25,9 @@ struct RunSession {
 };
 
 // The chosen source is admitted and opened; the refusals are shown through
-// frontEnd's message box (104, 106, 107, 108 or 115). Returns sourceOpened
-// (0), 1..4 from OpenSource, or sourceTooLarge (10). UI thread.
-int OpenSourceChecked(const FrontEnd& frontEnd, MediaState& media, const char* path);
+// frontEnd's message box (104, 106, 107, 108 or 115). Returns sourceOpened,
+// a code of OpenSource or sourceTooLarge. UI thread.
+RunResult OpenSourceChecked(const FrontEnd& frontEnd, MediaState& media, const char* path);
 
 // The output height of a run on this source: the typed height if any, else
 // the aspect preset's height from the source width (the source height for
@@ -38,21 +38,22 @@ std::int32_t RunOutputHeight(const ConversionSettings& settings, const SourceMed
 // Before the worker, on the caller's thread, with session.settings as the
 // caller loaded and changed them: takes the two paths, opens the source and
 // sets the output height; with save, stores the settings as the new defaults.
-// Returns 0 when the run can start, else the code to end with (the source's,
-// or 255 when the settings store failed and the front end's end returned).
-int PrepareConversion(RunSession& session, const FrontEnd& frontEnd, const char* sourcePath,
+// Returns sourceOpened when the run can start, else the code to end with (the
+// source's, or settingsStoreFailed when the front end's process end returned).
+RunResult PrepareConversion(RunSession& session, const FrontEnd& frontEnd, const char* sourcePath,
                       const char* destinationPath, std::optional<int> typedHeight, bool save);
 
 // Builds the kernel tables, binds the run record to session and frontEnd and
-// starts the worker. Returns 0 when the worker runs; conversionNoMemory (9,
-// message 114, the media closed) when it can't. Clears no control flags.
-int StartConversion(RunSession& session, const FrontEnd& frontEnd, HWND owner = nullptr);
+// starts the worker. Returns conversionDone when the worker runs;
+// conversionNoMemory (message 114, the media closed) when it can't. Clears no
+// control flags.
+RunResult StartConversion(RunSession& session, const FrontEnd& frontEnd, HWND owner = nullptr);
 
 // Waits for the worker (calling serve(context) every 50 ms, so the waiting
 // thread can answer what the worker asks of it) and returns the run's result.
-int WaitForConversion(RunSession& session, void (*serve)(void* context) = nullptr, void* context = nullptr);
+RunResult WaitForConversion(RunSession& session, void (*serve)(void* context) = nullptr, void* context = nullptr);
 
 // The whole run on one thread: prepare, start, wait, close the media.
 // Returns the result, or the code of the step that ended it.
-int ConvertFile(RunSession& session, const FrontEnd& frontEnd, const char* sourcePath, const char* destinationPath,
+RunResult ConvertFile(RunSession& session, const FrontEnd& frontEnd, const char* sourcePath, const char* destinationPath,
                 std::optional<int> typedHeight, bool save);

@@ -25,7 +25,7 @@ void releaseDestination(DestinationMedia& d) {
     d.file = nullptr;
 }
 
-int failWith(DestinationMedia& d, int result) {
+RunResult failWith(DestinationMedia& d, RunResult result) {
     releaseDestination(d);
     return result;
 }
@@ -83,7 +83,7 @@ bool AskOverwrite(const DestinationPrompts& prompts, const char* path) {
     return ShowFileMessage(prompts.user, prompts.owner, IDS_CAPTION, IDS_ASK_OVERWRITE, path, MB_ICONQUESTION | MB_YESNO) == IDYES;
 }
 
-int CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, const DestinationPrompts& prompts,
+RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, const DestinationPrompts& prompts,
                       const char* path, bool continuation, std::int32_t outputHeight, double outputRate) {
     SourceMedia& s = media.source;
     DestinationMedia& d = media.destination;

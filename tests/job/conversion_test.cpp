@@ -351,7 +351,7 @@ TEST(Segments, ExistingFirstSegmentReplacedOrKept) {
         WriteFile(std::filesystem::path(SegmentName(dest, 0)).filename().string(), Bytes(7, 1));
         SegmentedRun t(dest);
         t.boxes.questionAnswer = answer;
-        const int result = t.Run();
+        const RunResult result = t.Run();
         ASSERT_EQ(t.Texts().size(), 1u);
         EXPECT_NE(t.Texts()[0].find("already exists"), std::string::npos);
         if (answer == IDYES) {
@@ -464,12 +464,12 @@ TEST(Failures, MissingFolderRejectingCompressorAndBadSettings) {
     const std::string src = MakeSource("f.avi", Spec(16, 8, 3));
     {
         TestRun t(src, Out("no-such-folder/out.avi"));
-        EXPECT_EQ(t.Run(), 5);
+        EXPECT_EQ(ResultCode(t.Run()), 5);
     }
     {
         TestRun t(src, Out("dv.avi"));
         t.settings.pOptions.fccHandler = mmioFOURCC('d', 'v', 's', 'd');  // DV takes only 720-wide frames
-        EXPECT_EQ(t.Run(), 8);
+        EXPECT_EQ(ResultCode(t.Run()), 8);
         EXPECT_TRUE(t.media.source.isOpen);
     }
     {
@@ -477,13 +477,13 @@ TEST(Failures, MissingFolderRejectingCompressorAndBadSettings) {
         const Bytes before = ReadWholeFile(src);
         TestRun t(src, src);
         t.boxes.questionAnswer = IDYES;
-        EXPECT_EQ(t.Run(), 5);
+        EXPECT_EQ(ResultCode(t.Run()), 5);
         EXPECT_TRUE(t.boxes.boxes.empty());
         EXPECT_EQ(ReadWholeFile(src), before);
     }
     TestRun t(src, Out("bad.avi"));
     t.settings.deintRes = static_cast<InterlaceResampleMethod>(12);
-    EXPECT_EQ(t.Run(), 8);
+    EXPECT_EQ(ResultCode(t.Run()), 8);
     EXPECT_FALSE(Exists(Out("bad.avi")));
 }
 

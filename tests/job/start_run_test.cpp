@@ -33,11 +33,12 @@ TEST(StartRun, StepsOfAFrontEndThatKeepsItsEventLoop) {
     Recorded r;
     RunSession session;
     session.settings.aspect = AspectPreset::Wide16x9;  // 16 x 0.5625 = 9 rows
-    ASSERT_EQ(PrepareConversion(session, RecordingFrontEnd(r), src.c_str(), dst.c_str(), std::nullopt, false), 0);
+    ASSERT_EQ(PrepareConversion(session, RecordingFrontEnd(r), src.c_str(), dst.c_str(), std::nullopt, false),
+              sourceOpened);
     EXPECT_EQ(session.settings.outputHeight, 9);
     EXPECT_STREQ(session.settings.destinationPath, dst.c_str());
-    ASSERT_EQ(StartConversion(session, RecordingFrontEnd(r)), 0);
-    const int result = WaitForConversion(session, [](void* c) { ++static_cast<Recorded*>(c)->served; }, &r);
+    ASSERT_EQ(StartConversion(session, RecordingFrontEnd(r)), conversionDone);
+    const RunResult result = WaitForConversion(session, [](void* c) { ++static_cast<Recorded*>(c)->served; }, &r);
     EXPECT_EQ(result, conversionDone);
     EXPECT_EQ(r.results, std::vector<int>{IDS_DONE});
     EXPECT_TRUE(r.boxes.boxes.empty());

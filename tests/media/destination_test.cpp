@@ -73,7 +73,7 @@ struct DestinationRun {
     ~DestinationRun() {
         CloseMedia(media, nullptr, false);
     }
-    int Create(const std::string& path, bool continuation = false, int height = 24, double rate = 25.0) {
+    RunResult Create(const std::string& path, bool continuation = false, int height = 24, double rate = 25.0) {
         const DestinationPrompts prompts{UserCalls{&boxes, PresentToRecorder, nullptr}, presenter, nullptr};
         return CreateDestination(media, options, prompts, path.c_str(), continuation, height, rate);
     }
