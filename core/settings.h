@@ -27,9 +27,9 @@ enum class AspectPreset : std::int32_t {
     Custom
 };
 enum class LetterboxMode : std::int32_t {
-    None,                // neither option ticked
-    ImageResizedInFrame, // the frame keeps its size, the image is resized inside it
-    FrameResized         // the frame is resized, the image keeps its size inside it
+    None,       // neither option ticked
+    FrameKept,  // the frame keeps the source height, the image is resized inside it
+    ImageKept   // the frame is resized, the image keeps the source height inside it
 };
 
 inline constexpr int interpolationMethodCount = 10;

@@ -341,7 +341,7 @@ RunResult RunConversion(ConversionRun& run) {
     // What an earlier run left goes first; then the ring, OutputFrame, ScratchFrame.
     FreeFrameBuffers(buffers);
     bool allocated = true;
-    for (int slot = 0; slot < (pairs ? 9 : 5) && allocated; ++slot)
+    for (int slot = 0; slot < (pairs ? ringSlotCount : 5) && allocated; ++slot)
         allocated = (buffers.ring[slot] = AllocateFrameBuffer(bufferBytes)) != nullptr;
     if (allocated) allocated = (buffers.outputFrame = AllocateFrameBuffer(bufferBytes)) != nullptr;
     if (allocated) allocated = (buffers.scratchFrame = AllocateFrameBuffer(bufferBytes)) != nullptr;

@@ -60,7 +60,7 @@ ConversionSettings Custom()
     settings.deintRes = InterlaceResampleMethod::Lanczos;
     settings.segment = 0;
     settings.aspect = AspectPreset::Custom;
-    settings.letterbox = LetterboxMode::FrameResized;
+    settings.letterbox = LetterboxMode::ImageKept;
     settings.intDup = 1;
     settings.intDupThr = -3;
     settings.pOptions.fccType = streamtypeVIDEO;

@@ -153,7 +153,7 @@ TEST(Pixels, UndecodableFrameIsReplacedByTheNextOne) {
 TEST(Pixels, LetterboxRowsAreBlackAndPictureInside) {
     const int w = 24, h = 32;
     TestRun t(MakeSource("box.avi", Spec(w, h, 3)), Out("box-out.avi"));
-    t.settings.letterbox = LetterboxMode::ImageResizedInFrame;
+    t.settings.letterbox = LetterboxMode::FrameKept;
     t.settings.outputHeight = 24;  // frame keeps 32 rows, picture 24 rows from row 4
     t.settings.deintRes = InterlaceResampleMethod::Lanczos;
     ASSERT_EQ(t.Run(), conversionDone);
