@@ -185,35 +185,83 @@ StepEnd RefillRing(Pipeline& p) {
     return keepGoing;
 }
 
+// Bytes of one audio sample as the source reader and our writer count them:
+// the stream's fixed sample size, else the PCM block; 0 when every chunk is a
+// sample of its own (compressed sound).
+std::uint32_t AudioSampleBytes(const SourceMedia& source) {
+    if (source.audioInfo.dwSampleSize) return source.audioInfo.dwSampleSize;
+    return source.audioFormat.wFormatTag == WAVE_FORMAT_PCM ? source.audioFormat.nBlockAlign : 0;
+}
+
+// The byte that plays as silence: 8-bit PCM is unsigned, A-law and mu-law
+// have their own zero.
+std::uint8_t SilenceByte(const WAVEFORMATEX& format) {
+    if (format.wFormatTag == WAVE_FORMAT_PCM && format.wBitsPerSample == 8) return 0x80;
+    if (format.wFormatTag == 6) return 0xD5;  // A-law
+    if (format.wFormatTag == 7) return 0xFF;  // mu-law
+    return 0;
+}
+
+// Writes source samples [from, from + count) at their place in the current
+// file, in pieces the chunk buffer holds. What the source can't give (it
+// ended, or a read failed) becomes silence, so positions stay contiguous.
+StepEnd WriteAudioSamples(Pipeline& p, std::int64_t from, std::int64_t count, std::uint32_t sampleBytes) {
+    SourceMedia& source = p.media.source;
+    DestinationMedia& dest = p.media.destination;
+    ConversionJob& job = p.job;
+    const std::int64_t perPiece = dest.audioChunkBytes / sampleBytes;
+    if (perPiece == 0) return conversionAudioFailed;
+    while (count > 0) {
+        const std::int64_t n = count < perPiece ? count : perPiece;
+        const std::int64_t readAt = from + source.audioInfo.dwStart;
+        const std::int64_t writeAt = from - job.segmentAudioStart;
+        if (writeAt > INT32_MAX) return conversionAudioFailed;
+        std::int32_t bytes = 0, samples = 0;
+        if (readAt > INT32_MAX ||
+            AVIStreamRead(source.audioStream, static_cast<std::int32_t>(readAt), static_cast<std::int32_t>(n),
+                          dest.audioChunk, static_cast<std::int32_t>(dest.audioChunkBytes), &bytes,
+                          &samples) != AVIERR_OK)
+            samples = 0;
+        const std::size_t wanted = static_cast<std::size_t>(n) * sampleBytes;
+        const std::size_t got = static_cast<std::size_t>(samples < 0 ? 0 : samples > n ? n : samples) * sampleBytes;
+        std::memset(dest.audioChunk + got, SilenceByte(source.audioFormat), wanted - got);
+        std::int32_t written = 0;
+        if (AVIStreamWrite(dest.audioStream, static_cast<std::int32_t>(writeAt), static_cast<std::int32_t>(n),
+                           dest.audioChunk, static_cast<std::int32_t>(wanted), 0, nullptr, &written) != AVIERR_OK)
+            return conversionAudioFailed;
+        job.segmentBytes += static_cast<std::uint32_t>(written);
+        from += n;
+        count -= n;
+    }
+    return keepGoing;
+}
+
 StepEnd AudioStep(Pipeline& p) {
     SourceMedia& source = p.media.source;
     DestinationMedia& dest = p.media.destination;
     ConversionJob& job = p.job;
     if (!source.audioStream || !dest.audioStream) return keepGoing;
     if (job.audioChunkCounter == 0) {
-        const double r = job.audioPosition - job.segmentAudioStart;
-        const double first = std::trunc(r);
-        const double count = std::trunc(r + dest.samplesPerAudioChunk) - first;
-        const double from = std::trunc(job.audioPosition) + source.audioInfo.dwStart;
-        std::int32_t bytes = 0, samples = 0;
-        const bool read = from <= INT32_MAX && count <= INT32_MAX &&
-                          AVIStreamRead(source.audioStream, static_cast<std::int32_t>(from),
-                                        static_cast<std::int32_t>(count), dest.audioChunk,
-                                        static_cast<std::int32_t>(dest.audioChunkBytes), &bytes, &samples) == AVIERR_OK;
-        if (!read) {
-            // Silence of the requested length keeps the audio in step with the video.
-            std::memset(dest.audioChunk, 0, dest.audioChunkBytes);
-            samples = static_cast<std::int32_t>(count);
-            const std::uint64_t silence = static_cast<std::uint64_t>(count) * source.audioFormat.nChannels *
-                                          (source.audioFormat.wBitsPerSample / 8);
-            bytes = static_cast<std::int32_t>(silence < dest.audioChunkBytes ? silence : dest.audioChunkBytes);
-        }
-        std::int32_t written = 0;
-        if (AVIStreamWrite(dest.audioStream, static_cast<std::int32_t>(first), samples, dest.audioChunk, bytes, 0,
-                           nullptr, &written) != AVIERR_OK)
-            return conversionAudioFailed;
+        const std::int64_t from = job.audioNextSample;
+        const auto end = static_cast<std::int64_t>(std::trunc(job.audioPosition + dest.samplesPerAudioChunk));
+        const std::int64_t count = end > from ? end - from : 0;
         job.audioPosition += dest.samplesPerAudioChunk;
-        job.segmentBytes += static_cast<std::uint32_t>(written);
+        job.audioNextSample = from + count;
+        if (const std::uint32_t sampleBytes = AudioSampleBytes(source)) {
+            if (StepEnd r = WriteAudioSamples(p, from, count, sampleBytes)) return r;
+        } else {
+            // Chunks of their own size: carried as the source has them.
+            const std::int64_t readAt = from + source.audioInfo.dwStart, writeAt = from - job.segmentAudioStart;
+            std::int32_t bytes = 0, samples = 0, written = 0;
+            if (readAt > INT32_MAX || count > INT32_MAX || writeAt > INT32_MAX) return conversionAudioFailed;
+            if (AVIStreamRead(source.audioStream, static_cast<std::int32_t>(readAt), static_cast<std::int32_t>(count),
+                              dest.audioChunk, static_cast<std::int32_t>(dest.audioChunkBytes), &bytes,
+                              &samples) == AVIERR_OK &&
+                AVIStreamWrite(dest.audioStream, static_cast<std::int32_t>(writeAt), samples, dest.audioChunk, bytes,
+                               0, nullptr, &written) != AVIERR_OK)
+                return conversionAudioFailed;
+            job.segmentBytes += static_cast<std::uint32_t>(written);
+        }
     }
     if (++job.audioChunkCounter >= dest.framesPerAudioChunk) job.audioChunkCounter = 0;
     return keepGoing;
@@ -245,7 +293,7 @@ StepEnd SegmentCheck(Pipeline& p) {
     if (created != destinationCreated) return created;
     job.segmentBytes = 0;
     job.segmentStartFrame = job.framesWritten;
-    job.segmentAudioStart = job.audioPosition;
+    job.segmentAudioStart = job.audioNextSample;
     job.audioChunkCounter = 0;
     job.keyFrameCounter = 0;
     return keepGoing;

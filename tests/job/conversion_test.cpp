@@ -263,6 +263,38 @@ TEST(Audio, FractionalChunksAt2997AndSilencePastTheEnd) {
     EXPECT_TRUE(std::equal(out.begin(), out.end(), in.begin()));
 }
 
+TEST(Audio, SourceAudioEndingEarlyIsPaddedWithSilence) {
+    // 4 s of video with 3.51 s of 48 kHz audio: at the source's rate, and in
+    // slow motion at 29.97 with 8-bit sound, whose silence is 0x80.
+    const int samples = 168480;
+    struct Case {
+        double rate, speed;
+        int bits;
+    } cases[] = {{25, 1.0, 16}, {29.97, 0.5, 8}};
+    for (const Case& c : cases) {
+        const std::string out = Out("short-out.avi");
+        TestRun t(MakeCountingSource("short.avi", 100, 25, 1, 48000, samples, c.bits), out);
+        t.boxes.questionAnswer = IDYES;
+        t.settings.dstRate = c.rate;
+        t.settings.srcSpeed = c.speed;
+        ASSERT_EQ(t.Run(), conversionDone) << c.rate;
+        const std::size_t frames = ReadPictures(out).size();
+        EXPECT_EQ(frames, c.speed == 1.0 ? 100u : 239u);
+        const Bytes audio = ReadAudio(out), in = CountingAudio(samples, c.bits);
+        const std::size_t sampleBytes = static_cast<std::size_t>(c.bits / 8);
+        EXPECT_NEAR(static_cast<double>(audio.size() / sampleBytes), frames * 48000 / c.rate, 1.0) << c.rate;
+        ASSERT_GT(audio.size(), in.size());
+        EXPECT_TRUE(std::equal(in.begin(), in.end(), audio.begin())) << c.rate;
+        const std::uint8_t silence = c.bits == 8 ? 0x80 : 0;
+        EXPECT_TRUE(std::all_of(audio.begin() + static_cast<long>(in.size()), audio.end(),
+                                [silence](std::uint8_t b) { return b == silence; }))
+            << c.rate;
+        if (HaveFfmpeg()) {
+            EXPECT_EQ(DecodeErrors(out), "") << c.rate;
+        }
+    }
+}
+
 // ---- Segments ------------------------------------------------------------------------
 
 // One 16x8 DIB frame grows a file by 8 + 384 + 16 bytes; audio by 8 + 1280 + 16.
@@ -310,6 +342,33 @@ TEST(Segments, SplitsWithNamesKeyFramesAndRestartingPositions) {
     EXPECT_EQ(frames, 10u);
     EXPECT_EQ(audio, ReadAudio(MakeSource("seg-src.avi", Spec(16, 8, 10, true))));
     EXPECT_EQ(dest.substr(0, dest.size() - 4) + ".00.avi", SegmentName(dest, 0));
+}
+
+TEST(Segments, AudioIsContinuousOverSplitsWithFractionalChunks) {
+    // 48 kHz at 29.97 fps: chunks of 1601.6 samples, so files begin at
+    // fractional audio positions; together they hold the source sample for sample.
+    const int samples = 2 * 48000;
+    const std::string dest = Out("seg-aud.avi");
+    TestRun t(MakeCountingSource("seg-aud-src.avi", 60, 30000, 1001, 48000, samples), dest);
+    t.settings.dstRate = 29.97;
+    t.settings.intMethod = InterpolationMethod::Coarse;
+    t.settings.segment = 1;
+    t.job.segmentLimit = 10000;  // three frames and their audio per file
+    ASSERT_EQ(t.Run(), conversionDone);
+    Bytes audio;
+    std::size_t frames = 0;
+    int files = 0;
+    for (; Exists(SegmentName(dest, files)); ++files) {
+        const Bytes part = ReadAudio(SegmentName(dest, files));  // from position 0 of each file
+        audio.insert(audio.end(), part.begin(), part.end());
+        frames += ReadPictures(SegmentName(dest, files)).size();
+    }
+    EXPECT_GE(files, 10);
+    EXPECT_EQ(frames, 59u);
+    EXPECT_NEAR(static_cast<double>(audio.size() / 2), frames * 48000 / 29.97, 1.0);
+    const Bytes in = CountingAudio(samples);
+    ASSERT_LE(audio.size(), in.size());
+    EXPECT_TRUE(audio == Bytes(in.begin(), in.begin() + static_cast<long>(audio.size())));
 }
 
 TEST(Segments, DotlessPathAndDottedFolder) {
