@@ -113,12 +113,18 @@ int PresentMessage(void*, HWND, const char* text, const char* caption, UINT styl
     return IDOK;
 }
 
+void SayCorrected(void*, const char* text) {
+    EndStatusLine();
+    std::fprintf(stderr, "tavrick: stored setting %s\n", text);
+}
+
 // What the core asks of the command line: a status line, and every message as
 // one line of standard error with the questions answered from the flags.
 FrontEnd TerminalFrontEnd() {
     FrontEnd frontEnd;
     frontEnd.setStatusText = ShowStatus;
     frontEnd.messageBox = PresentMessage;
+    frontEnd.settingCorrected = SayCorrected;
     return frontEnd;
 }
 

@@ -349,11 +349,8 @@ bool IsSourceFile(const ConversionSettings& s) {
 }
 
 bool SettingsInRange(const ConversionSettings& s) {
-    const int method = static_cast<int>(s.intMethod), deint = static_cast<int>(s.deint);
-    const int deintRes = static_cast<int>(s.deintRes), letterbox = static_cast<int>(s.letterbox);
-    return method >= 0 && method < interpolationMethodCount && deint >= 0 && deint < deinterlaceModeCount &&
-           deintRes >= 0 && deintRes < interlaceResampleMethodCount && letterbox >= 0 &&
-           letterbox < letterboxModeCount && s.outputHeight >= 1 && s.outputHeight <= 32767;
+    ConversionSettings copy = s;
+    return BringSettingsIntoRange(copy).empty() && s.outputHeight >= 1 && s.outputHeight <= 32767;
 }
 
 }  // namespace
@@ -365,8 +362,8 @@ RunResult RunConversion(ConversionRun& run) {
     SourceMedia& source = media.source;
     FrameBuffers& buffers = media.buffers;
 
-    // Values only a hand-edited settings store can hold would make frames
-    // of no defined form: refuse them as a format the output can't take.
+    // The start of a run brings stored values into range; a caller that
+    // skipped it gets a refusal, as for a format the output can't take.
     if (!SettingsInRange(settings)) return destinationFormatRefused;
     if (IsSourceFile(settings)) return destinationCannotCreate;
 

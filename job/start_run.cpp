@@ -36,6 +36,8 @@ std::int32_t RunOutputHeight(const ConversionSettings& settings, const SourceMed
 RunResult PrepareConversion(RunSession& session, const FrontEnd& frontEnd, const char* sourcePath,
                       const char* destinationPath, std::optional<int> typedHeight, bool save) {
     ConversionSettings& settings = session.settings;
+    for (const SettingCorrection& c : BringSettingsIntoRange(settings))
+        if (frontEnd.settingCorrected) frontEnd.settingCorrected(frontEnd.context, SettingCorrectionText(c).c_str());
     std::snprintf(settings.sourcePath, sizeof settings.sourcePath, "%s", sourcePath);
     std::snprintf(settings.destinationPath, sizeof settings.destinationPath, "%s", destinationPath);
     const RunResult opened = OpenSourceChecked(frontEnd, session.media, settings.sourcePath);

@@ -36,8 +36,9 @@ std::int32_t RunOutputHeight(const ConversionSettings& settings, const SourceMed
                              std::optional<int> typedHeight);
 
 // Before the worker, on the caller's thread, with session.settings as the
-// caller loaded and changed them: takes the two paths, opens the source and
-// sets the output height; with save, stores the settings as the new defaults.
+// caller loaded and changed them: takes the two paths, opens the source,
+// sets the output height and brings stored values the dialog can't produce
+// back into range (telling frontEnd.settingCorrected); with save, stores the settings as the new defaults.
 // Returns sourceOpened when the run can start, else the code to end with (the
 // source's, or settingsStoreFailed when the front end's process end returned).
 RunResult PrepareConversion(RunSession& session, const FrontEnd& frontEnd, const char* sourcePath,

@@ -129,6 +129,27 @@ TEST(Convert, OptionsReachTheFileAndSaveKeepsThem) {
     std::filesystem::remove_all(Registry());
 }
 
+TEST(Convert, StoredValuesOutOfRangeAreSaidAndReplaced) {
+    // A hand-edited store: no rate, no speed, a method that doesn't exist.
+    const std::string key = Registry() + "/HKEY_LOCAL_MACHINE/Software/Norvane Software";
+    std::filesystem::create_directories(key);
+    std::ofstream(key + "/Tavrick.reg") << "Windows Registry Editor Version 5.00\n\n"
+                                           "[HKEY_LOCAL_MACHINE\\Software\\Norvane Software\\Tavrick]\n"
+                                           "\"dstRate\"=hex(4):00,00,00,00,00,00,f8,7f\n"
+                                           "\"srcSpeed\"=hex(4):00,00,00,00,00,00,00,00\n"
+                                           "\"intMethod\"=dword:00000063\n";
+    const std::string src = Q(MakeSource("range.avi", Spec(16, 8, 10)));
+    const Result r = Tavrick("convert " + src + " " + Q(Out("range-out.avi")) + " --deinterlace off --resample coarse --quiet");
+    EXPECT_EQ(r.code, 0) << r.output;
+    EXPECT_EQ(r.output,
+              "tavrick: stored setting dstRate nan is out of range; using 25\n"
+              "tavrick: stored setting srcSpeed 0 is out of range; using 1\n"
+              "tavrick: stored setting intMethod 99 is out of range; using 6\n"
+              "Tavrick: Done successfully!");
+    EXPECT_EQ(StoredStreamInfo(Out("range-out.avi"), streamtypeVIDEO).dwLength, 10u);
+    std::filesystem::remove_all(Registry());
+}
+
 TEST(Convert, ScalarLevelWritesTheSameFileAsTheBest) {
     const std::string src = Q(MakeSource("simd.avi", Spec(200, 64, 6, true)));
     const std::string options = " --rate 60 --method lansin3 --deinterlace both-top --resample interlaced-top --height 50 --quiet --yes";

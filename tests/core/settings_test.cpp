@@ -1,5 +1,6 @@
 #include "core/settings.h"
 
+#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -411,3 +412,50 @@ TEST_F(SettingsTest, DeletedSettingsStartOverFromTheDefaults)
 }
 
 }  // namespace
+
+TEST_F(SettingsTest, HandEditedValuesOutOfRangeGoBackToTheirDefaults)
+{
+    const ConversionSettings defaults = DefaultSettings();
+    // Rates and speeds that are no number, or outside the dialog's bounds.
+    for (double bad : {std::nan(""), 0.0, -25.0, HUGE_VAL, -HUGE_VAL, 1e6}) {
+        ConversionSettings s = defaults;
+        s.dstRate = bad;
+        s.srcSpeed = bad;
+        const std::vector<SettingCorrection> changed = BringSettingsIntoRange(s);
+        ASSERT_EQ(changed.size(), 2u) << bad;
+        EXPECT_EQ(s.dstRate, 25.0) << bad;
+        EXPECT_EQ(s.srcSpeed, 1.0) << bad;
+    }
+
+    // Every field at once, through the store as a person could edit it.
+    ConversionSettings edited = Custom();
+    edited.dstRate = std::nan("");
+    edited.intMethod = static_cast<InterpolationMethod>(99);
+    edited.intRange = -0.5;
+    edited.deint = static_cast<DeinterlaceMode>(-1);
+    edited.deintRes = static_cast<InterlaceResampleMethod>(7);
+    edited.segment = 7;
+    edited.aspect = static_cast<AspectPreset>(17);
+    edited.letterbox = static_cast<LetterboxMode>(3);
+    ASSERT_TRUE(SaveSettings(user, nullptr, edited));
+    ConversionSettings loaded = Zeroed();
+    ASSERT_TRUE(LoadSettings(user, loaded));
+    const std::vector<SettingCorrection> changed = BringSettingsIntoRange(loaded);
+    std::vector<std::string> texts;
+    for (const SettingCorrection& c : changed) texts.push_back(SettingCorrectionText(c));
+    EXPECT_EQ(texts, (std::vector<std::string>{
+                         "dstRate nan is out of range; using 25", "intMethod 99 is out of range; using 6",
+                         "intRange -0.5 is out of range; using 1", "deint -1 is out of range; using 2",
+                         "deintRes 7 is out of range; using 1", "segment 7 is out of range; using 1",
+                         "aspect 17 is out of range; using 2", "letterbox 3 is out of range; using 0",
+                         "intDupThr -3 is out of range; using 5"}));
+    // What the dialog can give stays as it is, the bounds included.
+    EXPECT_EQ(loaded.srcSpeed, 0.00001);
+    EXPECT_EQ(loaded.pOptions.fccHandler, edited.pOptions.fccHandler);
+    EXPECT_TRUE(BringSettingsIntoRange(loaded).empty());
+    ConversionSettings bounds = defaults;
+    bounds.dstRate = 32767;
+    bounds.srcSpeed = 327.67;
+    bounds.intRange = 0;  // a typed 0 % is taken
+    EXPECT_TRUE(BringSettingsIntoRange(bounds).empty());
+}
