@@ -206,6 +206,9 @@ int Convert(const std::vector<std::string>& args) {
     const RunResult result = ConvertFile(session, frontEnd, request.source.c_str(), request.destination.c_str(),
                                    request.height, request.save);
     EndStatusLine();
+    // The product's message names the failure; this line names its cause.
+    if (ResultMessageId(result) != 0 && !RunFailureDetail(session).empty())
+        std::fprintf(stderr, "tavrick: %s\n", RunFailureDetail(session).c_str());
     return ResultCode(result);
 }
 

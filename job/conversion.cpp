@@ -280,6 +280,10 @@ StepEnd SegmentCheck(Pipeline& p) {
     if (job.segmentIndex == 0) {
         const std::string first = SegmentName(destination, 0);
         if (FileExists(first.c_str())) {
+            if (const char* what = nullptr; !IsReplaceable(first.c_str(), &what)) {
+                p.media.destination.failureDetail = first + " is " + what + ", not a file that can be replaced";
+                return conversionCannotRename;
+            }
             if (!AskOverwrite(DestinationPromptsOf(p.run.frontEnd, p.run.owner), first.c_str())) return conversionStopped;
             if (!DeleteFileUnlessHeld(first.c_str())) return conversionCannotRename;
         }
@@ -364,6 +368,7 @@ RunResult RunConversion(ConversionRun& run) {
 
     // The start of a run brings stored values into range; a caller that
     // skipped it gets a refusal, as for a format the output can't take.
+    media.destination.failureDetail.clear();
     if (!SettingsInRange(settings)) return destinationFormatRefused;
     if (IsSourceFile(settings)) return destinationCannotCreate;
 

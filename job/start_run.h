@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "core/settings.h"
 #include "frames/kernels.h"
@@ -53,6 +54,13 @@ RunResult StartConversion(RunSession& session, const FrontEnd& frontEnd, HWND ow
 // Waits for the worker (calling serve(context) every 50 ms, so the waiting
 // thread can answer what the worker asks of it) and returns the run's result.
 RunResult WaitForConversion(RunSession& session, void (*serve)(void* context) = nullptr, void* context = nullptr);
+
+// What a front end may show under the last run's failure message: the cause
+// in words (an error of the system such as a full disk, an encoder's refusal,
+// a destination that is no file); empty when there is nothing to add.
+inline const std::string& RunFailureDetail(const RunSession& session) {
+    return session.media.destination.failureDetail;
+}
 
 // The whole run on one thread: prepare, start, wait, close the media.
 // Returns the result, or the code of the step that ended it.

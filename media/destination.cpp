@@ -37,9 +37,27 @@ bool FileExists(const char* path) {
     return lstat(path, &st) == 0;
 }
 
+bool IsReplaceable(const char* path, const char** what) {
+    struct stat st {};
+    const char* kind = nullptr;
+    if (stat(path, &st) == 0) {
+        kind = S_ISREG(st.st_mode)    ? nullptr
+               : S_ISDIR(st.st_mode)  ? "a folder"
+               : S_ISFIFO(st.st_mode) ? "a FIFO"
+               : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+               : S_ISSOCK(st.st_mode) ? "a socket"
+                                      : "not a regular file";
+    } else if (lstat(path, &st) != 0 || !S_ISLNK(st.st_mode)) {
+        kind = "not a regular file";  // a link that leads nowhere is replaceable
+    }
+    if (what) *what = kind;
+    return kind == nullptr;
+}
+
 // Deleting a file on Linux succeeds even while another run reads or writes
 // it (the source itself, say), so a file someone holds is not replaced.
 bool DeleteFileUnlessHeld(const char* path) {
+    if (!IsReplaceable(path)) return false;
     const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd >= 0) {
         const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0;
@@ -88,8 +106,16 @@ RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, cons
     SourceMedia& s = media.source;
     DestinationMedia& d = media.destination;
     if (FileExists(path)) {
+        // --yes or a careless Yes must never remove a device, a FIFO or a folder.
+        if (const char* what = nullptr; !IsReplaceable(path, &what)) {
+            d.failureDetail = std::string(path) + " is " + what + ", not a file that can be replaced";
+            return destinationCannotCreate;
+        }
         if (!AskOverwrite(prompts, path)) return destinationDeclined;
-        if (!DeleteFileUnlessHeld(path)) return destinationCannotCreate;
+        if (!DeleteFileUnlessHeld(path)) {
+            d.failureDetail = std::string(path) + " is open in another run and can't be replaced";
+            return destinationCannotCreate;
+        }
     }
     if (AVIFileOpenA(&d.file, path, OF_CREATE | OF_SHARE_DENY_WRITE, nullptr) != AVIERR_OK) {
         d.file = nullptr;

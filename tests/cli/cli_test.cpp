@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -179,6 +180,24 @@ TEST(Convert, OverwriteAnswersAndMissingFolder) {
     r = Tavrick("convert " + src + " " + Q(Out("nowhere/x.avi")) + " --quiet");
     EXPECT_EQ(r.code, 5);
     EXPECT_EQ(r.output, "Tavrick: Cannot create the output file. Please check that it's not opened elsewhere.");
+}
+
+TEST(Convert, YesReplacesOnlyRegularFiles) {
+    const std::string src = Q(MakeSource("y.avi", Spec(16, 8, 2)));
+    const std::string fifo = Out("y-fifo.avi"), folder = Out("y-folder.avi"), device = Out("y-null.avi");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    std::filesystem::create_directory(folder);
+    std::filesystem::create_symlink("/dev/null", device);  // a link, so a regression can't remove the device
+    for (const auto& [path, what] : {std::pair{fifo, "a FIFO"}, {folder, "a folder"}, {device, "a device"}}) {
+        const Result r = Tavrick("convert " + src + " " + Q(path) + " --yes --quiet");
+        EXPECT_EQ(r.code, 5) << r.output;
+        EXPECT_EQ(r.output, "Tavrick: Cannot create the output file. Please check that it's not opened elsewhere.\n"
+                            "tavrick: " + path + " is " + what + ", not a file that can be replaced");
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(path))) << path;
+    }
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_TRUE(std::filesystem::is_symlink(device));
 }
 
 TEST(Convert, FullDiskIsAFailureNeverSuccess) {

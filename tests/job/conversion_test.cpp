@@ -425,6 +425,17 @@ TEST(Segments, ExistingFirstSegmentReplacedOrKept) {
     }
 }
 
+TEST(Segments, FirstSegmentNameTakenByAFolderIsNeverRemoved) {
+    const std::string dest = Out("seg-dir.avi");
+    std::filesystem::create_directory(SegmentName(dest, 0));
+    SegmentedRun t(dest);
+    t.boxes.questionAnswer = IDYES;
+    EXPECT_EQ(t.Run(), conversionCannotRename);
+    EXPECT_TRUE(t.boxes.boxes.empty()) << "nothing to ask about";
+    EXPECT_TRUE(std::filesystem::is_directory(SegmentName(dest, 0)));
+    EXPECT_GT(ReadPictures(dest).size(), 0u);
+}
+
 TEST(Segments, RealTwoGigabyteSplitOptIn) {
     if (!std::getenv("TAVRICK_SLOW_TESTS")) GTEST_SKIP() << "set TAVRICK_SLOW_TESTS=1 (writes about 2.5 GB)";
     const std::string dest = Out("big.avi");
