@@ -117,6 +117,29 @@ struct DestinationGuard {
     ~DestinationGuard() { CloseDestination(media); }
 };
 
+// The file being written now: the destination, or the segment that continues it.
+std::string CurrentFile(const Pipeline& p) {
+    return p.job.segmentIndex == 0 ? std::string(p.settings.destinationPath)
+                                   : SegmentName(p.settings.destinationPath, p.job.segmentIndex);
+}
+
+// Keeps the writer's words for a failed write (a full disk, an encoder's
+// refusal) and where it happened, for the front end to show under the message.
+RunResult WriteFailed(Pipeline& p, RunResult result, const std::string& what) {
+    const char* cause = AviFileFailure(p.media.destination.file);
+    p.media.destination.failureDetail =
+        std::string(*cause ? cause : "the file took no more data") + ", writing " + what + " to " + CurrentFile(p);
+    return result;
+}
+
+// A file deleted while it was written (its folder removed, say) takes the
+// frames with it: that is a failed write, never success.
+StepEnd CheckStillThere(Pipeline& p) {
+    if (AviFileStillLinked(p.media.destination.file)) return keepGoing;
+    p.media.destination.failureDetail = CurrentFile(p) + " was deleted while it was being written";
+    return conversionCannotWrite;
+}
+
 bool AskYesNo(const ConversionRun& run, MessageId textId) {
     return ShowMessage(UserCallsOf(run.frontEnd), run.owner, IDS_CAPTION, textId, MB_ICONQUESTION | MB_YESNO) == IDYES;
 }
@@ -215,7 +238,7 @@ StepEnd WriteAudioSamples(Pipeline& p, std::int64_t from, std::int64_t count, st
         const std::int64_t n = count < perPiece ? count : perPiece;
         const std::int64_t readAt = from + source.audioInfo.dwStart;
         const std::int64_t writeAt = from - job.segmentAudioStart;
-        if (writeAt > INT32_MAX) return conversionAudioFailed;
+        if (writeAt > INT32_MAX) return WriteFailed(p, conversionAudioFailed, "audio");
         std::int32_t bytes = 0, samples = 0;
         if (readAt > INT32_MAX ||
             AVIStreamRead(source.audioStream, static_cast<std::int32_t>(readAt), static_cast<std::int32_t>(n),
@@ -228,7 +251,7 @@ StepEnd WriteAudioSamples(Pipeline& p, std::int64_t from, std::int64_t count, st
         std::int32_t written = 0;
         if (AVIStreamWrite(dest.audioStream, static_cast<std::int32_t>(writeAt), static_cast<std::int32_t>(n),
                            dest.audioChunk, static_cast<std::int32_t>(wanted), 0, nullptr, &written) != AVIERR_OK)
-            return conversionAudioFailed;
+            return WriteFailed(p, conversionAudioFailed, "audio");
         job.segmentBytes += static_cast<std::uint32_t>(written);
         from += n;
         count -= n;
@@ -259,7 +282,7 @@ StepEnd AudioStep(Pipeline& p) {
                               &samples) == AVIERR_OK &&
                 AVIStreamWrite(dest.audioStream, static_cast<std::int32_t>(writeAt), samples, dest.audioChunk, bytes,
                                0, nullptr, &written) != AVIERR_OK)
-                return conversionAudioFailed;
+                return WriteFailed(p, conversionAudioFailed, "audio");
             job.segmentBytes += static_cast<std::uint32_t>(written);
         }
     }
@@ -275,6 +298,7 @@ StepEnd SegmentCheck(Pipeline& p) {
         if (!AskYesNo(p.run, IDS_ASK_SEGMENTING)) return conversionStopped;
         job.segmentQuestionAsked = true;
     }
+    if (StepEnd r = CheckStillThere(p)) return r;
     CloseDestination(p.media);
     const std::string destination = settings.destinationPath;
     if (job.segmentIndex == 0) {
@@ -330,7 +354,7 @@ StepEnd FrameWritten(Pipeline& p) {
     if (AVIStreamWrite(dest.compressedStream, static_cast<std::int32_t>(job.framesWritten - job.segmentStartFrame), 1,
                        p.kernel.output, static_cast<std::int32_t>(p.frameBytes),
                        job.keyFrameCounter == 0 ? AVIIF_KEYFRAME : 0, nullptr, &written) != AVIERR_OK)
-        return conversionCannotWrite;
+        return WriteFailed(p, conversionCannotWrite, "frame " + std::to_string(job.framesWritten - job.segmentStartFrame));
     job.segmentBytes += static_cast<std::uint32_t>(written);
     if (++job.keyFrameCounter, keyFrameEvery != 0 && job.keyFrameCounter >= keyFrameEvery) job.keyFrameCounter = 0;
     if (StepEnd r = AudioStep(p)) return r;
@@ -458,6 +482,15 @@ RunResult RunConversion(ConversionRun& run) {
         }
         job.lastBaseFrame = job.baseFrame;
         job.fieldParity = 1 - job.fieldParity;
+    }
+    if (const StepEnd r = CheckStillThere(p)) return *r;
+    // Files closed at a split must still be there too.
+    for (int k = 0; k < job.segmentIndex; ++k) {
+        const std::string part = SegmentName(settings.destinationPath, k);
+        if (!FileExists(part.c_str())) {
+            media.destination.failureDetail = part + " was deleted while the run went on";
+            return conversionCannotWrite;
+        }
     }
     Report(run, job.plan.stepCount, job.plan.stepCount);
     return conversionDone;

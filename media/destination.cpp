@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <string>
 
 #include "core/messages.h"
 #include "media/source.h"
@@ -26,6 +29,7 @@ void releaseDestination(DestinationMedia& d) {
 }
 
 RunResult failWith(DestinationMedia& d, RunResult result) {
+    if (d.file && d.failureDetail.empty()) d.failureDetail = AviFileFailure(d.file);
     releaseDestination(d);
     return result;
 }
@@ -117,8 +121,14 @@ RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, cons
             return destinationCannotCreate;
         }
     }
+    errno = 0;
     if (AVIFileOpenA(&d.file, path, OF_CREATE | OF_SHARE_DENY_WRITE, nullptr) != AVIERR_OK) {
+        const int error = errno;
         d.file = nullptr;
+        d.failureDetail = std::string(path) + ": " +
+                          (error == EWOULDBLOCK ? "open in another run"
+                           : error != 0         ? std::strerror(error)
+                                                : "not a file that can be written");
         return destinationCannotCreate;
     }
     if (!continuation) {

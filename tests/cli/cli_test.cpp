@@ -179,7 +179,8 @@ TEST(Convert, OverwriteAnswersAndMissingFolder) {
 
     r = Tavrick("convert " + src + " " + Q(Out("nowhere/x.avi")) + " --quiet");
     EXPECT_EQ(r.code, 5);
-    EXPECT_EQ(r.output, "Tavrick: Cannot create the output file. Please check that it's not opened elsewhere.");
+    EXPECT_EQ(r.output, "Tavrick: Cannot create the output file. Please check that it's not opened elsewhere.\n"
+                        "tavrick: " + Out("nowhere/x.avi") + ": No such file or directory");
 }
 
 TEST(Convert, YesReplacesOnlyRegularFiles) {
@@ -200,13 +201,23 @@ TEST(Convert, YesReplacesOnlyRegularFiles) {
     EXPECT_TRUE(std::filesystem::is_symlink(device));
 }
 
-TEST(Convert, FullDiskIsAFailureNeverSuccess) {
-    // A file-size limit of 200 KiB stands in for a full disk.
+TEST(Convert, FailuresNameTheirCauseOnASecondLine) {
+    // A file-size limit of 200 KiB stands in for a full disk: the codes and
+    // texts stay, the next line says what the system said.
     const std::string src = Q(MakeSource("d.avi", Spec(64, 48, 60, true)));
-    const Result r = Tavrick("convert " + src + " " + Q(Out("d-out.avi")) + " --rate 50 --quiet", "ulimit -f 200; ");
+    Result r = Tavrick("convert " + src + " " + Q(Out("d-out.avi")) + " --rate 50 --quiet", "ulimit -f 200; ");
     EXPECT_TRUE(r.code == 8 || r.code == 11) << r.code << ": " << r.output;
     EXPECT_FALSE(Has(r.output, "Done successfully")) << r.output;
     EXPECT_TRUE(Has(r.output, "Tavrick: Cannot")) << r.output;
+    EXPECT_TRUE(Has(r.output, "\ntavrick: File too large, writing ")) << r.output;
+    EXPECT_TRUE(Has(r.output, " to " + Out("d-out.avi"))) << r.output;
+
+    // An encoder's refusal names the encoder, the frame size and its reason.
+    r = Tavrick("convert " + src + " " + Q(Out("h264.avi")) + " --codec H264 --height 47 --quiet");
+    EXPECT_EQ(r.code, 8) << r.output;
+    EXPECT_TRUE(Has(r.output, "Tavrick: Cannot compress a frame. Try to reboot your computer and check your disk for "
+                              "errors.\ntavrick: the H.264 (x264) encoder (libx264) refused 64x47 frames: "))
+        << r.output;
 }
 
 TEST(Signals, InterruptStopsWithSixAndAPlayableFile) {

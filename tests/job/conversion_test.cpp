@@ -530,6 +530,27 @@ TEST(Control, WorkerReportsResultsAndKeepsTheTitle) {
     EXPECT_EQ(ResultMessageOf(0).textId, IDS_DONE);
 }
 
+TEST(Failures, OutputDeletedDuringTheRunIsNeverSuccess) {
+    // The file being written, and a segment already closed, each removed at a progress report.
+    const std::string src = MakeSource("gone.avi", Spec(16, 8, 40, true));
+    for (int closedSegment = 0; closedSegment < 2; ++closedSegment) {
+        const std::string dest = Out(closedSegment ? "gone-seg.avi" : "gone-out.avi");
+        TestRun t(src, dest);
+        t.settings.segment = 1;
+        if (closedSegment) t.job.segmentLimit = 4000;
+        t.run.frontEnd.setStatusText = nullptr;
+        t.run.frontEnd.setProgressBar = [](void* c, int) {
+            TestRun& run = *static_cast<TestRun*>(c);
+            const std::string path = run.job.segmentIndex == 0 ? run.settings.destinationPath
+                                                              : SegmentName(run.settings.destinationPath, 0);
+            std::filesystem::remove(path);
+        };
+        EXPECT_EQ(t.Run(), conversionCannotWrite) << closedSegment;
+        EXPECT_NE(t.media.destination.failureDetail.find("was deleted while"), std::string::npos)
+            << t.media.destination.failureDetail;
+    }
+}
+
 TEST(Failures, MissingFolderRejectingCompressorAndBadSettings) {
     const std::string src = MakeSource("f.avi", Spec(16, 8, 3));
     {
