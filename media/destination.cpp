@@ -34,6 +34,29 @@ RunResult failWith(DestinationMedia& d, RunResult result) {
     return result;
 }
 
+// What a creation that failed after the file existed leaves in its place:
+// an AVI of the run's frame size, uncompressed, with no frames, which every
+// player opens (rather than headers with no stream format).
+void LeaveEmptyAvi(const char* path, const SourceMedia& s, std::int32_t outputHeight, double outputRate) {
+    PAVIFILE file = nullptr;
+    if (AVIFileOpenA(&file, path, OF_CREATE | OF_SHARE_DENY_WRITE, nullptr) != AVIERR_OK) return;
+    AVISTREAMINFOA video = s.videoInfo;
+    video.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
+    video.rcFrame.bottom = outputHeight;
+    video.dwStart = 0;
+    video.dwLength = 0;
+    DestinationRate(outputRate, &video.dwRate, &video.dwScale);
+    PAVISTREAM stream = nullptr;
+    if (AVIFileCreateStreamA(file, &stream, &video) == AVIERR_OK) {
+        FrameFormat format = s.frameFormat;
+        format.header.biHeight = outputHeight;
+        format.header.biSizeImage = s.stride * static_cast<std::uint32_t>(outputHeight);
+        AVIStreamSetFormat(stream, 0, &format, sizeof format);
+        AVIStreamRelease(stream);
+    }
+    AVIFileRelease(file);
+}
+
 }  // namespace
 
 bool FileExists(const char* path) {
@@ -131,13 +154,18 @@ RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, cons
                                                 : "not a file that can be written");
         return destinationCannotCreate;
     }
+    const auto fail = [&](RunResult result) {
+        failWith(d, result);
+        LeaveEmptyAvi(path, s, outputHeight, outputRate);
+        return result;
+    };
     if (!continuation) {
         AVICOMPRESSOPTIONS* list[1] = {&options};
         PAVISTREAM streams[1] = {s.videoStream};
         const bool confirmed = AVISaveOptions(prompts.owner, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE, 1, streams,
                                               list, &prompts.options) != 0;
         AVISaveOptionsFree(1, list);
-        if (!confirmed) return failWith(d, destinationDeclined);
+        if (!confirmed) return fail(destinationDeclined);
     }
 
     AVISTREAMINFOA video = s.videoInfo;
@@ -149,18 +177,18 @@ RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, cons
     DestinationRate(outputRate, &video.dwRate, &video.dwScale);
     if (AVIFileCreateStreamA(d.file, &d.videoStream, &video) != AVIERR_OK) {
         d.videoStream = nullptr;
-        return failWith(d, destinationNoStream);
+        return fail(destinationNoStream);
     }
     AVICOMPRESSOPTIONS copy = options;
     if (AVIMakeCompressedStream(&d.compressedStream, d.videoStream, &copy, nullptr) != AVIERR_OK) {
         d.compressedStream = nullptr;
-        return failWith(d, destinationNoStream);
+        return fail(destinationNoStream);
     }
     d.frameFormat = s.frameFormat;
     d.frameFormat.header.biHeight = outputHeight;
     d.frameFormat.header.biSizeImage = s.stride * static_cast<std::uint32_t>(outputHeight);
     if (AVIStreamSetFormat(d.compressedStream, 0, &d.frameFormat, sizeof d.frameFormat) != AVIERR_OK)
-        return failWith(d, destinationFormatRefused);
+        return fail(destinationFormatRefused);
     if (!s.audioStream) return destinationCreated;
 
     if (!continuation) {
@@ -181,9 +209,9 @@ RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, cons
     audio.dwLength = 0;
     if (AVIFileCreateStreamA(d.file, &d.audioStream, &audio) != AVIERR_OK) {
         d.audioStream = nullptr;
-        return failWith(d, destinationNoStream);
+        return fail(destinationNoStream);
     }
     if (AVIStreamSetFormat(d.audioStream, 0, &s.audioFormat, sizeof s.audioFormat) != AVIERR_OK)
-        return failWith(d, destinationAudioRefused);
+        return fail(destinationAudioRefused);
     return destinationCreated;
 }

@@ -551,6 +551,40 @@ TEST(Failures, OutputDeletedDuringTheRunIsNeverSuccess) {
     }
 }
 
+TEST(Failures, FilesLeftAfterRefusalsAndACancelledChoicePlay) {
+    // An unknown compressor (7), one that refuses the frame size (8), an
+    // audio format the writer refuses (11), and the options dialog cancelled (6).
+    SourceSpec extra = Spec(16, 8, 3, true);
+    extra.audioFormat = PcmFormat(2, 8000, 16, true);
+    extra.audioFormat[16] = 4;  // cbSize: 4 bytes more than the 18 the destination is given
+    struct Case {
+        const char* name;
+        SourceSpec source;
+        std::uint32_t codec;
+        bool cancel;
+        RunResult result;
+    } cases[] = {
+        {"left-7.avi", Spec(16, 8, 3, true), mmioFOURCC('Z', 'Z', 'Z', 'Z'), false, destinationNoStream},
+        {"left-8.avi", Spec(16, 8, 3), mmioFOURCC('d', 'v', 's', 'd'), false, destinationFormatRefused},
+        {"left-11.avi", extra, mmioFOURCC('D', 'I', 'B', ' '), false, destinationAudioRefused},
+        {"left-6.avi", Spec(16, 8, 3, true), mmioFOURCC('D', 'I', 'B', ' '), true, destinationDeclined},
+    };
+    for (const Case& c : cases) {
+        TestRun t(MakeSource(std::string("src-") + c.name, c.source), Out(c.name));
+        t.settings.pOptions.fccHandler = c.codec;
+        if (c.cancel)
+            t.run.frontEnd.chooseCompressOptions = [](void*, void*, std::uint32_t, std::int32_t, PAVISTREAM*,
+                                                      AVICOMPRESSOPTIONS**) { return false; };
+        ASSERT_EQ(t.Run(), c.result) << c.name;
+        EXPECT_EQ(StreamCount(Out(c.name)), 1) << c.name;
+        EXPECT_TRUE(ReadPictures(Out(c.name)).empty()) << c.name;
+        if (HaveFfmpeg()) {
+            EXPECT_EQ(Probe(Out(c.name), "stream", "codec_name"), "rawvideo") << c.name;
+            EXPECT_EQ(DecodeErrors(Out(c.name)), "") << c.name;
+        }
+    }
+}
+
 TEST(Failures, MissingFolderRejectingCompressorAndBadSettings) {
     const std::string src = MakeSource("f.avi", Spec(16, 8, 3));
     {
