@@ -2,8 +2,12 @@
 #define TAVRICK_FAST_NAMESPACE fast_sse2
 #include "frames/row_kernels_fast.inc"
 
-const RowKernels* RowKernels_sse2() {
+void OverrideRowKernels_sse2(RowKernels& k) {
     using namespace fast_sse2;
-    static const RowKernels kernels{SimdLevel::sse2, blend, cubic, lanczos, lansin, median3, median5};
-    return &kernels;
+    // The vectorised generic Lansin is no faster than the reference here.
+    k.blend = blend;
+    k.cubic = cubic;
+    k.lanczos = lanczos;
+    k.median3 = median3;
+    k.median5 = median5;
 }

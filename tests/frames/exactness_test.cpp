@@ -112,13 +112,16 @@ struct RingSetup {
 
 std::vector<SimdLevel> FastLevels() {
     std::vector<SimdLevel> levels;
-    for (int i = 1; i < simdLevelCount; ++i)
-        if (RowKernelsFor(static_cast<SimdLevel>(i))) levels.push_back(static_cast<SimdLevel>(i));
+    for (int i = 1; i < simdLevelCount; ++i) levels.push_back(static_cast<SimdLevel>(i));
     return levels;
 }
 
+// A level the CPU lacks shows up as skipped, with the reason, never silently.
 class Exactness : public ::testing::TestWithParam<SimdLevel> {
 protected:
+    void SetUp() override {
+        if (!level) GTEST_SKIP() << SimdLevelName(GetParam()) << ": not run on this CPU";
+    }
     const RowKernels* level = RowKernelsFor(GetParam());
     std::mt19937 rng{TestSeed() + static_cast<std::uint32_t>(GetParam())};
 };
@@ -192,6 +195,5 @@ TEST_P(Exactness, ResampleRows) {
 
 INSTANTIATE_TEST_SUITE_P(Levels, Exactness, ::testing::ValuesIn(FastLevels()),
                          [](const auto& info) { return std::string(SimdLevelName(info.param)); });
-GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(Exactness);
 
 }  // namespace
