@@ -58,6 +58,8 @@ const char usageText[] =
     "                          terminal, else No)\n"
     "  --save                  store the resulting settings as the new defaults\n"
     "  --quiet                 no progress line\n"
+    "  --threads N             threads sharing the frame work (default: every core the\n"
+    "                          process may use; 1 for single-thread timing)\n"
     "\n"
     "Exit status: 0 done; 6 stopped (Ctrl-C, SIGTERM) or declined; 1..4 the source could\n"
     "not be opened; 5, 7, 8, 9, 11, 12 the conversion failed; 10 the source is over 2 GB;\n"
@@ -233,6 +235,7 @@ int Convert(const std::vector<std::string>& args) {
     run.job = &job;
     run.tables = &tables;
     run.control = &control;
+    run.threads = request.threads;
     run.progress.setStatusText = ShowStatus;
 
     static WorkerHandle worker;

@@ -1,14 +1,17 @@
 #include "job/conversion.h"
 
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "app/messages.h"
 #include "media/destination.h"
@@ -21,46 +24,61 @@ namespace {
 // How a step ended: carry on, or end the run with a result.
 constexpr int keepGoing = -1;
 
-// The kernels work byte by byte, so a frame's rows can be split into two
-// bands at an even row (field parities stay) and the second band computed by
-// another thread while the worker computes the first.
-struct BandHelper {
-    std::thread thread;
+// The kernels work byte by byte, so a frame's rows can be split into bands
+// at even rows (field parities stay) and the bands computed at once: band 0
+// on the worker, each other band on a helper thread of its own.
+struct BandPool {
+    std::vector<std::thread> threads;
     std::mutex lock;
-    std::condition_variable wake;
-    bool pending = false, quit = false;
-    // The step to compute: the context of the band and the kernel's arguments.
-    KernelContext context;
+    std::condition_variable wake, finished;
+    std::uint64_t generation = 0;  // one per kernel step
+    int remaining = 0;             // helper bands still running this step
+    bool quit = false;
+    std::vector<std::size_t> offsets;  // first byte of every band, then frameBytes
+    std::vector<int> firstRows;
+    std::vector<FrameRing> rings;
+    std::vector<KernelContext> contexts;
+    // The step to compute, shared by every band.
     int intMethod = 0, fieldParity = 0;
     double intRange = 0;
     StepPosition position{};
     bool bothFields = false, interlacedOutput = false;
 
-    void Loop() {
+    void RunBand(int band) {
+        RunStepKernel(contexts[band], intMethod, intRange, position, bothFields, interlacedOutput, fieldParity);
+    }
+    void Loop(int band) {
+        std::uint64_t seen = 0;
         std::unique_lock<std::mutex> hold(lock);
         for (;;) {
-            wake.wait(hold, [this] { return pending || quit; });
+            wake.wait(hold, [&] { return quit || generation != seen; });
             if (quit) return;
+            seen = generation;
             hold.unlock();
-            RunStepKernel(context, intMethod, intRange, position, bothFields, interlacedOutput, fieldParity);
+            RunBand(band);
             hold.lock();
-            pending = false;
-            wake.notify_all();
+            if (--remaining == 0) finished.notify_all();
         }
     }
-    ~BandHelper() {
-        if (!thread.joinable()) return;
+    ~BandPool() {
         {
             std::lock_guard<std::mutex> hold(lock);
             quit = true;
         }
         wake.notify_all();
-        thread.join();
+        for (std::thread& t : threads) t.join();
     }
 };
 
-// Below this a frame is done before a second thread would have woken up.
-constexpr std::size_t bandSplitBytes = 512 * 1024;
+// Below this per band a frame is done before another thread would have woken up.
+constexpr std::size_t bandSplitBytes = 128 * 1024;
+
+// The cores this process may run on.
+int UsableCores() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+    return std::max(1u, std::thread::hardware_concurrency());
+}
 
 struct Pipeline {
     ConversionRun& run;
@@ -72,9 +90,7 @@ struct Pipeline {
     KernelContext kernel;
     int intMethod;
     std::size_t frameBytes;
-    BandHelper* bands = nullptr;  // null: the whole frame on this thread
-    FrameRing secondRing;         // the ring's slots from the split row on
-    KernelContext firstBand, secondBand;
+    BandPool* bands = nullptr;  // null: the whole frame on this thread
 };
 
 void RunKernel(Pipeline& p, const StepPosition& position) {
@@ -85,23 +101,60 @@ void RunKernel(Pipeline& p, const StepPosition& position) {
                       job.fieldParity);
         return;
     }
-    BandHelper& h = *p.bands;
+    BandPool& b = *p.bands;
+    const int count = static_cast<int>(b.contexts.size());
     {
-        std::lock_guard<std::mutex> hold(h.lock);
-        h.context = p.secondBand;
-        h.intMethod = p.intMethod;
-        h.intRange = range;
-        h.position = position;
-        h.bothFields = job.plan.bothFields;
-        h.interlacedOutput = job.plan.interlacedOutput;
-        h.fieldParity = job.fieldParity;
-        h.pending = true;
+        std::lock_guard<std::mutex> hold(b.lock);
+        // The ring's slots rotate as it advances: every band's view follows.
+        for (int band = 0; band < count; ++band)
+            for (int slot = 0; slot < ringSlotCount; ++slot)
+                b.rings[band].slots[slot] = p.ring.slots[slot] ? p.ring.slots[slot] + b.offsets[band] : nullptr;
+        b.intMethod = p.intMethod;
+        b.intRange = range;
+        b.position = position;
+        b.bothFields = job.plan.bothFields;
+        b.interlacedOutput = job.plan.interlacedOutput;
+        b.fieldParity = job.fieldParity;
+        b.remaining = count - 1;
+        ++b.generation;
     }
-    h.wake.notify_all();
-    RunStepKernel(p.firstBand, p.intMethod, range, position, job.plan.bothFields, job.plan.interlacedOutput,
-                  job.fieldParity);
-    std::unique_lock<std::mutex> hold(h.lock);
-    h.wake.wait(hold, [&h] { return !h.pending; });
+    b.wake.notify_all();
+    b.RunBand(0);
+    std::unique_lock<std::mutex> hold(b.lock);
+    b.finished.wait(hold, [&b] { return b.remaining == 0; });
+}
+
+// Splits the frame into up to `threads` bands of even row counts and starts
+// a helper per band after the first. False when one band is all there is.
+bool StartBands(Pipeline& p, BandPool& b, int threads) {
+    const int rows = p.job.geometry.frameRows;
+    const std::size_t stride = static_cast<std::size_t>(p.job.geometry.stride);
+    const std::size_t widest = std::max<std::size_t>(1, p.frameBytes / bandSplitBytes);
+    const int count = std::min({threads, rows / 2, static_cast<int>(std::min<std::size_t>(widest, 64))});
+    if (count < 2) return false;
+    for (int band = 0; band < count; ++band) {
+        const int first = (rows * band / count) & ~1;
+        b.firstRows.push_back(first);
+        b.offsets.push_back(static_cast<std::size_t>(first) * stride);
+    }
+    b.firstRows.push_back(rows);
+    b.offsets.push_back(p.frameBytes);
+    b.rings.resize(count);
+    for (int band = 0; band < count; ++band) {
+        KernelContext c = p.kernel;
+        c.ring = &b.rings[band];
+        c.output = p.kernel.output + b.offsets[band];
+        c.frameRows = b.firstRows[band + 1] - b.firstRows[band];
+        c.frameBytes = b.offsets[band + 1] - b.offsets[band];
+        b.contexts.push_back(c);
+    }
+    try {
+        for (int band = 1; band < count; ++band) b.threads.emplace_back([&b, band] { b.Loop(band); });
+    } catch (...) {
+        // Fewer threads than bands can't finish a step: then all on this one.
+        return false;
+    }
+    return true;
 }
 
 bool Stopped(const ConversionRun& run) { return run.control && run.control->stopRequested.load() != 0; }
@@ -145,7 +198,7 @@ int FetchFrame(Pipeline& p, int slot, std::int64_t f) {
     return 0;
 }
 
-// Brings the ring up to baseFrame: shifts by whole-frame copies when it
+// Brings the ring up to baseFrame: shifts by rotating slots when it
 // advanced by one, fetches the rest, and repeats the last frame past the end
 // of the source. Returns keepGoing, conversionDone (the source ended) or a stop.
 int RefillRing(Pipeline& p) {
@@ -164,8 +217,10 @@ int RefillRing(Pipeline& p) {
             default: copy = false; break;
         }
         if (copy) {
-            CopySlot(p, slot, slot + 1);
-            if (pairs && slot >= 1) CopySlot(p, slot + 4, slot + 5);
+            // Rotating the pointers gives the kernels the bytes a copy would;
+            // the buffer that moves up is refilled or rotated on before use.
+            std::swap(p.ring.slots[slot], p.ring.slots[slot + 1]);
+            if (pairs && slot >= 1) std::swap(p.ring.slots[slot + 4], p.ring.slots[slot + 5]);
             continue;
         }
         const int got = FetchFrame(p, slot, job.baseFrame - 2 + slot);
@@ -368,7 +423,7 @@ int RunConversion(ConversionRun& run) {
     job.lastBaseFrame = -99999;
     job.startTicks = GetTickCount();
 
-    Pipeline p{run, settings, media, job, {}, {}, {}, static_cast<int>(settings.intMethod), frameBytes, nullptr, {}, {}, {}};
+    Pipeline p{run, settings, media, job, {}, {}, {}, static_cast<int>(settings.intMethod), frameBytes, nullptr};
     for (int slot = 0; slot < ringSlotCount; ++slot) p.ring.slots[slot] = buffers.ring[slot];
     p.prep.geometry = job.geometry;
     p.prep.deint = deint;
@@ -376,29 +431,9 @@ int RunConversion(ConversionRun& run) {
     p.prep.resample = ResampleContext{buffers.scratchFrame, job.geometry.stride, run.tables, run.kernels};
     p.kernel = KernelContext{&p.ring, buffers.outputFrame, job.geometry.stride, job.geometry.frameRows, frameBytes,
                              run.tables, run.kernels};
-    BandHelper bands;
-    const int splitRow = (job.geometry.frameRows / 2) & ~1;
-    if (run.splitBands && frameBytes >= bandSplitBytes && splitRow >= 2 && std::thread::hardware_concurrency() > 1) {
-        try {
-            bands.thread = std::thread([&bands] { bands.Loop(); });
-            p.bands = &bands;
-        } catch (...) {
-            // No second thread: the whole frame on this one.
-        }
-    }
-    if (p.bands) {
-        const std::size_t splitAt = static_cast<std::size_t>(splitRow) * static_cast<std::size_t>(job.geometry.stride);
-        for (int slot = 0; slot < ringSlotCount; ++slot)
-            p.secondRing.slots[slot] = p.ring.slots[slot] ? p.ring.slots[slot] + splitAt : nullptr;
-        p.firstBand = p.kernel;
-        p.firstBand.frameRows = splitRow;
-        p.firstBand.frameBytes = splitAt;
-        p.secondBand = p.kernel;
-        p.secondBand.ring = &p.secondRing;
-        p.secondBand.output = p.kernel.output + splitAt;
-        p.secondBand.frameRows = job.geometry.frameRows - splitRow;
-        p.secondBand.frameBytes = frameBytes - splitAt;
-    }
+    BandPool bands;
+    const int threads = run.threads > 0 ? run.threads : UsableCores();
+    if (threads > 1 && StartBands(p, bands, threads)) p.bands = &bands;
 
     for (job.stepIndex = 0; job.stepIndex < job.plan.stepCount; ++job.stepIndex) {
         const StepPosition position = PositionOfStep(job.stepIndex, job.plan.sourceStep, pairs);

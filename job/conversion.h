@@ -63,7 +63,9 @@ struct ConversionRun {
     ConversionJob* job = nullptr;
     const KernelTables* tables = nullptr;
     const RowKernels* kernels = nullptr;  // null: the level the CPU and TAVRICK_SIMD give
-    bool splitBands = true;               // large frames: two threads share each kernel call
+    // Threads sharing each kernel call on large frames, in row bands; the bytes
+    // are the same for every count. 0: the cores this process may use.
+    int threads = 0;
     ProgressTarget progress;
     JobControl* control = nullptr;
     HWND owner = nullptr;          // owner of the questions (the progress window)
