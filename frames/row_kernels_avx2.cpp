@@ -120,8 +120,12 @@ struct FixedTaps {
     bool usable = false;
     __m256i w[4] = {};
     __m256i margin = _mm256_setzero_si256();
-    bool flatBuilt = false;
+    // Flat samples, built on first need: the result of every value, and as
+    // one bit per value, set where the result is the value minus one (it is
+    // the value or one less, checked as the table is built).
+    bool flatBuilt = false, flatBitsUsable = false;
     alignas(32) int flat[256];
+    alignas(16) u8 flatBits[32];
 };
 
 template <bool normalised>
@@ -129,6 +133,30 @@ inline int referenceByte(int c0, int c1, int c2, int c3, const TapWeights& w) {
     double v = c0 * w.w[0] + c1 * w.w[1] + c2 * w.w[2] + c3 * w.w[3];
     if (normalised) v = v * w.normaliser;
     return clampTruncate(v);
+}
+
+template <bool normalised>
+inline void buildFlat(FixedTaps& f, const TapWeights& w) {
+    f.flatBitsUsable = true;
+    std::memset(f.flatBits, 0, sizeof f.flatBits);
+    for (int v = 0; v < 256; ++v) {
+        f.flat[v] = referenceByte<normalised>(v, v, v, v, w);
+        if (f.flat[v] == v - 1) f.flatBits[v >> 3] |= static_cast<u8>(1 << (v & 7));
+        else if (f.flat[v] != v) f.flatBitsUsable = false;
+    }
+    f.flatBuilt = true;
+}
+
+// Sixteen flat samples (P0 = P1 = P2 = P3 = c): c minus c's bit, the bit's
+// byte picked by c / 8 from two 16-byte halves and the bit by c % 8.
+inline __m128i flatSixteen(__m128i c, const FixedTaps& f) {
+    const __m128i index = _mm_and_si128(_mm_srli_epi16(c, 3), _mm_set1_epi8(0x1F));
+    const __m128i low = _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(f.flatBits)), index);
+    const __m128i high = _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(f.flatBits + 16)), index);
+    const __m128i bits = _mm_blendv_epi8(low, high, _mm_slli_epi16(index, 3));  // index bit 4 to the sign bit
+    const __m128i bit = _mm_shuffle_epi8(_mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128),
+                                         _mm_and_si128(c, _mm_set1_epi8(7)));
+    return _mm_add_epi8(c, _mm_cmpeq_epi8(_mm_and_si128(bits, bit), bit));  // adds -1 where set
 }
 
 template <bool normalised>
@@ -180,10 +208,7 @@ inline __m256i tapEight(const u8* p0, const u8* p1, const u8* p2, const u8* p3, 
                                           _mm256_cmpeq_epi32(c, d));
     if ((decidedMask | _mm256_movemask_ps(_mm256_castsi256_ps(flat))) != 0xFF)
         return doubleEight<normalised>(p0, p1, p2, p3, t);
-    if (!f.flatBuilt) {
-        for (int v = 0; v < 256; ++v) f.flat[v] = referenceByte<normalised>(v, v, v, v, w);
-        f.flatBuilt = true;
-    }
+    if (!f.flatBuilt) buildFlat<normalised>(f, w);
     return _mm256_blendv_epi8(_mm256_i32gather_epi32(f.flat, a, 4), low, decided);
 }
 
@@ -193,9 +218,17 @@ inline __m128i packSixteen(__m256i lo, __m256i hi) {
     return _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
 }
 
+// Still areas are common in video: sixteen flat samples skip the arithmetic.
 template <bool normalised>
 inline __m128i tapSixteen(const u8* p0, const u8* p1, const u8* p2, const u8* p3, const Taps& t, FixedTaps& f,
                           const TapWeights& w) {
+    const __m128i b = load16(p1);
+    const __m128i same = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(load16(p0), b), _mm_cmpeq_epi8(b, load16(p2))),
+                                       _mm_cmpeq_epi8(b, load16(p3)));
+    if (_mm_movemask_epi8(same) == 0xFFFF) {
+        if (!f.flatBuilt) buildFlat<normalised>(f, w);
+        if (f.flatBitsUsable) return flatSixteen(b, f);
+    }
     return packSixteen(tapEight<normalised>(p0, p1, p2, p3, t, f, w),
                        tapEight<normalised>(p0 + 8, p1 + 8, p2 + 8, p3 + 8, t, f, w));
 }

@@ -56,16 +56,21 @@ std::vector<double> boundaryPositions(bool blendRows, bool tapIndex) {
 }
 
 // Sample classes: uniform; a few extremes with many ties and small motion;
-// still plateaus, equal in every buffer and across neighbouring rows, with
-// a few samples nudged by one (sums that sit on or next to an integer).
-enum SampleClass { uniform, extremes, still, sampleClassCount };
+// still pictures, equal in every buffer with a few samples nudged by one
+// (sums on or next to an integer): plateaus of extremes 1024 bytes long, so
+// neighbouring rows agree too, and steps of every value 48 bytes long.
+enum SampleClass { uniform, extremes, plateaus, steps, sampleClassCount };
 
 void fillSamples(GuardedBuffer& b, std::mt19937& rng, SampleClass kind) {
     static const std::uint8_t picks[] = {0, 1, 2, 127, 128, 129, 253, 254, 255};
     for (std::size_t i = 0; i < b.size; ++i) {
-        if (kind == uniform) b.data[i] = static_cast<std::uint8_t>(rng());
-        else if (kind == extremes) b.data[i] = picks[rng() % 9];
-        else b.data[i] = static_cast<std::uint8_t>(picks[(i / 1024) % 9] + (rng() % 16 == 0 ? 1 : 0));
+        const int nudge = rng() % 64 == 0 ? 1 : 0;
+        switch (kind) {
+            case uniform: b.data[i] = static_cast<std::uint8_t>(rng()); break;
+            case extremes: b.data[i] = picks[rng() % 9]; break;
+            case plateaus: b.data[i] = static_cast<std::uint8_t>(picks[(i / 1024) % 9] + nudge); break;
+            default: b.data[i] = static_cast<std::uint8_t>((i / 48) * 29 + nudge); break;
+        }
     }
 }
 
