@@ -80,6 +80,8 @@ int UsableCores() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
+struct WriteBehind;
+
 struct Pipeline {
     ConversionRun& run;
     ConversionSettings& settings;
@@ -90,8 +92,17 @@ struct Pipeline {
     KernelContext kernel;
     int intMethod;
     std::size_t frameBytes;
-    BandPool* bands = nullptr;  // null: the whole frame on this thread
+    BandPool* bands = nullptr;      // null: the whole frame on this thread
+    WriteBehind* writer = nullptr;  // null: frames written on this thread
 };
+
+// Points the kernels, every band included, at another OutputFrame.
+void SetOutputFrame(Pipeline& p, std::uint8_t* frame) {
+    p.kernel.output = frame;
+    if (!p.bands) return;
+    for (std::size_t band = 0; band < p.bands->contexts.size(); ++band)
+        p.bands->contexts[band].output = frame + p.bands->offsets[band];
+}
 
 void RunKernel(Pipeline& p, const StepPosition& position) {
     const ConversionJob& job = p.job;
@@ -157,6 +168,8 @@ bool StartBands(Pipeline& p, BandPool& b, int threads) {
     return true;
 }
 
+int Settle(Pipeline& p);
+
 bool Stopped(const ConversionRun& run) { return run.control && run.control->stopRequested.load() != 0; }
 bool Paused(const ConversionRun& run) { return run.control && run.control->pauseRequested.load() != 0; }
 
@@ -186,6 +199,8 @@ int FetchFrame(Pipeline& p, int slot, std::int64_t f) {
         if (position >= INT32_MIN && position <= INT32_MAX)
             picture = AVIStreamGetFrame(source.frameGetter, static_cast<std::int32_t>(position));
         if (Stopped(p.run)) {
+            // A write that failed first has closed the destination and names the end.
+            if (const int written = Settle(p); written != keepGoing) return written;
             CloseDestination(p.media);
             return conversionStopped;
         }
@@ -318,8 +333,11 @@ int PauseWhileRequested(Pipeline& p) {
     while (Paused(p.run)) {
         Sleep(100);
         if (Stopped(p.run)) {
-            CloseDestination(p.media);
-            result = conversionStopped;
+            result = Settle(p);
+            if (result == keepGoing) {
+                CloseDestination(p.media);
+                result = conversionStopped;
+            }
             break;
         }
     }
@@ -327,14 +345,15 @@ int PauseWhileRequested(Pipeline& p) {
     return result;
 }
 
-// Writes the finished OutputFrame and runs everything that follows a written frame.
-int FrameWritten(Pipeline& p) {
+// Writes a finished OutputFrame and runs everything that follows a written
+// frame; `pause` holds the run here while it is paused.
+int FrameWritten(Pipeline& p, const std::uint8_t* frame, std::uint32_t stepIndex, bool pause) {
     ConversionJob& job = p.job;
     DestinationMedia& dest = p.media.destination;
     const std::uint32_t keyFrameEvery = p.settings.pOptions.dwKeyFrameEvery;
     std::int32_t written = 0;
     if (AVIStreamWrite(dest.compressedStream, static_cast<std::int32_t>(job.framesWritten - job.segmentStartFrame), 1,
-                       p.kernel.output, static_cast<std::int32_t>(p.frameBytes),
+                       frame, static_cast<std::int32_t>(p.frameBytes),
                        job.keyFrameCounter == 0 ? AVIIF_KEYFRAME : 0, nullptr, &written) != AVIERR_OK) {
         CloseDestination(p.media);
         return conversionCannotWrite;
@@ -343,16 +362,86 @@ int FrameWritten(Pipeline& p) {
     if (++job.keyFrameCounter, keyFrameEvery != 0 && job.keyFrameCounter >= keyFrameEvery) job.keyFrameCounter = 0;
     if (int r = AudioStep(p); r != keepGoing) return r;
     if (++job.progressCounter > 10) {
-        Report(p.run, job.stepIndex, job.plan.stepCount);
+        Report(p.run, stepIndex, job.plan.stepCount);
         job.progressCounter = 0;
     }
     if (Stopped(p.run)) {
         CloseDestination(p.media);
         return conversionStopped;
     }
-    if (int r = PauseWhileRequested(p); r != keepGoing) return r;
+    if (pause)
+        if (int r = PauseWhileRequested(p); r != keepGoing) return r;
     ++job.framesWritten;
     return SegmentCheck(p);
+}
+
+// Writes finished frames on a thread of its own while the worker decodes and
+// computes the next one into the other OutputFrame. Everything that touches
+// the destination (video, audio, progress, segments) runs there, one frame
+// at a time in order; the worker waits for the last frame before it closes
+// the destination or hands over another.
+struct WriteBehind {
+    Pipeline& p;
+    std::thread thread;
+    std::mutex lock;
+    std::condition_variable wake;
+    bool pending = false, quit = false;
+    int result = keepGoing;
+    const std::uint8_t* frame = nullptr;
+    std::uint32_t stepIndex = 0;
+
+    explicit WriteBehind(Pipeline& pipeline) : p(pipeline) {}
+    void Start() { thread = std::thread([this] { Loop(); }); }
+    void Loop() {
+        std::unique_lock<std::mutex> hold(lock);
+        for (;;) {
+            wake.wait(hold, [this] { return pending || quit; });
+            if (quit) return;
+            hold.unlock();
+            const int r = FrameWritten(p, frame, stepIndex, false);
+            hold.lock();
+            result = r;
+            pending = false;
+            wake.notify_all();
+        }
+    }
+    // The result of the frames written so far, once the last is out.
+    int Wait() {
+        std::unique_lock<std::mutex> hold(lock);
+        wake.wait(hold, [this] { return !pending; });
+        return result;
+    }
+    void Hand(const std::uint8_t* finished, std::uint32_t step) {
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            frame = finished;
+            stepIndex = step;
+            pending = true;
+        }
+        wake.notify_all();
+    }
+    ~WriteBehind() {
+        if (!thread.joinable()) return;
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            quit = true;
+        }
+        wake.notify_all();
+        thread.join();
+    }
+};
+
+int Settle(Pipeline& p) { return p.writer ? p.writer->Wait() : keepGoing; }
+
+// A finished frame: written here, or handed to the writer, which then owns
+// that OutputFrame while the kernels move on to the other.
+int FrameDone(Pipeline& p, std::uint8_t* spare[2]) {
+    if (!p.writer) return FrameWritten(p, p.kernel.output, p.job.stepIndex, true);
+    if (int r = p.writer->Wait(); r != keepGoing) return r;
+    std::uint8_t* finished = p.kernel.output;
+    p.writer->Hand(finished, p.job.stepIndex);
+    SetOutputFrame(p, finished == spare[0] ? spare[1] : spare[0]);
+    return PauseWhileRequested(p);
 }
 
 // Replacing the open source with its own output would delete it while it is
@@ -434,6 +523,23 @@ int RunConversion(ConversionRun& run) {
     BandPool bands;
     const int threads = run.threads > 0 ? run.threads : UsableCores();
     if (threads > 1 && StartBands(p, bands, threads)) p.bands = &bands;
+    // A second OutputFrame lets one frame be written while the next is computed.
+    struct SpareFrame {
+        std::uint8_t* buffer = nullptr;
+        ~SpareFrame() { FreeFrameBuffer(buffer); }
+    } spareFrame;
+    WriteBehind writer(p);
+    std::uint8_t* outputs[2] = {buffers.outputFrame, nullptr};
+    if (threads > 1 && (spareFrame.buffer = AllocateFrameBuffer(bufferBytes)) != nullptr) {
+        std::memset(spareFrame.buffer, 0, frameBytes);
+        outputs[1] = spareFrame.buffer;
+        try {
+            writer.Start();
+            p.writer = &writer;
+        } catch (...) {
+            // No writer thread: frames are written on this one.
+        }
+    }
 
     for (job.stepIndex = 0; job.stepIndex < job.plan.stepCount; ++job.stepIndex) {
         const StepPosition position = PositionOfStep(job.stepIndex, job.plan.sourceStep, pairs);
@@ -445,12 +551,13 @@ int RunConversion(ConversionRun& run) {
         }
         RunKernel(p, position);
         if (CompletesFrame(job.plan.interlacedOutput, deintRes, job.fieldParity)) {
-            const int r = FrameWritten(p);
+            const int r = FrameDone(p, outputs);
             if (r != keepGoing) return r;
         }
         job.lastBaseFrame = job.baseFrame;
         job.fieldParity = 1 - job.fieldParity;
     }
+    if (const int r = Settle(p); r != keepGoing) return r;
     Report(run, job.plan.stepCount, job.plan.stepCount);
     CloseDestination(media);
     return conversionDone;
