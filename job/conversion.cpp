@@ -10,10 +10,11 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
-#include "app/messages.h"
+#include "core/messages.h"
 #include "media/destination.h"
 #include "media/source.h"
 #include "platform/threads.h"
@@ -21,8 +22,9 @@
 
 namespace {
 
-// How a step ended: carry on, or end the run with a result.
-constexpr int keepGoing = -1;
+// How a step ended: carry on (no value), or end the run with a result.
+using StepEnd = std::optional<RunResult>;
+constexpr StepEnd keepGoing = std::nullopt;
 
 // The kernels work byte by byte, so a frame's rows can be split into bands
 // at even rows (field parities stay) and the bands computed at once: band 0
@@ -168,28 +170,34 @@ bool StartBands(Pipeline& p, BandPool& b, int threads) {
     return true;
 }
 
-int Settle(Pipeline& p);
+StepEnd Settle(Pipeline& p);
 
 bool Stopped(const ConversionRun& run) { return run.control && run.control->stopRequested.load() != 0; }
 bool Paused(const ConversionRun& run) { return run.control && run.control->pauseRequested.load() != 0; }
 
 void CloseDestination(MediaState& media) { CloseMedia(media, nullptr, true); }
 
-bool AskYesNo(const ConversionRun& run, int textId) {
-    if (run.progress.askYesNo) return run.progress.askYesNo(run.progress.context, textId);
-    return ShowMessage(run.owner, IDS_CAPTION, static_cast<MessageId>(textId), MB_ICONQUESTION | MB_YESNO) == IDYES;
+// Closes the destination on every way out of a run that created it.
+struct DestinationGuard {
+    MediaState& media;
+    ~DestinationGuard() { CloseDestination(media); }
+};
+
+bool AskYesNo(const ConversionRun& run, MessageId textId) {
+    return ShowMessage(UserCallsOf(run.frontEnd), run.owner, IDS_CAPTION, textId, MB_ICONQUESTION | MB_YESNO) == IDYES;
 }
 
 void Report(const ConversionRun& run, std::uint32_t index, std::uint32_t total) {
-    ReportProgress(run.progress, index, total, run.job->startTicks, GetTickCount(), run.savedMainTitle);
+    ReportProgress(run.frontEnd, index, total, run.job->startTicks, GetTickCount(), run.savedMainTitle);
 }
 
 void CopySlot(Pipeline& p, int to, int from) { std::memcpy(p.ring.slots[to], p.ring.slots[from], p.frameBytes); }
 
+enum class Fetched { frame, sourceEnded, stopped };
+
 // Fetches frame f, or the next decodable one, into `slot` in the destination
-// geometry. Returns 1 when a frame arrived, 0 when the source ended first,
-// or the stop result.
-int FetchFrame(Pipeline& p, int slot, std::int64_t f) {
+// geometry.
+Fetched FetchFrame(Pipeline& p, int slot, std::int64_t f) {
     const SourceMedia& source = p.media.source;
     const std::int64_t length = source.videoInfo.dwLength;
     const std::int64_t start = source.videoInfo.dwStart;
@@ -198,25 +206,20 @@ int FetchFrame(Pipeline& p, int slot, std::int64_t f) {
         const void* picture = nullptr;
         if (position >= INT32_MIN && position <= INT32_MAX)
             picture = AVIStreamGetFrame(source.frameGetter, static_cast<std::int32_t>(position));
-        if (Stopped(p.run)) {
-            // A write that failed first has closed the destination and names the end.
-            if (const int written = Settle(p); written != keepGoing) return written;
-            CloseDestination(p.media);
-            return conversionStopped;
-        }
+        if (Stopped(p.run)) return Fetched::stopped;
         if (!picture) continue;
         std::memcpy(p.ring.slots[slot], static_cast<const std::uint8_t*>(picture) + sizeof(BITMAPINFOHEADER),
                     p.job.sourceFrameBytes);
         PrepareSlot(p.prep, p.ring, slot);
-        return 1;
+        return Fetched::frame;
     }
-    return 0;
+    return Fetched::sourceEnded;
 }
 
 // Brings the ring up to baseFrame: shifts by rotating slots when it
 // advanced by one, fetches the rest, and repeats the last frame past the end
-// of the source. Returns keepGoing, conversionDone (the source ended) or a stop.
-int RefillRing(Pipeline& p) {
+// of the source. Ends with conversionDone when the source ended, or a stop.
+StepEnd RefillRing(Pipeline& p) {
     const ConversionJob& job = p.job;
     const bool advanced = job.baseFrame - 1 == job.lastBaseFrame;
     const bool pairs = job.plan.bothFields;
@@ -238,9 +241,9 @@ int RefillRing(Pipeline& p) {
             if (pairs && slot >= 1) std::swap(p.ring.slots[slot + 4], p.ring.slots[slot + 5]);
             continue;
         }
-        const int got = FetchFrame(p, slot, job.baseFrame - 2 + slot);
-        if (got == conversionStopped) return got;
-        if (got == 1) continue;
+        const Fetched got = FetchFrame(p, slot, job.baseFrame - 2 + slot);
+        if (got == Fetched::stopped) return conversionStopped;
+        if (got == Fetched::frame) continue;
         // The source ended before a frame was found.
         if (slot <= 2) return conversionDone;
         const int from = pairs ? slot + 3 : slot - 1;  // the second field before it, or the frame before it
@@ -250,7 +253,7 @@ int RefillRing(Pipeline& p) {
     return keepGoing;
 }
 
-int AudioStep(Pipeline& p) {
+StepEnd AudioStep(Pipeline& p) {
     SourceMedia& source = p.media.source;
     DestinationMedia& dest = p.media.destination;
     ConversionJob& job = p.job;
@@ -275,10 +278,8 @@ int AudioStep(Pipeline& p) {
         }
         std::int32_t written = 0;
         if (AVIStreamWrite(dest.audioStream, static_cast<std::int32_t>(first), samples, dest.audioChunk, bytes, 0,
-                           nullptr, &written) != AVIERR_OK) {
-            CloseDestination(p.media);
+                           nullptr, &written) != AVIERR_OK)
             return conversionAudioFailed;
-        }
         job.audioPosition += dest.samplesPerAudioChunk;
         job.segmentBytes += static_cast<std::uint32_t>(written);
     }
@@ -286,15 +287,12 @@ int AudioStep(Pipeline& p) {
     return keepGoing;
 }
 
-int SegmentCheck(Pipeline& p) {
+StepEnd SegmentCheck(Pipeline& p) {
     ConversionJob& job = p.job;
     ConversionSettings& settings = p.settings;
     if (job.segmentBytes <= job.segmentLimit) return keepGoing;
     if (!settings.segment && !job.segmentQuestionAsked) {
-        if (!AskYesNo(p.run, IDS_ASK_SEGMENTING)) {
-            CloseDestination(p.media);
-            return conversionStopped;
-        }
+        if (!AskYesNo(p.run, IDS_ASK_SEGMENTING)) return conversionStopped;
         job.segmentQuestionAsked = true;
     }
     CloseDestination(p.media);
@@ -302,19 +300,17 @@ int SegmentCheck(Pipeline& p) {
     if (job.segmentIndex == 0) {
         const std::string first = SegmentName(destination, 0);
         if (FileExists(first.c_str())) {
-            if (!AskOverwrite(p.run.owner, first.c_str())) return conversionStopped;
+            if (!AskOverwrite(DestinationPromptsOf(p.run.frontEnd, p.run.owner), first.c_str())) return conversionStopped;
             if (!DeleteFileUnlessHeld(first.c_str())) return conversionCannotRename;
         }
         if (std::rename(destination.c_str(), first.c_str()) != 0) return conversionCannotRename;
     }
     ++job.segmentIndex;
     const std::string next = SegmentName(destination, job.segmentIndex);
-    const int created = CreateDestination(p.media, settings.pOptions, p.run.owner, next.c_str(), true,
-                                          job.geometry.frameRows, settings.dstRate);
-    if (created != destinationCreated) {
-        CloseDestination(p.media);
-        return created;
-    }
+    const RunResult created = CreateDestination(p.media, settings.pOptions,
+                                                DestinationPromptsOf(p.run.frontEnd, p.run.owner), next.c_str(), true,
+                                                job.geometry.frameRows, settings.dstRate);
+    if (created != destinationCreated) return created;
     job.segmentBytes = 0;
     job.segmentStartFrame = job.framesWritten;
     job.segmentAudioStart = job.audioPosition;
@@ -324,20 +320,16 @@ int SegmentCheck(Pipeline& p) {
 }
 
 // Sleeps at idle priority while paused; the stop flag still ends the run.
-int PauseWhileRequested(Pipeline& p) {
+StepEnd PauseWhileRequested(Pipeline& p) {
     if (!Paused(p.run)) return keepGoing;
     const pid_t self = CurrentThreadId();
     const int remembered = GetThreadPriority(self);
     SetThreadPriority(self, THREAD_PRIORITY_IDLE);
-    int result = keepGoing;
+    StepEnd result = keepGoing;
     while (Paused(p.run)) {
         Sleep(100);
         if (Stopped(p.run)) {
-            result = Settle(p);
-            if (result == keepGoing) {
-                CloseDestination(p.media);
-                result = conversionStopped;
-            }
+            result = conversionStopped;
             break;
         }
     }
@@ -347,30 +339,25 @@ int PauseWhileRequested(Pipeline& p) {
 
 // Writes a finished OutputFrame and runs everything that follows a written
 // frame; `pause` holds the run here while it is paused.
-int FrameWritten(Pipeline& p, const std::uint8_t* frame, std::uint32_t stepIndex, bool pause) {
+StepEnd FrameWritten(Pipeline& p, const std::uint8_t* frame, std::uint32_t stepIndex, bool pause) {
     ConversionJob& job = p.job;
     DestinationMedia& dest = p.media.destination;
     const std::uint32_t keyFrameEvery = p.settings.pOptions.dwKeyFrameEvery;
     std::int32_t written = 0;
     if (AVIStreamWrite(dest.compressedStream, static_cast<std::int32_t>(job.framesWritten - job.segmentStartFrame), 1,
                        frame, static_cast<std::int32_t>(p.frameBytes),
-                       job.keyFrameCounter == 0 ? AVIIF_KEYFRAME : 0, nullptr, &written) != AVIERR_OK) {
-        CloseDestination(p.media);
+                       job.keyFrameCounter == 0 ? AVIIF_KEYFRAME : 0, nullptr, &written) != AVIERR_OK)
         return conversionCannotWrite;
-    }
     job.segmentBytes += static_cast<std::uint32_t>(written);
     if (++job.keyFrameCounter, keyFrameEvery != 0 && job.keyFrameCounter >= keyFrameEvery) job.keyFrameCounter = 0;
-    if (int r = AudioStep(p); r != keepGoing) return r;
+    if (StepEnd r = AudioStep(p)) return r;
     if (++job.progressCounter > 10) {
         Report(p.run, stepIndex, job.plan.stepCount);
         job.progressCounter = 0;
     }
-    if (Stopped(p.run)) {
-        CloseDestination(p.media);
-        return conversionStopped;
-    }
+    if (Stopped(p.run)) return conversionStopped;
     if (pause)
-        if (int r = PauseWhileRequested(p); r != keepGoing) return r;
+        if (StepEnd r = PauseWhileRequested(p)) return r;
     ++job.framesWritten;
     return SegmentCheck(p);
 }
@@ -386,7 +373,7 @@ struct WriteBehind {
     std::mutex lock;
     std::condition_variable wake;
     bool pending = false, quit = false;
-    int result = keepGoing;
+    StepEnd result = keepGoing;
     const std::uint8_t* frame = nullptr;
     std::uint32_t stepIndex = 0;
 
@@ -398,7 +385,7 @@ struct WriteBehind {
             wake.wait(hold, [this] { return pending || quit; });
             if (quit) return;
             hold.unlock();
-            const int r = FrameWritten(p, frame, stepIndex, false);
+            const StepEnd r = FrameWritten(p, frame, stepIndex, false);
             hold.lock();
             result = r;
             pending = false;
@@ -406,7 +393,7 @@ struct WriteBehind {
         }
     }
     // The result of the frames written so far, once the last is out.
-    int Wait() {
+    StepEnd Wait() {
         std::unique_lock<std::mutex> hold(lock);
         wake.wait(hold, [this] { return !pending; });
         return result;
@@ -420,8 +407,10 @@ struct WriteBehind {
         }
         wake.notify_all();
     }
+    // A frame already handed over is written before the thread ends.
     ~WriteBehind() {
         if (!thread.joinable()) return;
+        Wait();
         {
             std::lock_guard<std::mutex> hold(lock);
             quit = true;
@@ -431,13 +420,13 @@ struct WriteBehind {
     }
 };
 
-int Settle(Pipeline& p) { return p.writer ? p.writer->Wait() : keepGoing; }
+StepEnd Settle(Pipeline& p) { return p.writer ? p.writer->Wait() : keepGoing; }
 
 // A finished frame: written here, or handed to the writer, which then owns
 // that OutputFrame while the kernels move on to the other.
-int FrameDone(Pipeline& p, std::uint8_t* spare[2]) {
+StepEnd FrameDone(Pipeline& p, std::uint8_t* spare[2]) {
     if (!p.writer) return FrameWritten(p, p.kernel.output, p.job.stepIndex, true);
-    if (int r = p.writer->Wait(); r != keepGoing) return r;
+    if (const StepEnd r = p.writer->Wait()) return r;
     std::uint8_t* finished = p.kernel.output;
     p.writer->Hand(finished, p.job.stepIndex);
     SetOutputFrame(p, finished == spare[0] ? spare[1] : spare[0]);
@@ -462,7 +451,7 @@ bool SettingsInRange(const ConversionSettings& s) {
 
 }  // namespace
 
-int RunConversion(ConversionRun& run) {
+RunResult RunConversion(ConversionRun& run) {
     ConversionSettings& settings = *run.settings;
     MediaState& media = *run.media;
     ConversionJob& job = *run.job;
@@ -479,9 +468,11 @@ int RunConversion(ConversionRun& run) {
     job.geometry = ComputeFrameGeometry(width, sourceRows, settings.outputHeight, static_cast<int>(settings.letterbox));
     job.sourceFrameBytes = source.frameFormat.header.biSizeImage;
 
-    const int created = CreateDestination(media, settings.pOptions, run.owner, settings.destinationPath, false,
-                                          job.geometry.frameRows, settings.dstRate);
+    const RunResult created = CreateDestination(media, settings.pOptions, DestinationPromptsOf(run.frontEnd, run.owner),
+                                                settings.destinationPath, false, job.geometry.frameRows,
+                                                settings.dstRate);
     if (created != destinationCreated) return created;
+    const DestinationGuard closeOnReturn{media};
 
     const int deint = static_cast<int>(settings.deint), deintRes = static_cast<int>(settings.deintRes);
     const bool pairs = IsFieldPairMode(deint);
@@ -491,7 +482,7 @@ int RunConversion(ConversionRun& run) {
     // What an earlier run left goes first; then the ring, OutputFrame, ScratchFrame.
     FreeFrameBuffers(buffers);
     bool allocated = true;
-    for (int slot = 0; slot < (pairs ? 9 : 5) && allocated; ++slot)
+    for (int slot = 0; slot < (pairs ? ringSlotCount : 5) && allocated; ++slot)
         allocated = (buffers.ring[slot] = AllocateFrameBuffer(bufferBytes)) != nullptr;
     if (allocated) allocated = (buffers.outputFrame = AllocateFrameBuffer(bufferBytes)) != nullptr;
     if (allocated) allocated = (buffers.scratchFrame = AllocateFrameBuffer(bufferBytes)) != nullptr;
@@ -541,24 +532,28 @@ int RunConversion(ConversionRun& run) {
         }
     }
 
-    for (job.stepIndex = 0; job.stepIndex < job.plan.stepCount; ++job.stepIndex) {
-        const StepPosition position = PositionOfStep(job.stepIndex, job.plan.sourceStep, pairs);
-        job.baseFrame = position.baseFrame;
-        if (job.baseFrame != job.lastBaseFrame) {
-            const int r = RefillRing(p);
-            if (r == conversionDone) break;
-            if (r != keepGoing) return r;
+    // The steps; a frame still being written ends first and, failing, names the end.
+    auto steps = [&]() -> StepEnd {
+        for (job.stepIndex = 0; job.stepIndex < job.plan.stepCount; ++job.stepIndex) {
+            const StepPosition position = PositionOfStep(job.stepIndex, job.plan.sourceStep, pairs);
+            job.baseFrame = position.baseFrame;
+            if (job.baseFrame != job.lastBaseFrame) {
+                const StepEnd r = RefillRing(p);
+                if (r == conversionDone) break;
+                if (r) return r;
+            }
+            RunKernel(p, position);
+            if (CompletesFrame(job.plan.interlacedOutput, deintRes, job.fieldParity)) {
+                if (const StepEnd r = FrameDone(p, outputs)) return r;
+            }
+            job.lastBaseFrame = job.baseFrame;
+            job.fieldParity = 1 - job.fieldParity;
         }
-        RunKernel(p, position);
-        if (CompletesFrame(job.plan.interlacedOutput, deintRes, job.fieldParity)) {
-            const int r = FrameDone(p, outputs);
-            if (r != keepGoing) return r;
-        }
-        job.lastBaseFrame = job.baseFrame;
-        job.fieldParity = 1 - job.fieldParity;
-    }
-    if (const int r = Settle(p); r != keepGoing) return r;
+        return keepGoing;
+    };
+    const StepEnd end = steps();
+    if (const StepEnd written = Settle(p)) return *written;
+    if (end) return *end;
     Report(run, job.plan.stepCount, job.plan.stepCount);
-    CloseDestination(media);
     return conversionDone;
 }
