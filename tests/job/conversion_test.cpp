@@ -439,12 +439,12 @@ TEST(Control, PauseHoldsTheRunAndStopEndsItWithAPlayableFile) {
     ASSERT_TRUE(StartWorker(worker, t.run));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_FALSE(WaitForWorkerFor(worker, 0));
-    // The first frame is written (on the writer thread) and the run holds before the second.
-    EXPECT_EQ(t.job.framesWritten, 1u) << "paused after the first frame";
     EXPECT_EQ(GetThreadPriority(worker.threadId), THREAD_PRIORITY_IDLE) << "a paused worker idles";
     const auto stopAt = std::chrono::steady_clock::now();
     t.control.stopRequested = 1;
     EXPECT_EQ(WaitForWorker(worker), conversionStopped);
+    // The first frame went out (on the writer thread) and the run held before the second.
+    EXPECT_EQ(t.job.framesWritten, 1u) << "paused after the first frame";
     EXPECT_LT(std::chrono::steady_clock::now() - stopAt, std::chrono::milliseconds(400));
     EXPECT_TRUE(t.boxes.boxes.empty()) << "a stop shows nothing";
     EXPECT_EQ(ReadPictures(Out("stopped.avi")).size(), 1u);
