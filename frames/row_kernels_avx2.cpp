@@ -4,8 +4,9 @@
 // Blends run in 16-bit lanes: a BlendTable lookup is
 // from + sign(d) * ((|d| * multiplier) >> 16), and with the multiplier below
 // 65536 the high half of a 16 x 16-bit product is exactly that shift. The
-// four-tap kernels convert the bytes to doubles and do the reference's
-// multiplies and adds in its order, four samples per register.
+// four-tap kernels work in fixed point where it provably lands on the
+// reference's byte, and otherwise in double with the reference's multiplies
+// and adds in its order (see below).
 //
 // Frames shorter than one vector go to the generic loops; longer ones end
 // with one vector that overlaps the previous, which rewrites the same bytes
