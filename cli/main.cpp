@@ -56,6 +56,8 @@ const char usageText[] =
     "                          terminal, else No)\n"
     "  --save                  store the resulting settings as the new defaults\n"
     "  --quiet                 no progress line\n"
+    "  --threads N             threads sharing the frame work (default: every core the\n"
+    "                          process may use; 1 for single-thread timing)\n"
     "\n"
     "Messages print as 'Tavrick: <text>'; after a failure a line 'tavrick: <cause>' may\n"
     "follow (for example the system's 'No space left on device').\n"
@@ -255,6 +257,7 @@ int Convert(const std::vector<std::string>& args) {
     const FrontEnd frontEnd = TerminalFrontEnd();
     if (!LoadSettings(UserCallsOf(frontEnd), session.settings)) return ResultCode(settingsStoreFailed);
     ApplyRequest(request, session.settings);
+    session.run.threads = request.threads;
     const RunResult result = ConvertFile(session, frontEnd, request.source.c_str(), request.destination.c_str(),
                                    request.height, request.save);
     EndStatusLine();
