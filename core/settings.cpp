@@ -165,7 +165,9 @@ std::string SettingCorrectionText(const SettingCorrection& c)
 bool LoadSettings(const UserCalls& user, ConversionSettings& settings)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, settingsKey, 0, readWrite, &key) != ERROR_SUCCESS &&
+    // Loading only reads: a store this user may read but not write still
+    // gives its settings (a run that doesn't save never needs more).
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, settingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS &&
         RegCreateKeyExA(HKEY_LOCAL_MACHINE, settingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, readWrite,
                         nullptr, &key, nullptr) != ERROR_SUCCESS) {
         ShowMessage(user, nullptr, IDS_CAPTION, IDS_CANNOT_OPEN_KEY, MB_ICONERROR);

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "core/messages.h"
 #include "platform/registry.h"
@@ -412,6 +414,31 @@ TEST_F(SettingsTest, DeletedSettingsStartOverFromTheDefaults)
 }
 
 }  // namespace
+
+TEST_F(SettingsTest, StoreThatCanOnlyBeReadStillLoads)
+{
+    const ConversionSettings custom = Custom();
+    ASSERT_TRUE(SaveSettings(user, nullptr, custom));
+    fs::permissions(base, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    // Another user, who may read the store but not write it (as the files of
+    // a read-only store are to everybody).
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(90);
+        ConversionSettings loaded = Zeroed();
+        if (!LoadSettings(user, loaded))
+            _exit(1);
+        for (const Field& field : fields)
+            if (FieldBytes(loaded, field) != FieldBytes(custom, field))
+                _exit(2);
+        _exit(recorder.boxes.empty() ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
 
 TEST_F(SettingsTest, HandEditedValuesOutOfRangeGoBackToTheirDefaults)
 {
