@@ -562,7 +562,7 @@ AVIRESULT AVIFileInfoA(PAVIFILE pfile, AVIFILEINFOA* pfi, int32_t lSize) {
     }
     info.dwScale = v->header.dwScale;
     info.dwRate = v->header.dwRate;
-    info.dwLength = std::max(v->header.dwLength, ClampToU32(AviIndexedLength(v)));
+    info.dwLength = pfile->writer ? v->header.dwLength : ClampToU32(AviIndexedLength(v));
     bool allKey = !v->entries.empty();
     for (const auto& e : v->entries) allKey = allKey && (e.flags & kAviEntryKey);
     if (allKey) info.dwCaps |= AVIFILECAPS_ALLKEYFRAMES;
@@ -587,7 +587,10 @@ AVIRESULT AVIStreamInfoA(PAVISTREAM pavi, AVISTREAMINFOA* psi, int32_t lSize) {
   info.dwScale = h.dwScale;
   info.dwRate = h.dwRate;
   info.dwStart = h.dwStart;
-  info.dwLength = std::max(h.dwLength, ClampToU32(AviIndexedLength(pavi)));
+  // What the file holds (its index, or a scan of its chunks), not what the
+  // header claims: a claimed length is no promise of frames. A stream being
+  // written counts what was written so far.
+  info.dwLength = pavi->file->writer ? h.dwLength : ClampToU32(AviIndexedLength(pavi));
   info.dwInitialFrames = h.dwInitialFrames;
   info.dwSuggestedBufferSize = pavi->entries.empty() ? h.dwSuggestedBufferSize : pavi->largestChunk;
   info.dwQuality = h.dwQuality;
