@@ -67,6 +67,15 @@ void fullCleanUp(MediaState& media) {
     s.isOpen = false;
 }
 
+// A frame rate no run could step by (zero, or one frame in more than
+// 1000 seconds, or over a million a second), or positions past what the
+// frame calls can address, is a description that can't be read.
+bool UsableTiming(const AVISTREAMINFOA& v) {
+    if (v.dwRate == 0 || v.dwScale == 0) return false;
+    const double rate = static_cast<double>(v.dwRate) / static_cast<double>(v.dwScale);
+    return rate >= 0.001 && rate <= 1e6 && std::uint64_t{v.dwStart} + v.dwLength <= INT32_MAX;
+}
+
 int failOpen(MediaState& media, int result) {
     fullCleanUp(media);
     AVIFileExit();  // the initialisation of this open
@@ -91,6 +100,7 @@ int OpenSource(MediaState& media, const char* path) {
         AVIStreamInfoA(s.videoStream, &s.videoInfo, sizeof s.videoInfo) != AVIERR_OK)
         return failOpen(media, sourceNoInfo);
     if (s.fileInfo.dwHeight == 0) return failOpen(media, sourceUnsupported);
+    if (!UsableTiming(s.videoInfo)) return failOpen(media, sourceNoInfo);
 
     std::memset(&s.frameFormat, 0, sizeof s.frameFormat);
     const std::uint32_t width = s.fileInfo.dwWidth, height = s.fileInfo.dwHeight;

@@ -550,10 +550,13 @@ AVIRESULT AVIFileInfoA(PAVIFILE pfile, AVIFILEINFOA* pfi, int32_t lSize) {
     const int32_t w = int32_t{rc[2]} - rc[0];
     const int32_t h = int32_t{rc[3]} - rc[1];
     BITMAPINFOHEADER bi;
-    if (w > 0 && h > 0) {
+    const bool bitmap = AviBitmapFormat(v, &bi);
+    const int64_t bitmapH = bitmap ? (bi.biHeight < 0 ? -int64_t{bi.biHeight} : int64_t{bi.biHeight}) : 0;
+    // The rectangle may show part of the picture, never more than it has.
+    if (w > 0 && h > 0 && (!bitmap || (w <= bi.biWidth && h <= bitmapH))) {
       info.dwWidth = static_cast<uint32_t>(w);
       info.dwHeight = static_cast<uint32_t>(h);
-    } else if (AviBitmapFormat(v, &bi)) {
+    } else if (bitmap) {
       info.dwWidth = static_cast<uint32_t>(bi.biWidth < 0 ? 0 : bi.biWidth);
       info.dwHeight = bi.biHeight == INT32_MIN ? 0u
                       : static_cast<uint32_t>(bi.biHeight < 0 ? -bi.biHeight : bi.biHeight);
