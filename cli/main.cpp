@@ -243,6 +243,9 @@ int Convert(const std::vector<std::string>& args) {
     }
     const int result = WaitForWorker(worker);
     EndStatusLine();
+    // The message names what failed (8: the compressor refused the frames); say why.
+    if (const std::string why = AviLastCompressorRefusal(); result == 8 && !why.empty())
+        std::fprintf(stderr, "tavrick: %s\n", why.c_str());
     CloseMedia(media, nullptr, false);
     return result;
 }
