@@ -83,7 +83,7 @@ TEST(LyingSource, UnusableRatesStartsAndFramesAreRefusedAtOpen) {
     struct Case {
         const char* name;
         uint32_t rate, scale, start;
-        int result;
+        RunResult result;
     };
     const Case cases[] = {
         {"scale-max", 25, 0xffffffffu, 0, sourceNoInfo}, {"rate-0", 0, 1, 0, sourceNoInfo},
