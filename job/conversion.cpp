@@ -219,10 +219,24 @@ StepEnd AudioStep(Pipeline& p) {
     return keepGoing;
 }
 
-StepEnd SegmentCheck(Pipeline& p) {
+// Whether the next frame, with the audio chunk that follows it and their
+// index entries, could carry the file (closed with its index) past the limit
+// plus its headroom. A compressed frame is taken at its uncompressed size
+// with an eighth to spare. A file keeps at least one frame.
+bool NextFramePassesCap(const Pipeline& p) {
+    const ConversionJob& job = p.job;
+    const DestinationMedia& dest = p.media.destination;
+    if (job.framesWritten == job.segmentStartFrame) return false;
+    constexpr std::uint64_t chunkCost = 8 + 1 + 16;  // header, padding, index entry
+    std::uint64_t next = p.frameBytes + p.frameBytes / 8 + chunkCost;
+    if (dest.audioStream && job.audioChunkCounter == 0) next += dest.audioChunkBytes + chunkCost;
+    return job.segmentBytes + 8 + next > job.segmentLimit + SegmentHeadroom;
+}
+
+StepEnd SegmentCheck(Pipeline& p, bool beforeFrame = false) {
     ConversionJob& job = p.job;
     ConversionSettings& settings = p.settings;
-    if (job.segmentBytes <= job.segmentLimit) return keepGoing;
+    if (beforeFrame ? !NextFramePassesCap(p) : job.segmentBytes <= job.segmentLimit) return keepGoing;
     if (!settings.segment && !job.segmentQuestionAsked) {
         if (!AskYesNo(p.run, IDS_ASK_SEGMENTING)) return conversionStopped;
         job.segmentQuestionAsked = true;
@@ -274,6 +288,7 @@ StepEnd FrameWritten(Pipeline& p) {
     ConversionJob& job = p.job;
     DestinationMedia& dest = p.media.destination;
     const std::uint32_t keyFrameEvery = p.settings.pOptions.dwKeyFrameEvery;
+    if (StepEnd r = SegmentCheck(p, true)) return r;
     std::int32_t written = 0;
     if (AVIStreamWrite(dest.compressedStream, static_cast<std::int32_t>(job.framesWritten - job.segmentStartFrame), 1,
                        p.kernel.output, static_cast<std::int32_t>(p.frameBytes),
