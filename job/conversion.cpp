@@ -185,12 +185,44 @@ StepEnd RefillRing(Pipeline& p) {
     return keepGoing;
 }
 
+// Compressed sound goes over as it was stored: the source's chunks (or
+// blocks) whose time has come, whole and unchanged, appended in order. What
+// the source doesn't have is not made up: zero bytes are no silence here.
+bool CarryStoredAudio(Pipeline& p) {
+    SourceMedia& source = p.media.source;
+    DestinationMedia& dest = p.media.destination;
+    ConversionJob& job = p.job;
+    // The units that start within this chunk's time.
+    const double first = std::ceil(job.audioPosition);
+    const double count = std::ceil(job.audioPosition + dest.samplesPerAudioChunk) - first;
+    job.audioPosition += dest.samplesPerAudioChunk;
+    const double from = first + source.audioInfo.dwStart;
+    if (count < 1 || from + count > INT32_MAX) return true;
+    // Chunks one at a time, each its own chunk in the output; blocks all at once.
+    const bool byChunk = source.audioInfo.dwSampleSize == 0;
+    const auto want = static_cast<std::int32_t>(byChunk ? 1 : count);
+    for (std::int32_t k = 0; k < static_cast<std::int32_t>(count); k += want) {
+        std::int32_t bytes = 0, samples = 0;
+        if (AVIStreamRead(source.audioStream, static_cast<std::int32_t>(from) + k, want, dest.audioChunk,
+                          static_cast<std::int32_t>(dest.audioChunkBytes), &bytes, &samples) != AVIERR_OK ||
+            samples == 0)
+            return true;  // the source's sound has ended
+        std::int32_t written = 0;
+        if (AVIStreamWrite(dest.audioStream, -1, samples, dest.audioChunk, bytes, 0, nullptr, &written) != AVIERR_OK)
+            return false;
+        job.segmentBytes += static_cast<std::uint32_t>(written);
+    }
+    return true;
+}
+
 StepEnd AudioStep(Pipeline& p) {
     SourceMedia& source = p.media.source;
     DestinationMedia& dest = p.media.destination;
     ConversionJob& job = p.job;
     if (!source.audioStream || !dest.audioStream) return keepGoing;
-    if (job.audioChunkCounter == 0) {
+    if (job.audioChunkCounter == 0 && !IsPcmAudio(source.audioFormat)) {
+        if (!CarryStoredAudio(p)) return conversionAudioFailed;
+    } else if (job.audioChunkCounter == 0) {
         const double r = job.audioPosition - job.segmentAudioStart;
         const double first = std::trunc(r);
         const double count = std::trunc(r + dest.samplesPerAudioChunk) - first;

@@ -66,6 +66,15 @@ bool UsableTiming(const AVISTREAMINFOA& v) {
     return rate >= 0.001 && rate <= 1e6 && std::uint64_t{v.dwStart} + v.dwLength <= INT32_MAX;
 }
 
+// Sound no player could play (no channels, more than 8 without a layout
+// to place them, no block size), or compressed sound whose units would cut
+// its blocks, can't be carried over.
+bool CarriableAudio(const WAVEFORMATEX& f, const AVISTREAMINFOA& info) {
+    if (f.nChannels == 0 || f.nChannels > 8 || f.nBlockAlign == 0 || f.nSamplesPerSec == 0) return false;
+    if (IsPcmAudio(f)) return true;
+    return info.dwRate != 0 && info.dwScale != 0 && info.dwSampleSize % f.nBlockAlign == 0;
+}
+
 RunResult failOpen(MediaState& media, RunResult result) {
     fullCleanUp(media);
     AVIFileExit();  // the initialisation of this open
@@ -115,12 +124,15 @@ RunResult OpenSource(MediaState& media, const char* path) {
     s.audioStream = audio;
     std::int32_t formatBytes = sizeof s.audioFormat;
     if (AVIStreamInfoA(s.audioStream, &s.audioInfo, sizeof s.audioInfo) != AVIERR_OK ||
-        AVIStreamReadFormat(s.audioStream, 0, &s.audioFormat, &formatBytes) != AVIERR_OK) {
+        AVIStreamReadFormat(s.audioStream, 0, &s.audioFormat, &formatBytes) != AVIERR_OK ||
+        !CarriableAudio(s.audioFormat, s.audioInfo)) {
         fullCleanUp(media);  // isOpen was set: this also ends the initialisation
         return sourceNoInfo;
     }
     return sourceOpened;
 }
+
+bool IsPcmAudio(const WAVEFORMATEX& format) { return format.wFormatTag == 1 || format.wFormatTag == 3; }
 
 void CloseMedia(MediaState& media, const char* deletePath, bool keepSource) {
     if (keepSource) {

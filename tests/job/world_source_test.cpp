@@ -8,6 +8,7 @@
 
 #include "media/source.h"
 #include "tests/job/job_fixtures.h"
+#include "tests/media/writer_fixtures.h"
 
 namespace {
 
@@ -110,6 +111,71 @@ TEST(LyingSource, UnusableRatesStartsAndFramesAreRefusedAtOpen) {
     MediaState m;
     EXPECT_EQ(OpenSource(m, WriteFile("undecodable.avi", BuildAvi(f)).c_str()), sourceUnsupported);
     CloseMedia(m, nullptr, false);
+}
+
+// ---- Sound ---------------------------------------------------------------------------
+
+Bytes WithAudio(Bytes format, uint32_t sampleSize = 2) {
+    FixtureFile f = Frames(3, 3);
+    FixtureStream a;
+    a.type = streamtypeAUDIO;
+    a.suffix = "wb";
+    a.rate = 8000;
+    a.sampleSize = sampleSize;
+    a.format = std::move(format);
+    a.chunks.push_back(Bytes(64, 1));
+    f.streams.push_back(a);
+    return BuildAvi(f);
+}
+
+// Formats no player could play, and compressed sound whose units would cut
+// its blocks, are an unreadable description (3) before anything is written.
+TEST(CompressedSound, UncarriableFormatsAreRefusedAtOpen) {
+    struct Case {
+        const char* name;
+        size_t at;  // byte of the format to change, with its 16-bit value
+        uint16_t value;
+        uint32_t sampleSize;
+        RunResult result;
+    };
+    const Case cases[] = {
+        {"pcm", 0, 1, 2, sourceOpened},          {"no-channels", 2, 0, 2, sourceNoInfo},
+        {"65535-channels", 2, 65535, 2, sourceNoInfo}, {"no-block", 12, 0, 2, sourceNoInfo},
+        {"ac3-blocks", 0, 0x2000, 2, sourceOpened}, {"ac3-cut-blocks", 0, 0x2000, 3, sourceNoInfo},
+    };
+    for (const Case& c : cases) {
+        Bytes format = PcmFormat(1, 8000, 16, true);
+        format[c.at] = static_cast<uint8_t>(c.value);
+        format[c.at + 1] = static_cast<uint8_t>(c.value >> 8);
+        MediaState m;
+        EXPECT_EQ(OpenSource(m, WriteFile(std::string(c.name) + ".avi", WithAudio(format, c.sampleSize)).c_str()),
+                  c.result)
+            << c.name;
+        CloseMedia(m, nullptr, false);
+    }
+}
+
+// AC-3 goes over as the source stored it, frame for frame, at the same rate
+// and in slow motion, and decodes without an error.
+TEST(CompressedSound, Ac3ChunksAreCarriedWhole) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+    const std::string source = TempDir() + "/ac3-src.avi";
+    ASSERT_TRUE(RunFfmpeg("-f lavfi -i testsrc2=size=16x8:rate=25:duration=2 -f lavfi -i "
+                          "sine=sample_rate=48000:duration=2 -c:v rawvideo -pix_fmt bgr24 -c:a ac3 -b:a 96k '" +
+                          source + "'"));
+    const Bytes stored = ReadAudio(source);
+    ASSERT_GT(stored.size(), 10000u);
+    for (const double rate : {25.0, 29.97}) {
+        const std::string out = Out("ac3-out.avi");
+        std::filesystem::remove(out);
+        TestRun t(source, out);
+        t.settings.dstRate = rate;
+        t.settings.srcSpeed = rate == 25.0 ? 1.0 : 0.5;
+        ASSERT_EQ(t.Run(), conversionDone) << rate;
+        EXPECT_EQ(ReadAudio(out), stored) << rate;
+        EXPECT_EQ(Probe(out, "stream", "nb_frames", "a:0"), Probe(source, "stream", "nb_frames", "a:0")) << rate;
+        EXPECT_TRUE(RunFfmpeg("-xerror -i '" + out + "' -map 0:a -f null -")) << rate;
+    }
 }
 
 }  // namespace
