@@ -229,6 +229,9 @@ bool ReadStandardIndex(Parse& p, AviStream* s, const uint8_t* body, size_t len) 
   const uint32_t inUse = Le32(body + 4);
   const uint64_t baseOffset = Le64(body + 12);
   if (type != 1 || longsPerEntry < 2) return false;
+  // A base outside the file (a wrapping one included) makes every entry a
+  // lie: another index, or a scan, serves better.
+  if (baseOffset >= p.file->fileSize) return false;
   const size_t stride = size_t{longsPerEntry} * 4;
   const uint64_t count = std::min<uint64_t>(inUse, (len - 24) / stride);
   for (uint64_t i = 0; i < count; ++i) {

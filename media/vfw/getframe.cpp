@@ -661,13 +661,11 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWan
       Destroy(g);
       return nullptr;
     }
-    // The first picture proves there is a conversion to 24-bit; a first frame
-    // that is merely damaged doesn't refuse the stream.
-    // One of the first pictures must decode: a stream none of whose frames
-    // decode has nothing to convert. (A damaged first frame alone doesn't
-    // refuse it.)
+    // One of the first pictures must decode: it proves there is a conversion
+    // to 24-bit, and a stream none of whose frames decode has nothing to
+    // convert. (A damaged first frame alone doesn't refuse it.)
     bool shows = false;
-    for (int32_t k = 0, tried = 0; k < static_cast<int32_t>(g->entryOf.size()) && tried < 16 && !shows; ++k) {
+    for (int32_t k = 0, tried = 0; k < static_cast<int32_t>(g->entryOf.size()) && tried < 4 && !shows; ++k) {
       const int32_t at = g->entryOf[k];
       if (!g->fed[at] && !g->copy) continue;
       ++tried;

@@ -61,7 +61,7 @@ TEST(WriterRefuses, DvOutsideItsTwoSystems) {
                         {720, 480, 30000, 1001, "yuv411p"}, {720, 576, 29970, 1000, nullptr},
                         {720, 480, 25, 1, nullptr},         {64, 48, 25, 1, nullptr}};
   for (const Case& c : cases) {
-    const std::string path = PathFor("dv.avi");
+    const std::string path = PathFor("dv-systems.avi");
     std::remove(path.c_str());
     Destination d;
     ASSERT_EQ(d.Open(path, dv.fccHandler, c.width, c.height, 0, c.rate, c.scale), AVIERR_OK);
