@@ -154,9 +154,10 @@ std::vector<int> VopTypes(const uint8_t* d, size_t n) {
   return types;
 }
 
-std::vector<uint8_t> ReadChunk(const AviGetFrame* g, int32_t i, size_t most = SIZE_MAX) {
+// A chunk's bytes for looking into, the first 4 MiB at most.
+std::vector<uint8_t> ReadChunk(const AviGetFrame* g, int32_t i) {
   const AviIndexEntry& e = g->stream->entries[i];
-  std::vector<uint8_t> data(std::min<size_t>(e.size, most));
+  std::vector<uint8_t> data(std::min<uint32_t>(e.size, 1u << 22));
   if (!AviReadAt(g->stream->file, e.offset, data.data(), data.size())) data.clear();
   return data;
 }
@@ -556,7 +557,7 @@ bool NumberPictures(AviGetFrame* g) {
   if (g->mpeg4) {
     // Packing shows in the first chunks that hold pictures.
     for (int32_t i = 0, looked = 0; i < n && looked < 16 && !g->packed; ++i) {
-      if (!g->fed[i] || entries[i].size > (1u << 22)) continue;
+      if (!g->fed[i]) continue;
       ++looked;
       const auto data = ReadChunk(g, i);
       g->packed = VopTypes(data.data(), data.size()).size() >= 2;
