@@ -4,16 +4,15 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <optional>
 #include <thread>
 
 #include "core/messages.h"
 #include "media/destination.h"
 #include "media/source.h"
+#include "platform/helper_thread.h"
 #include "platform/threads.h"
 #include "platform/ticks.h"
 
@@ -27,10 +26,7 @@ constexpr StepEnd keepGoing = std::nullopt;
 // bands at an even row (field parities stay) and the second band computed by
 // another thread while the worker computes the first.
 struct BandHelper {
-    std::thread thread;
-    std::mutex lock;
-    std::condition_variable wake;
-    bool pending = false, quit = false;
+    HelperThread thread;
     // The step to compute: the context of the band and the kernel's arguments.
     KernelContext context;
     int intMethod = 0, fieldParity = 0;
@@ -38,26 +34,9 @@ struct BandHelper {
     StepPosition position{};
     bool bothFields = false, interlacedOutput = false;
 
-    void Loop() {
-        std::unique_lock<std::mutex> hold(lock);
-        for (;;) {
-            wake.wait(hold, [this] { return pending || quit; });
-            if (quit) return;
-            hold.unlock();
-            RunStepKernel(context, intMethod, intRange, position, bothFields, interlacedOutput, fieldParity);
-            hold.lock();
-            pending = false;
-            wake.notify_all();
-        }
-    }
-    ~BandHelper() {
-        if (!thread.joinable()) return;
-        {
-            std::lock_guard<std::mutex> hold(lock);
-            quit = true;
-        }
-        wake.notify_all();
-        thread.join();
+    static void Compute(void* self) {
+        const BandHelper& h = *static_cast<const BandHelper*>(self);
+        RunStepKernel(h.context, h.intMethod, h.intRange, h.position, h.bothFields, h.interlacedOutput, h.fieldParity);
     }
 };
 
@@ -88,22 +67,17 @@ void RunKernel(Pipeline& p, const StepPosition& position) {
         return;
     }
     BandHelper& h = *p.bands;
-    {
-        std::lock_guard<std::mutex> hold(h.lock);
-        h.context = p.secondBand;
-        h.intMethod = p.intMethod;
-        h.intRange = range;
-        h.position = position;
-        h.bothFields = job.plan.bothFields;
-        h.interlacedOutput = job.plan.interlacedOutput;
-        h.fieldParity = job.fieldParity;
-        h.pending = true;
-    }
-    h.wake.notify_all();
+    h.context = p.secondBand;
+    h.intMethod = p.intMethod;
+    h.intRange = range;
+    h.position = position;
+    h.bothFields = job.plan.bothFields;
+    h.interlacedOutput = job.plan.interlacedOutput;
+    h.fieldParity = job.fieldParity;
+    h.thread.Post();
     RunStepKernel(p.firstBand, p.intMethod, range, position, job.plan.bothFields, job.plan.interlacedOutput,
                   job.fieldParity);
-    std::unique_lock<std::mutex> hold(h.lock);
-    h.wake.wait(hold, [&h] { return !h.pending; });
+    h.thread.Wait();
 }
 
 bool Stopped(const ConversionRun& run) { return run.control && run.control->stopRequested.load() != 0; }
@@ -419,14 +393,10 @@ RunResult RunConversion(ConversionRun& run) {
                              run.tables, run.kernels};
     BandHelper bands;
     const int splitRow = (job.geometry.frameRows / 2) & ~1;
-    if (run.splitBands && frameBytes >= bandSplitBytes && splitRow >= 2 && std::thread::hardware_concurrency() > 1) {
-        try {
-            bands.thread = std::thread([&bands] { bands.Loop(); });
-            p.bands = &bands;
-        } catch (...) {
-            // No second thread: the whole frame on this one.
-        }
-    }
+    // Without a second thread, the whole frame on this one.
+    if (run.splitBands && frameBytes >= bandSplitBytes && splitRow >= 2 && std::thread::hardware_concurrency() > 1 &&
+        bands.thread.Start(BandHelper::Compute, &bands))
+        p.bands = &bands;
     if (p.bands) {
         const std::size_t splitAt = static_cast<std::size_t>(splitRow) * static_cast<std::size_t>(job.geometry.stride);
         for (int slot = 0; slot < ringSlotCount; ++slot)
