@@ -256,21 +256,15 @@ StepEnd RefillRing(Pipeline& p) {
     return keepGoing;
 }
 
-// Bytes of one audio sample as the source reader and our writer count them:
-// the stream's fixed sample size, else the PCM block; 0 when every chunk is a
-// sample of its own (compressed sound).
+// Bytes of one PCM sample as the source reader and our writer count them:
+// the stream's fixed sample size, else the block.
 std::uint32_t AudioSampleBytes(const SourceMedia& source) {
-    if (source.audioInfo.dwSampleSize) return source.audioInfo.dwSampleSize;
-    return source.audioFormat.wFormatTag == WAVE_FORMAT_PCM ? source.audioFormat.nBlockAlign : 0;
+    return source.audioInfo.dwSampleSize ? source.audioInfo.dwSampleSize : source.audioFormat.nBlockAlign;
 }
 
-// The byte that plays as silence: 8-bit PCM is unsigned, A-law and mu-law
-// have their own zero.
+// The byte that plays as silence: 8-bit PCM is unsigned.
 std::uint8_t SilenceByte(const WAVEFORMATEX& format) {
-    if (format.wFormatTag == WAVE_FORMAT_PCM && format.wBitsPerSample == 8) return 0x80;
-    if (format.wFormatTag == 6) return 0xD5;  // A-law
-    if (format.wFormatTag == 7) return 0xFF;  // mu-law
-    return 0;
+    return format.wFormatTag == WAVE_FORMAT_PCM && format.wBitsPerSample == 8 ? 0x80 : 0;
 }
 
 // Writes source samples [from, from + count) at their place in the current
@@ -280,8 +274,8 @@ StepEnd WriteAudioSamples(Pipeline& p, std::int64_t from, std::int64_t count, st
     SourceMedia& source = p.media.source;
     DestinationMedia& dest = p.media.destination;
     ConversionJob& job = p.job;
-    const std::int64_t perPiece = dest.audioChunkBytes / sampleBytes;
-    if (perPiece == 0) return conversionAudioFailed;
+    const std::int64_t perPiece = sampleBytes ? dest.audioChunkBytes / sampleBytes : 0;
+    if (perPiece == 0) return WriteFailed(p, conversionAudioFailed, "audio");
     while (count > 0) {
         const std::int64_t n = count < perPiece ? count : perPiece;
         const std::int64_t readAt = from + source.audioInfo.dwStart;
@@ -307,41 +301,73 @@ StepEnd WriteAudioSamples(Pipeline& p, std::int64_t from, std::int64_t count, st
     return keepGoing;
 }
 
+// Compressed sound goes over as it was stored: the source's chunks (or
+// blocks) whose time has come, whole and unchanged, appended in order. What
+// the source doesn't have is not made up: zero bytes are no silence here.
+bool CarryStoredAudio(Pipeline& p) {
+    SourceMedia& source = p.media.source;
+    DestinationMedia& dest = p.media.destination;
+    ConversionJob& job = p.job;
+    // The units that start within this chunk's time.
+    const double first = std::ceil(job.audioPosition);
+    const double count = std::ceil(job.audioPosition + dest.samplesPerAudioChunk) - first;
+    job.audioPosition += dest.samplesPerAudioChunk;
+    const double from = first + source.audioInfo.dwStart;
+    if (count < 1 || from + count > INT32_MAX) return true;
+    // Chunks one at a time, each its own chunk in the output; blocks all at once.
+    const bool byChunk = source.audioInfo.dwSampleSize == 0;
+    const auto want = static_cast<std::int32_t>(byChunk ? 1 : count);
+    for (std::int32_t k = 0; k < static_cast<std::int32_t>(count); k += want) {
+        std::int32_t bytes = 0, samples = 0;
+        if (AVIStreamRead(source.audioStream, static_cast<std::int32_t>(from) + k, want, dest.audioChunk,
+                          static_cast<std::int32_t>(dest.audioChunkBytes), &bytes, &samples) != AVIERR_OK ||
+            samples == 0)
+            return true;  // the source's sound has ended
+        std::int32_t written = 0;
+        if (AVIStreamWrite(dest.audioStream, -1, samples, dest.audioChunk, bytes, 0, nullptr, &written) != AVIERR_OK)
+            return false;
+        job.segmentBytes += static_cast<std::uint32_t>(written);
+    }
+    return true;
+}
+
 StepEnd AudioStep(Pipeline& p) {
     SourceMedia& source = p.media.source;
     DestinationMedia& dest = p.media.destination;
     ConversionJob& job = p.job;
     if (!source.audioStream || !dest.audioStream) return keepGoing;
-    if (job.audioChunkCounter == 0) {
+    if (job.audioChunkCounter == 0 && !IsPcmAudio(source.audioFormat)) {
+        if (!CarryStoredAudio(p)) return WriteFailed(p, conversionAudioFailed, "audio");
+    } else if (job.audioChunkCounter == 0) {
         const std::int64_t from = job.audioNextSample;
         const auto end = static_cast<std::int64_t>(std::trunc(job.audioPosition + dest.samplesPerAudioChunk));
         const std::int64_t count = end > from ? end - from : 0;
         job.audioPosition += dest.samplesPerAudioChunk;
         job.audioNextSample = from + count;
-        if (const std::uint32_t sampleBytes = AudioSampleBytes(source)) {
-            if (StepEnd r = WriteAudioSamples(p, from, count, sampleBytes)) return r;
-        } else {
-            // Chunks of their own size: carried as the source has them.
-            const std::int64_t readAt = from + source.audioInfo.dwStart, writeAt = from - job.segmentAudioStart;
-            std::int32_t bytes = 0, samples = 0, written = 0;
-            if (readAt > INT32_MAX || count > INT32_MAX || writeAt > INT32_MAX) return conversionAudioFailed;
-            if (AVIStreamRead(source.audioStream, static_cast<std::int32_t>(readAt), static_cast<std::int32_t>(count),
-                              dest.audioChunk, static_cast<std::int32_t>(dest.audioChunkBytes), &bytes,
-                              &samples) == AVIERR_OK &&
-                AVIStreamWrite(dest.audioStream, static_cast<std::int32_t>(writeAt), samples, dest.audioChunk, bytes,
-                               0, nullptr, &written) != AVIERR_OK)
-                return WriteFailed(p, conversionAudioFailed, "audio");
-            job.segmentBytes += static_cast<std::uint32_t>(written);
-        }
+        if (StepEnd r = WriteAudioSamples(p, from, count, AudioSampleBytes(source))) return r;
     }
     if (++job.audioChunkCounter >= dest.framesPerAudioChunk) job.audioChunkCounter = 0;
     return keepGoing;
 }
 
-StepEnd SegmentCheck(Pipeline& p) {
+// Whether the next frame, with the audio chunk that follows it and their
+// index entries, could carry the file (closed with its index) past the limit
+// plus its headroom. A compressed frame is taken at its uncompressed size
+// with an eighth to spare. A file keeps at least one frame.
+bool NextFramePassesCap(const Pipeline& p) {
+    const ConversionJob& job = p.job;
+    const DestinationMedia& dest = p.media.destination;
+    if (job.framesWritten == job.segmentStartFrame) return false;
+    constexpr std::uint64_t chunkCost = 8 + 1 + 16;  // header, padding, index entry
+    std::uint64_t next = p.frameBytes + p.frameBytes / 8 + chunkCost;
+    if (dest.audioStream && job.audioChunkCounter == 0) next += dest.audioChunkBytes + chunkCost;
+    return job.segmentBytes + 8 + next > job.segmentLimit + SegmentHeadroom;
+}
+
+StepEnd SegmentCheck(Pipeline& p, bool beforeFrame = false) {
     ConversionJob& job = p.job;
     ConversionSettings& settings = p.settings;
-    if (job.segmentBytes <= job.segmentLimit) return keepGoing;
+    if (beforeFrame ? !NextFramePassesCap(p) : job.segmentBytes <= job.segmentLimit) return keepGoing;
     if (!settings.segment && !job.segmentQuestionAsked) {
         if (!AskYesNo(p.run, IDS_ASK_SEGMENTING)) return conversionStopped;
         job.segmentQuestionAsked = true;
@@ -399,6 +425,7 @@ StepEnd FrameWritten(Pipeline& p, const std::uint8_t* frame, std::uint32_t stepI
     ConversionJob& job = p.job;
     DestinationMedia& dest = p.media.destination;
     const std::uint32_t keyFrameEvery = p.settings.pOptions.dwKeyFrameEvery;
+    if (StepEnd r = SegmentCheck(p, true)) return r;
     std::int32_t written = 0;
     if (AVIStreamWrite(dest.compressedStream, static_cast<std::int32_t>(job.framesWritten - job.segmentStartFrame), 1,
                        frame, static_cast<std::int32_t>(p.frameBytes),
