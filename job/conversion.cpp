@@ -178,12 +178,18 @@ RunResult WriteFailed(Pipeline& p, RunResult result, const std::string& what) {
     return result;
 }
 
-// A file deleted while it was written (its folder removed, say) takes the
-// frames with it: that is a failed write, never success.
-StepEnd CheckStillThere(Pipeline& p) {
-    if (AviFileStillLinked(p.media.destination.file)) return keepGoing;
-    p.media.destination.failureDetail = CurrentFile(p) + " was deleted while it was being written";
-    return conversionCannotWrite;
+// Before a file is closed for good: it must still have its name (a file
+// deleted while it was written, its folder removed say, takes the frames with
+// it) and its index and headers must reach the disk. Either failing is a
+// failed write, never success.
+StepEnd CompleteFile(Pipeline& p) {
+    if (!AviFileStillLinked(p.media.destination.file)) {
+        p.media.destination.failureDetail = CurrentFile(p) + " was deleted while it was being written";
+        return conversionCannotWrite;
+    }
+    if (AviFileComplete(p.media.destination.file) != AVIERR_OK)
+        return WriteFailed(p, conversionCannotWrite, "the index");
+    return keepGoing;
 }
 
 bool AskYesNo(const ConversionRun& run, MessageId textId) {
@@ -372,7 +378,7 @@ StepEnd SegmentCheck(Pipeline& p, bool beforeFrame = false) {
         if (!AskYesNo(p.run, IDS_ASK_SEGMENTING)) return conversionStopped;
         job.segmentQuestionAsked = true;
     }
-    if (StepEnd r = CheckStillThere(p)) return r;
+    if (StepEnd r = CompleteFile(p)) return r;
     CloseDestination(p.media);
     const std::string destination = settings.destinationPath;
     if (job.segmentIndex == 0) {
@@ -606,7 +612,7 @@ RunResult RunConversion(ConversionRun& run) {
     const StepEnd end = steps();
     if (const StepEnd written = Settle(p)) return *written;
     if (end) return *end;
-    if (const StepEnd r = CheckStillThere(p)) return *r;
+    if (const StepEnd r = CompleteFile(p)) return *r;
     // Files closed at a split must still be there too.
     for (int k = 0; k < job.segmentIndex; ++k) {
         const std::string part = SegmentName(settings.destinationPath, k);

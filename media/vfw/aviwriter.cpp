@@ -418,8 +418,9 @@ bool AviFileStillLinked(PAVIFILE pfile) {
 
 const char* AviFileFailure(PAVIFILE pfile) { return pfile && pfile->refs > 0 ? pfile->failure.c_str() : ""; }
 
-void AviWriterFinish(AviFile* file) {
+bool AviWriterFinish(AviFile* file) {
   AviWriter* w = file->writer;
+  bool complete = false;
   // A file that never saw data still gets its headers.
   if (!w->started && !w->failed) Start(file);
   if (w->started) {
@@ -432,10 +433,19 @@ void AviWriterFinish(AviFile* file) {
     if (WriteAllAt(file->fd, iov, 2, idx1At)) {
       const uint64_t end = idx1At + 8 + w->index.size();
       const std::vector<uint8_t> headers = BuildHeaders(file, true, end, idx1At);
-      if (headers.size() == w->headerBytes) WriteAt(file->fd, headers.data(), headers.size(), 0);
+      complete = headers.size() == w->headerBytes && WriteAt(file->fd, headers.data(), headers.size(), 0);
       Truncate(file->fd, end);
     }
+    if (!complete) NoteWriteFailure(file);
   }
   delete w;
   file->writer = nullptr;
+  return complete;
+}
+
+AVIRESULT AviFileComplete(PAVIFILE pfile) {
+  if (!pfile || pfile->refs <= 0) return AVIERR_BADHANDLE;
+  if (!pfile->writer) return AVIERR_READONLY;
+  const bool failedBefore = pfile->writer->failed;
+  return AviWriterFinish(pfile) && !failedBefore ? AVIERR_OK : AVIERR_FILEWRITE;
 }

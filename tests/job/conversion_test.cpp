@@ -1,7 +1,10 @@
 // Whole runs through real files: schedule, pixels, audio, segments, stop,
 // pause and the failures that can be provoked.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <chrono>
@@ -615,6 +618,25 @@ TEST(Failures, OutputDeletedDuringTheRunIsNeverSuccess) {
         EXPECT_NE(t.media.destination.failureDetail.find("was deleted while"), std::string::npos)
             << t.media.destination.failureDetail;
     }
+}
+
+TEST(Failures, IndexThatCannotBeWrittenIsNeverSuccess) {
+    // A file-size limit that takes the frame but not the index after it.
+    const std::string src = MakeSource("idx.avi", Spec(16, 8, 1));
+    TestRun whole(src, Out("idx-whole.avi"));
+    ASSERT_EQ(whole.Run(), conversionDone);
+    const auto complete = std::filesystem::file_size(Out("idx-whole.avi"));
+    struct rlimit before {};
+    getrlimit(RLIMIT_FSIZE, &before);
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit cut = before;
+    cut.rlim_cur = complete - 10;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &cut), 0);
+    TestRun t(src, Out("idx-cut.avi"));
+    const RunResult result = t.Run();
+    setrlimit(RLIMIT_FSIZE, &before);
+    EXPECT_EQ(result, conversionCannotWrite);
+    EXPECT_EQ(t.media.destination.failureDetail, "File too large, writing the index to " + Out("idx-cut.avi"));
 }
 
 TEST(Failures, FilesLeftAfterRefusalsAndACancelledChoicePlay) {
