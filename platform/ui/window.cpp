@@ -106,12 +106,8 @@ public:
         if (high)
             *high = high_;
     }
-    void SetPosition(int position)
-    {
-        position_ = Clamp(position);
-        if (style_ & UDS_SETBUDDYINT)
-            WriteBuddy();
-    }
+    // Only the user's steps write the buddy: the program's own text in it stays.
+    void SetPosition(int position) { position_ = Clamp(position); }
     int Position() const { return position_; }
 
     std::function<void(int)> moved;
