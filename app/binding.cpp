@@ -127,10 +127,10 @@ int ReadMainDialog(HWND dialog, int changedControl, int caret)
     s.intDupThr = WholeNumberOf(dialog, IDC_THRESHOLD);
     s.segment = IsDlgButtonChecked(dialog, IDC_SEGMENT) ? 1 : 0;
     if (changedControl == IDC_LETTERBOX_IMAGE)
-        s.letterbox = IsDlgButtonChecked(dialog, IDC_LETTERBOX_IMAGE) ? LetterboxMode::ImageResizedInFrame
+        s.letterbox = IsDlgButtonChecked(dialog, IDC_LETTERBOX_IMAGE) ? LetterboxMode::FrameKept
                                                                        : LetterboxMode::None;
     else if (changedControl == IDC_LETTERBOX_FRAME)
-        s.letterbox = IsDlgButtonChecked(dialog, IDC_LETTERBOX_FRAME) ? LetterboxMode::FrameResized
+        s.letterbox = IsDlgButtonChecked(dialog, IDC_LETTERBOX_FRAME) ? LetterboxMode::ImageKept
                                                                        : LetterboxMode::None;
     s.intDup = IsDlgButtonChecked(dialog, IDC_DUPLICATES) ? 1 : 0;
     ReadList(dialog, IDC_METHOD, s.intMethod);
@@ -189,8 +189,8 @@ void RefreshMainDialog(HWND dialog, bool full)
     SetSpinPos(dialog, IDC_THRESHOLD_SPIN, s.intDupThr);
 
     CheckDlgButton(dialog, IDC_SEGMENT, s.segment != 0);
-    CheckDlgButton(dialog, IDC_LETTERBOX_IMAGE, s.letterbox == LetterboxMode::ImageResizedInFrame);
-    CheckDlgButton(dialog, IDC_LETTERBOX_FRAME, s.letterbox == LetterboxMode::FrameResized);
+    CheckDlgButton(dialog, IDC_LETTERBOX_IMAGE, s.letterbox == LetterboxMode::FrameKept);
+    CheckDlgButton(dialog, IDC_LETTERBOX_FRAME, s.letterbox == LetterboxMode::ImageKept);
     CheckDlgButton(dialog, IDC_DUPLICATES, s.intDup != 0);
 
     SetListSelection(dialog, IDC_METHOD, static_cast<int>(s.intMethod));

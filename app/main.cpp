@@ -8,9 +8,8 @@
 #include <QApplication>
 #include <QFileInfo>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "app/startup.h"
-#include "platform/process.h"
 
 namespace {
 
@@ -36,14 +35,6 @@ void OnQtMessage(QtMsgType type, const QMessageLogContext&, const QString& messa
     std::fprintf(stderr, "%s\n", qPrintable(message));
 }
 
-// The settings code ends the program on a store failure; Qt's objects can't
-// be torn down from inside its event loop, so the process ends at once.
-void EndNow(int exitCode)
-{
-    std::fflush(nullptr);
-    std::_Exit(exitCode);
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -65,7 +56,6 @@ int main(int argc, char** argv)
     started = true;
     // Numbers in fields and texts are written and read with a point, whatever the desktop's language.
     std::setlocale(LC_NUMERIC, "C");
-    SetProcessEndHandler(EndNow);
     return RunConverter(QFileInfo(QCoreApplication::applicationFilePath()).absoluteFilePath().toStdString(),
                         CommandLinePath(commandLine));
 }

@@ -5,7 +5,7 @@
 
 #include "app/app_state.h"
 #include "app/binding.h"
-#include "app/messages.h"
+#include "core/messages.h"
 #include "app/progress_dialog.h"
 #include "media/source.h"
 #include "platform/threads.h"
@@ -61,11 +61,11 @@ void Go(HWND dialog)
     ReadMainDialog(dialog, 0, -1);
     const ConversionSettings& s = appState.settings;
     if (s.sourcePath[0] == '\0') {
-        ShowMessage(dialog, IDS_CAPTION, IDS_NO_SOURCE, MB_ICONERROR);
+        ShowMessage(AppUser(), dialog, IDS_CAPTION, IDS_NO_SOURCE, MB_ICONERROR);
         return;
     }
     if (s.destinationPath[0] == '\0') {
-        ShowMessage(dialog, IDS_CAPTION, IDS_NO_DESTINATION, MB_ICONERROR);
+        ShowMessage(AppUser(), dialog, IDS_CAPTION, IDS_NO_DESTINATION, MB_ICONERROR);
         return;
     }
     RunProgressDialog(dialog);
@@ -113,7 +113,7 @@ void CloseRequest(HWND dialog)
     ReadMainDialog(dialog, 0, -1);
     if (appState.media.source.isOpen)
         CloseMedia(appState.media, nullptr, false);
-    if (!SaveSettings(dialog, appState.settings))
+    if (!SaveSettings(AppUser(), dialog, appState.settings))
         return;  // the process end handler returned: leave the dialog open
     EndDialog(dialog, 0);
 }
@@ -169,19 +169,19 @@ void OpenChosenSource(HWND dialog, const char* path)
 {
     ConversionSettings& s = appState.settings;
     switch (CheckSourceFile(path)) {
-    case SourceCheck::cannotOpen: ShowMessage(dialog, IDS_CAPTION, IDS_CANNOT_OPEN_SOURCE, MB_ICONERROR); return;
-    case SourceCheck::tooLarge: ShowMessage(dialog, IDS_CAPTION, IDS_SOURCE_TOO_LARGE, MB_ICONERROR); return;
+    case SourceCheck::cannotOpen: ShowMessage(AppUser(), dialog, IDS_CAPTION, IDS_CANNOT_OPEN_SOURCE, MB_ICONERROR); return;
+    case SourceCheck::tooLarge: ShowMessage(AppUser(), dialog, IDS_CAPTION, IDS_SOURCE_TOO_LARGE, MB_ICONERROR); return;
     case SourceCheck::admitted: break;
     }
     if (appState.media.source.isOpen)
         CloseMedia(appState.media, nullptr, false);
-    int result = OpenSource(appState.media, path);
+    RunResult result = OpenSource(appState.media, path);
     if (result == sourceOpened) {
         std::snprintf(s.sourcePath, sizeof s.sourcePath, "%s", path);
         std::snprintf(s.destinationPath, sizeof s.destinationPath, "%s", ProposedDestination(path).c_str());
         s.outputHeight = static_cast<std::int32_t>(appState.media.source.fileInfo.dwHeight);
     } else {
-        ShowMessage(dialog, IDS_CAPTION, static_cast<MessageId>(SourceOpenMessage(result)), MB_ICONERROR);
+        ShowMessage(AppUser(), dialog, IDS_CAPTION, ResultMessageId(result), MB_ICONERROR);
         s.sourcePath[0] = '\0';
         s.destinationPath[0] = '\0';
     }

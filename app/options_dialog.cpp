@@ -13,7 +13,6 @@
 #include <QSpinBox>
 #include <QTimer>
 
-#include "media/vfw/saveoptions.h"
 #include "platform/ui/ui_thread.h"
 
 namespace {
@@ -27,14 +26,6 @@ QString CodeText(std::uint32_t fcc)
     for (int i = 0; i < 4; ++i)
         code += QChar(static_cast<char>((fcc >> (8 * i)) & 0xFF));
     return code;
-}
-
-bool Present(void*, void* owner, std::uint32_t flags, std::int32_t streams, PAVISTREAM*, AVICOMPRESSOPTIONS** options)
-{
-    if (streams < 1 || !options || !options[0])
-        return false;
-    AVICOMPRESSOPTIONS& record = *options[0];
-    return CallOnUiThread([&] { return RunOptionsDialog(owner, flags, record); });
 }
 
 }  // namespace
@@ -171,10 +162,13 @@ bool RunOptionsDialog(void* owner, std::uint32_t flags, AVICOMPRESSOPTIONS& opti
     return true;
 }
 
-void InstallOptionsDialog()
+bool PresentOptionsDialog(void*, void* owner, std::uint32_t flags, std::int32_t streams, PAVISTREAM*,
+                          AVICOMPRESSOPTIONS** options)
 {
-    static const AviOptionsPresenter presenter{Present, nullptr};
-    AviSetOptionsPresenter(&presenter);
+    if (streams < 1 || !options || !options[0])
+        return false;
+    AVICOMPRESSOPTIONS& record = *options[0];
+    return CallOnUiThread([&] { return RunOptionsDialog(owner, flags, record); });
 }
 
 void SetOptionsDialogDriver(OptionsDialogDriver drive, void* context)

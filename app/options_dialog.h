@@ -29,8 +29,10 @@ void ApplyChoice(const OptionsChoice& choice, const AviCompressorInfo& compresso
 // Runs the dialog modally over owner (UI thread); true on OK.
 bool RunOptionsDialog(void* owner, std::uint32_t flags, AVICOMPRESSOPTIONS& options);
 
-// Makes AVISaveOptions show this dialog; callable from the worker thread.
-void InstallOptionsDialog();
+// The front end's compression options choice: this dialog, shown on the UI
+// thread; callable from the worker, which waits for the answer.
+bool PresentOptionsDialog(void* context, void* owner, std::uint32_t flags, std::int32_t streams, PAVISTREAM* ppavi,
+                          AVICOMPRESSOPTIONS** options);
 
 // For tests and screenshots: the dialog answered by this function instead of
 // a person. It gets the dialog (a QDialog) once it is up; nullptr restores people.

@@ -2,11 +2,11 @@
 
 #include "app/app_state.h"
 #include "app/main_dialog.h"
-#include "app/messages.h"
-#include "job/conversion.h"
-#include "job/worker.h"
+#include "app/options_dialog.h"
+#include "core/messages.h"
 #include "media/source.h"
 #include "platform/threads.h"
+#include "platform/ui/common_dialogs.h"
 #include "platform/ui/ui_thread.h"
 
 namespace {
@@ -15,11 +15,6 @@ constexpr int IDC_STATUS = 1011;
 constexpr int IDC_BAR = 1010;
 constexpr int IDC_PAUSE = 1020;
 constexpr int IDC_STOP = 2;
-
-JobControl control;
-WorkerHandle worker;
-ConversionJob job;
-ConversionRun run;
 
 // The worker's reports, each a blocking call into the dialogs on the UI thread.
 void SetStatusText(void*, const char* text)
@@ -52,62 +47,65 @@ void EndProgress(void*)
 
 bool Initialise(HWND dialog)
 {
+    RunSession& session = appState.session;
     appState.progressWindow = dialog;
-    control.stopRequested = 0;
-    control.pauseRequested = 0;
+    session.control.stopRequested = 0;
+    session.control.pauseRequested = 0;
     SetProgressRange(dialog, IDC_BAR, 0, 100);
     SetProgressPos(dialog, IDC_BAR, 0);
-    if (!appState.media.source.isOpen) {
-        int opened = OpenSource(appState.media, appState.settings.sourcePath);
+    if (!session.media.source.isOpen) {
+        RunResult opened = OpenSource(session.media, session.settings.sourcePath);
         if (opened != sourceOpened) {
-            ShowMessage(dialog, IDS_CAPTION, static_cast<MessageId>(SourceOpenMessage(opened)), MB_ICONERROR);
+            ShowMessage(AppUser(), dialog, IDS_CAPTION, ResultMessageId(opened), MB_ICONERROR);
             EndDialog(dialog, 0);
             return true;
         }
     }
-    run.settings = &appState.settings;
-    run.media = &appState.media;
-    run.job = &job;
-    run.tables = &appState.tables;
-    run.control = &control;
-    run.owner = dialog;
-    run.progress = ProgressTarget{};
-    run.progress.setStatusText = SetStatusText;
-    run.progress.setProgressBar = SetProgressBar;
-    run.progress.setMainTitle = SetMainTitle;
-    run.progress.getMainTitle = GetMainTitle;
-    run.progress.flashMainWindow = FlashMainWindow;
-    run.progress.endProgress = EndProgress;
-    if (!StartWorker(worker, run)) {
-        ShowMessage(dialog, IDS_CAPTION, IDS_MEMORY_PROBLEM, MB_ICONERROR);
-        EndDialog(dialog, 0);
-    }
+    // The start-up's tables are built anew by the start of the run; the old ones go first.
+    ReleaseKernelTables(session.tables);
+    if (StartConversion(session, appState.frontEnd, dialog) != conversionDone)
+        EndDialog(dialog, 0);  // its message is shown; no worker runs
     return true;
 }
 
 }  // namespace
 
+FrontEnd GuiFrontEnd()
+{
+    FrontEnd frontEnd;
+    frontEnd.setStatusText = SetStatusText;
+    frontEnd.setProgressBar = SetProgressBar;
+    frontEnd.getMainTitle = GetMainTitle;
+    frontEnd.setMainTitle = SetMainTitle;
+    frontEnd.messageBox = PresentWithQt;
+    frontEnd.chooseCompressOptions = PresentOptionsDialog;
+    frontEnd.flashMainWindow = FlashMainWindow;
+    frontEnd.endProgress = EndProgress;
+    return frontEnd;
+}
+
 bool ProgressDialogProc(HWND dialog, const DialogEvent& event, void*)
 {
+    RunSession& session = appState.session;
     switch (event.kind) {
     case DialogEventKind::Init: return Initialise(dialog);
     case DialogEventKind::Minimise:
-        appState.savedWorkerPriority = GetThreadPriority(worker.threadId);
-        SetThreadPriority(worker.threadId, THREAD_PRIORITY_BELOW_NORMAL);
+        appState.savedWorkerPriority = GetThreadPriority(session.worker.threadId);
+        SetThreadPriority(session.worker.threadId, THREAD_PRIORITY_BELOW_NORMAL);
         ShowWindow(appState.mainWindow, SW_MINIMIZE);
         return true;
     case DialogEventKind::Close:
-        if (!WaitForWorkerFor(worker, 50)) {
-            control.stopRequested = 1;
+        if (!WaitForWorkerFor(session.worker, 50)) {
+            session.control.stopRequested = 1;
             // Keeps serving the worker's calls: its result message and the end of this dialog.
-            WaitForWorker(worker, ServeUiCalls);
+            WaitForConversion(session, ServeUiCalls);
         }
         return true;
     case DialogEventKind::Command:
         if (event.control == IDC_STOP && event.notification == BN_CLICKED)
             PostClose(dialog);
         else if (event.control == IDC_PAUSE && event.notification == BN_CLICKED)
-            control.pauseRequested = IsDlgButtonChecked(dialog, IDC_PAUSE) ? 1 : 0;
+            session.control.pauseRequested = IsDlgButtonChecked(dialog, IDC_PAUSE) ? 1 : 0;
         return true;
     default: return false;
     }
@@ -117,12 +115,13 @@ void RunProgressDialog(HWND mainDialog)
 {
     DialogBoxParamA(appState.instance, IDD_PROGRESS, mainDialog, ProgressDialogProc, nullptr);
     // The worker ended the dialog as its last call; let it finish.
-    WaitForWorker(worker, ServeUiCalls);
+    WaitForConversion(appState.session, ServeUiCalls);
     appState.progressWindow = nullptr;
 }
 
 void RestoreWorkerPriority()
 {
+    const WorkerHandle& worker = appState.session.worker;
     if (worker.threadId != 0 && !worker.finished)
         SetThreadPriority(worker.threadId, appState.savedWorkerPriority);
 }

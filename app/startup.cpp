@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <strings.h>
 
@@ -10,12 +11,10 @@
 #include "app/app_state.h"
 #include "app/binding.h"
 #include "app/main_dialog.h"
-#include "app/messages.h"
-#include "app/options_dialog.h"
+#include "core/messages.h"
 #include "frames/kernels.h"
 #include "frames/tables.h"
 #include "platform/module.h"
-#include "platform/ui/common_dialogs.h"
 
 AppState appState;
 
@@ -28,7 +27,7 @@ bool BuildTables(KernelTables& tables)
         return false;
     // The kernels must never run on a missing table: say so and end.
     if (!buildLanczosTable(tables.lanczos) || !buildCubicTable(tables.cubic) || !buildSineTable(tables.sine)) {
-        ShowMessage(nullptr, IDS_CAPTION, IDS_MEMORY_PROBLEM, MB_ICONERROR);
+        ShowMessage(AppUser(), nullptr, IDS_CAPTION, IDS_MEMORY_PROBLEM, MB_ICONERROR);
         return false;
     }
     tables.multipliersExact = DeriveBlendMultipliers(tables.blend, tables.blendMultiplier);
@@ -70,15 +69,22 @@ std::string ProgramDirectoryOf(const std::string& programPath)
 
 int RunConverter(const std::string& programPath, const std::string& initialSource)
 {
+    // The front end: the GUI's own unless a caller (a test) set one up.
+    if (!appState.frontEnd.messageBox) {
+        appState.frontEnd = GuiFrontEnd();
+        appState.frontEnd.endProcess = [](void*, int exitCode) {
+            // Qt's objects can't be torn down from inside its event loop: end at once.
+            std::fflush(nullptr);
+            std::_Exit(exitCode);
+        };
+    }
     appState.instance = GetModuleHandleA(nullptr);
     std::snprintf(appState.programDirectory, sizeof appState.programDirectory, "%s",
                   ProgramDirectoryOf(programPath).c_str());
-    InstallQtMessageBoxes();
-    InstallOptionsDialog();
-    if (!LoadSettings(appState.settings))
+    if (!LoadSettings(AppUser(), appState.settings))
         return 255;
     GuardLoadedSettings(appState.settings);
-    if (!BuildTables(appState.tables))
+    if (!BuildTables(appState.session.tables))
         return 1;
 
     std::string source = initialSource;
@@ -92,7 +98,7 @@ int RunConverter(const std::string& programPath, const std::string& initialSourc
                 static_cast<QWidget*>(dialog),
                 [dialog, chosen] {
                     if (chosen.size() > static_cast<std::size_t>(maxPathChars))
-                        ShowMessage(dialog, IDS_CAPTION, IDS_CANNOT_OPEN_SOURCE, MB_ICONERROR);
+                        ShowMessage(AppUser(), dialog, IDS_CAPTION, IDS_CANNOT_OPEN_SOURCE, MB_ICONERROR);
                     else
                         OpenChosenSource(dialog, chosen.c_str());
                 },

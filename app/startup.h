@@ -16,4 +16,6 @@ std::string ProgramDirectoryOf(const std::string& programPath);
 
 // The whole start-up after the QApplication exists; returns the exit code.
 // initialSource: opened as the source once the main dialog is up (may be empty).
+// Uses appState.frontEnd when it has a message box presenter (tests), else
+// the GUI's own.
 int RunConverter(const std::string& programPath, const std::string& initialSource);

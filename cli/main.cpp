@@ -8,12 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "app/messages.h"
-#include "app/settings.h"
 #include "cli/options.h"
-#include "frames/kernels.h"
+#include "core/settings.h"
+#include "job/front_end.h"
 #include "job/source_info.h"
-#include "job/worker.h"
+#include "job/start_run.h"
 #include "media/source.h"
 #include "media/vfw/compressor.h"
 #include "platform/msgbox.h"
@@ -21,8 +20,6 @@
 namespace {
 
 constexpr int exitUsage = 2;
-// The source is larger than the 2 GB the product handles (message 104).
-constexpr int exitSourceTooLarge = 10;
 
 const char usageText[] =
     "Usage:\n"
@@ -116,16 +113,27 @@ int PresentMessage(void*, HWND, const char* text, const char* caption, UINT styl
     return IDOK;
 }
 
+// What the core asks of the command line: a status line, and every message as
+// one line of standard error with the questions answered from the flags.
+FrontEnd TerminalFrontEnd() {
+    FrontEnd frontEnd;
+    frontEnd.setStatusText = ShowStatus;
+    frontEnd.messageBox = PresentMessage;
+    return frontEnd;
+}
+
+// The records of the run; the signal handler reaches its stop flag.
+RunSession session;
+
 // ---- Signals --------------------------------------------------------------------------
 
-JobControl control;
 volatile sig_atomic_t interrupts = 0;
 
 void OnStopSignal(int) {
     // The first one stops the run cleanly; another one ends the process at once.
     interrupts = interrupts + 1;
     if (interrupts > 1) _exit(130);
-    control.stopRequested.store(1);
+    session.control.stopRequested.store(1);
 }
 
 void InstallSignals() {
@@ -148,27 +156,11 @@ int UsageError(const std::string& error) {
 
 // ---- Commands -------------------------------------------------------------------------
 
-int OpenChecked(MediaState& media, const char* path) {
-    switch (CheckSourceFile(path)) {
-        case SourceCheck::cannotOpen:
-            ShowMessage(nullptr, IDS_CAPTION, IDS_CANNOT_OPEN_SOURCE, MB_ICONERROR);
-            return sourceCannotOpen;
-        case SourceCheck::tooLarge:
-            ShowMessage(nullptr, IDS_CAPTION, IDS_SOURCE_TOO_LARGE, MB_ICONERROR);
-            return exitSourceTooLarge;
-        case SourceCheck::admitted: break;
-    }
-    const int opened = OpenSource(media, path);
-    if (opened != sourceOpened)
-        ShowMessage(nullptr, IDS_CAPTION, static_cast<MessageId>(SourceOpenMessage(opened)), MB_ICONERROR);
-    return opened;
-}
-
 int Info(const std::vector<std::string>& args) {
     if (args.size() != 1) return UsageError("info needs one SOURCE");
     MediaState media;
-    const int opened = OpenChecked(media, args[0].c_str());
-    if (opened != sourceOpened) return opened;
+    const RunResult opened = OpenSourceChecked(TerminalFrontEnd(), media, args[0].c_str());
+    if (opened != sourceOpened) return ResultCode(opened);
     Print("Video Info\n" + VideoInfoText(media.source) + "\n\nAudio Info\n" + AudioInfoText(media.source));
     CloseMedia(media, nullptr, false);
     return 0;
@@ -202,49 +194,13 @@ int Convert(const std::vector<std::string>& args) {
     terminal.answer = request.answer;
     terminal.quiet = request.quiet;
 
-    static ConversionSettings settings = DefaultSettings();
-    if (!LoadSettings(settings)) return 255;
-    ApplyRequest(request, settings);
-    std::snprintf(settings.sourcePath, sizeof settings.sourcePath, "%s", request.source.c_str());
-    std::snprintf(settings.destinationPath, sizeof settings.destinationPath, "%s", request.destination.c_str());
-
-    static MediaState media;
-    const int opened = OpenChecked(media, settings.sourcePath);
-    if (opened != sourceOpened) return opened;
-    // The output height as the main dialog derives it when a source is chosen.
-    const int presetHeight = AspectOutputHeight(static_cast<int>(settings.aspect), media.source.fileInfo.dwWidth,
-                                                media.source.fileInfo.dwHeight);
-    int height = request.height ? *request.height
-                 : presetHeight > 0 ? presetHeight
-                                    : static_cast<int>(media.source.fileInfo.dwHeight);
-    settings.outputHeight = height < 1 ? 1 : height > 32767 ? 32767 : height;
-    if (request.save && !SaveSettings(nullptr, settings)) return 255;
-
-    static KernelTables tables;
-    if (!BuildKernelTables(tables)) {
-        ShowMessage(nullptr, IDS_CAPTION, IDS_MEMORY_PROBLEM, MB_ICONERROR);
-        CloseMedia(media, nullptr, false);
-        return conversionNoMemory;
-    }
-    static ConversionJob job;
-    static ConversionRun run;
-    run.settings = &settings;
-    run.media = &media;
-    run.job = &job;
-    run.tables = &tables;
-    run.control = &control;
-    run.progress.setStatusText = ShowStatus;
-
-    static WorkerHandle worker;
-    if (!StartWorker(worker, run)) {
-        ShowMessage(nullptr, IDS_CAPTION, IDS_MEMORY_PROBLEM, MB_ICONERROR);
-        CloseMedia(media, nullptr, false);
-        return conversionNoMemory;
-    }
-    const int result = WaitForWorker(worker);
+    const FrontEnd frontEnd = TerminalFrontEnd();
+    if (!LoadSettings(UserCallsOf(frontEnd), session.settings)) return ResultCode(settingsStoreFailed);
+    ApplyRequest(request, session.settings);
+    const RunResult result = ConvertFile(session, frontEnd, request.source.c_str(), request.destination.c_str(),
+                                   request.height, request.save);
     EndStatusLine();
-    CloseMedia(media, nullptr, false);
-    return result;
+    return ResultCode(result);
 }
 
 }  // namespace
@@ -252,7 +208,6 @@ int Convert(const std::vector<std::string>& args) {
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     terminal.progressTty = isatty(STDERR_FILENO) != 0;
-    SetMessageBoxPresenter(PresentMessage, nullptr);
     InstallSignals();
     if (args.empty()) {
         std::fputs(usageText, stderr);

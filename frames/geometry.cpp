@@ -3,8 +3,6 @@
 #include <cmath>
 #include <cstring>
 
-int RowStride(int width) { return (3 * width + 3) & ~3; }
-
 FrameGeometry ComputeFrameGeometry(int width, int sourceRows, int outputHeight, int letterbox) {
     FrameGeometry g;
     g.width = width;

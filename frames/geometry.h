@@ -31,8 +31,8 @@ struct FrameGeometry {
     std::size_t frameBytes = 0;
 };
 
-// 3 x width rounded up to a multiple of 4.
-int RowStride(int width);
+// Bytes of one row of a 24-bit frame: 3 x width rounded up to a multiple of 4.
+constexpr int RowStride(int width) { return (3 * width + 3) & ~3; }
 // Geometry of one job from the source size, the output height and the letterbox mode.
 FrameGeometry ComputeFrameGeometry(int width, int sourceRows, int outputHeight, int letterbox);
 // +0.5 for "both fields, top first", -0.5 for "bottom first", else 0.

@@ -83,8 +83,8 @@ namespace {
 // Runs `run(offset, length)` over the whole frame, or over every second row
 // starting at row 1 - fieldParity.
 template <typename Run>
-void forCoveredBytes(const KernelContext& ctx, bool fieldOnly, int fieldParity, Run run) {
-    if (!fieldOnly) {
+void forCoveredBytes(const KernelContext& ctx, bool interlacedOutput, int fieldParity, Run run) {
+    if (!interlacedOutput) {
         run(std::size_t{0}, ctx.frameBytes);
         return;
     }
@@ -94,56 +94,56 @@ void forCoveredBytes(const KernelContext& ctx, bool fieldOnly, int fieldParity, 
 
 const std::uint8_t* slotOf(const KernelContext& ctx, int slot) { return ctx.ring->slots[slot]; }
 
-void blendKernel(const KernelContext& ctx, bool fieldOnly, int fieldParity, int slotA, int slotB, int row) {
+void blendKernel(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int slotA, int slotB, int row) {
     const RowKernels& k = KernelsOf(*ctx.tables, ctx.kernels);
     const BlendWeights w = BlendWeightsForRow(*ctx.tables, row);
     const std::uint8_t *a = slotOf(ctx, slotA), *b = slotOf(ctx, slotB);
-    forCoveredBytes(ctx, fieldOnly, fieldParity,
+    forCoveredBytes(ctx, interlacedOutput, fieldParity,
                     [&](std::size_t at, std::size_t n) { k.blend(ctx.output + at, a + at, b + at, n, w); });
 }
 
-void tapKernel(const KernelContext& ctx, bool fieldOnly, int fieldParity, const int slots[4], const TapWeights& w,
+void tapKernel(const KernelContext& ctx, bool interlacedOutput, int fieldParity, const int slots[4], const TapWeights& w,
                TapSpan span) {
     const std::uint8_t *p0 = slotOf(ctx, slots[0]), *p1 = slotOf(ctx, slots[1]), *p2 = slotOf(ctx, slots[2]),
                        *p3 = slotOf(ctx, slots[3]);
-    forCoveredBytes(ctx, fieldOnly, fieldParity, [&](std::size_t at, std::size_t n) {
+    forCoveredBytes(ctx, interlacedOutput, fieldParity, [&](std::size_t at, std::size_t n) {
         span(ctx.output + at, p0 + at, p1 + at, p2 + at, p3 + at, n, w);
     });
 }
 
 }  // namespace
 
-void interpolateCoarse(const KernelContext& ctx, bool fieldOnly, int fieldParity, int slot) {
+void interpolateCoarse(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int slot) {
     const std::uint8_t* source = slotOf(ctx, slot);
-    forCoveredBytes(ctx, fieldOnly, fieldParity,
+    forCoveredBytes(ctx, interlacedOutput, fieldParity,
                     [&](std::size_t at, std::size_t n) { std::memcpy(ctx.output + at, source + at, n); });
 }
 
-void interpolateLinear(const KernelContext& ctx, bool fieldOnly, int fieldParity, int slotA, int slotB,
+void interpolateLinear(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int slotA, int slotB,
                        double blendPosition) {
-    blendKernel(ctx, fieldOnly, fieldParity, slotA, slotB, BlendRowIndex(blendPosition));
+    blendKernel(ctx, interlacedOutput, fieldParity, slotA, slotB, BlendRowIndex(blendPosition));
 }
 
-void interpolateSine(const KernelContext& ctx, bool fieldOnly, int fieldParity, int slotA, int slotB,
+void interpolateSine(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int slotA, int slotB,
                      double blendPosition) {
-    blendKernel(ctx, fieldOnly, fieldParity, slotA, slotB, SineRowIndex(ctx.tables->sine, blendPosition));
+    blendKernel(ctx, interlacedOutput, fieldParity, slotA, slotB, SineRowIndex(ctx.tables->sine, blendPosition));
 }
 
-void interpolateCubic(const KernelContext& ctx, bool fieldOnly, int fieldParity, int p0, int p1, int p2, int p3,
+void interpolateCubic(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int p0, int p1, int p2, int p3,
                       double blendPosition) {
     const int slots[4] = {p0, p1, p2, p3};
-    tapKernel(ctx, fieldOnly, fieldParity, slots, CubicWeightsAt(*ctx.tables, TapIndex(blendPosition)),
+    tapKernel(ctx, interlacedOutput, fieldParity, slots, CubicWeightsAt(*ctx.tables, TapIndex(blendPosition)),
               KernelsOf(*ctx.tables, ctx.kernels).cubic);
 }
 
-void interpolateLanczos(const KernelContext& ctx, bool fieldOnly, int fieldParity, int p0, int p1, int p2, int p3,
+void interpolateLanczos(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int p0, int p1, int p2, int p3,
                         double blendPosition) {
     const int slots[4] = {p0, p1, p2, p3};
-    tapKernel(ctx, fieldOnly, fieldParity, slots, LanczosWeightsAt(*ctx.tables, TapIndex(blendPosition)),
+    tapKernel(ctx, interlacedOutput, fieldParity, slots, LanczosWeightsAt(*ctx.tables, TapIndex(blendPosition)),
               KernelsOf(*ctx.tables, ctx.kernels).lanczos);
 }
 
-void interpolateLansin(const KernelContext& ctx, bool fieldOnly, int fieldParity, int p0, int p1, int p2, int p3,
+void interpolateLansin(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int p0, int p1, int p2, int p3,
                        double blendPosition, double lansinSpan) {
     const KernelTables& tables = *ctx.tables;
     const RowKernels& k = KernelsOf(tables, ctx.kernels);
@@ -161,23 +161,23 @@ void interpolateLansin(const KernelContext& ctx, bool fieldOnly, int fieldParity
         w.multiplierByDifference[d] = tables.blendMultiplier[static_cast<int>(std::floor(255 * m))];
     }
     const std::uint8_t *s0 = slotOf(ctx, p0), *s1 = slotOf(ctx, p1), *s2 = slotOf(ctx, p2), *s3 = slotOf(ctx, p3);
-    forCoveredBytes(ctx, fieldOnly, fieldParity, [&](std::size_t at, std::size_t n) {
+    forCoveredBytes(ctx, interlacedOutput, fieldParity, [&](std::size_t at, std::size_t n) {
         k.lansin(ctx.output + at, s0 + at, s1 + at, s2 + at, s3 + at, n, w);
     });
 }
 
-void median3(const KernelContext& ctx, bool fieldOnly, int fieldParity, int m0, int m1, int m2) {
+void median3(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int m0, int m1, int m2) {
     const RowKernels& k = KernelsOf(*ctx.tables, ctx.kernels);
     const std::uint8_t *a = slotOf(ctx, m0), *b = slotOf(ctx, m1), *c = slotOf(ctx, m2);
-    forCoveredBytes(ctx, fieldOnly, fieldParity,
+    forCoveredBytes(ctx, interlacedOutput, fieldParity,
                     [&](std::size_t at, std::size_t n) { k.median3(ctx.output + at, a + at, b + at, c + at, n); });
 }
 
-void median5(const KernelContext& ctx, bool fieldOnly, int fieldParity, int m0, int m1, int m2, int m3, int m4) {
+void median5(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int m0, int m1, int m2, int m3, int m4) {
     const RowKernels& k = KernelsOf(*ctx.tables, ctx.kernels);
     const std::uint8_t *a = slotOf(ctx, m0), *b = slotOf(ctx, m1), *c = slotOf(ctx, m2), *d = slotOf(ctx, m3),
                        *e = slotOf(ctx, m4);
-    forCoveredBytes(ctx, fieldOnly, fieldParity, [&](std::size_t at, std::size_t n) {
+    forCoveredBytes(ctx, interlacedOutput, fieldParity, [&](std::size_t at, std::size_t n) {
         k.median5(ctx.output + at, a + at, b + at, c + at, d + at, e + at, n);
     });
 }

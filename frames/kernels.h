@@ -45,19 +45,19 @@ struct KernelContext {
     const RowKernels* kernels = nullptr;  // null: the level SelectRowKernels picks
 };
 
-void interpolateCoarse(const KernelContext& ctx, bool fieldOnly, int fieldParity, int slot);
-void interpolateLinear(const KernelContext& ctx, bool fieldOnly, int fieldParity, int slotA, int slotB,
+void interpolateCoarse(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int slot);
+void interpolateLinear(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int slotA, int slotB,
                        double blendPosition);
-void interpolateSine(const KernelContext& ctx, bool fieldOnly, int fieldParity, int slotA, int slotB,
+void interpolateSine(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int slotA, int slotB,
                      double blendPosition);
-void interpolateCubic(const KernelContext& ctx, bool fieldOnly, int fieldParity, int p0, int p1, int p2, int p3,
+void interpolateCubic(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int p0, int p1, int p2, int p3,
                       double blendPosition);
-void interpolateLanczos(const KernelContext& ctx, bool fieldOnly, int fieldParity, int p0, int p1, int p2, int p3,
+void interpolateLanczos(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int p0, int p1, int p2, int p3,
                         double blendPosition);
-void interpolateLansin(const KernelContext& ctx, bool fieldOnly, int fieldParity, int p0, int p1, int p2, int p3,
+void interpolateLansin(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int p0, int p1, int p2, int p3,
                        double blendPosition, double lansinSpan);
-void median3(const KernelContext& ctx, bool fieldOnly, int fieldParity, int m0, int m1, int m2);
-void median5(const KernelContext& ctx, bool fieldOnly, int fieldParity, int m0, int m1, int m2, int m3, int m4);
+void median3(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int m0, int m1, int m2);
+void median5(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int m0, int m1, int m2, int m3, int m4);
 
 // Table lookups shared with the row resampler.
 int BlendRowIndex(double position);            // floor(255 t), kept inside the table

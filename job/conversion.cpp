@@ -8,9 +8,10 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <thread>
 
-#include "app/messages.h"
+#include "core/messages.h"
 #include "media/destination.h"
 #include "media/source.h"
 #include "platform/threads.h"
@@ -18,8 +19,9 @@
 
 namespace {
 
-// How a step ended: carry on, or end the run with a result.
-constexpr int keepGoing = -1;
+// How a step ended: carry on (no value), or end the run with a result.
+using StepEnd = std::optional<RunResult>;
+constexpr StepEnd keepGoing = std::nullopt;
 
 // The kernels work byte by byte, so a frame's rows can be split into two
 // bands at an even row (field parities stay) and the second band computed by
@@ -109,21 +111,27 @@ bool Paused(const ConversionRun& run) { return run.control && run.control->pause
 
 void CloseDestination(MediaState& media) { CloseMedia(media, nullptr, true); }
 
-bool AskYesNo(const ConversionRun& run, int textId) {
-    if (run.progress.askYesNo) return run.progress.askYesNo(run.progress.context, textId);
-    return ShowMessage(run.owner, IDS_CAPTION, static_cast<MessageId>(textId), MB_ICONQUESTION | MB_YESNO) == IDYES;
+// Closes the destination on every way out of a run that created it.
+struct DestinationGuard {
+    MediaState& media;
+    ~DestinationGuard() { CloseDestination(media); }
+};
+
+bool AskYesNo(const ConversionRun& run, MessageId textId) {
+    return ShowMessage(UserCallsOf(run.frontEnd), run.owner, IDS_CAPTION, textId, MB_ICONQUESTION | MB_YESNO) == IDYES;
 }
 
 void Report(const ConversionRun& run, std::uint32_t index, std::uint32_t total) {
-    ReportProgress(run.progress, index, total, run.job->startTicks, GetTickCount(), run.savedMainTitle);
+    ReportProgress(run.frontEnd, index, total, run.job->startTicks, GetTickCount(), run.savedMainTitle);
 }
 
 void CopySlot(Pipeline& p, int to, int from) { std::memcpy(p.ring.slots[to], p.ring.slots[from], p.frameBytes); }
 
+enum class Fetched { frame, sourceEnded, stopped };
+
 // Fetches frame f, or the next decodable one, into `slot` in the destination
-// geometry. Returns 1 when a frame arrived, 0 when the source ended first,
-// or the stop result.
-int FetchFrame(Pipeline& p, int slot, std::int64_t f) {
+// geometry.
+Fetched FetchFrame(Pipeline& p, int slot, std::int64_t f) {
     const SourceMedia& source = p.media.source;
     const std::int64_t length = source.videoInfo.dwLength;
     const std::int64_t start = source.videoInfo.dwStart;
@@ -132,23 +140,20 @@ int FetchFrame(Pipeline& p, int slot, std::int64_t f) {
         const void* picture = nullptr;
         if (position >= INT32_MIN && position <= INT32_MAX)
             picture = AVIStreamGetFrame(source.frameGetter, static_cast<std::int32_t>(position));
-        if (Stopped(p.run)) {
-            CloseDestination(p.media);
-            return conversionStopped;
-        }
+        if (Stopped(p.run)) return Fetched::stopped;
         if (!picture) continue;
         std::memcpy(p.ring.slots[slot], static_cast<const std::uint8_t*>(picture) + sizeof(BITMAPINFOHEADER),
                     p.job.sourceFrameBytes);
         PrepareSlot(p.prep, p.ring, slot);
-        return 1;
+        return Fetched::frame;
     }
-    return 0;
+    return Fetched::sourceEnded;
 }
 
 // Brings the ring up to baseFrame: shifts by whole-frame copies when it
 // advanced by one, fetches the rest, and repeats the last frame past the end
-// of the source. Returns keepGoing, conversionDone (the source ended) or a stop.
-int RefillRing(Pipeline& p) {
+// of the source. Ends with conversionDone when the source ended, or a stop.
+StepEnd RefillRing(Pipeline& p) {
     const ConversionJob& job = p.job;
     const bool advanced = job.baseFrame - 1 == job.lastBaseFrame;
     const bool pairs = job.plan.bothFields;
@@ -168,9 +173,9 @@ int RefillRing(Pipeline& p) {
             if (pairs && slot >= 1) CopySlot(p, slot + 4, slot + 5);
             continue;
         }
-        const int got = FetchFrame(p, slot, job.baseFrame - 2 + slot);
-        if (got == conversionStopped) return got;
-        if (got == 1) continue;
+        const Fetched got = FetchFrame(p, slot, job.baseFrame - 2 + slot);
+        if (got == Fetched::stopped) return conversionStopped;
+        if (got == Fetched::frame) continue;
         // The source ended before a frame was found.
         if (slot <= 2) return conversionDone;
         const int from = pairs ? slot + 3 : slot - 1;  // the second field before it, or the frame before it
@@ -180,7 +185,7 @@ int RefillRing(Pipeline& p) {
     return keepGoing;
 }
 
-int AudioStep(Pipeline& p) {
+StepEnd AudioStep(Pipeline& p) {
     SourceMedia& source = p.media.source;
     DestinationMedia& dest = p.media.destination;
     ConversionJob& job = p.job;
@@ -205,10 +210,8 @@ int AudioStep(Pipeline& p) {
         }
         std::int32_t written = 0;
         if (AVIStreamWrite(dest.audioStream, static_cast<std::int32_t>(first), samples, dest.audioChunk, bytes, 0,
-                           nullptr, &written) != AVIERR_OK) {
-            CloseDestination(p.media);
+                           nullptr, &written) != AVIERR_OK)
             return conversionAudioFailed;
-        }
         job.audioPosition += dest.samplesPerAudioChunk;
         job.segmentBytes += static_cast<std::uint32_t>(written);
     }
@@ -216,15 +219,12 @@ int AudioStep(Pipeline& p) {
     return keepGoing;
 }
 
-int SegmentCheck(Pipeline& p) {
+StepEnd SegmentCheck(Pipeline& p) {
     ConversionJob& job = p.job;
     ConversionSettings& settings = p.settings;
     if (job.segmentBytes <= job.segmentLimit) return keepGoing;
     if (!settings.segment && !job.segmentQuestionAsked) {
-        if (!AskYesNo(p.run, IDS_ASK_SEGMENTING)) {
-            CloseDestination(p.media);
-            return conversionStopped;
-        }
+        if (!AskYesNo(p.run, IDS_ASK_SEGMENTING)) return conversionStopped;
         job.segmentQuestionAsked = true;
     }
     CloseDestination(p.media);
@@ -232,19 +232,17 @@ int SegmentCheck(Pipeline& p) {
     if (job.segmentIndex == 0) {
         const std::string first = SegmentName(destination, 0);
         if (FileExists(first.c_str())) {
-            if (!AskOverwrite(p.run.owner, first.c_str())) return conversionStopped;
+            if (!AskOverwrite(DestinationPromptsOf(p.run.frontEnd, p.run.owner), first.c_str())) return conversionStopped;
             if (!DeleteFileUnlessHeld(first.c_str())) return conversionCannotRename;
         }
         if (std::rename(destination.c_str(), first.c_str()) != 0) return conversionCannotRename;
     }
     ++job.segmentIndex;
     const std::string next = SegmentName(destination, job.segmentIndex);
-    const int created = CreateDestination(p.media, settings.pOptions, p.run.owner, next.c_str(), true,
-                                          job.geometry.frameRows, settings.dstRate);
-    if (created != destinationCreated) {
-        CloseDestination(p.media);
-        return created;
-    }
+    const RunResult created = CreateDestination(p.media, settings.pOptions,
+                                                DestinationPromptsOf(p.run.frontEnd, p.run.owner), next.c_str(), true,
+                                                job.geometry.frameRows, settings.dstRate);
+    if (created != destinationCreated) return created;
     job.segmentBytes = 0;
     job.segmentStartFrame = job.framesWritten;
     job.segmentAudioStart = job.audioPosition;
@@ -254,16 +252,15 @@ int SegmentCheck(Pipeline& p) {
 }
 
 // Sleeps at idle priority while paused; the stop flag still ends the run.
-int PauseWhileRequested(Pipeline& p) {
+StepEnd PauseWhileRequested(Pipeline& p) {
     if (!Paused(p.run)) return keepGoing;
     const pid_t self = CurrentThreadId();
     const int remembered = GetThreadPriority(self);
     SetThreadPriority(self, THREAD_PRIORITY_IDLE);
-    int result = keepGoing;
+    StepEnd result = keepGoing;
     while (Paused(p.run)) {
         Sleep(100);
         if (Stopped(p.run)) {
-            CloseDestination(p.media);
             result = conversionStopped;
             break;
         }
@@ -273,29 +270,24 @@ int PauseWhileRequested(Pipeline& p) {
 }
 
 // Writes the finished OutputFrame and runs everything that follows a written frame.
-int FrameWritten(Pipeline& p) {
+StepEnd FrameWritten(Pipeline& p) {
     ConversionJob& job = p.job;
     DestinationMedia& dest = p.media.destination;
     const std::uint32_t keyFrameEvery = p.settings.pOptions.dwKeyFrameEvery;
     std::int32_t written = 0;
     if (AVIStreamWrite(dest.compressedStream, static_cast<std::int32_t>(job.framesWritten - job.segmentStartFrame), 1,
                        p.kernel.output, static_cast<std::int32_t>(p.frameBytes),
-                       job.keyFrameCounter == 0 ? AVIIF_KEYFRAME : 0, nullptr, &written) != AVIERR_OK) {
-        CloseDestination(p.media);
+                       job.keyFrameCounter == 0 ? AVIIF_KEYFRAME : 0, nullptr, &written) != AVIERR_OK)
         return conversionCannotWrite;
-    }
     job.segmentBytes += static_cast<std::uint32_t>(written);
     if (++job.keyFrameCounter, keyFrameEvery != 0 && job.keyFrameCounter >= keyFrameEvery) job.keyFrameCounter = 0;
-    if (int r = AudioStep(p); r != keepGoing) return r;
+    if (StepEnd r = AudioStep(p)) return r;
     if (++job.progressCounter > 10) {
         Report(p.run, job.stepIndex, job.plan.stepCount);
         job.progressCounter = 0;
     }
-    if (Stopped(p.run)) {
-        CloseDestination(p.media);
-        return conversionStopped;
-    }
-    if (int r = PauseWhileRequested(p); r != keepGoing) return r;
+    if (Stopped(p.run)) return conversionStopped;
+    if (StepEnd r = PauseWhileRequested(p)) return r;
     ++job.framesWritten;
     return SegmentCheck(p);
 }
@@ -318,7 +310,7 @@ bool SettingsInRange(const ConversionSettings& s) {
 
 }  // namespace
 
-int RunConversion(ConversionRun& run) {
+RunResult RunConversion(ConversionRun& run) {
     ConversionSettings& settings = *run.settings;
     MediaState& media = *run.media;
     ConversionJob& job = *run.job;
@@ -335,9 +327,11 @@ int RunConversion(ConversionRun& run) {
     job.geometry = ComputeFrameGeometry(width, sourceRows, settings.outputHeight, static_cast<int>(settings.letterbox));
     job.sourceFrameBytes = source.frameFormat.header.biSizeImage;
 
-    const int created = CreateDestination(media, settings.pOptions, run.owner, settings.destinationPath, false,
-                                          job.geometry.frameRows, settings.dstRate);
+    const RunResult created = CreateDestination(media, settings.pOptions, DestinationPromptsOf(run.frontEnd, run.owner),
+                                                settings.destinationPath, false, job.geometry.frameRows,
+                                                settings.dstRate);
     if (created != destinationCreated) return created;
+    const DestinationGuard closeOnReturn{media};
 
     const int deint = static_cast<int>(settings.deint), deintRes = static_cast<int>(settings.deintRes);
     const bool pairs = IsFieldPairMode(deint);
@@ -347,7 +341,7 @@ int RunConversion(ConversionRun& run) {
     // What an earlier run left goes first; then the ring, OutputFrame, ScratchFrame.
     FreeFrameBuffers(buffers);
     bool allocated = true;
-    for (int slot = 0; slot < (pairs ? 9 : 5) && allocated; ++slot)
+    for (int slot = 0; slot < (pairs ? ringSlotCount : 5) && allocated; ++slot)
         allocated = (buffers.ring[slot] = AllocateFrameBuffer(bufferBytes)) != nullptr;
     if (allocated) allocated = (buffers.outputFrame = AllocateFrameBuffer(bufferBytes)) != nullptr;
     if (allocated) allocated = (buffers.scratchFrame = AllocateFrameBuffer(bufferBytes)) != nullptr;
@@ -404,19 +398,17 @@ int RunConversion(ConversionRun& run) {
         const StepPosition position = PositionOfStep(job.stepIndex, job.plan.sourceStep, pairs);
         job.baseFrame = position.baseFrame;
         if (job.baseFrame != job.lastBaseFrame) {
-            const int r = RefillRing(p);
+            const StepEnd r = RefillRing(p);
             if (r == conversionDone) break;
-            if (r != keepGoing) return r;
+            if (r) return *r;
         }
         RunKernel(p, position);
         if (CompletesFrame(job.plan.interlacedOutput, deintRes, job.fieldParity)) {
-            const int r = FrameWritten(p);
-            if (r != keepGoing) return r;
+            if (const StepEnd r = FrameWritten(p)) return *r;
         }
         job.lastBaseFrame = job.baseFrame;
         job.fieldParity = 1 - job.fieldParity;
     }
     Report(run, job.plan.stepCount, job.plan.stepCount);
-    CloseDestination(media);
     return conversionDone;
 }

@@ -5,24 +5,17 @@
 #include <atomic>
 #include <cstdint>
 
-#include "app/settings.h"
+#include "core/run_result.h"
+#include "core/settings.h"
 #include "frames/geometry.h"
 #include "frames/kernels.h"
+#include "job/front_end.h"
 #include "job/progress.h"
 #include "job/run_plan.h"
 #include "job/segments.h"
 #include "media/media_state.h"
 #include "platform/wintypes.h"
 
-enum ConversionResult {
-    conversionDone = 0,
-    conversionStopped = 6,        // stopped or declined by the user: no message
-    conversionCannotWrite = 8,    // message 113
-    conversionNoMemory = 9,       // message 114
-    conversionAudioFailed = 11,   // message 116
-    conversionCannotRename = 12,  // message 123
-    // and the codes of CreateDestination, passed through
-};
 
 // Set by the front end, polled by the worker; nothing else is shared.
 struct JobControl {
@@ -64,13 +57,14 @@ struct ConversionRun {
     const KernelTables* tables = nullptr;
     const RowKernels* kernels = nullptr;  // null: the level the CPU and TAVRICK_SIMD give
     bool splitBands = true;               // large frames: two threads share each kernel call
-    ProgressTarget progress;
+    FrontEnd frontEnd;             // every call to the user
     JobControl* control = nullptr;
     HWND owner = nullptr;          // owner of the questions (the progress window)
     char savedMainTitle[256] = {};  // the main window's title before the run
 };
 
 // Runs one conversion from the settings and the open source into
-// destinationPath; returns a ConversionResult. The destination is always
-// closed on return; the buffers stay in media->buffers for the next run.
-int RunConversion(ConversionRun& run);
+// destinationPath; returns conversionDone, a conversion code or the code of
+// CreateDestination. The destination is always closed on return; the buffers
+// stay in media->buffers for the next run.
+RunResult RunConversion(ConversionRun& run);

@@ -29,7 +29,7 @@ std::string FormatProgressTitle(const ProgressFigures& figures, const char* save
     return text;
 }
 
-void ReportProgress(const ProgressTarget& target, std::uint32_t index, std::uint32_t total, std::uint32_t startTicks,
+void ReportProgress(const FrontEnd& target, std::uint32_t index, std::uint32_t total, std::uint32_t startTicks,
                     std::uint32_t nowTicks, const char* savedMainTitle) {
     const ProgressFigures figures = ComputeProgress(index, total, startTicks, nowTicks);
     if (target.setStatusText) target.setStatusText(target.context, FormatProgressStatus(index, total, figures).c_str());

@@ -5,12 +5,20 @@
 
 #include "frames/geometry.h"
 
+namespace {
+
+// The progressive choices of the resample list, "Coarse (fastest)" (2) to
+// "Lanczos (best)" (6), are the row resampling methods rowCoarse to rowLanczos.
+int RowResampleMethodOf(int deintRes) { return rowCoarse + (deintRes - 2); }
+
+}  // namespace
+
 RunPlan PlanRun(std::uint32_t dwRate, std::uint32_t dwScale, std::uint32_t dwLength, double srcSpeed, double dstRate,
                 int deint, int deintRes) {
     RunPlan plan;
     plan.interlacedOutput = deintRes == 0 || deintRes == 1;
     plan.bothFields = IsFieldPairMode(deint);
-    plan.rowResampleMethod = plan.interlacedOutput ? rowLinear : deintRes - 2;
+    plan.rowResampleMethod = plan.interlacedOutput ? rowLinear : RowResampleMethodOf(deintRes);
     plan.secondFieldShift = (deint == deintBothTopFirst || deint == deintOddOnly)     ? 0.5
                             : (deint == deintBothBottomFirst || deint == deintEvenOnly) ? -0.5
                                                                                         : 0.0;
@@ -81,19 +89,18 @@ void RunStepKernel(const KernelContext& ctx, int intMethod, double intRange, con
     const bool secondField = bothFields && whole != 2.0 * static_cast<double>(position.baseFrame);
     const int set = !bothFields ? 0 : (secondField ? 2 : 1);
     const int* s = methodSlots[intMethod].slots[set];
-    const bool f = interlacedOutput;
     const int parity = fieldParity;
 
-    if (intMethod == 0) return interpolateCoarse(ctx, f, parity, s[0]);
-    if (intMethod == 8) return median3(ctx, f, parity, s[0], s[1], s[2]);
-    if (intMethod == 9) return median5(ctx, f, parity, s[0], s[1], s[2], s[3], s[4]);
-    if (frac <= 1 - intRange) return interpolateCoarse(ctx, f, parity, secondField ? 6 : 2);
+    if (intMethod == 0) return interpolateCoarse(ctx, interlacedOutput, parity, s[0]);
+    if (intMethod == 8) return median3(ctx, interlacedOutput, parity, s[0], s[1], s[2]);
+    if (intMethod == 9) return median5(ctx, interlacedOutput, parity, s[0], s[1], s[2], s[3], s[4]);
+    if (frac <= 1 - intRange) return interpolateCoarse(ctx, interlacedOutput, parity, secondField ? 6 : 2);
     const double t = (frac - (1 - intRange)) / intRange;
     switch (intMethod) {
-        case 1: return interpolateLinear(ctx, f, parity, s[0], s[1], t);
-        case 2: return interpolateSine(ctx, f, parity, s[0], s[1], t);
-        case 3: return interpolateCubic(ctx, f, parity, s[0], s[1], s[2], s[3], t);
-        case 4: return interpolateLanczos(ctx, f, parity, s[0], s[1], s[2], s[3], t);
-        default: return interpolateLansin(ctx, f, parity, s[0], s[1], s[2], s[3], t, lansinSpans[intMethod - 5]);
+        case 1: return interpolateLinear(ctx, interlacedOutput, parity, s[0], s[1], t);
+        case 2: return interpolateSine(ctx, interlacedOutput, parity, s[0], s[1], t);
+        case 3: return interpolateCubic(ctx, interlacedOutput, parity, s[0], s[1], s[2], s[3], t);
+        case 4: return interpolateLanczos(ctx, interlacedOutput, parity, s[0], s[1], s[2], s[3], t);
+        default: return interpolateLansin(ctx, interlacedOutput, parity, s[0], s[1], s[2], s[3], t, lansinSpans[intMethod - 5]);
     }
 }

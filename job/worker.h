@@ -8,24 +8,24 @@
 
 #include "job/conversion.h"
 
-// The message that reports a run's result (0: none, as for 6), with its style.
+// The message that reports a run's result code (0: none, as for 6), with its style.
 struct ResultMessage {
     int textId;
     unsigned style;
 };
-ResultMessage ResultMessageOf(int result);
+ResultMessage ResultMessageOf(int resultCode);
 
 // The worker's body: raises its priority, saves the main title, runs the
 // conversion, puts the title back, reports the result and ends the progress
 // window. Returns the result.
-int WorkerThread(ConversionRun& run);
+RunResult WorkerThread(ConversionRun& run);
 
 // A started worker. Kept after the thread ends, like a thread handle.
 struct WorkerHandle {
     std::thread thread;
     std::atomic<bool> finished{false};
     std::atomic<pid_t> threadId{0};  // for priority changes from the UI thread
-    int result = 0;
+    RunResult result = conversionDone;
 };
 
 // Clears nothing: the front end clears the flags of run.control first.
@@ -37,5 +37,5 @@ bool WaitForWorkerFor(WorkerHandle& worker, unsigned milliseconds);
 
 // Waits until the worker has ended, calling serve(context) every 50 ms so the
 // waiting thread keeps answering what the worker asks of it; returns the
-// worker's result (0 with no worker).
-int WaitForWorker(WorkerHandle& worker, void (*serve)(void* context) = nullptr, void* context = nullptr);
+// worker's result (conversionDone with no worker).
+RunResult WaitForWorker(WorkerHandle& worker, void (*serve)(void* context) = nullptr, void* context = nullptr);

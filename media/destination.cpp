@@ -7,7 +7,7 @@
 
 #include <cmath>
 
-#include "app/messages.h"
+#include "core/messages.h"
 #include "media/source.h"
 
 namespace {
@@ -25,7 +25,7 @@ void releaseDestination(DestinationMedia& d) {
     d.file = nullptr;
 }
 
-int failWith(DestinationMedia& d, int result) {
+RunResult failWith(DestinationMedia& d, RunResult result) {
     releaseDestination(d);
     return result;
 }
@@ -79,16 +79,16 @@ AudioChunking ComputeAudioChunking(std::uint32_t interleaveMs, double outputRate
     return c;
 }
 
-bool AskOverwrite(HWND owner, const char* path) {
-    return ShowFileMessage(owner, IDS_CAPTION, IDS_ASK_OVERWRITE, path, MB_ICONQUESTION | MB_YESNO) == IDYES;
+bool AskOverwrite(const DestinationPrompts& prompts, const char* path) {
+    return ShowFileMessage(prompts.user, prompts.owner, IDS_CAPTION, IDS_ASK_OVERWRITE, path, MB_ICONQUESTION | MB_YESNO) == IDYES;
 }
 
-int CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, HWND owner, const char* path, bool continuation,
-                      std::int32_t outputHeight, double outputRate) {
+RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, const DestinationPrompts& prompts,
+                      const char* path, bool continuation, std::int32_t outputHeight, double outputRate) {
     SourceMedia& s = media.source;
     DestinationMedia& d = media.destination;
     if (FileExists(path)) {
-        if (!AskOverwrite(owner, path)) return destinationDeclined;
+        if (!AskOverwrite(prompts, path)) return destinationDeclined;
         if (!DeleteFileUnlessHeld(path)) return destinationCannotCreate;
     }
     if (AVIFileOpenA(&d.file, path, OF_CREATE | OF_SHARE_DENY_WRITE, nullptr) != AVIERR_OK) {
@@ -98,7 +98,8 @@ int CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, HWND owner
     if (!continuation) {
         AVICOMPRESSOPTIONS* list[1] = {&options};
         PAVISTREAM streams[1] = {s.videoStream};
-        const bool confirmed = AVISaveOptions(owner, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE, 1, streams, list) != 0;
+        const bool confirmed = AVISaveOptions(prompts.owner, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE, 1, streams,
+                                              list, &prompts.options) != 0;
         AVISaveOptionsFree(1, list);
         if (!confirmed) return failWith(d, destinationDeclined);
     }

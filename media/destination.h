@@ -2,18 +2,11 @@
 // the compressor choice, the video and audio streams and the audio chunking.
 #pragma once
 
+#include "core/run_result.h"
+#include "core/user_calls.h"
 #include "media/media_state.h"
+#include "media/vfw/saveoptions.h"
 #include "platform/wintypes.h"
-
-enum DestinationResult {
-    destinationCreated = 0,
-    destinationCannotCreate = 5,    // message 110
-    destinationDeclined = 6,        // the user said no or cancelled: no message
-    destinationNoStream = 7,        // message 112
-    destinationFormatRefused = 8,   // message 113
-    destinationNoMemory = 9,        // message 114
-    destinationAudioRefused = 11,   // message 116
-};
 
 // The rate rule of the destination's stream header: whole rates as n/1,
 // others as trunc(rate x 1000)/1000.
@@ -33,13 +26,20 @@ bool FileExists(const char* path);
 // Deletes an existing file that no other reader or writer holds open.
 bool DeleteFileUnlessHeld(const char* path);
 
+// Whom creating a destination asks, and the window that owns the questions.
+struct DestinationPrompts {
+    UserCalls user;                // the overwrite question
+    AviOptionsPresenter options{};  // the compression options; present null: they stand as they are
+    HWND owner = nullptr;
+};
+
 // "<name>" already exists. Overwrite it? Yes: true.
-bool AskOverwrite(HWND owner, const char* path);
+bool AskOverwrite(const DestinationPrompts& prompts, const char* path);
 
 // Creates the destination at `path` for frames of the source's width and
 // `outputHeight` rows at `outputRate`. The first file of a run
 // (continuation false) shows the compression options for `options` and sizes
 // the audio chunks; segments reuse both. Requires an open source and no open
-// destination.
-int CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, HWND owner, const char* path, bool continuation,
-                      std::int32_t outputHeight, double outputRate);
+// destination. Returns destinationCreated or one of the destination codes.
+RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, const DestinationPrompts& prompts,
+                      const char* path, bool continuation, std::int32_t outputHeight, double outputRate);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "frames/kernels.h"
 #include "media/vfw/vfw.h"
 
 // A frame format as it is requested and stored: the header and 4 zero bytes.
@@ -41,9 +42,8 @@ struct DestinationMedia {
 };
 
 // The run's frame buffers: allocated by the conversion, freed by the full close.
-constexpr int frameBufferRingSlots = 9;
 struct FrameBuffers {
-    std::uint8_t* ring[frameBufferRingSlots] = {};
+    std::uint8_t* ring[ringSlotCount] = {};
     std::uint8_t* outputFrame = nullptr;
     std::uint8_t* scratchFrame = nullptr;
 };

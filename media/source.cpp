@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/messages.h"
+#include "core/messages.h"
 
 SourceCheck CheckSourceFile(const char* path) {
     const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -20,16 +20,6 @@ SourceCheck CheckSourceFile(const char* path) {
     close(fd);
     if (!readable) return SourceCheck::cannotOpen;
     return size > maxSourceBytes ? SourceCheck::tooLarge : SourceCheck::admitted;
-}
-
-int SourceOpenMessage(int result) {
-    switch (result) {
-        case sourceCannotOpen: return IDS_CANNOT_OPEN_SOURCE;
-        case sourceNoVideo: return IDS_NO_VIDEO_STREAM;
-        case sourceNoInfo: return IDS_NO_MOVIE_INFO;
-        case sourceUnsupported: return IDS_UNSUPPORTED_FORMAT;
-        default: return 0;
-    }
 }
 
 namespace {
@@ -67,7 +57,7 @@ void fullCleanUp(MediaState& media) {
     s.isOpen = false;
 }
 
-int failOpen(MediaState& media, int result) {
+RunResult failOpen(MediaState& media, RunResult result) {
     fullCleanUp(media);
     AVIFileExit();  // the initialisation of this open
     return result;
@@ -75,7 +65,7 @@ int failOpen(MediaState& media, int result) {
 
 }  // namespace
 
-int OpenSource(MediaState& media, const char* path) {
+RunResult OpenSource(MediaState& media, const char* path) {
     SourceMedia& s = media.source;
     AVIFileInit();
     if (AVIFileOpenA(&s.file, path, OF_SHARE_DENY_WRITE, nullptr) != AVIERR_OK) {

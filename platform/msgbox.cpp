@@ -2,15 +2,6 @@
 
 namespace {
 
-ConsoleMessageBox defaultConsole{nullptr, IDNO};
-
-struct Presenter {
-    MessageBoxPresenter present = PresentOnConsole;
-    void* context = &defaultConsole;
-};
-std::mutex presenterLock;
-Presenter presenter;
-
 // The answer of a box that can't ask anyone.
 int Answer(UINT style, int questionAnswer)
 {
@@ -21,22 +12,6 @@ int Answer(UINT style, int questionAnswer)
 }
 
 }  // namespace
-
-void SetMessageBoxPresenter(MessageBoxPresenter present, void* context)
-{
-    std::lock_guard<std::mutex> hold(presenterLock);
-    presenter = present ? Presenter{present, context} : Presenter{};
-}
-
-int MessageBoxA(HWND owner, const char* text, const char* caption, UINT style)
-{
-    Presenter current;
-    {
-        std::lock_guard<std::mutex> hold(presenterLock);
-        current = presenter;
-    }
-    return current.present(current.context, owner, text ? text : "", caption ? caption : "", style);
-}
 
 int PresentOnConsole(void* context, HWND, const char* text, const char* caption, UINT style)
 {

@@ -1,7 +1,7 @@
 #pragma once
-// Message boxes. MessageBoxA hands its caption, text and style to the installed
-// presenter: the GUI installs a real dialog, the command line and tests their
-// own. Without one, the console presenter prints to standard error.
+// Message boxes: their styles, answers and two presenters. Which presenter
+// shows a box is the front end's choice (core/user_calls.h): the GUI a dialog,
+// the command line and tests their own; without one, the console presenter.
 
 #include <cstdio>
 #include <mutex>
@@ -27,13 +27,8 @@ inline constexpr int IDCANCEL = 2;
 inline constexpr int IDYES = 6;
 inline constexpr int IDNO = 7;
 
-// Shows one box and returns the button pressed. Called from any thread.
+// Shows one box and returns the button pressed.
 using MessageBoxPresenter = int (*)(void* context, HWND owner, const char* text, const char* caption, UINT style);
-
-// Installs the presenter for every later box; nullptr restores the console presenter.
-void SetMessageBoxPresenter(MessageBoxPresenter presenter, void* context);
-
-int MessageBoxA(HWND owner, const char* text, const char* caption, UINT style);
 
 // Prints "<caption>: <text>" as one line to stream (standard error when null)
 // and answers without asking: questions with questionAnswer, other boxes with

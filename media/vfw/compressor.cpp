@@ -4,6 +4,7 @@
 // threads), so the chunk of a frame is written before the write returns.
 #include "media/vfw/aviwriter.h"
 #include "media/vfw/compressor.h"
+#include "media/vfw/ffmpeg_log.h"
 
 #include <algorithm>
 #include <cctype>
@@ -99,14 +100,6 @@ const Codec* Lookup(uint32_t fcc) {
 }
 
 bool IsDib(uint32_t fcc) { return fcc == 0 || Upper(fcc) == kDib; }
-
-void Quiet() {
-  static std::once_flag once;
-  // Encoders chat about their settings; the user has nothing to do with it.
-  std::call_once(once, [] {
-    if (!std::getenv("TAVRICK_FFMPEG_LOG")) av_log_set_level(AV_LOG_FATAL);
-  });
-}
 
 AviCompressorInfo InfoOf(const Codec& c) {
   AviCompressorInfo info{};
@@ -208,7 +201,7 @@ AVCodecContext* NewContext(const AviCompressor* c, const AVCodec* enc, AVPixelFo
 
 AVIRESULT OpenEncoder(AviCompressor* c) {
   CloseEncoder(c);
-  Quiet();
+  QuietFfmpegLog();
   const AVCodec* enc = avcodec_find_encoder_by_name(c->codec->encoder);
   if (!enc) return AVIERR_NOCOMPRESSOR;
   for (AVPixelFormat pixels : c->codec->pixels) {

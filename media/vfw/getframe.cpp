@@ -2,6 +2,8 @@
 // 24-bit frames are copied; everything else is decoded with libavcodec and
 // converted with libswscale.
 #include "media/vfw/avifile.h"
+#include "media/vfw/ffmpeg_log.h"
+#include "frames/geometry.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -76,21 +78,10 @@ namespace {
 
 constexpr int kMaxDecodeErrors = 16;
 
-void QuietLibraries() {
-  static std::once_flag once;
-  // Damaged frames are expected input; FFmpeg's complaints about them would only
-  // be noise on the user's terminal.
-  std::call_once(once, [] {
-    if (!std::getenv("TAVRICK_FFMPEG_LOG")) av_log_set_level(AV_LOG_QUIET);
-  });
-}
-
 bool SaneSize(int64_t w, int64_t h) {
   return w > 0 && h > 0 && w <= kAviMaxFrameSide && h <= kAviMaxFrameSide &&
          static_cast<uint64_t>(w * h) <= kAviMaxFramePixels;
 }
-
-uint32_t RowBytes(int32_t width) { return (static_cast<uint32_t>(width) * 3 + 3) & ~3u; }
 
 void Destroy(AviGetFrame* g) {
   if (!g) return;
@@ -467,7 +458,7 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWan
   if (!SaneSize(w, h)) return nullptr;
   if (pavi->entries.size() > INT32_MAX) return nullptr;
 
-  QuietLibraries();
+  QuietFfmpegLog();
   AviGetFrame* g = nullptr;
   try {
     g = new AviGetFrame{};
@@ -477,7 +468,7 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWan
     g->width = static_cast<int32_t>(w);
     g->height = static_cast<int32_t>(h);
     g->topDown = topDown;
-    g->stride = RowBytes(g->width);
+    g->stride = static_cast<uint32_t>(RowStride(g->width));
     const auto& entries = pavi->entries;
     g->pictureOf.resize(entries.size());
     int32_t last = -1;

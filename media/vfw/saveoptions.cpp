@@ -8,7 +8,6 @@
 namespace {
 
 std::mutex lock;
-AviOptionsPresenter presenter{};  // present null: the default
 std::map<uint32_t, std::vector<uint8_t>> attachments;
 uint32_t lastNumber = 0;
 
@@ -52,11 +51,6 @@ bool ApplyChoice(void* context, void* /*owner*/, uint32_t flags, int32_t streams
 
 }  // namespace
 
-void AviSetOptionsPresenter(const AviOptionsPresenter* p) {
-  std::lock_guard<std::mutex> hold(lock);
-  presenter = p ? *p : AviOptionsPresenter{};
-}
-
 AviOptionsPresenter AviChoicePresenter(const AviOptionsChoice* choice) {
   return {ApplyChoice, const_cast<AviOptionsChoice*>(choice)};
 }
@@ -90,7 +84,7 @@ size_t AviOptionsAttachmentCount() {
 }
 
 int32_t AVISaveOptions(void* hwnd, uint32_t uiFlags, int32_t nStreams, PAVISTREAM* ppavi,
-                       AVICOMPRESSOPTIONS** plpOptions) {
+                       AVICOMPRESSOPTIONS** plpOptions, const AviOptionsPresenter* presenter) {
   if (nStreams < 1 || !plpOptions) return 0;
   for (int32_t i = 0; i < nStreams; ++i) {
     AVICOMPRESSOPTIONS* o = plpOptions[i];
@@ -100,13 +94,8 @@ int32_t AVISaveOptions(void* hwnd, uint32_t uiFlags, int32_t nStreams, PAVISTREA
     if (o->lpFormat && !Alive(o->lpFormat)) o->lpFormat = o->cbFormat = 0;
     if (o->lpParms && !Alive(o->lpParms)) o->lpParms = o->cbParms = 0;
   }
-  AviOptionsPresenter p;
-  {
-    std::lock_guard<std::mutex> hold(lock);
-    p = presenter;
-  }
-  if (!p.present) return 1;
-  return p.present(p.context, hwnd, uiFlags, nStreams, ppavi, plpOptions) ? 1 : 0;
+  if (!presenter || !presenter->present) return 1;
+  return presenter->present(presenter->context, hwnd, uiFlags, nStreams, ppavi, plpOptions) ? 1 : 0;
 }
 
 AVIRESULT AVISaveOptionsFree(int32_t nStreams, AVICOMPRESSOPTIONS** plpOptions) {

@@ -1,6 +1,7 @@
-// Who shows the compression options. The GUI installs its dialog; until then,
-// and in the command line and tests, a presenter applies choices given in
-// advance. Either way AVISaveOptions edits the 44-byte records in place.
+// Who shows the compression options. The caller of AVISaveOptions passes the
+// front end's presenter: the GUI's dialog, or (command line, tests) one that
+// applies choices given in advance. Either way the 44-byte records are edited
+// in place.
 #pragma once
 
 #include "media/vfw/vfw.h"
@@ -15,10 +16,6 @@ struct AviOptionsPresenter {
                   AVICOMPRESSOPTIONS** options);
   void* context;
 };
-
-// The presenter AVISaveOptions uses from now on. Null puts back the default,
-// which confirms the records as they stand.
-void AviSetOptionsPresenter(const AviOptionsPresenter* presenter);
 
 // Choices for the applying presenter; what is not given stays as it was. Key
 // frames and data rate are applied only when the caller's flags offer them.

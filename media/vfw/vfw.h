@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/compressoptions.h"
 #include "platform/mmsystem.h"
 
 // ---- Result codes ---------------------------------------------------------
@@ -40,9 +41,6 @@ constexpr AVIRESULT AVIERR_USERABORT = MakeAviError(198);
 constexpr AVIRESULT AVIERR_ERROR = MakeAviError(199);
 
 // ---- Codes and flags --------------------------------------------------------
-
-constexpr uint32_t streamtypeVIDEO = mmioFOURCC('v', 'i', 'd', 's');
-constexpr uint32_t streamtypeAUDIO = mmioFOURCC('a', 'u', 'd', 's');
 
 // Open modes (the platform's OpenFile flags).
 constexpr uint32_t OF_READ = 0x0000;
@@ -223,8 +221,6 @@ uint32_t AVIFileRelease(PAVIFILE pfile);
 
 // ---- Writing ---------------------------------------------------------------------
 
-#include "media/vfw/compressoptions.h"
-
 // AVISaveOptions: what the options dialog offers besides the compressor.
 constexpr uint32_t ICMF_CHOOSE_KEYFRAME = 0x0001;
 constexpr uint32_t ICMF_CHOOSE_DATARATE = 0x0002;
@@ -254,11 +250,13 @@ AVIRESULT AVIStreamSetFormat(PAVISTREAM pavi, int32_t lPos, const void* lpFormat
 AVIRESULT AVIStreamWrite(PAVISTREAM pavi, int32_t lStart, int32_t lSamples, const void* lpBuffer,
                          int32_t cbBuffer, uint32_t dwFlags, int32_t* plSampWritten, int32_t* plBytesWritten);
 
-// Shows the compression options for nStreams streams (through the presenter of
-// media/vfw/saveoptions.h) and edits the records in place. Non-zero when the
-// user confirmed, zero when cancelled.
+// Shows the compression options for nStreams streams through presenter
+// (media/vfw/saveoptions.h) and edits the records in place. Non-zero when the
+// user confirmed, zero when cancelled. Without a presenter the records stand
+// as they are, confirmed.
+struct AviOptionsPresenter;
 int32_t AVISaveOptions(void* hwnd, uint32_t uiFlags, int32_t nStreams, PAVISTREAM* ppavi,
-                       AVICOMPRESSOPTIONS** plpOptions);
+                       AVICOMPRESSOPTIONS** plpOptions, const AviOptionsPresenter* presenter = nullptr);
 // Releases what AVISaveOptions attached to the records and clears their
 // format and parameter slots.
 AVIRESULT AVISaveOptionsFree(int32_t nStreams, AVICOMPRESSOPTIONS** plpOptions);

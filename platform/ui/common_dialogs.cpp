@@ -113,11 +113,6 @@ int PresentWithQt(void*, HWND owner, const char* text, const char* caption, UINT
     return CallOnUiThread([&] { return ShowBox(owner, qtText, qtCaption, style); });
 }
 
-void InstallQtMessageBoxes()
-{
-    SetMessageBoxPresenter(PresentWithQt, nullptr);
-}
-
 bool GetOpenFileNameA(OPENFILENAMEA* request)
 {
     return RunFileDialog(false, request);

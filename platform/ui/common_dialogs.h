@@ -1,18 +1,17 @@
 #pragma once
-// The platform's common dialogs over Qt: message boxes (the presenter behind
-// MessageBoxA), open and save file dialogs, and "open" with the desktop's
+// The platform's common dialogs over Qt: message boxes (a presenter for the
+// front-end record), open and save file dialogs, and "open" with the desktop's
 // default handler. File dialogs and the shell have replaceable presenters,
 // as message boxes do, so tests can answer them.
 
 #include "platform/msgbox.h"
 #include "platform/wintypes.h"
 
-// Shows a Qt message box with the caption, icon and buttons of the style bits,
-// owned by owner, modal for the whole program (task-modal). Called from any
-// thread: off the UI thread it blocks in a call to the UI thread.
+// A MessageBoxPresenter: a Qt message box with the caption, icon and buttons
+// of the style bits, owned by owner, modal for the whole program (task-modal).
+// Called from any thread: off the UI thread it blocks in a call to the UI
+// thread. The context is unused.
 int PresentWithQt(void* context, HWND owner, const char* text, const char* caption, UINT style);
-// Makes PresentWithQt the presenter of every MessageBoxA.
-void InstallQtMessageBoxes();
 
 inline constexpr DWORD OFN_OVERWRITEPROMPT = 0x00000002;
 inline constexpr DWORD OFN_HIDEREADONLY = 0x00000004;

@@ -125,9 +125,9 @@ TEST_F(Binding, SpinsStepFromTheRefreshedPosition)
 TEST_F(Binding, LetterboxBoxesExcludeEachOther)
 {
     Click(IDC_LETTERBOX_IMAGE);
-    EXPECT_EQ(settings().letterbox, LetterboxMode::ImageResizedInFrame);
+    EXPECT_EQ(settings().letterbox, LetterboxMode::FrameKept);
     Click(IDC_LETTERBOX_FRAME);
-    EXPECT_EQ(settings().letterbox, LetterboxMode::FrameResized);
+    EXPECT_EQ(settings().letterbox, LetterboxMode::ImageKept);
     EXPECT_FALSE(IsDlgButtonChecked(dialog, IDC_LETTERBOX_IMAGE));
     Click(IDC_LETTERBOX_FRAME);
     EXPECT_EQ(settings().letterbox, LetterboxMode::None);
@@ -208,7 +208,7 @@ TEST_F(Binding, HandEditedStoreValuesOutsideTheListsFallBackToDefaults)
     RegSetValueExA(key, "aspect", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&minusOne), 4);
     RegCloseKey(key);
     ConversionSettings loaded = DefaultSettings();
-    ASSERT_TRUE(LoadSettings(loaded));
+    ASSERT_TRUE(LoadSettings(AppUser(), loaded));
     EXPECT_EQ(GuardLoadedSettings(loaded), 2);
     EXPECT_EQ(loaded.intMethod, DefaultSettings().intMethod);
     EXPECT_EQ(loaded.aspect, DefaultSettings().aspect);

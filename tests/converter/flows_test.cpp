@@ -11,7 +11,7 @@
 
 #include "app/binding.h"
 #include "app/main_dialog.h"
-#include "app/messages.h"
+#include "core/messages.h"
 #include "job/source_info.h"
 #include "tests/converter/gui_fixture.h"
 

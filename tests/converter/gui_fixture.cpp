@@ -11,7 +11,6 @@
 #include "app/options_dialog.h"
 #include "media/source.h"
 #include "platform/module.h"
-#include "platform/process.h"
 #include "tests/media/writer_fixtures.h"
 
 namespace {
@@ -40,8 +39,6 @@ bool RecordShell(void* context, const char*, const char* file, const char*, cons
     return true;
 }
 
-int endedWith = -1;
-
 }  // namespace
 
 void MainDialogTest::SetUp()
@@ -53,11 +50,15 @@ void MainDialogTest::SetUp()
     std::snprintf(appState.programDirectory, sizeof appState.programDirectory, "%s\\", base.c_str());
     appState.mainWindow = nullptr;
     boxes.questionAnswer = IDYES;
-    SetMessageBoxPresenter(PresentToRecorder, &boxes);
+    // The GUI's front end, with its boxes recorded and the process end noted instead.
+    appState.frontEnd = GuiFrontEnd();
+    appState.frontEnd.context = this;
+    appState.frontEnd.messageBox = [](void* self, HWND owner, const char* text, const char* caption, UINT style) {
+        return PresentToRecorder(&static_cast<MainDialogTest*>(self)->boxes, owner, text, caption, style);
+    };
+    appState.frontEnd.endProcess = [](void* self, int code) { static_cast<MainDialogTest*>(self)->endedWith = code; };
     SetFileDialogPresenter(AnswerFileDialog, &files);
     SetShellOpenHandler(RecordShell, &shell);
-    endedWith = -1;
-    SetProcessEndHandler([](int code) { endedWith = code; });
 }
 
 void MainDialogTest::TearDown()
@@ -65,17 +66,16 @@ void MainDialogTest::TearDown()
     if (dialog)
         DestroyWindow(dialog);
     CloseMedia(appState.media, nullptr, false);
-    SetMessageBoxPresenter(nullptr, nullptr);
+    appState.frontEnd = FrontEnd{};
     SetFileDialogPresenter(nullptr, nullptr);
     SetShellOpenHandler(nullptr, nullptr);
     SetOptionsDialogDriver(nullptr, nullptr);
-    SetProcessEndHandler(nullptr);
     TempStoreTest::TearDown();
 }
 
 void MainDialogTest::OpenMainDialog()
 {
-    ASSERT_TRUE(LoadSettings(appState.settings));
+    ASSERT_TRUE(LoadSettings(AppUser(), appState.settings));
     dialog = CreateDialogParamA(appState.instance, IDD_MAIN, nullptr, MainDialogProc, nullptr);
     ASSERT_NE(dialog, nullptr);
     QApplication::setActiveWindow(static_cast<QWidget*>(dialog));

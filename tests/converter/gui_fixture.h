@@ -47,6 +47,7 @@ protected:
 
     HWND dialog = nullptr;
     MessageBoxRecorder boxes;
+    int endedWith = -1;  // the code the process would have ended with
     FileDialogLog files;
     ShellLog shell;
 };

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/messages.h"
+#include "core/messages.h"
 #include "job/worker.h"
 #include "platform/threads.h"
 #include "tests/job/job_fixtures.h"
@@ -153,7 +153,7 @@ TEST(Pixels, UndecodableFrameIsReplacedByTheNextOne) {
 TEST(Pixels, LetterboxRowsAreBlackAndPictureInside) {
     const int w = 24, h = 32;
     TestRun t(MakeSource("box.avi", Spec(w, h, 3)), Out("box-out.avi"));
-    t.settings.letterbox = LetterboxMode::ImageResizedInFrame;
+    t.settings.letterbox = LetterboxMode::FrameKept;
     t.settings.outputHeight = 24;  // frame keeps 32 rows, picture 24 rows from row 4
     t.settings.deintRes = InterlaceResampleMethod::Lanczos;
     ASSERT_EQ(t.Run(), conversionDone);
@@ -351,7 +351,7 @@ TEST(Segments, ExistingFirstSegmentReplacedOrKept) {
         WriteFile(std::filesystem::path(SegmentName(dest, 0)).filename().string(), Bytes(7, 1));
         SegmentedRun t(dest);
         t.boxes.questionAnswer = answer;
-        const int result = t.Run();
+        const RunResult result = t.Run();
         ASSERT_EQ(t.Texts().size(), 1u);
         EXPECT_NE(t.Texts()[0].find("already exists"), std::string::npos);
         if (answer == IDYES) {
@@ -407,11 +407,10 @@ TEST(Control, PauseHoldsTheRunAndStopEndsItWithAPlayableFile) {
     // Without pause, a stop mid-run keeps every frame written so far.
     TestRun u(src, Out("stopped2.avi"));
     u.settings.dstRate = 100;
-    u.run.progress.setProgressBar = [](void* c, int) {
+    u.run.frontEnd.setProgressBar = [](void* c, int) {
         static_cast<TestRun*>(c)->control.stopRequested = 1;
     };
-    u.run.progress.context = &u;
-    u.run.progress.setStatusText = nullptr;
+    u.run.frontEnd.setStatusText = nullptr;
     ASSERT_EQ(u.Run(), conversionStopped);
     EXPECT_EQ(u.job.framesWritten, 10u) << "stopped after the first progress report";
     EXPECT_EQ(ReadPictures(Out("stopped2.avi")).size(), 11u);
@@ -422,15 +421,21 @@ TEST(Control, WorkerReportsResultsAndKeepsTheTitle) {
     struct Ui {
         std::string title = "Tavrick";
         std::vector<std::string> titles, order;
-    } ui;
+        MessageBoxRecorder* boxes;
+    };
     TestRun t(src, Out("w-out.avi"));
-    t.run.progress.context = &ui;
-    t.run.progress.setStatusText = nullptr;
-    t.run.progress.setProgressBar = nullptr;
-    t.run.progress.getMainTitle = [](void* c, char* s, int n) { std::snprintf(s, n, "%s", static_cast<Ui*>(c)->title.c_str()); };
-    t.run.progress.setMainTitle = [](void* c, const char* s) { static_cast<Ui*>(c)->titles.push_back(s); };
-    t.run.progress.showMessage = [](void* c, int id, unsigned) { static_cast<Ui*>(c)->order.push_back("message " + std::to_string(id)); };
-    t.run.progress.endProgress = [](void* c) { static_cast<Ui*>(c)->order.push_back("end"); };
+    Ui ui{"Tavrick", {}, {}, &t.boxes};
+    FrontEnd& f = t.run.frontEnd;
+    f.context = &ui;
+    f.setStatusText = nullptr;
+    f.setProgressBar = nullptr;
+    f.getMainTitle = [](void* c, char* s, int n) { std::snprintf(s, n, "%s", static_cast<Ui*>(c)->title.c_str()); };
+    f.setMainTitle = [](void* c, const char* s) { static_cast<Ui*>(c)->titles.push_back(s); };
+    f.messageBox = [](void* c, HWND owner, const char* text, const char* caption, UINT style) {
+        return PresentToRecorder(static_cast<Ui*>(c)->boxes, owner, text, caption, style);
+    };
+    f.reportResult = [](void* c, int id, unsigned) { static_cast<Ui*>(c)->order.push_back("message " + std::to_string(id)); };
+    f.endProgress = [](void* c) { static_cast<Ui*>(c)->order.push_back("end"); };
     EXPECT_EQ(WorkerThread(t.run), conversionDone);
     ASSERT_GE(ui.titles.size(), 2u);
     EXPECT_EQ(ui.titles[ui.titles.size() - 2], "100% done - Tavrick");
@@ -459,12 +464,12 @@ TEST(Failures, MissingFolderRejectingCompressorAndBadSettings) {
     const std::string src = MakeSource("f.avi", Spec(16, 8, 3));
     {
         TestRun t(src, Out("no-such-folder/out.avi"));
-        EXPECT_EQ(t.Run(), 5);
+        EXPECT_EQ(ResultCode(t.Run()), 5);
     }
     {
         TestRun t(src, Out("dv.avi"));
         t.settings.pOptions.fccHandler = mmioFOURCC('d', 'v', 's', 'd');  // DV takes only 720-wide frames
-        EXPECT_EQ(t.Run(), 8);
+        EXPECT_EQ(ResultCode(t.Run()), 8);
         EXPECT_TRUE(t.media.source.isOpen);
     }
     {
@@ -472,13 +477,13 @@ TEST(Failures, MissingFolderRejectingCompressorAndBadSettings) {
         const Bytes before = ReadWholeFile(src);
         TestRun t(src, src);
         t.boxes.questionAnswer = IDYES;
-        EXPECT_EQ(t.Run(), 5);
+        EXPECT_EQ(ResultCode(t.Run()), 5);
         EXPECT_TRUE(t.boxes.boxes.empty());
         EXPECT_EQ(ReadWholeFile(src), before);
     }
     TestRun t(src, Out("bad.avi"));
     t.settings.deintRes = static_cast<InterlaceResampleMethod>(12);
-    EXPECT_EQ(t.Run(), 8);
+    EXPECT_EQ(ResultCode(t.Run()), 8);
     EXPECT_FALSE(Exists(Out("bad.avi")));
 }
 

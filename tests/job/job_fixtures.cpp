@@ -29,14 +29,15 @@ TestRun::TestRun(const std::string& source, const std::string& destination) {
     run.job = &job;
     run.tables = &TestTables();
     run.control = &control;
-    run.progress.context = &progress;
-    run.progress.setStatusText = [](void* c, const char* s) { static_cast<ProgressLog*>(c)->statuses.push_back(s); };
-    run.progress.setProgressBar = [](void* c, int p) { static_cast<ProgressLog*>(c)->bars.push_back(p); };
-    SetMessageBoxPresenter(PresentToRecorder, &boxes);
+    run.frontEnd.context = this;
+    run.frontEnd.setStatusText = [](void* c, const char* s) { static_cast<TestRun*>(c)->progress.statuses.push_back(s); };
+    run.frontEnd.setProgressBar = [](void* c, int p) { static_cast<TestRun*>(c)->progress.bars.push_back(p); };
+    run.frontEnd.messageBox = [](void* c, HWND owner, const char* text, const char* caption, UINT style) {
+        return PresentToRecorder(&static_cast<TestRun*>(c)->boxes, owner, text, caption, style);
+    };
 }
 
 TestRun::~TestRun() {
-    SetMessageBoxPresenter(nullptr, nullptr);
     CloseMedia(media, nullptr, false);
 }
 

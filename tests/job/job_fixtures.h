@@ -28,7 +28,7 @@ struct TestRun {
     // Opens source; progressive, uncompressed, no resizing, 25 fps out.
     explicit TestRun(const std::string& source, const std::string& destination);
     ~TestRun();
-    int Run() { return RunConversion(run); }
+    RunResult Run() { return RunConversion(run); }
     std::vector<std::string> Texts();  // every message box shown, in order
 };
 

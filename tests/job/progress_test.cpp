@@ -12,8 +12,8 @@ struct Recorder {
     std::vector<int> bars;
 };
 
-ProgressTarget RecordingTarget(Recorder& r) {
-    ProgressTarget t;
+FrontEnd RecordingTarget(Recorder& r) {
+    FrontEnd t;
     t.context = &r;
     t.setStatusText = [](void* c, const char* s) { static_cast<Recorder*>(c)->statuses.push_back(s); };
     t.setProgressBar = [](void* c, int p) { static_cast<Recorder*>(c)->bars.push_back(p); };

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "app/messages.h"
+#include "core/messages.h"
 #include "media/destination.h"
 #include "media/source.h"
 #include "media/vfw/compressor.h"
@@ -58,7 +58,6 @@ struct DestinationRun {
 
     explicit DestinationRun(const SourceSpec& spec, const char* name) {
         EXPECT_EQ(OpenSource(media, MakeSource(name, spec).c_str()), sourceOpened);
-        SetMessageBoxPresenter(PresentToRecorder, &boxes);
         presenter = {[](void* ctx, void* owner, uint32_t flags, int32_t n, PAVISTREAM* s, AVICOMPRESSOPTIONS** o) {
                          auto* run = static_cast<DestinationRun*>(ctx);
                          ++run->presented;
@@ -67,18 +66,16 @@ struct DestinationRun {
                          return apply.present(apply.context, owner, flags, n, s, o);
                      },
                      this};
-        AviSetOptionsPresenter(&presenter);
         options.fccType = streamtypeVIDEO;
         options.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
         options.dwQuality = 10000;
     }
     ~DestinationRun() {
         CloseMedia(media, nullptr, false);
-        AviSetOptionsPresenter(nullptr);
-        SetMessageBoxPresenter(nullptr, nullptr);
     }
-    int Create(const std::string& path, bool continuation = false, int height = 24, double rate = 25.0) {
-        return CreateDestination(media, options, nullptr, path.c_str(), continuation, height, rate);
+    RunResult Create(const std::string& path, bool continuation = false, int height = 24, double rate = 25.0) {
+        const DestinationPrompts prompts{UserCalls{&boxes, PresentToRecorder, nullptr}, presenter, nullptr};
+        return CreateDestination(media, options, prompts, path.c_str(), continuation, height, rate);
     }
 };
 

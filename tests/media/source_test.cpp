@@ -124,8 +124,8 @@ TEST(OpenSource, RefusalsHoldNothing) {
     f.streams.push_back(v);
     EXPECT_EQ(OpenSource(m, WriteFile("unknown.avi", BuildAvi(f)).c_str()), sourceUnsupported);
     ExpectNothingHeld(m, base);
-    EXPECT_EQ(SourceOpenMessage(sourceNoInfo), 108);
-    EXPECT_EQ(SourceOpenMessage(sourceOpened), 0);
+    EXPECT_EQ(ResultMessageId(sourceNoInfo), 108);
+    EXPECT_EQ(ResultMessageId(sourceOpened), 0);
 }
 
 TEST(CloseMedia, FullCloseFreesOnceAndDeletes) {

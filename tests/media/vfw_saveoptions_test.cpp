@@ -20,10 +20,6 @@ AVICOMPRESSOPTIONS Stored() {
   return o;
 }
 
-struct PresenterGuard {
-  ~PresenterGuard() { AviSetOptionsPresenter(nullptr); }
-};
-
 constexpr uint32_t kOffered = ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE;
 
 TEST(SaveOptions, WithoutAPresenterTheRecordStands) {
@@ -38,18 +34,16 @@ TEST(SaveOptions, WithoutAPresenterTheRecordStands) {
 }
 
 TEST(SaveOptions, GivenChoicesAreApplied) {
-  PresenterGuard guard;
   AviOptionsChoice choice;
   choice.fccHandler = mmioFOURCC('M', 'J', 'P', 'G');
   choice.quality = 6000;
   choice.keyFrameEvery = 0;
   choice.bytesPerSecond = 500000;
   const AviOptionsPresenter p = AviChoicePresenter(&choice);
-  AviSetOptionsPresenter(&p);
 
   AVICOMPRESSOPTIONS o = Stored();
   AVICOMPRESSOPTIONS* list[] = {&o};
-  ASSERT_NE(AVISaveOptions(nullptr, kOffered, 1, nullptr, list), 0);
+  ASSERT_NE(AVISaveOptions(nullptr, kOffered, 1, nullptr, list, &p), 0);
   EXPECT_EQ(o.fccHandler, mmioFOURCC('M', 'J', 'P', 'G'));
   EXPECT_EQ(o.dwQuality, 6000u);
   EXPECT_EQ(o.dwKeyFrameEvery, 0u);
@@ -59,7 +53,7 @@ TEST(SaveOptions, GivenChoicesAreApplied) {
 
   // Key frames and data rate only where the caller offers them.
   o = Stored();
-  ASSERT_NE(AVISaveOptions(nullptr, 0, 1, nullptr, list), 0);
+  ASSERT_NE(AVISaveOptions(nullptr, 0, 1, nullptr, list, &p), 0);
   EXPECT_EQ(o.dwKeyFrameEvery, 30u);
   EXPECT_EQ(o.dwBytesPerSecond, 0u);
   EXPECT_EQ(o.dwFlags & (AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_DATARATE), AVICOMPRESSF_KEYFRAMES);
@@ -68,21 +62,19 @@ TEST(SaveOptions, GivenChoicesAreApplied) {
   choice.confirm = false;
   o = Stored();
   const AVICOMPRESSOPTIONS before = o;
-  EXPECT_EQ(AVISaveOptions(nullptr, kOffered, 1, nullptr, list), 0);
+  EXPECT_EQ(AVISaveOptions(nullptr, kOffered, 1, nullptr, list, &p), 0);
   EXPECT_EQ(0, std::memcmp(&o, &before, sizeof o));
 }
 
 TEST(SaveOptions, FreeReleasesWhatWasAttached) {
-  PresenterGuard guard;
   AviOptionsChoice choice;
   choice.parms = {1, 2, 3, 4, 5};
   const AviOptionsPresenter p = AviChoicePresenter(&choice);
-  AviSetOptionsPresenter(&p);
   const size_t alive = AviOptionsAttachmentCount();
 
   AVICOMPRESSOPTIONS o = Stored();
   AVICOMPRESSOPTIONS* list[] = {&o};
-  ASSERT_NE(AVISaveOptions(nullptr, kOffered, 1, nullptr, list), 0);
+  ASSERT_NE(AVISaveOptions(nullptr, kOffered, 1, nullptr, list, &p), 0);
   ASSERT_NE(o.lpParms, 0u);
   EXPECT_EQ(o.cbParms, 5u);
   std::vector<uint8_t> parms;

@@ -1,18 +1,14 @@
-// Message boxes, the string table lookup, four-character codes and ending the
-// process: the small stand-ins the settings and messages stand on.
+// Message box presenters, the string table lookup and four-character codes:
+// the small stand-ins the settings and messages stand on.
 
 #include <cstdio>
 #include <string>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "platform/mmsystem.h"
 #include "platform/module.h"
 #include "platform/msgbox.h"
-#include "platform/process.h"
 
 namespace {
 
@@ -73,54 +69,6 @@ TEST(ConsolePresenter, PrintsCaptionAndTextAndAnswersFromItsSetting)
     EXPECT_EQ(Contents(stream), "Tavrick: Done successfully!\nTavrick: Overwrite it?\n"
                                 "Tavrick: Again?\nTavrick: Once more?\n");
     std::fclose(stream);
-}
-
-TEST(MessageBox, GoesToTheInstalledPresenterUntilItIsRemoved)
-{
-    MessageBoxRecorder recorder;
-    recorder.questionAnswer = IDYES;
-    int owner = 0;
-    SetMessageBoxPresenter(PresentToRecorder, &recorder);
-    EXPECT_EQ(MessageBoxA(&owner, "text", "caption", MB_YESNO | MB_ICONQUESTION), IDYES);
-    EXPECT_EQ(MessageBoxA(nullptr, nullptr, nullptr, MB_OK), IDOK);
-    ASSERT_EQ(recorder.boxes.size(), 2u);
-    EXPECT_EQ(recorder.boxes[0].owner, &owner);
-    EXPECT_EQ(recorder.boxes[0].caption, "caption");
-    EXPECT_EQ(recorder.boxes[0].text, "text");
-    EXPECT_EQ(recorder.boxes[0].style, MB_YESNO | MB_ICONQUESTION);
-    EXPECT_EQ(recorder.boxes[1].text, "");
-
-    // Removing it brings back the console on standard error, answering No.
-    SetMessageBoxPresenter(nullptr, nullptr);
-    std::FILE* capture = std::tmpfile();
-    int savedError = dup(2);
-    dup2(fileno(capture), 2);
-    int answer = MessageBoxA(nullptr, "Overwrite it?", "Tavrick", MB_YESNO);
-    dup2(savedError, 2);
-    close(savedError);
-    EXPECT_EQ(answer, IDNO);
-    EXPECT_EQ(Contents(capture), "Tavrick: Overwrite it?\n");
-    std::fclose(capture);
-    EXPECT_EQ(recorder.boxes.size(), 2u);
-}
-
-int endedWith = -1;
-int endCount = 0;
-void RecordEnd(int code)
-{
-    endedWith = code;
-    ++endCount;
-}
-
-TEST(EndProcess, GoesThroughTheInstalledHandler)
-{
-    EXPECT_EQ(SetProcessEndHandler(RecordEnd), nullptr);
-    EndProcess(255);
-    EXPECT_EQ(endedWith, 255);
-    EXPECT_EQ(endCount, 1);
-    EXPECT_EQ(SetProcessEndHandler(nullptr), RecordEnd);
-    // Without a handler the process really ends, with the code.
-    EXPECT_EXIT(EndProcess(255), ::testing::ExitedWithCode(255), "");
 }
 
 }  // namespace

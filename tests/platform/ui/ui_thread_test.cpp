@@ -79,10 +79,9 @@ TEST(UiThread, WorkerCallsRunOnTheUiThreadWhileItWaits)
             calls = CallOnUiThread([&] { return calls + 1; });
         ranOnUi = CallOnUiThread([] { return IsUiThread(); });
         // A question from the worker while the UI thread only waits for it.
-        answer = MessageBoxA(nullptr, "Overwrite?", "Tavrick", MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL);
+        answer = PresentWithQt(nullptr, nullptr, "Overwrite?", "Tavrick", MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL);
         finished = true;
     });
-    InstallQtMessageBoxes();
     auto start = std::chrono::steady_clock::now();
     while (!finished && std::chrono::steady_clock::now() - start < 10s) {
         std::this_thread::sleep_for(10ms);
@@ -92,7 +91,6 @@ TEST(UiThread, WorkerCallsRunOnTheUiThreadWhileItWaits)
     if (!done)
         QApplication::closeAllWindows();
     worker.join();
-    SetMessageBoxPresenter(nullptr, nullptr);
     ASSERT_TRUE(done) << "the worker's calls were not served";
     EXPECT_EQ(calls, 50);
     EXPECT_TRUE(ranOnUi);

@@ -1,17 +1,17 @@
-#include "app/messages.h"
+#include "core/messages.h"
 
 #include <cstring>
 
 #include "platform/module.h"
 
-int ShowMessage(HWND owner, MessageId captionId, MessageId textId, UINT style)
+int ShowMessage(const UserCalls& user, HWND owner, MessageId captionId, MessageId textId, UINT style)
 {
     // Buffers of the call's own: the worker and the UI thread may both be here.
     char caption[captionChars];
     char text[messageChars];
     LoadStringA(GetModuleHandleA(nullptr), captionId, caption, captionChars);
     LoadStringA(GetModuleHandleA(nullptr), textId, text, messageChars);
-    return MessageBoxA(owner, text, caption, style | MB_TASKMODAL);
+    return ShowMessageBox(user, owner, text, caption, style | MB_TASKMODAL);
 }
 
 const char* FileNamePart(const char* path)
@@ -56,11 +56,11 @@ void FormatFileMessage(MessageId textId, const char* path, char* buffer, int buf
     buffer[used] = '\0';
 }
 
-int ShowFileMessage(HWND owner, MessageId captionId, MessageId textId, const char* path, UINT style)
+int ShowFileMessage(const UserCalls& user, HWND owner, MessageId captionId, MessageId textId, const char* path, UINT style)
 {
     char caption[captionChars];
     char text[messageChars];
     LoadStringA(GetModuleHandleA(nullptr), captionId, caption, captionChars);
     FormatFileMessage(textId, path, text, messageChars);
-    return MessageBoxA(owner, text, caption, style | MB_TASKMODAL);
+    return ShowMessageBox(user, owner, text, caption, style | MB_TASKMODAL);
 }

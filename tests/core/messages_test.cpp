@@ -1,4 +1,4 @@
-#include "app/messages.h"
+#include "core/messages.h"
 
 #include <cstring>
 #include <string>
@@ -30,20 +30,19 @@ TEST(StringTable, HoldsIds103To124Without109)
 
 class ShowMessageTest : public ::testing::Test {
 protected:
-    void SetUp() override { SetMessageBoxPresenter(PresentToRecorder, &recorder); }
-    void TearDown() override { SetMessageBoxPresenter(nullptr, nullptr); }
     MessageBoxRecorder recorder;
+    UserCalls user{&recorder, PresentToRecorder, nullptr};
 };
 
 TEST_F(ShowMessageTest, ShowsTheTextUnderTheCaptionTaskModal)
 {
     int owner = 0;
     recorder.questionAnswer = IDYES;
-    EXPECT_EQ(ShowMessage(&owner, IDS_CAPTION, IDS_DONE, MB_ICONINFORMATION), IDOK);
-    EXPECT_EQ(ShowMessage(nullptr, IDS_CAPTION, IDS_ASK_SEGMENTING, MB_ICONQUESTION | MB_YESNO), IDYES);
+    EXPECT_EQ(ShowMessage(user, &owner, IDS_CAPTION, IDS_DONE, MB_ICONINFORMATION), IDOK);
+    EXPECT_EQ(ShowMessage(user, nullptr, IDS_CAPTION, IDS_ASK_SEGMENTING, MB_ICONQUESTION | MB_YESNO), IDYES);
     recorder.questionAnswer = IDNO;
-    EXPECT_EQ(ShowMessage(nullptr, IDS_CAPTION, IDS_ASK_SEGMENTING, MB_ICONQUESTION | MB_YESNO), IDNO);
-    EXPECT_EQ(ShowMessage(&owner, IDS_CAPTION, IDS_CANNOT_SAVE_VALUE, MB_ICONERROR), IDOK);
+    EXPECT_EQ(ShowMessage(user, nullptr, IDS_CAPTION, IDS_ASK_SEGMENTING, MB_ICONQUESTION | MB_YESNO), IDNO);
+    EXPECT_EQ(ShowMessage(user, &owner, IDS_CAPTION, IDS_CANNOT_SAVE_VALUE, MB_ICONERROR), IDOK);
 
     ASSERT_EQ(recorder.boxes.size(), 4u);
     EXPECT_EQ(recorder.boxes[0].owner, &owner);
@@ -96,7 +95,7 @@ TEST_F(ShowMessageTest, FileQuestionIsAskedLikeEveryOtherBox)
 {
     recorder.questionAnswer = IDYES;
     int owner = 0;
-    EXPECT_EQ(ShowFileMessage(&owner, IDS_CAPTION, IDS_ASK_OVERWRITE, "out.avi", MB_ICONQUESTION | MB_YESNO), IDYES);
+    EXPECT_EQ(ShowFileMessage(user, &owner, IDS_CAPTION, IDS_ASK_OVERWRITE, "out.avi", MB_ICONQUESTION | MB_YESNO), IDYES);
     ASSERT_EQ(recorder.boxes.size(), 1u);
     EXPECT_EQ(recorder.boxes[0].owner, &owner);
     EXPECT_EQ(recorder.boxes[0].caption, "Tavrick");

@@ -8,6 +8,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/mmsystem.h"
+
+// The stream types of AVI files; a record names the one it compresses.
+constexpr uint32_t streamtypeVIDEO = mmioFOURCC('v', 'i', 'd', 's');
+constexpr uint32_t streamtypeAUDIO = mmioFOURCC('a', 'u', 'd', 's');
+
 struct AVICOMPRESSOPTIONS {
   uint32_t fccType;
   uint32_t fccHandler;

@@ -1,9 +1,8 @@
-#include "app/settings.h"
+#include "core/settings.h"
 
 #include <cstring>
 
-#include "app/messages.h"
-#include "platform/process.h"
+#include "core/messages.h"
 #include "platform/registry.h"
 
 namespace {
@@ -97,14 +96,14 @@ ConversionSettings DefaultSettings()
     return settings;
 }
 
-bool LoadSettings(ConversionSettings& settings)
+bool LoadSettings(const UserCalls& user, ConversionSettings& settings)
 {
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, settingsKey, 0, readWrite, &key) != ERROR_SUCCESS &&
         RegCreateKeyExA(HKEY_LOCAL_MACHINE, settingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, readWrite,
                         nullptr, &key, nullptr) != ERROR_SUCCESS) {
-        ShowMessage(nullptr, IDS_CAPTION, IDS_CANNOT_OPEN_KEY, MB_ICONERROR);
-        EndProcess(255);
+        ShowMessage(user, nullptr, IDS_CAPTION, IDS_CANNOT_OPEN_KEY, MB_ICONERROR);
+        EndProcess(user, 255);
         return false;
     }
     const ConversionSettings defaults = DefaultSettings();
@@ -128,13 +127,13 @@ bool LoadSettings(ConversionSettings& settings)
     return true;
 }
 
-bool SaveSettings(HWND owner, const ConversionSettings& settings)
+bool SaveSettings(const UserCalls& user, HWND owner, const ConversionSettings& settings)
 {
     HKEY key = nullptr;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, settingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, readWrite, nullptr,
                         &key, nullptr) != ERROR_SUCCESS) {
-        ShowMessage(owner, IDS_CAPTION, IDS_CANNOT_OPEN_KEY, MB_ICONERROR);
-        EndProcess(255);
+        ShowMessage(user, owner, IDS_CAPTION, IDS_CANNOT_OPEN_KEY, MB_ICONERROR);
+        EndProcess(user, 255);
         return false;
     }
     ConversionSettings stored = settings;
@@ -144,8 +143,8 @@ bool SaveSettings(HWND owner, const ConversionSettings& settings)
     for (const PersistedField& field : persistedFields) {
         if (RegSetValueExA(key, field.name, 0, field.type, fields + field.offset, field.size) != ERROR_SUCCESS) {
             RegCloseKey(key);
-            ShowMessage(owner, IDS_CAPTION, IDS_CANNOT_SAVE_VALUE, MB_ICONERROR);
-            EndProcess(255);
+            ShowMessage(user, owner, IDS_CAPTION, IDS_CANNOT_SAVE_VALUE, MB_ICONERROR);
+            EndProcess(user, 255);
             return false;
         }
     }

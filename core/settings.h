@@ -1,11 +1,12 @@
 #pragma once
 // The user's conversion choices and their persistence in the settings store.
-// Shared by the GUI, the job and the media layer; no Qt here.
+// Shared by both front ends, the job and the media layer; no Qt here.
 
 #include <cstddef>
 #include <cstdint>
 
-#include "media/vfw/vfw.h"
+#include "core/compressoptions.h"
+#include "core/user_calls.h"
 #include "platform/mmsystem.h"
 #include "platform/wintypes.h"
 
@@ -26,9 +27,9 @@ enum class AspectPreset : std::int32_t {
     Custom
 };
 enum class LetterboxMode : std::int32_t {
-    None,                // neither option ticked
-    ImageResizedInFrame, // the frame keeps its size, the image is resized inside it
-    FrameResized         // the frame is resized, the image keeps its size inside it
+    None,       // neither option ticked
+    FrameKept,  // the frame keeps the source height, the image is resized inside it
+    ImageKept   // the frame is resized, the image keeps the source height inside it
 };
 
 inline constexpr int interpolationMethodCount = 10;
@@ -83,14 +84,14 @@ inline constexpr char settingsKey[] = "Software\\Norvane Software\\Tavrick";
 // Fills the twelve persisted fields from the settings key, creating the key on a
 // first run; a value that is missing or doesn't fit its field gives that field its
 // default. When the key can neither be opened nor created: message 122 and
-// EndProcess(255); returns false if the process end handler returns.
-bool LoadSettings(ConversionSettings& settings);
+// EndProcess(255), both through user; returns false if the end returns.
+bool LoadSettings(const UserCalls& user, ConversionSettings& settings);
 
 // Writes the twelve persisted fields, owner owning a failure message. The first
 // value that can't be written stops the sequence (those before it stay written):
 // message 124 and EndProcess(255); a key that can't be opened: message 122 and
-// EndProcess(255). Returns false if the process end handler returns.
-bool SaveSettings(HWND owner, const ConversionSettings& settings);
+// EndProcess(255). Both go through user; returns false if the end returns.
+bool SaveSettings(const UserCalls& user, HWND owner, const ConversionSettings& settings);
 
 // Removes the settings key, if there is one; the next LoadSettings starts from
 // the defaults. Shows nothing and reports nothing: an absent key is no failure.

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "core/user_calls.h"
 #include "platform/msgbox.h"
 #include "platform/wintypes.h"
 
@@ -37,8 +38,9 @@ inline constexpr int captionChars = 256;
 inline constexpr int messageChars = 1024;
 
 // Shows text textId under caption captionId with style plus MB_TASKMODAL,
-// owned by owner (nullptr: no owner). Returns the button pressed (IDOK, IDYES, IDNO).
-int ShowMessage(HWND owner, MessageId captionId, MessageId textId, UINT style);
+// owned by owner (nullptr: no owner), through user's message box. Returns the
+// button pressed (IDOK, IDYES, IDNO).
+int ShowMessage(const UserCalls& user, HWND owner, MessageId captionId, MessageId textId, UINT style);
 
 // The file-name part of a path: after its last backslash; without one, after its
 // last forward slash; without either, the whole path.
@@ -49,4 +51,4 @@ const char* FileNamePart(const char* path);
 void FormatFileMessage(MessageId textId, const char* path, char* buffer, int bufferSize);
 
 // ShowMessage for the one text that names a file (IDS_ASK_OVERWRITE).
-int ShowFileMessage(HWND owner, MessageId captionId, MessageId textId, const char* path, UINT style);
+int ShowFileMessage(const UserCalls& user, HWND owner, MessageId captionId, MessageId textId, const char* path, UINT style);

@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "core/settings.h"
 
 #include <csignal>
 #include <cstring>
@@ -8,8 +8,7 @@
 
 #include <sys/resource.h>
 
-#include "app/messages.h"
-#include "platform/process.h"
+#include "core/messages.h"
 #include "platform/registry.h"
 #include "temp_store.h"
 
@@ -61,7 +60,7 @@ ConversionSettings Custom()
     settings.deintRes = InterlaceResampleMethod::Lanczos;
     settings.segment = 0;
     settings.aspect = AspectPreset::Custom;
-    settings.letterbox = LetterboxMode::FrameResized;
+    settings.letterbox = LetterboxMode::ImageKept;
     settings.intDup = 1;
     settings.intDupThr = -3;
     settings.pOptions.fccType = streamtypeVIDEO;
@@ -88,15 +87,14 @@ protected:
     void SetUp() override
     {
         TempStoreTest::SetUp();
-        SetMessageBoxPresenter(PresentToRecorder, &recorder);
-        SetProcessEndHandler(RecordEnd);
+        user.context = &recorder;
+        user.messageBox = PresentToRecorder;
+        user.endProcess = [](void*, int code) { RecordEnd(code); };
         endCode = -1;
         endCount = 0;
     }
     void TearDown() override
     {
-        SetMessageBoxPresenter(nullptr, nullptr);
-        SetProcessEndHandler(nullptr);
         TempStoreTest::TearDown();
     }
 
@@ -150,6 +148,7 @@ protected:
     }
 
     MessageBoxRecorder recorder;
+    UserCalls user;  // boxes to the recorder, the process end to RecordEnd
 };
 
 TEST_F(SettingsTest, FirstRunCreatesTheKeyAndTakesEveryDefault)
@@ -157,7 +156,7 @@ TEST_F(SettingsTest, FirstRunCreatesTheKeyAndTakesEveryDefault)
     ConversionSettings settings = Zeroed();
     std::strcpy(settings.sourcePath, "source.avi");
     settings.outputHeight = 77;
-    ASSERT_TRUE(LoadSettings(settings));
+    ASSERT_TRUE(LoadSettings(user, settings));
     EXPECT_TRUE(recorder.boxes.empty());
     EXPECT_EQ(endCount, 0);
     EXPECT_TRUE(fs::is_regular_file(KeyFile())) << "the key is created on the first run";
@@ -185,7 +184,7 @@ TEST_F(SettingsTest, FirstRunCreatesTheKeyAndTakesEveryDefault)
 TEST_F(SettingsTest, SaveStoresEachFieldAsItsMemoryImageInOrder)
 {
     int owner = 0;
-    ASSERT_TRUE(SaveSettings(&owner, DefaultSettings()));
+    ASSERT_TRUE(SaveSettings(user, &owner, DefaultSettings()));
     EXPECT_TRUE(recorder.boxes.empty());
     EXPECT_EQ(ReadText(KeyFile()), "Windows Registry Editor Version 5.00\n"
                                    "\n"
@@ -211,9 +210,9 @@ TEST_F(SettingsTest, SaveStoresEachFieldAsItsMemoryImageInOrder)
 TEST_F(SettingsTest, SavedFieldsLoadBackUnchangedAndUnvalidated)
 {
     const ConversionSettings saved = Custom();
-    ASSERT_TRUE(SaveSettings(nullptr, saved));
+    ASSERT_TRUE(SaveSettings(user, nullptr, saved));
     ConversionSettings loaded = Zeroed();
-    ASSERT_TRUE(LoadSettings(loaded));
+    ASSERT_TRUE(LoadSettings(user, loaded));
     for (const Field& field : fields)
         EXPECT_EQ(FieldBytes(loaded, field), FieldBytes(saved, field)) << field.name;
     EXPECT_EQ(static_cast<int>(loaded.intMethod), 42);
@@ -229,16 +228,16 @@ TEST_F(SettingsTest, SavingUnchangedSettingsRewritesTheSameBytes)
                          "\"intMethod\"=dword:00000003\n"
                          "\"dstRate\"=hex(4):00,00,00,00,00,00,49,40\n");
     ConversionSettings settings = Zeroed();
-    ASSERT_TRUE(LoadSettings(settings));
+    ASSERT_TRUE(LoadSettings(user, settings));
     std::vector<std::pair<DWORD, std::vector<BYTE>>> before;
     for (const char* name : {"intDupThr", "intMethod", "dstRate"})
         before.push_back(StoredValue(name));
-    ASSERT_TRUE(SaveSettings(nullptr, settings));
+    ASSERT_TRUE(SaveSettings(user, nullptr, settings));
     EXPECT_EQ(StoredValue("intDupThr"), before[0]);
     EXPECT_EQ(StoredValue("intMethod"), before[1]);
     EXPECT_EQ(StoredValue("dstRate"), before[2]);
     const std::string first = ReadText(KeyFile());
-    ASSERT_TRUE(SaveSettings(nullptr, settings));
+    ASSERT_TRUE(SaveSettings(user, nullptr, settings));
     EXPECT_EQ(ReadText(KeyFile()), first);
     EXPECT_EQ(settings.dstRate, 50.0);
 }
@@ -248,10 +247,10 @@ TEST_F(SettingsTest, EachMissingValueRevertsOnlyItsOwnField)
     const ConversionSettings custom = Custom();
     const ConversionSettings defaults = DefaultSettings();
     for (const Field& missing : fields) {
-        ASSERT_TRUE(SaveSettings(nullptr, custom));
+        ASSERT_TRUE(SaveSettings(user, nullptr, custom));
         RemoveValues({missing.name});
         ConversionSettings loaded = Zeroed();
-        ASSERT_TRUE(LoadSettings(loaded));
+        ASSERT_TRUE(LoadSettings(user, loaded));
         for (const Field& field : fields)
             EXPECT_EQ(FieldBytes(loaded, field), FieldBytes(&field == &missing ? defaults : custom, field))
                 << field.name << " with " << missing.name << " missing";
@@ -270,10 +269,10 @@ TEST_F(SettingsTest, ValueThatDoesNotFillItsFieldExactlyTakesTheDefault)
     const Case cases[] = {{"dstRate", 12}, {"dstRate", 4}, {"intMethod", 8}, {"intMethod", 2},
                           {"pOptions", 48}, {"pOptions", 40}, {"segment", 0}};
     for (const Case& c : cases) {
-        ASSERT_TRUE(SaveSettings(nullptr, custom));
+        ASSERT_TRUE(SaveSettings(user, nullptr, custom));
         SetValue(c.name, REG_DWORD, std::vector<BYTE>(c.size, 0x11));
         ConversionSettings loaded = Zeroed();
-        ASSERT_TRUE(LoadSettings(loaded));
+        ASSERT_TRUE(LoadSettings(user, loaded));
         for (const Field& field : fields) {
             bool hit = std::strcmp(field.name, c.name) == 0;
             EXPECT_EQ(FieldBytes(loaded, field), FieldBytes(hit ? defaults : custom, field))
@@ -297,7 +296,7 @@ TEST_F(SettingsTest, FittingValueOfAnotherTypeIsTakenByteForByte)
     SetValue("pOptions", REG_DWORD, optionBytes);
 
     ConversionSettings loaded = Zeroed();
-    ASSERT_TRUE(LoadSettings(loaded));
+    ASSERT_TRUE(LoadSettings(user, loaded));
     EXPECT_EQ(loaded.dstRate, 50.0);
     EXPECT_EQ(loaded.intMethod, InterpolationMethod::Cubic);
     EXPECT_EQ(loaded.intDupThr, 0x00636261);
@@ -310,7 +309,7 @@ TEST_F(SettingsTest, PointerSlotsNeverCarryAnAddress)
     inMemory.pOptions.lpFormat = 0x12345678;
     inMemory.pOptions.lpParms = 0x9ABCDEF0;
     inMemory.pOptions.cbParms = 8;
-    ASSERT_TRUE(SaveSettings(nullptr, inMemory));
+    ASSERT_TRUE(SaveSettings(user, nullptr, inMemory));
     EXPECT_EQ(inMemory.pOptions.lpFormat, 0x12345678u) << "saving leaves the record in use alone";
     std::vector<BYTE> stored = StoredValue("pOptions").second;
     ASSERT_EQ(stored.size(), 44u);
@@ -323,7 +322,7 @@ TEST_F(SettingsTest, PointerSlotsNeverCarryAnAddress)
     std::memcpy(&stored[32], &inMemory.pOptions.lpParms, 4);
     SetValue("pOptions", REG_BINARY, stored);
     ConversionSettings loaded = Zeroed();
-    ASSERT_TRUE(LoadSettings(loaded));
+    ASSERT_TRUE(LoadSettings(user, loaded));
     EXPECT_EQ(loaded.pOptions.lpFormat, 0u);
     EXPECT_EQ(loaded.pOptions.lpParms, 0u);
     EXPECT_EQ(loaded.pOptions.cbFormat, 40u);
@@ -335,7 +334,7 @@ TEST_F(SettingsTest, KeyThatCannotBeOpenedOrCreatedShows122AndEnds255)
 {
     WriteText(root, "a file where the store's folder should be");
     ConversionSettings settings = Zeroed();
-    EXPECT_FALSE(LoadSettings(settings));
+    EXPECT_FALSE(LoadSettings(user, settings));
     ExpectOneFailure(nullptr, text122);
     EXPECT_EQ(settings.dstRate, 0.0) << "nothing is loaded after the failure";
 
@@ -343,7 +342,7 @@ TEST_F(SettingsTest, KeyThatCannotBeOpenedOrCreatedShows122AndEnds255)
     recorder.boxes.clear();
     endCount = 0;
     int dialog = 0;
-    EXPECT_FALSE(SaveSettings(&dialog, DefaultSettings()));
+    EXPECT_FALSE(SaveSettings(user, &dialog, DefaultSettings()));
     ExpectOneFailure(&dialog, text122);
     fs::remove(root);
 
@@ -351,7 +350,7 @@ TEST_F(SettingsTest, KeyThatCannotBeOpenedOrCreatedShows122AndEnds255)
     recorder.boxes.clear();
     endCount = 0;
     fs::create_directories(KeyFile());
-    EXPECT_FALSE(LoadSettings(settings));
+    EXPECT_FALSE(LoadSettings(user, settings));
     ExpectOneFailure(nullptr, text122);
 }
 
@@ -359,7 +358,7 @@ TEST_F(SettingsTest, FirstFailedWriteStopsTheSaveWithMessage124)
 {
     // A key holding only the first five values: saving rewrites those in place
     // and must grow the file for the sixth, which the file-size limit refuses.
-    ASSERT_TRUE(SaveSettings(nullptr, DefaultSettings()));
+    ASSERT_TRUE(SaveSettings(user, nullptr, DefaultSettings()));
     RemoveValues({"deintRes", "segment", "aspect", "letterbox", "intDup", "intDupThr", "pOptions"});
     rlimit saved;
     getrlimit(RLIMIT_FSIZE, &saved);
@@ -369,7 +368,7 @@ TEST_F(SettingsTest, FirstFailedWriteStopsTheSaveWithMessage124)
     setrlimit(RLIMIT_FSIZE, &lowered);
     int dialog = 0;
     const ConversionSettings custom = Custom();
-    bool saveResult = SaveSettings(&dialog, custom);
+    bool saveResult = SaveSettings(user, &dialog, custom);
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous);
 
@@ -390,22 +389,20 @@ TEST_F(SettingsTest, WithoutHandlersAFailureEndsTheProcessWith255OnStandardError
     WriteText(root, "a file where the store's folder should be");
     EXPECT_EXIT(
         {
-            SetMessageBoxPresenter(nullptr, nullptr);
-            SetProcessEndHandler(nullptr);
             ConversionSettings settings = Zeroed();
-            LoadSettings(settings);
+            LoadSettings(UserCalls{}, settings);
         },
         ::testing::ExitedWithCode(255), "Tavrick: Cannot open or create the registry key!");
 }
 
 TEST_F(SettingsTest, DeletedSettingsStartOverFromTheDefaults)
 {
-    ASSERT_TRUE(SaveSettings(nullptr, Custom()));
+    ASSERT_TRUE(SaveSettings(user, nullptr, Custom()));
     DeleteSettings();
     EXPECT_FALSE(fs::exists(KeyFile()));
     DeleteSettings();  // nothing left to delete: still silent
     ConversionSettings loaded = Zeroed();
-    ASSERT_TRUE(LoadSettings(loaded));
+    ASSERT_TRUE(LoadSettings(user, loaded));
     const ConversionSettings defaults = DefaultSettings();
     for (const Field& field : fields)
         EXPECT_EQ(FieldBytes(loaded, field), FieldBytes(defaults, field)) << field.name;
