@@ -84,6 +84,7 @@ int RunConverter(const std::string& programPath, const std::string& initialSourc
     if (!LoadSettings(AppUser(), appState.settings))
         return 255;
     GuardLoadedSettings(appState.settings);
+    ReleaseKernelTables(appState.session.tables);
     if (!BuildTables(appState.session.tables))
         return 1;
 
