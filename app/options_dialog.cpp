@@ -81,7 +81,9 @@ bool RunOptionsDialog(void* owner, std::uint32_t flags, AVICOMPRESSOPTIONS& opti
     auto chosen = std::find_if(compressors.begin(), compressors.end(),
                                [&](const AviCompressorInfo& c) { return c.fccHandler == choice.fccHandler; });
     list->setCurrentIndex(chosen == compressors.end() ? 0 : static_cast<int>(chosen - compressors.begin()));
-    grid->addWidget(new QLabel("&Compressor:", &dialog), 0, 0);
+    auto* listLabel = new QLabel("&Compressor:", &dialog);
+    listLabel->setBuddy(list);
+    grid->addWidget(listLabel, 0, 0);
     grid->addWidget(list, 0, 1, 1, 3);
 
     auto* qualityLabel = new QLabel("Compression &quality:", &dialog);
