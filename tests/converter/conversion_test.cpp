@@ -9,6 +9,8 @@
 #include <regex>
 #include <thread>
 
+#include <unistd.h>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
@@ -17,6 +19,7 @@
 
 #include "app/binding.h"
 #include "app/options_dialog.h"
+#include "platform/threads.h"
 #include "platform/ui/ui_thread.h"
 #include "tests/converter/gui_fixture.h"
 #include "tests/media/writer_fixtures.h"
@@ -73,6 +76,18 @@ protected:
         test->optionsOwner = options->parentWidget();
         if (test->pauseFirst)
             ProgressButton(1020)->click();
+        if (test->minimiseFirst) {
+            // From the taskbar: the progress dialog minimised, then the main window brought back.
+            ShowWindow(appState.progressWindow, SW_MINIMIZE);
+            QApplication::processEvents();
+            test->mainMinimised = IsIconic(test->dialog);
+            test->loweredPriority = GetThreadPriority(appState.session.worker.threadId);
+            ShowWindow(test->dialog, SW_RESTORE);
+            QApplication::setActiveWindow(nullptr);
+            QApplication::setActiveWindow(static_cast<QWidget*>(test->dialog));
+            QApplication::processEvents();
+            test->restoredPriority = GetThreadPriority(appState.session.worker.threadId);
+        }
         if (test->cancelOptions)
             options->reject();
         else
@@ -91,6 +106,10 @@ protected:
     QWidget* optionsOwner = nullptr;
     bool pauseFirst = false;
     bool cancelOptions = false;
+    bool minimiseFirst = false;
+    bool mainMinimised = false;
+    int loweredPriority = 0;
+    int restoredPriority = 0;
 };
 
 TEST_F(Conversion, RunsToDoneWithTheTitleCountingAndAPlayableFile)
@@ -132,6 +151,21 @@ TEST_F(Conversion, StopWhilePausedEndsAtOnceWithoutAMessage)
     EXPECT_TRUE(Messages().empty()) << Messages()[0];
     EXPECT_EQ(DecodeErrors(destination), "");  // what was written plays
     EXPECT_EQ(Text(IDC_SOURCE_PATH), base + "/clip.avi");
+}
+
+TEST_F(Conversion, MinimisingTheProgressDialogMinimisesAllAndSlowsTheWorkerUntilRestored)
+{
+    minimiseFirst = true;
+    Go();
+    EXPECT_TRUE(mainMinimised);
+    EXPECT_EQ(loweredPriority, THREAD_PRIORITY_BELOW_NORMAL);
+    EXPECT_EQ(appState.savedWorkerPriority, THREAD_PRIORITY_ABOVE_NORMAL);
+    // Raising back above normal needs the privilege; without it the worker stays where it was.
+    EXPECT_TRUE(restoredPriority == THREAD_PRIORITY_ABOVE_NORMAL || restoredPriority == THREAD_PRIORITY_BELOW_NORMAL);
+    if (geteuid() == 0) {
+        EXPECT_EQ(restoredPriority, THREAD_PRIORITY_ABOVE_NORMAL);
+    }
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Done successfully!"});
 }
 
 TEST_F(Conversion, OverwriteAnsweredNoLeavesTheFileAlone)
