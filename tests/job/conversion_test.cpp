@@ -368,7 +368,9 @@ TEST(Segments, NoFilePassesTheCapWithItsNextFrame) {
         const std::string part = SegmentName(dest, n);
         EXPECT_LE(std::filesystem::file_size(part), 4 * SegmentHeadroom) << part;
         const std::size_t here = ReadPictures(part).size();
-        if (HaveFfmpeg()) EXPECT_EQ(Probe(part, "stream", "nb_read_frames", "v:0", true), std::to_string(here)) << part;
+        if (HaveFfmpeg()) {
+            EXPECT_EQ(Probe(part, "stream", "nb_read_frames", "v:0", true), std::to_string(here)) << part;
+        }
         frames += here;
     }
     EXPECT_EQ(frames, 6u);

@@ -173,7 +173,9 @@ TEST(PackedBitstream, ShowsTheOriginalsPicturesInDisplayOrder) {
     const std::string packed =
         WriteFile(placeholder.empty() ? "packed_empty.avi" : "packed_nvop.avi", BuildAvi(f));
     // ffmpeg reads the packed file as the original: the rebuild is a fair one.
-    if (!placeholder.empty()) EXPECT_EQ(FfmpegBgr(packed), reference);
+    if (!placeholder.empty()) {
+        EXPECT_EQ(FfmpegBgr(packed), reference);
+    }
 
     ASSERT_EQ(AVIFileOpenA(&file, packed.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
     ASSERT_EQ(AVIFileGetStream(file, &video, streamtypeVIDEO, 0), AVIERR_OK);
