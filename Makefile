@@ -1,7 +1,7 @@
 # The set-up commands of the README. Each one installs what it needs first.
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build run demo test test-asan bench bench-compare clean
+.PHONY: deps build sample run demo test test-asan bench bench-compare clean
 
 deps:
 	scripts/install-deps
@@ -10,17 +10,22 @@ build: deps
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS)
 
-# Until the GUI exists, running the program means converting a sample clip
-# with tavrick: 4 s of 720x576 at 25 fps with a tone, to 50 fps with Lansin 2.
+# A sample clip: 4 s of 720x576 at 25 fps with a tone.
 DEMO = build/demo
-run: demo
-
-demo: build
+sample: build
 	@mkdir -p $(DEMO)
 	@test -f $(DEMO)/sample.avi || ffmpeg -v error -y \
 	  -f lavfi -i testsrc2=size=720x576:rate=25:duration=4 \
 	  -f lavfi -i sine=frequency=440:sample_rate=48000:duration=4 \
 	  -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le -ac 2 $(DEMO)/sample.avi
+
+# The GUI with the sample clip open as its source. Without a display it says
+# so in one line and fails.
+run: sample
+	build/app/converter $(CURDIR)/$(DEMO)/sample.avi
+
+# The same conversion without the GUI: the sample to 50 fps with Lansin 2.
+demo: sample
 	TAVRICK_REGISTRY_DIR=$(DEMO)/registry build/cli/tavrick convert $(DEMO)/sample.avi $(DEMO)/sample-50fps.avi \
 	  --rate 50 --method lansin2 --deinterlace off --resample coarse --aspect 1:1 --yes
 	@echo "Converted $(DEMO)/sample.avi (25 fps) into $(DEMO)/sample-50fps.avi (50 fps)."

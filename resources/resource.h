@@ -1,20 +1,24 @@
 #pragma once
 // The program's resources as data. The build compiles the resource script
-// (tavrick.rc) into tables of these records, linked into every program that
-// shows the product's texts.
+// (tavrick.rc) into tables of these records, the string table and the dialog
+// templates, linked into every program that shows the product's texts.
 
 #include <cstddef>
 #include <cstdint>
+
+#include "resources/dialog.h"
 
 struct StringResource {
     std::uint16_t id;
     const char* text;
 };
 
-// What a module (a program) carries; its string table is sorted by id.
+// What a module (a program) carries; its string table and dialogs are sorted by id.
 struct ResourceModule {
     const StringResource* strings;
     std::size_t stringCount;
+    const DialogResource* dialogs = nullptr;
+    std::size_t dialogCount = 0;
 };
 
 // The resources of the running program.

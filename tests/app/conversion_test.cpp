@@ -1,0 +1,233 @@
+// Real conversions through "&GO!", the progress dialog and the worker: the
+// result message, a file ffprobe plays, the title's percentages, pause and
+// stop, the questions, and a close while the worker asks one.
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include <unistd.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
+#include <QTimer>
+
+#include "app/binding.h"
+#include "app/options_dialog.h"
+#include "platform/threads.h"
+#include "platform/ui/ui_thread.h"
+#include "tests/app/gui_fixture.h"
+#include "tests/media/writer_fixtures.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Every title the main window showed.
+class TitleLog : public QObject {
+public:
+    explicit TitleLog(QWidget* window) : window_(window) { window->installEventFilter(this); }
+    std::vector<std::string> titles;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == window_ && event->type() == QEvent::WindowTitleChange)
+            titles.push_back(window_->windowTitle().toStdString());
+        return false;
+    }
+
+private:
+    QWidget* window_;
+};
+
+QAbstractButton* ProgressButton(int id)
+{
+    return static_cast<QAbstractButton*>(GetDlgItem(appState.progressWindow, id));
+}
+
+class Conversion : public MainDialogTest {
+protected:
+    void SetUp() override
+    {
+        MainDialogTest::SetUp();
+        OpenMainDialog();
+        appState.settings.dstRate = 50;
+        appState.settings.intMethod = InterpolationMethod::Lansin2;
+        appState.settings.pOptions.fccHandler = mmioFOURCC('M', 'J', 'P', 'G');
+        RefreshMainDialog(dialog, false);
+        ChooseSource(WriteTestClip(base + "/clip.avi", 64, 48, 25));
+        destination = base + "/clip_proc.avi";
+        ASSERT_EQ(Text(IDC_DESTINATION_PATH), destination);
+        SetOptionsDialogDriver(Accept, this);
+    }
+
+    // The options dialog: what it showed, then OK (or Cancel).
+    static void Accept(void* dialog, void* self)
+    {
+        auto* test = static_cast<Conversion*>(self);
+        auto* options = static_cast<QDialog*>(dialog);
+        test->optionsShown = true;
+        test->optionsOwner = options->parentWidget();
+        if (test->pauseFirst)
+            ProgressButton(1020)->click();
+        if (test->minimiseFirst) {
+            // From the taskbar: the progress dialog minimised, then the main window brought back.
+            ShowWindow(appState.progressWindow, SW_MINIMIZE);
+            QApplication::processEvents();
+            test->mainMinimised = IsIconic(test->dialog);
+            test->loweredPriority = GetThreadPriority(appState.session.worker.threadId);
+            ShowWindow(test->dialog, SW_RESTORE);
+            QApplication::setActiveWindow(nullptr);
+            QApplication::setActiveWindow(static_cast<QWidget*>(test->dialog));
+            QApplication::processEvents();
+            test->restoredPriority = GetThreadPriority(appState.session.worker.threadId);
+        }
+        if (test->cancelOptions)
+            options->reject();
+        else
+            options->accept();
+    }
+
+    // Presses "&GO!" and returns when the progress dialog has ended.
+    void Go() { Click(IDC_GO); }
+
+public:
+    MessageBoxRecorder& Boxes() { return boxes; }
+
+protected:
+    std::string destination;
+    bool optionsShown = false;
+    QWidget* optionsOwner = nullptr;
+    bool pauseFirst = false;
+    bool cancelOptions = false;
+    bool minimiseFirst = false;
+    bool mainMinimised = false;
+    int loweredPriority = 0;
+    int restoredPriority = 0;
+};
+
+TEST_F(Conversion, RunsToDoneWithTheTitleCountingAndAPlayableFile)
+{
+    TitleLog log(static_cast<QWidget*>(dialog));
+    Go();
+    ASSERT_EQ(Messages(), std::vector<std::string>{"Done successfully!"});
+    EXPECT_EQ(boxes.boxes[0].style, MB_ICONINFORMATION | MB_TASKMODAL);
+    EXPECT_NE(boxes.boxes[0].owner, nullptr);  // the progress dialog, still open then
+    EXPECT_NE(boxes.boxes[0].owner, dialog);
+    EXPECT_TRUE(optionsShown);
+    EXPECT_NE(optionsOwner, static_cast<QWidget*>(dialog));
+    ASSERT_GE(log.titles.size(), 2u);
+    EXPECT_TRUE(std::regex_match(log.titles.front(), std::regex("[0-9]+% done - Tavrick"))) << log.titles.front();
+    EXPECT_EQ(log.titles.back(), "Tavrick");
+
+    EXPECT_EQ(Probe(destination, "stream", "codec_tag_string"), "MJPG");
+    EXPECT_EQ(Probe(destination, "stream", "nb_read_frames", "v:0", true), "50");
+    EXPECT_EQ(DecodeErrors(destination), "");
+    // The source stays open for the next run, and the main dialog is refreshed.
+    EXPECT_TRUE(appState.media.source.isOpen);
+    EXPECT_EQ(appState.progressWindow, nullptr);
+}
+
+TEST_F(Conversion, StopWhilePausedEndsAtOnceWithoutAMessage)
+{
+    pauseFirst = true;
+    Clock::time_point stopped{};
+    // Paused before the first frame; Stop a little later.
+    QTimer::singleShot(300, [&] {
+        ASSERT_NE(appState.progressWindow, nullptr);
+        EXPECT_TRUE(IsDlgButtonChecked(appState.progressWindow, 1020));
+        stopped = Clock::now();
+        ProgressButton(2)->click();
+    });
+    Go();
+    auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - stopped).count();
+    EXPECT_LT(took, 400) << "stopping a paused run took " << took << " ms";
+    EXPECT_TRUE(Messages().empty()) << Messages()[0];
+    EXPECT_EQ(DecodeErrors(destination), "");  // what was written plays
+    EXPECT_EQ(Text(IDC_SOURCE_PATH), base + "/clip.avi");
+}
+
+TEST_F(Conversion, MinimisingTheProgressDialogMinimisesAllAndSlowsTheWorkerUntilRestored)
+{
+    minimiseFirst = true;
+    Go();
+    EXPECT_TRUE(mainMinimised);
+    EXPECT_EQ(loweredPriority, THREAD_PRIORITY_BELOW_NORMAL);
+    EXPECT_EQ(appState.savedWorkerPriority, THREAD_PRIORITY_ABOVE_NORMAL);
+    // Raising back above normal needs the privilege; without it the worker stays where it was.
+    EXPECT_TRUE(restoredPriority == THREAD_PRIORITY_ABOVE_NORMAL || restoredPriority == THREAD_PRIORITY_BELOW_NORMAL);
+    if (geteuid() == 0) {
+        EXPECT_EQ(restoredPriority, THREAD_PRIORITY_ABOVE_NORMAL);
+    }
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Done successfully!"});
+}
+
+TEST_F(Conversion, OverwriteAnsweredNoLeavesTheFileAlone)
+{
+    std::ofstream(destination) << "keep me";
+    boxes.questionAnswer = IDNO;
+    Go();
+    ASSERT_EQ(Messages(), std::vector<std::string>{"\"clip_proc.avi\" already exists. Overwrite it?"});
+    EXPECT_EQ(boxes.boxes[0].style & (MB_YESNO | MB_ICONQUESTION), MB_YESNO | MB_ICONQUESTION);
+    EXPECT_EQ(ReadText(destination), "keep me");
+    EXPECT_FALSE(optionsShown);
+}
+
+TEST_F(Conversion, CancellingTheOptionsEndsSilently)
+{
+    cancelOptions = true;
+    Go();
+    EXPECT_TRUE(optionsShown);
+    EXPECT_TRUE(Messages().empty()) << Messages()[0];
+    char title[64];
+    GetWindowTextA(dialog, title, sizeof title);
+    EXPECT_STREQ(title, "Tavrick");
+}
+
+TEST_F(Conversion, ClosingWhileTheWorkerAsksDoesNotDeadlock)
+{
+    std::ofstream(destination) << "old";
+    // The worker's question comes while the UI thread is already waiting for
+    // it in the close request; the box must still come up and be answered.
+    appState.frontEnd.messageBox = [](void* self, HWND owner, const char* text, const char* caption, UINT style) {
+        auto* test = static_cast<Conversion*>(self);
+        PresentToRecorder(&test->Boxes(), owner, text, caption, style);
+        if ((style & MB_TYPEMASK) != MB_YESNO)
+            return IDOK;
+        PostClose(appState.progressWindow);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return PresentWithQt(nullptr, owner, text, caption, style);
+    };
+    auto* answer = new QTimer;
+    QObject::connect(answer, &QTimer::timeout, [answer] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            answer->stop();
+            answer->deleteLater();
+            box->button(QMessageBox::Yes)->click();
+        }
+    });
+    answer->start(5);
+    std::atomic<bool> finished{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 300 && !finished; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (!finished) {
+            std::fprintf(stderr, "deadlock: the close request and the worker's question wait for each other\n");
+            std::_Exit(3);
+        }
+    });
+    Go();
+    finished = true;
+    watchdog.join();
+    // Answered Yes, then stopped by the close: no result message.
+    EXPECT_EQ(Messages(), std::vector<std::string>{"\"clip_proc.avi\" already exists. Overwrite it?"});
+    EXPECT_EQ(appState.progressWindow, nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,141 @@
+// The main dialog's commands with every box and file dialog answered by the
+// test: "&GO!" without paths, choosing good and bad sources, closing with the
+// settings saved, the user guide.
+
+#include <filesystem>
+#include <fstream>
+
+#include <QApplication>
+#include <QTest>
+#include <QTimer>
+
+#include "app/binding.h"
+#include "app/main_dialog.h"
+#include "core/messages.h"
+#include "job/source_info.h"
+#include "tests/app/gui_fixture.h"
+
+namespace {
+
+const char go118[] = "Please specify source AVI file!";
+const char go119[] = "Please specify destination AVI file!";
+
+class Flows : public MainDialogTest {
+protected:
+    void SetUp() override
+    {
+        MainDialogTest::SetUp();
+        OpenMainDialog();
+    }
+};
+
+TEST_F(Flows, GoNeedsASourceThenADestination)
+{
+    Retype(IDC_DESTINATION_PATH, "/tmp/out.avi");
+    Click(IDC_GO);
+    ASSERT_EQ(Messages(), std::vector<std::string>{go118});
+    EXPECT_EQ(boxes.boxes[0].caption, "Tavrick");
+    EXPECT_EQ(boxes.boxes[0].style, MB_ICONERROR | MB_TASKMODAL);
+    EXPECT_EQ(boxes.boxes[0].owner, dialog);
+
+    ChooseSource(WriteTestClip(base + "/clip.avi", 64, 48, 3));
+    EXPECT_EQ(Text(IDC_DESTINATION_PATH), base + "/clip_proc.avi");
+    Retype(IDC_DESTINATION_PATH, "");
+    QTest::keyClick(Item(IDC_DESTINATION_PATH), Qt::Key_Return);  // Enter is "&GO!"
+    EXPECT_EQ(Messages(), (std::vector<std::string>{go118, go119}));
+}
+
+TEST_F(Flows, AFailedSourceAfterAGoodOneLeavesNoSource)
+{
+    ChooseSource(WriteTestClip(base + "/clip.avi", 64, 48, 3));
+    ASSERT_TRUE(appState.media.source.isOpen);
+    EXPECT_NE(Text(IDC_VIDEO_INFO), emptyVideoInfoText);
+    EXPECT_EQ(files.titles.back(), "Source File");
+
+    std::ofstream(base + "/broken.avi") << "RIFF\x10\0\0\0AVI LIST";
+    ChooseSource(base + "/broken.avi");
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_NE(Messages()[0].find("input file"), std::string::npos) << Messages()[0];
+    EXPECT_FALSE(appState.media.source.isOpen);
+    EXPECT_EQ(Text(IDC_SOURCE_PATH), "");
+    EXPECT_EQ(Text(IDC_DESTINATION_PATH), "");
+    EXPECT_EQ(Text(IDC_VIDEO_INFO), emptyVideoInfoText);
+    EXPECT_EQ(Text(IDC_AUDIO_INFO), emptyAudioInfoText);
+
+    // A cancelled choice changes nothing.
+    Click(IDC_SOURCE_BROWSE);
+    EXPECT_EQ(Messages().size(), 1u);
+}
+
+TEST_F(Flows, SourcesUpToTwoGigabytesPassTheSizeTest)
+{
+    ChooseSource(WriteTestClip(base + "/clip.avi", 64, 48, 3));
+    std::string good = Text(IDC_SOURCE_PATH);
+    // Sparse files: only their size matters here.
+    std::filesystem::resize_file(WriteTestClip(base + "/exact.avi", 64, 48, 3), 0x80000000ull);
+    std::filesystem::resize_file(WriteTestClip(base + "/over.avi", 64, 48, 3), 0x80000001ull);
+    ChooseSource(base + "/over.avi");
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0].rfind("Cannot handle files larger than 2 GB", 0), 0u);
+    EXPECT_EQ(Text(IDC_SOURCE_PATH), good);  // the refused file changes nothing
+    EXPECT_TRUE(appState.media.source.isOpen);
+    ChooseSource(base + "/exact.avi");
+    EXPECT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Text(IDC_SOURCE_PATH), base + "/exact.avi");
+}
+
+TEST_F(Flows, TheProposedDestinationReplacesTheExtensionOfTheFileName)
+{
+    EXPECT_EQ(ProposedDestination("D:\\video\\clip.avi"), "D:\\video\\clip_proc.avi");
+    EXPECT_EQ(ProposedDestination("/home/j.smith/clip"), "/home/j.smith/clip_proc.avi");
+    EXPECT_EQ(ProposedDestination("clip"), "clip_proc.avi");
+    EXPECT_EQ(ProposedDestination(std::string(255, 'a').c_str()), "");  // past 260 characters: none
+}
+
+TEST_F(Flows, DestinationBrowseOpensOnTheCurrentPath)
+{
+    Retype(IDC_DESTINATION_PATH, "/tmp/a.avi");
+    files.answers.push_back("/tmp/holiday");
+    Click(IDC_DESTINATION_BROWSE);
+    ASSERT_EQ(files.titles.size(), 1u);
+    EXPECT_TRUE(files.saves[0]);
+    EXPECT_EQ(files.titles[0], "Destination File");
+    EXPECT_EQ(files.initialNames[0], "/tmp/a.avi");
+    EXPECT_EQ(Text(IDC_DESTINATION_PATH), "/tmp/holiday");
+    EXPECT_EQ(std::string(appState.settings.destinationPath), "/tmp/holiday");
+}
+
+TEST_F(Flows, F1AndHelpOpenTheSameGuide)
+{
+    QTest::keyClick(Item(IDC_RATE), Qt::Key_F1);
+    QApplication::processEvents();
+    Click(IDC_HELP_BUTTON);
+    ASSERT_EQ(shell.files.size(), 2u);
+    EXPECT_EQ(shell.files[0], base + "\\Guide\\index.htm");
+    EXPECT_EQ(shell.files[1], shell.files[0]);
+    EXPECT_EQ(shell.directories[0], base + "\\");
+    EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(Flows, EscapeSavesTheSettingsAndEndsWithZero)
+{
+    DestroyWindow(dialog);
+    dialog = nullptr;
+    QTimer::singleShot(0, [] {
+        QWidget* main = QApplication::activeModalWidget();
+        ASSERT_NE(main, nullptr);
+        auto* rate = static_cast<QWidget*>(GetDlgItem(main, IDC_RATE));
+        rate->setFocus();
+        QTest::keyClick(rate, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(rate, "12.5");
+        QTest::keyClick(rate, Qt::Key_Escape);
+    });
+    std::string store = root + "/HKEY_LOCAL_MACHINE/Software/Norvane Software/Tavrick.reg";
+    std::filesystem::remove(store);
+    EXPECT_EQ(DialogBoxParamA(appState.instance, IDD_MAIN, nullptr, MainDialogProc, nullptr), 0);
+    std::string saved = ReadText(store);
+    EXPECT_NE(saved.find("\"dstRate\"=hex(4):00,00,00,00,00,00,29,40"), std::string::npos) << saved;
+    EXPECT_TRUE(Messages().empty());
+}
+
+}  // namespace

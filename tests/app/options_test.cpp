@@ -1,0 +1,146 @@
+// The compression options dialog: the compressors of `tavrick codecs`, the
+// controls a compressor can't use greyed, and the same 44-byte record the
+// command line fills from its flags.
+
+#include <cstring>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QSlider>
+#include <QSpinBox>
+
+#include <gtest/gtest.h>
+
+#include "app/options_dialog.h"
+#include "core/settings.h"
+#include "media/vfw/saveoptions.h"
+
+namespace {
+
+constexpr std::uint32_t bothChoices = ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE;
+
+// What the dialog offered for its current compressor; then sets it as told and confirms or cancels.
+struct Driver {
+    QString compressor;  // choose this entry ("" keeps the current one)
+    int quality = -1;
+    int keyFrameEvery = 0;  // 0: untick
+    int kilobytes = 0;      // 0: untick
+    bool confirm = true;
+    // Seen:
+    QStringList entries;
+    QString current;
+    bool qualityEnabled = false, keyFramesEnabled = false, dataRateEnabled = false;
+};
+
+void Drive(void* dialog, void* context)
+{
+    auto* d = static_cast<Driver*>(context);
+    auto* window = static_cast<QDialog*>(dialog);
+    auto* list = window->findChild<QComboBox*>("compressor");
+    for (int i = 0; i < list->count(); ++i)
+        d->entries << list->itemText(i);
+    d->current = list->currentText();
+    if (!d->compressor.isEmpty())
+        list->setCurrentIndex(list->findText(d->compressor));
+    d->qualityEnabled = window->findChild<QSlider*>("quality")->isEnabled();
+    d->keyFramesEnabled = window->findChild<QCheckBox*>("keyFrames")->isEnabled();
+    d->dataRateEnabled = window->findChild<QCheckBox*>("dataRate")->isEnabled();
+    if (d->quality >= 0)
+        window->findChild<QSlider*>("quality")->setValue(d->quality);
+    window->findChild<QCheckBox*>("keyFrames")->setChecked(d->keyFrameEvery > 0);
+    if (d->keyFrameEvery > 0)
+        window->findChild<QSpinBox*>("keyFrameEvery")->setValue(d->keyFrameEvery);
+    window->findChild<QCheckBox*>("dataRate")->setChecked(d->kilobytes > 0);
+    if (d->kilobytes > 0)
+        window->findChild<QSpinBox*>("kilobytesPerSecond")->setValue(d->kilobytes);
+    d->confirm ? window->accept() : window->reject();
+}
+
+class OptionsDialog : public ::testing::Test {
+protected:
+    void TearDown() override { SetOptionsDialogDriver(nullptr, nullptr); }
+    bool Run(Driver& driver, AVICOMPRESSOPTIONS& options, std::uint32_t flags = bothChoices)
+    {
+        SetOptionsDialogDriver(Drive, &driver);
+        AVICOMPRESSOPTIONS* list[] = {&options};
+        return PresentOptionsDialog(nullptr, nullptr, flags, 1, nullptr, list);
+    }
+};
+
+TEST_F(OptionsDialog, ListsTheCompressorsAndOpensOnTheCurrentChoice)
+{
+    AVICOMPRESSOPTIONS options = DefaultCompressOptions();
+    options.fccHandler = mmioFOURCC('X', 'V', 'I', 'D');  // FMP4's alias
+    Driver driver;
+    driver.confirm = false;
+    AVICOMPRESSOPTIONS before = options;
+    EXPECT_FALSE(Run(driver, options));
+    EXPECT_EQ(std::memcmp(&before, &options, sizeof options), 0);  // Cancel changes nothing
+    std::vector<AviCompressorInfo> compressors = AviListCompressors();
+    ASSERT_EQ(driver.entries.size(), static_cast<int>(compressors.size()));
+    for (std::size_t i = 0; i < compressors.size(); ++i)
+        EXPECT_TRUE(driver.entries[static_cast<int>(i)].startsWith(compressors[i].name));
+    EXPECT_TRUE(driver.current.startsWith("MPEG-4 Part 2")) << driver.current.toStdString();
+}
+
+TEST_F(OptionsDialog, GreysWhatTheCompressorOrTheCallerCantUse)
+{
+    struct Case {
+        std::uint32_t fcc;
+        std::uint32_t flags;
+        bool quality, keyFrames, dataRate;
+    };
+    const Case cases[] = {
+        {mmioFOURCC('D', 'I', 'B', ' '), bothChoices, false, false, false},
+        {mmioFOURCC('M', 'J', 'P', 'G'), bothChoices, true, false, true},
+        {mmioFOURCC('H', '2', '6', '4'), bothChoices, true, true, true},
+        {mmioFOURCC('H', '2', '6', '4'), 0, true, false, false},
+        {mmioFOURCC('C', 'V', 'I', 'D'), bothChoices, false, true, false},
+    };
+    for (const Case& c : cases) {
+        AVICOMPRESSOPTIONS options = DefaultCompressOptions();
+        options.fccHandler = c.fcc;
+        Driver driver;
+        driver.confirm = false;
+        Run(driver, options, c.flags);
+        std::string entry = driver.current.toStdString();
+        EXPECT_EQ(driver.qualityEnabled, c.quality) << entry;
+        EXPECT_EQ(driver.keyFramesEnabled, c.keyFrames) << entry << " flags " << c.flags;
+        EXPECT_EQ(driver.dataRateEnabled, c.dataRate) << entry;
+    }
+}
+
+TEST_F(OptionsDialog, FillsTheRecordAsTheCommandLineDoes)
+{
+    AVICOMPRESSOPTIONS gui = DefaultCompressOptions();
+    Driver driver;
+    driver.compressor = "H.264 (x264) (H264)";
+    driver.quality = 7300;
+    driver.keyFrameEvery = 12;
+    driver.kilobytes = 500;
+    ASSERT_TRUE(Run(driver, gui));
+
+    AVICOMPRESSOPTIONS cli = DefaultCompressOptions();
+    AviOptionsChoice choice;
+    choice.fccHandler = mmioFOURCC('H', '2', '6', '4');
+    choice.quality = 7300;
+    choice.keyFrameEvery = 12;
+    choice.bytesPerSecond = 500 * 1024;
+    AviOptionsPresenter presenter = AviChoicePresenter(&choice);
+    AVICOMPRESSOPTIONS* list[] = {&cli};
+    ASSERT_TRUE(presenter.present(presenter.context, nullptr, bothChoices, 1, nullptr, list));
+    EXPECT_EQ(std::memcmp(&gui, &cli, sizeof gui), 0);
+    EXPECT_EQ(gui.dwFlags & (AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_DATARATE | AVICOMPRESSF_VALID),
+              AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_DATARATE | AVICOMPRESSF_VALID);
+
+    // Unticked: no regular key frames and no data rate, as 0 means on the command line.
+    driver.keyFrameEvery = 0;
+    driver.kilobytes = 0;
+    ASSERT_TRUE(Run(driver, gui));
+    EXPECT_EQ(gui.dwKeyFrameEvery, 0u);
+    EXPECT_EQ(gui.dwBytesPerSecond, 0u);
+    EXPECT_EQ(gui.dwFlags & (AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_DATARATE), 0u);
+}
+
+}  // namespace
