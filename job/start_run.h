@@ -51,8 +51,10 @@ std::int32_t RunOutputHeight(const ConversionSettings& settings, const SourceMed
 RunResult PrepareConversion(RunSession& session, const FrontEnd& frontEnd, const char* sourcePath,
                       const char* destinationPath, std::optional<int> typedHeight, bool save);
 
-// Builds the kernel tables (once per session), binds the run record to session and frontEnd and
-// starts the worker. Returns conversionDone when the worker runs;
+// Brings stored values the dialog can't produce back into range (as
+// PrepareConversion does, for a front end that opened the source itself),
+// builds the kernel tables (once per session), binds the run record to
+// session and frontEnd and starts the worker. Returns conversionDone when the worker runs;
 // conversionNoMemory (message 114, the media closed) when it can't. Clears no
 // control flags.
 RunResult StartConversion(RunSession& session, const FrontEnd& frontEnd, HWND owner = nullptr);
