@@ -61,8 +61,6 @@ bool Initialise(HWND dialog)
             return true;
         }
     }
-    // The start-up's tables are built anew by the start of the run; the old ones go first.
-    ReleaseKernelTables(session.tables);
     if (StartConversion(session, appState.frontEnd, dialog) != conversionDone)
         EndDialog(dialog, 0);  // its message is shown; no worker runs
     return true;

@@ -87,6 +87,8 @@ int RunConverter(const std::string& programPath, const std::string& initialSourc
     ReleaseKernelTables(appState.session.tables);
     if (!BuildTables(appState.session.tables))
         return 1;
+    // Every run of the session uses these; they live until the process ends.
+    appState.session.tablesBuilt = true;
 
     std::string source = initialSource;
     DialogBoxParamA(appState.instance, IDD_MAIN, nullptr, [](HWND dialog, const DialogEvent& event, void* param) {
