@@ -19,7 +19,8 @@
 
 namespace {
 
-constexpr int exitUsage = 2;
+// sysexits.h's EX_USAGE: 2 already means "no video stream".
+constexpr int exitUsage = 64;
 
 const char usageText[] =
     "Usage:\n"
@@ -58,9 +59,27 @@ const char usageText[] =
     "  --threads N             threads sharing the frame work (default: every core the\n"
     "                          process may use; 1 for single-thread timing)\n"
     "\n"
-    "Exit status: 0 done; 6 stopped (Ctrl-C, SIGTERM) or declined; 1..4 the source could\n"
-    "not be opened; 5, 7, 8, 9, 11, 12 the conversion failed; 10 the source is over 2 GB;\n"
-    "2 usage error. TAVRICK_REGISTRY_DIR names the settings folder.\n";
+    "Messages print as 'Tavrick: <text>'; after a failure a line 'tavrick: <cause>' may\n"
+    "follow (for example the system's 'No space left on device').\n"
+    "\n"
+    "Exit status:\n"
+    "  0    done\n"
+    "  1    the source can't be opened\n"
+    "  2    the source has no video stream\n"
+    "  3    no stream information (a stream the product can't carry, or a broken file)\n"
+    "  4    the source's format can't be decoded\n"
+    "  5    the output file can't be created (or its name is taken by no regular file)\n"
+    "  6    stopped (Ctrl-C, SIGTERM) or declined (a question answered No)\n"
+    "  7    an output stream can't be created\n"
+    "  8    a frame can't be compressed or written, or the output was deleted meanwhile\n"
+    "  9    out of memory\n"
+    "  10   the source is over 2 GB\n"
+    "  11   audio can't be written\n"
+    "  12   the first output file can't be renamed to the first segment's name\n"
+    "  64   usage error\n"
+    "  130  a second Ctrl-C ended the process at once\n"
+    "  255  the settings store can't be read or written\n"
+    "TAVRICK_REGISTRY_DIR names the settings folder.\n";
 
 // ---- Terminal -----------------------------------------------------------------------
 
@@ -115,12 +134,18 @@ int PresentMessage(void*, HWND, const char* text, const char* caption, UINT styl
     return IDOK;
 }
 
+void SayCorrected(void*, const char* text) {
+    EndStatusLine();
+    std::fprintf(stderr, "tavrick: stored setting %s\n", text);
+}
+
 // What the core asks of the command line: a status line, and every message as
 // one line of standard error with the questions answered from the flags.
 FrontEnd TerminalFrontEnd() {
     FrontEnd frontEnd;
     frontEnd.setStatusText = ShowStatus;
     frontEnd.messageBox = PresentMessage;
+    frontEnd.settingCorrected = SayCorrected;
     return frontEnd;
 }
 
@@ -157,6 +182,39 @@ int UsageError(const std::string& error) {
 }
 
 // ---- Commands -------------------------------------------------------------------------
+
+// Frames in the video stream of a closed output file; -1 when it can't be read.
+long FramesInFile(const std::string& path) {
+    AVIFileInit();
+    long frames = -1;
+    PAVIFILE file = nullptr;
+    if (AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_WRITE, nullptr) == AVIERR_OK) {
+        PAVISTREAM video = nullptr;
+        AVISTREAMINFOA info{};
+        if (AVIFileGetStream(file, &video, streamtypeVIDEO, 0) == AVIERR_OK &&
+            AVIStreamInfoA(video, &info, sizeof info) == AVIERR_OK)
+            frames = static_cast<long>(info.dwLength);
+        if (video) AVIStreamRelease(video);
+        AVIFileRelease(file);
+    }
+    AVIFileExit();
+    return frames;
+}
+
+// After Ctrl-C: what the user has now.
+void SayStopped() {
+    const ConversionJob& job = session.job;
+    const std::string path = job.segmentIndex == 0 ? std::string(session.settings.destinationPath)
+                                                   : SegmentName(session.settings.destinationPath, job.segmentIndex);
+    const long frames = FramesInFile(path);
+    if (frames < 0) {
+        std::fprintf(stderr, "tavrick: stopped; no output was written\n");
+        return;
+    }
+    std::string line = "tavrick: stopped; " + path + " holds " + std::to_string(frames) + (frames == 1 ? " frame" : " frames");
+    if (job.segmentIndex > 0) line += ", the last of " + std::to_string(job.segmentIndex + 1) + " files";
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
 
 int Info(const std::vector<std::string>& args) {
     if (args.size() != 1) return UsageError("info needs one SOURCE");
@@ -203,9 +261,10 @@ int Convert(const std::vector<std::string>& args) {
     const RunResult result = ConvertFile(session, frontEnd, request.source.c_str(), request.destination.c_str(),
                                    request.height, request.save);
     EndStatusLine();
-    // The message names what failed (8: the compressor refused the frames); say why.
-    if (const std::string why = AviLastCompressorRefusal(); result == destinationFormatRefused && !why.empty())
-        std::fprintf(stderr, "tavrick: %s\n", why.c_str());
+    if (result == conversionStopped && interrupts > 0) SayStopped();
+    // The product's message names the failure; this line names its cause.
+    if (ResultMessageId(result) != 0 && !RunFailureDetail(session).empty())
+        std::fprintf(stderr, "tavrick: %s\n", RunFailureDetail(session).c_str());
     return ResultCode(result);
 }
 

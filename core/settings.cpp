@@ -1,5 +1,7 @@
 #include "core/settings.h"
 
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "core/messages.h"
@@ -96,10 +98,76 @@ ConversionSettings DefaultSettings()
     return settings;
 }
 
+namespace {
+
+std::string NumberText(double value)
+{
+    char text[48];
+    std::snprintf(text, sizeof text, "%.10g", value);
+    return text;
+}
+
+void ReplaceDouble(std::vector<SettingCorrection>& out, const char* name, double& value, double fallback)
+{
+    out.push_back({name, NumberText(value), NumberText(fallback)});
+    value = fallback;
+}
+
+template <typename Enum>
+void CorrectChoice(std::vector<SettingCorrection>& out, const char* name, Enum& value, int count, Enum fallback)
+{
+    const auto index = static_cast<std::int32_t>(value);
+    if (index >= 0 && index < count) return;
+    out.push_back({name, std::to_string(index), std::to_string(static_cast<std::int32_t>(fallback))});
+    value = fallback;
+}
+
+void CorrectFlag(std::vector<SettingCorrection>& out, const char* name, std::int32_t& value)
+{
+    // The run reads any other number as ticked; the box stores 1.
+    if (value == 0 || value == 1) return;
+    out.push_back({name, std::to_string(value), "1"});
+    value = 1;
+}
+
+}  // namespace
+
+std::vector<SettingCorrection> BringSettingsIntoRange(ConversionSettings& s)
+{
+    const ConversionSettings d = DefaultSettings();
+    std::vector<SettingCorrection> out;
+    // Written so that NaN fails each test. A rate or speed outside the
+    // dialog's bounds tells nothing of what was meant, so it takes the default
+    // rather than the nearest bound.
+    if (!(s.dstRate >= 0.001 && s.dstRate <= 32767)) ReplaceDouble(out, "dstRate", s.dstRate, d.dstRate);
+    if (!(s.srcSpeed >= 0.00001 && s.srcSpeed <= 327.67)) ReplaceDouble(out, "srcSpeed", s.srcSpeed, d.srcSpeed);
+    CorrectChoice(out, "intMethod", s.intMethod, interpolationMethodCount, d.intMethod);
+    // Any typed whole percent is taken, so only what no typing gives is out.
+    if (!(s.intRange >= 0 && std::isfinite(s.intRange))) ReplaceDouble(out, "intRange", s.intRange, d.intRange);
+    CorrectChoice(out, "deint", s.deint, deinterlaceModeCount, d.deint);
+    CorrectChoice(out, "deintRes", s.deintRes, interlaceResampleMethodCount, d.deintRes);
+    CorrectFlag(out, "segment", s.segment);
+    CorrectChoice(out, "aspect", s.aspect, aspectPresetCount, d.aspect);
+    CorrectChoice(out, "letterbox", s.letterbox, letterboxModeCount, d.letterbox);
+    CorrectFlag(out, "intDup", s.intDup);
+    if (s.intDupThr < 0) {
+        out.push_back({"intDupThr", std::to_string(s.intDupThr), std::to_string(d.intDupThr)});
+        s.intDupThr = d.intDupThr;
+    }
+    return out;
+}
+
+std::string SettingCorrectionText(const SettingCorrection& c)
+{
+    return std::string(c.field) + " " + c.was + " is out of range; using " + c.now;
+}
+
 bool LoadSettings(const UserCalls& user, ConversionSettings& settings)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, settingsKey, 0, readWrite, &key) != ERROR_SUCCESS &&
+    // Loading only reads: a store this user may read but not write still
+    // gives its settings (a run that doesn't save never needs more).
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, settingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS &&
         RegCreateKeyExA(HKEY_LOCAL_MACHINE, settingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, readWrite,
                         nullptr, &key, nullptr) != ERROR_SUCCESS) {
         ShowMessage(user, nullptr, IDS_CAPTION, IDS_CANNOT_OPEN_KEY, MB_ICONERROR);

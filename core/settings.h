@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "core/compressoptions.h"
 #include "core/user_calls.h"
@@ -92,6 +94,23 @@ bool LoadSettings(const UserCalls& user, ConversionSettings& settings);
 // message 124 and EndProcess(255); a key that can't be opened: message 122 and
 // EndProcess(255). Both go through user; returns false if the end returns.
 bool SaveSettings(const UserCalls& user, HWND owner, const ConversionSettings& settings);
+
+// One persisted field that held a value the main dialog can never produce
+// (a hand-edited store) and was put back to its default: the field's name and
+// both values as text.
+struct SettingCorrection {
+    const char* field;
+    std::string was;
+    std::string now;
+};
+
+// Brings every persisted field the run or the dialog reads into the range the
+// dialog gives it: rates and speeds that are not numbers or lie outside the
+// dialog's bounds, and list choices outside their list, take their default;
+// the two check boxes become 0 or 1. Returns what changed, in field order.
+std::vector<SettingCorrection> BringSettingsIntoRange(ConversionSettings& settings);
+// "<field> <was> is out of range; using <now>"
+std::string SettingCorrectionText(const SettingCorrection& correction);
 
 // Removes the settings key, if there is one; the next LoadSettings starts from
 // the defaults. Shows nothing and reports nothing: an absent key is no failure.

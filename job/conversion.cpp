@@ -163,6 +163,35 @@ struct DestinationGuard {
     ~DestinationGuard() { CloseDestination(media); }
 };
 
+// The file being written now: the destination, or the segment that continues it.
+std::string CurrentFile(const Pipeline& p) {
+    return p.job.segmentIndex == 0 ? std::string(p.settings.destinationPath)
+                                   : SegmentName(p.settings.destinationPath, p.job.segmentIndex);
+}
+
+// Keeps the writer's words for a failed write (a full disk, an encoder's
+// refusal) and where it happened, for the front end to show under the message.
+RunResult WriteFailed(Pipeline& p, RunResult result, const std::string& what) {
+    const char* cause = AviFileFailure(p.media.destination.file);
+    p.media.destination.failureDetail =
+        std::string(*cause ? cause : "the file took no more data") + ", writing " + what + " to " + CurrentFile(p);
+    return result;
+}
+
+// Before a file is closed for good: it must still have its name (a file
+// deleted while it was written, its folder removed say, takes the frames with
+// it) and its index and headers must reach the disk. Either failing is a
+// failed write, never success.
+StepEnd CompleteFile(Pipeline& p) {
+    if (!AviFileStillLinked(p.media.destination.file)) {
+        p.media.destination.failureDetail = CurrentFile(p) + " was deleted while it was being written";
+        return conversionCannotWrite;
+    }
+    if (AviFileComplete(p.media.destination.file) != AVIERR_OK)
+        return WriteFailed(p, conversionCannotWrite, "the index");
+    return keepGoing;
+}
+
 bool AskYesNo(const ConversionRun& run, MessageId textId) {
     return ShowMessage(UserCallsOf(run.frontEnd), run.owner, IDS_CAPTION, textId, MB_ICONQUESTION | MB_YESNO) == IDYES;
 }
@@ -233,6 +262,51 @@ StepEnd RefillRing(Pipeline& p) {
     return keepGoing;
 }
 
+// Bytes of one PCM sample as the source reader and our writer count them:
+// the stream's fixed sample size, else the block.
+std::uint32_t AudioSampleBytes(const SourceMedia& source) {
+    return source.audioInfo.dwSampleSize ? source.audioInfo.dwSampleSize : source.audioFormat.nBlockAlign;
+}
+
+// The byte that plays as silence: 8-bit PCM is unsigned.
+std::uint8_t SilenceByte(const WAVEFORMATEX& format) {
+    return format.wFormatTag == WAVE_FORMAT_PCM && format.wBitsPerSample == 8 ? 0x80 : 0;
+}
+
+// Writes source samples [from, from + count) at their place in the current
+// file, in pieces the chunk buffer holds. What the source can't give (it
+// ended, or a read failed) becomes silence, so positions stay contiguous.
+StepEnd WriteAudioSamples(Pipeline& p, std::int64_t from, std::int64_t count, std::uint32_t sampleBytes) {
+    SourceMedia& source = p.media.source;
+    DestinationMedia& dest = p.media.destination;
+    ConversionJob& job = p.job;
+    const std::int64_t perPiece = sampleBytes ? dest.audioChunkBytes / sampleBytes : 0;
+    if (perPiece == 0) return WriteFailed(p, conversionAudioFailed, "audio");
+    while (count > 0) {
+        const std::int64_t n = count < perPiece ? count : perPiece;
+        const std::int64_t readAt = from + source.audioInfo.dwStart;
+        const std::int64_t writeAt = from - job.segmentAudioStart;
+        if (writeAt > INT32_MAX) return WriteFailed(p, conversionAudioFailed, "audio");
+        std::int32_t bytes = 0, samples = 0;
+        if (readAt > INT32_MAX ||
+            AVIStreamRead(source.audioStream, static_cast<std::int32_t>(readAt), static_cast<std::int32_t>(n),
+                          dest.audioChunk, static_cast<std::int32_t>(dest.audioChunkBytes), &bytes,
+                          &samples) != AVIERR_OK)
+            samples = 0;
+        const std::size_t wanted = static_cast<std::size_t>(n) * sampleBytes;
+        const std::size_t got = static_cast<std::size_t>(samples < 0 ? 0 : samples > n ? n : samples) * sampleBytes;
+        std::memset(dest.audioChunk + got, SilenceByte(source.audioFormat), wanted - got);
+        std::int32_t written = 0;
+        if (AVIStreamWrite(dest.audioStream, static_cast<std::int32_t>(writeAt), static_cast<std::int32_t>(n),
+                           dest.audioChunk, static_cast<std::int32_t>(wanted), 0, nullptr, &written) != AVIERR_OK)
+            return WriteFailed(p, conversionAudioFailed, "audio");
+        job.segmentBytes += static_cast<std::uint32_t>(written);
+        from += n;
+        count -= n;
+    }
+    return keepGoing;
+}
+
 // Compressed sound goes over as it was stored: the source's chunks (or
 // blocks) whose time has come, whole and unchanged, appended in order. What
 // the source doesn't have is not made up: zero bytes are no silence here.
@@ -269,31 +343,14 @@ StepEnd AudioStep(Pipeline& p) {
     ConversionJob& job = p.job;
     if (!source.audioStream || !dest.audioStream) return keepGoing;
     if (job.audioChunkCounter == 0 && !IsPcmAudio(source.audioFormat)) {
-        if (!CarryStoredAudio(p)) return conversionAudioFailed;
+        if (!CarryStoredAudio(p)) return WriteFailed(p, conversionAudioFailed, "audio");
     } else if (job.audioChunkCounter == 0) {
-        const double r = job.audioPosition - job.segmentAudioStart;
-        const double first = std::trunc(r);
-        const double count = std::trunc(r + dest.samplesPerAudioChunk) - first;
-        const double from = std::trunc(job.audioPosition) + source.audioInfo.dwStart;
-        std::int32_t bytes = 0, samples = 0;
-        const bool read = from <= INT32_MAX && count <= INT32_MAX &&
-                          AVIStreamRead(source.audioStream, static_cast<std::int32_t>(from),
-                                        static_cast<std::int32_t>(count), dest.audioChunk,
-                                        static_cast<std::int32_t>(dest.audioChunkBytes), &bytes, &samples) == AVIERR_OK;
-        if (!read) {
-            // Silence of the requested length keeps the audio in step with the video.
-            std::memset(dest.audioChunk, 0, dest.audioChunkBytes);
-            samples = static_cast<std::int32_t>(count);
-            const std::uint64_t silence = static_cast<std::uint64_t>(count) * source.audioFormat.nChannels *
-                                          (source.audioFormat.wBitsPerSample / 8);
-            bytes = static_cast<std::int32_t>(silence < dest.audioChunkBytes ? silence : dest.audioChunkBytes);
-        }
-        std::int32_t written = 0;
-        if (AVIStreamWrite(dest.audioStream, static_cast<std::int32_t>(first), samples, dest.audioChunk, bytes, 0,
-                           nullptr, &written) != AVIERR_OK)
-            return conversionAudioFailed;
+        const std::int64_t from = job.audioNextSample;
+        const auto end = static_cast<std::int64_t>(std::trunc(job.audioPosition + dest.samplesPerAudioChunk));
+        const std::int64_t count = end > from ? end - from : 0;
         job.audioPosition += dest.samplesPerAudioChunk;
-        job.segmentBytes += static_cast<std::uint32_t>(written);
+        job.audioNextSample = from + count;
+        if (StepEnd r = WriteAudioSamples(p, from, count, AudioSampleBytes(source))) return r;
     }
     if (++job.audioChunkCounter >= dest.framesPerAudioChunk) job.audioChunkCounter = 0;
     return keepGoing;
@@ -321,11 +378,16 @@ StepEnd SegmentCheck(Pipeline& p, bool beforeFrame = false) {
         if (!AskYesNo(p.run, IDS_ASK_SEGMENTING)) return conversionStopped;
         job.segmentQuestionAsked = true;
     }
+    if (StepEnd r = CompleteFile(p)) return r;
     CloseDestination(p.media);
     const std::string destination = settings.destinationPath;
     if (job.segmentIndex == 0) {
         const std::string first = SegmentName(destination, 0);
         if (FileExists(first.c_str())) {
+            if (const char* what = nullptr; !IsReplaceable(first.c_str(), &what)) {
+                p.media.destination.failureDetail = first + " is " + what + ", not a file that can be replaced";
+                return conversionCannotRename;
+            }
             if (!AskOverwrite(DestinationPromptsOf(p.run.frontEnd, p.run.owner), first.c_str())) return conversionStopped;
             if (!DeleteFileUnlessHeld(first.c_str())) return conversionCannotRename;
         }
@@ -339,7 +401,7 @@ StepEnd SegmentCheck(Pipeline& p, bool beforeFrame = false) {
     if (created != destinationCreated) return created;
     job.segmentBytes = 0;
     job.segmentStartFrame = job.framesWritten;
-    job.segmentAudioStart = job.audioPosition;
+    job.segmentAudioStart = job.audioNextSample;
     job.audioChunkCounter = 0;
     job.keyFrameCounter = 0;
     return keepGoing;
@@ -374,7 +436,7 @@ StepEnd FrameWritten(Pipeline& p, const std::uint8_t* frame, std::uint32_t stepI
     if (AVIStreamWrite(dest.compressedStream, static_cast<std::int32_t>(job.framesWritten - job.segmentStartFrame), 1,
                        frame, static_cast<std::int32_t>(p.frameBytes),
                        job.keyFrameCounter == 0 ? AVIIF_KEYFRAME : 0, nullptr, &written) != AVIERR_OK)
-        return conversionCannotWrite;
+        return WriteFailed(p, conversionCannotWrite, "frame " + std::to_string(job.framesWritten - job.segmentStartFrame));
     job.segmentBytes += static_cast<std::uint32_t>(written);
     if (++job.keyFrameCounter, keyFrameEvery != 0 && job.keyFrameCounter >= keyFrameEvery) job.keyFrameCounter = 0;
     if (StepEnd r = AudioStep(p)) return r;
@@ -444,11 +506,8 @@ bool IsSourceFile(const ConversionSettings& s) {
 }
 
 bool SettingsInRange(const ConversionSettings& s) {
-    const int method = static_cast<int>(s.intMethod), deint = static_cast<int>(s.deint);
-    const int deintRes = static_cast<int>(s.deintRes), letterbox = static_cast<int>(s.letterbox);
-    return method >= 0 && method < interpolationMethodCount && deint >= 0 && deint < deinterlaceModeCount &&
-           deintRes >= 0 && deintRes < interlaceResampleMethodCount && letterbox >= 0 &&
-           letterbox < letterboxModeCount && s.outputHeight >= 1 && s.outputHeight <= 32767;
+    ConversionSettings copy = s;
+    return BringSettingsIntoRange(copy).empty() && s.outputHeight >= 1 && s.outputHeight <= 32767;
 }
 
 }  // namespace
@@ -460,8 +519,9 @@ RunResult RunConversion(ConversionRun& run) {
     SourceMedia& source = media.source;
     FrameBuffers& buffers = media.buffers;
 
-    // Values only a hand-edited settings store can hold would make frames
-    // of no defined form: refuse them as a format the output can't take.
+    // The start of a run brings stored values into range; a caller that
+    // skipped it gets a refusal, as for a format the output can't take.
+    media.destination.failureDetail.clear();
     if (!SettingsInRange(settings)) return destinationFormatRefused;
     if (IsSourceFile(settings)) return destinationCannotCreate;
 
@@ -552,6 +612,15 @@ RunResult RunConversion(ConversionRun& run) {
     const StepEnd end = steps();
     if (const StepEnd written = Settle(p)) return *written;
     if (end) return *end;
+    if (const StepEnd r = CompleteFile(p)) return *r;
+    // Files closed at a split must still be there too.
+    for (int k = 0; k < job.segmentIndex; ++k) {
+        const std::string part = SegmentName(settings.destinationPath, k);
+        if (!FileExists(part.c_str())) {
+            media.destination.failureDetail = part + " was deleted while the run went on";
+            return conversionCannotWrite;
+        }
+    }
     Report(run, job.plan.stepCount, job.plan.stepCount);
     return conversionDone;
 }

@@ -43,8 +43,12 @@ struct ConversionJob {
     int segmentIndex = 0;
     bool segmentQuestionAsked = false;
     std::uint32_t audioChunkCounter = 0;
+    // The chunk boundaries follow a running sum of fractional chunk lengths;
+    // the samples themselves are counted whole, so each read starts exactly
+    // where the last one ended, across files too.
     double audioPosition = 0;
-    double segmentAudioStart = 0;
+    std::int64_t audioNextSample = 0;    // the source sample the next chunk starts with
+    std::int64_t segmentAudioStart = 0;  // the source sample at position 0 of the current file
     // Files are split once segmentBytes exceeds this; tests lower it.
     std::uint64_t segmentLimit = SegmentLimit;
 };

@@ -50,6 +50,11 @@ struct FrontEnd {
     void (*flashMainWindow)(void* context) = nullptr;
     void (*endProgress)(void* context) = nullptr;
 
+    // UI thread, before a run: a stored setting was outside what the main
+    // dialog produces and was put back to its default; text says which and
+    // both values. Null: nothing is shown.
+    void (*settingCorrected)(void* context, const char* text) = nullptr;
+
     // UI thread: the settings store can't be opened or written (after message
     // 122 or 124). Ends the process; a front end may return instead (tests
     // do). Null: the process exits with exitCode.

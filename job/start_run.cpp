@@ -6,6 +6,17 @@
 #include "job/source_info.h"
 #include "media/source.h"
 
+namespace {
+
+// Stored values the dialog can't produce go back to their defaults; the
+// front end hears of each.
+void CorrectStoredSettings(ConversionSettings& settings, const FrontEnd& frontEnd) {
+    for (const SettingCorrection& c : BringSettingsIntoRange(settings))
+        if (frontEnd.settingCorrected) frontEnd.settingCorrected(frontEnd.context, SettingCorrectionText(c).c_str());
+}
+
+}  // namespace
+
 RunResult OpenSourceChecked(const FrontEnd& frontEnd, MediaState& media, const char* path) {
     const UserCalls user = UserCallsOf(frontEnd);
     switch (CheckSourceFile(path)) {
@@ -36,6 +47,7 @@ std::int32_t RunOutputHeight(const ConversionSettings& settings, const SourceMed
 RunResult PrepareConversion(RunSession& session, const FrontEnd& frontEnd, const char* sourcePath,
                       const char* destinationPath, std::optional<int> typedHeight, bool save) {
     ConversionSettings& settings = session.settings;
+    CorrectStoredSettings(settings, frontEnd);  // before the aspect gives the height
     std::snprintf(settings.sourcePath, sizeof settings.sourcePath, "%s", sourcePath);
     std::snprintf(settings.destinationPath, sizeof settings.destinationPath, "%s", destinationPath);
     const RunResult opened = OpenSourceChecked(frontEnd, session.media, settings.sourcePath);
@@ -47,6 +59,8 @@ RunResult PrepareConversion(RunSession& session, const FrontEnd& frontEnd, const
 
 RunResult StartConversion(RunSession& session, const FrontEnd& frontEnd, HWND owner) {
     const UserCalls user = UserCallsOf(frontEnd);
+    // Every front end's run passes here; after PrepareConversion nothing is left to change.
+    CorrectStoredSettings(session.settings, frontEnd);
     if (!session.tablesBuilt) session.tablesBuilt = BuildKernelTables(session.tables);
     if (!session.tablesBuilt) {
         ReleaseKernelTables(session.tables);  // what was built before the failure

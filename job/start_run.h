@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "core/settings.h"
 #include "frames/kernels.h"
@@ -42,15 +43,18 @@ std::int32_t RunOutputHeight(const ConversionSettings& settings, const SourceMed
                              std::optional<int> typedHeight);
 
 // Before the worker, on the caller's thread, with session.settings as the
-// caller loaded and changed them: takes the two paths, opens the source and
-// sets the output height; with save, stores the settings as the new defaults.
+// caller loaded and changed them: takes the two paths, opens the source,
+// sets the output height and brings stored values the dialog can't produce
+// back into range (telling frontEnd.settingCorrected); with save, stores the settings as the new defaults.
 // Returns sourceOpened when the run can start, else the code to end with (the
 // source's, or settingsStoreFailed when the front end's process end returned).
 RunResult PrepareConversion(RunSession& session, const FrontEnd& frontEnd, const char* sourcePath,
                       const char* destinationPath, std::optional<int> typedHeight, bool save);
 
-// Builds the kernel tables (once per session), binds the run record to session and frontEnd and
-// starts the worker. Returns conversionDone when the worker runs;
+// Brings stored values the dialog can't produce back into range (as
+// PrepareConversion does, for a front end that opened the source itself),
+// builds the kernel tables (once per session), binds the run record to
+// session and frontEnd and starts the worker. Returns conversionDone when the worker runs;
 // conversionNoMemory (message 114, the media closed) when it can't. Clears no
 // control flags.
 RunResult StartConversion(RunSession& session, const FrontEnd& frontEnd, HWND owner = nullptr);
@@ -58,6 +62,13 @@ RunResult StartConversion(RunSession& session, const FrontEnd& frontEnd, HWND ow
 // Waits for the worker (calling serve(context) every 50 ms, so the waiting
 // thread can answer what the worker asks of it) and returns the run's result.
 RunResult WaitForConversion(RunSession& session, void (*serve)(void* context) = nullptr, void* context = nullptr);
+
+// What a front end may show under the last run's failure message: the cause
+// in words (an error of the system such as a full disk, an encoder's refusal,
+// a destination that is no file); empty when there is nothing to add.
+inline const std::string& RunFailureDetail(const RunSession& session) {
+    return session.media.destination.failureDetail;
+}
 
 // The whole run on one thread: prepare, start, wait, close the media.
 // Returns the result, or the code of the step that ended it.

@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <string>
 
 #include "core/messages.h"
 #include "media/source.h"
@@ -26,8 +29,32 @@ void releaseDestination(DestinationMedia& d) {
 }
 
 RunResult failWith(DestinationMedia& d, RunResult result) {
+    if (d.file && d.failureDetail.empty()) d.failureDetail = AviFileFailure(d.file);
     releaseDestination(d);
     return result;
+}
+
+// What a creation that failed after the file existed leaves in its place:
+// an AVI of the run's frame size, uncompressed, with no frames, which every
+// player opens (rather than headers with no stream format).
+void LeaveEmptyAvi(const char* path, const SourceMedia& s, std::int32_t outputHeight, double outputRate) {
+    PAVIFILE file = nullptr;
+    if (AVIFileOpenA(&file, path, OF_CREATE | OF_SHARE_DENY_WRITE, nullptr) != AVIERR_OK) return;
+    AVISTREAMINFOA video = s.videoInfo;
+    video.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
+    video.rcFrame.bottom = outputHeight;
+    video.dwStart = 0;
+    video.dwLength = 0;
+    DestinationRate(outputRate, &video.dwRate, &video.dwScale);
+    PAVISTREAM stream = nullptr;
+    if (AVIFileCreateStreamA(file, &stream, &video) == AVIERR_OK) {
+        FrameFormat format = s.frameFormat;
+        format.header.biHeight = outputHeight;
+        format.header.biSizeImage = s.stride * static_cast<std::uint32_t>(outputHeight);
+        AVIStreamSetFormat(stream, 0, &format, sizeof format);
+        AVIStreamRelease(stream);
+    }
+    AVIFileRelease(file);
 }
 
 }  // namespace
@@ -37,9 +64,27 @@ bool FileExists(const char* path) {
     return lstat(path, &st) == 0;
 }
 
+bool IsReplaceable(const char* path, const char** what) {
+    struct stat st {};
+    const char* kind = nullptr;
+    if (stat(path, &st) == 0) {
+        kind = S_ISREG(st.st_mode)    ? nullptr
+               : S_ISDIR(st.st_mode)  ? "a folder"
+               : S_ISFIFO(st.st_mode) ? "a FIFO"
+               : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+               : S_ISSOCK(st.st_mode) ? "a socket"
+                                      : "not a regular file";
+    } else if (lstat(path, &st) != 0 || !S_ISLNK(st.st_mode)) {
+        kind = "not a regular file";  // a link that leads nowhere is replaceable
+    }
+    if (what) *what = kind;
+    return kind == nullptr;
+}
+
 // Deleting a file on Linux succeeds even while another run reads or writes
 // it (the source itself, say), so a file someone holds is not replaced.
 bool DeleteFileUnlessHeld(const char* path) {
+    if (!IsReplaceable(path)) return false;
     const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd >= 0) {
         const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0;
@@ -96,20 +141,39 @@ RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, cons
     SourceMedia& s = media.source;
     DestinationMedia& d = media.destination;
     if (FileExists(path)) {
+        // --yes or a careless Yes must never remove a device, a FIFO or a folder.
+        if (const char* what = nullptr; !IsReplaceable(path, &what)) {
+            d.failureDetail = std::string(path) + " is " + what + ", not a file that can be replaced";
+            return destinationCannotCreate;
+        }
         if (!AskOverwrite(prompts, path)) return destinationDeclined;
-        if (!DeleteFileUnlessHeld(path)) return destinationCannotCreate;
+        if (!DeleteFileUnlessHeld(path)) {
+            d.failureDetail = std::string(path) + " is open in another run and can't be replaced";
+            return destinationCannotCreate;
+        }
     }
+    errno = 0;
     if (AVIFileOpenA(&d.file, path, OF_CREATE | OF_SHARE_DENY_WRITE, nullptr) != AVIERR_OK) {
+        const int error = errno;
         d.file = nullptr;
+        d.failureDetail = std::string(path) + ": " +
+                          (error == EWOULDBLOCK ? "open in another run"
+                           : error != 0         ? std::strerror(error)
+                                                : "not a file that can be written");
         return destinationCannotCreate;
     }
+    const auto fail = [&](RunResult result) {
+        failWith(d, result);
+        LeaveEmptyAvi(path, s, outputHeight, outputRate);
+        return result;
+    };
     if (!continuation) {
         AVICOMPRESSOPTIONS* list[1] = {&options};
         PAVISTREAM streams[1] = {s.videoStream};
         const bool confirmed = AVISaveOptions(prompts.owner, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE, 1, streams,
                                               list, &prompts.options) != 0;
         AVISaveOptionsFree(1, list);
-        if (!confirmed) return failWith(d, destinationDeclined);
+        if (!confirmed) return fail(destinationDeclined);
     }
 
     AVISTREAMINFOA video = s.videoInfo;
@@ -121,18 +185,18 @@ RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, cons
     DestinationRate(outputRate, &video.dwRate, &video.dwScale);
     if (AVIFileCreateStreamA(d.file, &d.videoStream, &video) != AVIERR_OK) {
         d.videoStream = nullptr;
-        return failWith(d, destinationNoStream);
+        return fail(destinationNoStream);
     }
     AVICOMPRESSOPTIONS copy = options;
     if (AVIMakeCompressedStream(&d.compressedStream, d.videoStream, &copy, nullptr) != AVIERR_OK) {
         d.compressedStream = nullptr;
-        return failWith(d, destinationNoStream);
+        return fail(destinationNoStream);
     }
     d.frameFormat = s.frameFormat;
     d.frameFormat.header.biHeight = outputHeight;
     d.frameFormat.header.biSizeImage = s.stride * static_cast<std::uint32_t>(outputHeight);
     if (AVIStreamSetFormat(d.compressedStream, 0, &d.frameFormat, sizeof d.frameFormat) != AVIERR_OK)
-        return failWith(d, destinationFormatRefused);
+        return fail(destinationFormatRefused);
     if (!s.audioStream) return destinationCreated;
 
     if (!continuation) {
@@ -153,9 +217,9 @@ RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, cons
     audio.dwLength = 0;
     if (AVIFileCreateStreamA(d.file, &d.audioStream, &audio) != AVIERR_OK) {
         d.audioStream = nullptr;
-        return failWith(d, destinationNoStream);
+        return fail(destinationNoStream);
     }
     if (AVIStreamSetFormat(d.audioStream, 0, &s.audioFormat, sizeof s.audioFormat) != AVIERR_OK)
-        return failWith(d, destinationAudioRefused);
+        return fail(destinationAudioRefused);
     return destinationCreated;
 }

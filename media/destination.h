@@ -27,7 +27,11 @@ AudioChunking ComputeAudioChunking(std::uint32_t interleaveMs, double outputRate
 
 // Whether anything (a file, a link, a folder) has this name.
 bool FileExists(const char* path);
-// Deletes an existing file that no other reader or writer holds open.
+// Whether an output may take this existing name: a regular file (or a link
+// to one) may be replaced; a folder, a FIFO or a device never is. Otherwise
+// *what says what it is ("a folder").
+bool IsReplaceable(const char* path, const char** what = nullptr);
+// Deletes an existing replaceable file that no other reader or writer holds open.
 bool DeleteFileUnlessHeld(const char* path);
 
 // Whom creating a destination asks, and the window that owns the questions.

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "frames/kernels.h"
 #include "media/vfw/vfw.h"
@@ -39,6 +40,10 @@ struct DestinationMedia {
     double samplesPerAudioChunk = 0;
     std::uint32_t audioChunkBytes = 0;
     std::uint8_t* audioChunk = nullptr;
+    // Why the last run's destination failed, in words a front end can show
+    // under the product's message (an error of the system, an encoder's
+    // refusal); empty when there is nothing to add. Cleared at the start of a run.
+    std::string failureDetail;
 };
 
 // The run's frame buffers: allocated by the conversion, freed by the full close.

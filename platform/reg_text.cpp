@@ -163,6 +163,46 @@ bool ParseValue(const std::vector<std::string_view>& lines, size_t& next, Value&
     return false;
 }
 
+// The registry editor exports UTF-16 with a byte-order mark; as UTF-8 its
+// lines read like any other file's. An unpaired surrogate becomes U+FFFD.
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian)
+{
+    std::string out;
+    out.reserve(bytes.size() / 2);
+    auto unit = [&](size_t at) {
+        const unsigned char a = static_cast<unsigned char>(bytes[at]), b = static_cast<unsigned char>(bytes[at + 1]);
+        return bigEndian ? (a << 8 | b) : (b << 8 | a);
+    };
+    for (size_t at = 0; at + 1 < bytes.size(); at += 2) {
+        unsigned code = static_cast<unsigned>(unit(at));
+        if (code >= 0xD800 && code < 0xDC00 && at + 3 < bytes.size()) {
+            const unsigned low = static_cast<unsigned>(unit(at + 2));
+            if (low >= 0xDC00 && low < 0xE000) {
+                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+                at += 2;
+            }
+        }
+        if (code >= 0xD800 && code < 0xE000)
+            code = 0xFFFD;
+        if (code < 0x80) {
+            out += static_cast<char>(code);
+        } else if (code < 0x800) {
+            out += static_cast<char>(0xC0 | code >> 6);
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            out += static_cast<char>(0xE0 | code >> 12);
+            out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | code >> 18);
+            out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+            out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return out;
+}
+
 // ---- Writing ---------------------------------------------------------------
 
 void AppendQuoted(std::string& out, const std::string& text)
@@ -218,6 +258,10 @@ void SetValue(std::vector<RegistryValue>& values, RegistryValue&& value)
 // a line that isn't a value is skipped.
 std::vector<RegistryValue> ParseKeyText(std::string_view text)
 {
+    if (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF") {
+        const std::string utf8 = Utf16ToUtf8(text.substr(2), text[0] == '\xFE');
+        return ParseKeyText(utf8);
+    }
     if (text.substr(0, 3) == "\xEF\xBB\xBF")
         text.remove_prefix(3);
     std::vector<std::string_view> lines;

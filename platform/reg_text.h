@@ -23,8 +23,9 @@ void SetValue(std::vector<RegistryValue>& values, RegistryValue&& value);
 
 // The values of a key file. Every value line counts, a later one replacing an
 // earlier one of the same name; a line that isn't a value is skipped. Reads
-// hex:, hex(<type>):, dword: and quoted strings, with a byte-order mark and
-// CRLF line ends.
+// hex:, hex(<type>):, dword: and quoted strings, with CRLF line ends, in
+// UTF-8 (with or without its byte-order mark) or, as the registry editor
+// exports, UTF-16 with its byte-order mark (strings then come back as UTF-8).
 std::vector<RegistryValue> ParseKeyText(std::string_view text);
 
 // The file of the key `path` ("HKEY_LOCAL_MACHINE", "Software", ...): every

@@ -15,6 +15,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,10 +33,36 @@ RegistryKey localMachineKey{{}, {"HKEY_LOCAL_MACHINE"}, KEY_READ | KEY_WRITE, tr
 
 // A key file larger than this is not ours: refuse it instead of reading it all.
 constexpr off_t maxKeyFileBytes = 64 << 20;
+// The registry's own bound for one value in its standard format. A larger
+// value read from a file (a hand-edited store) is skipped like a line that
+// isn't a value, so the next save, which writes every value as three
+// characters a byte, can't grow the file past what a read accepts.
+constexpr size_t maxValueBytes = 1 << 20;
 
 // Changes are read-modify-write of a whole file; one lock keeps two threads of
-// this process from losing each other's values.
+// this process from losing each other's values, and an flock on the store's
+// lock file two processes.
 std::mutex storeLock;
+
+// Holds the store's lock file, "<root>/.lock", locked while it lives. A store
+// whose root doesn't exist yet, or where the file can't be made, is changed
+// without it: the change itself then fails or is the first one.
+struct StoreFileLock {
+    int fd = -1;
+    explicit StoreFileLock(const std::string& root)
+    {
+        fd = open((root + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+        while (fd >= 0 && flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~StoreFileLock()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    StoreFileLock(const StoreFileLock&) = delete;
+    StoreFileLock& operator=(const StoreFileLock&) = delete;
+};
 
 using Value = RegistryValue;
 
@@ -171,6 +198,7 @@ LONG ReadKeyFile(const std::string& file, std::vector<Value>& values, bool& exis
     }
     close(fd);
     values = ParseKeyText(text);
+    std::erase_if(values, [](const Value& value) { return value.data.size() > maxValueBytes; });
     return ERROR_SUCCESS;
 }
 
@@ -307,6 +335,7 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, char*, DWORD, REGSAM d
     Location where = Locate(root, path);
 
     std::lock_guard<std::mutex> hold(storeLock);
+    const StoreFileLock holdStore(root);
     std::vector<Value> values;
     bool fileExists;
     LONG status = ReadKeyFile(where.file, values, fileExists);
@@ -386,10 +415,11 @@ LONG RegSetValueExA(HKEY key, const char* name, DWORD reserved, DWORD type, cons
 {
     if (!key)
         return ERROR_INVALID_HANDLE;
-    if (reserved || (!data && size))
+    if (reserved || (!data && size) || size > maxValueBytes)
         return ERROR_INVALID_PARAMETER;
-    // Read, change and rewrite under one lock.
+    // Read, change and rewrite under one lock, for threads and processes alike.
     std::lock_guard<std::mutex> hold(storeLock);
+    const StoreFileLock holdStore(RootOf(key));
     std::string root;
     Location where;
     std::vector<Value> values;
@@ -421,6 +451,7 @@ LONG RegDeleteKeyA(HKEY key, const char* subKey)
     Location where = Locate(root, path);
 
     std::lock_guard<std::mutex> hold(storeLock);
+    const StoreFileLock holdStore(root);
     bool hasFile = Exists(where.file);
     bool hasFolder = IsFolder(where.folder);
     if (!hasFile && !hasFolder)

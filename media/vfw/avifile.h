@@ -82,6 +82,7 @@ struct AviFile {
   std::vector<AviStream*> streams;
   // Set on a file opened with OF_CREATE (media/vfw/aviwriter.h).
   struct AviWriter* writer = nullptr;
+  std::string failure;  // AviFileFailure
 };
 
 // Reads exactly n bytes at offset; false on a short read or a range outside the file.

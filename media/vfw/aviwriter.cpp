@@ -149,6 +149,7 @@ bool WriteAllAt(int fd, struct iovec* iov, int count, uint64_t offset) {
   while (count > 0) {
     const ssize_t done = pwritev(fd, iov, count, static_cast<off_t>(offset));
     if (done < 0 && errno == EINTR) continue;
+    if (done == 0) errno = ENOSPC;  // nothing taken and no error: the disk is full
     if (done <= 0) return false;
     offset += static_cast<uint64_t>(done);
     size_t left = static_cast<size_t>(done);
@@ -176,10 +177,17 @@ void Truncate(int fd, uint64_t size) {
   }
 }
 
+// A failed write keeps its cause for the user: the system's words for errno.
+void NoteWriteFailure(AviFile* file) {
+  const int error = errno;
+  if (file->failure.empty()) file->failure = error ? std::strerror(error) : "the disk took no more bytes";
+}
+
 AVIRESULT Start(AviFile* file) {
   AviWriter* w = file->writer;
   const std::vector<uint8_t> head = BuildHeaders(file, false, 0, 0);
   if (!WriteAt(file->fd, head.data(), head.size(), 0)) {
+    NoteWriteFailure(file);
     w->failed = true;
     return AVIERR_FILEWRITE;
   }
@@ -314,7 +322,10 @@ AVIRESULT AviWriterAppend(AviStream* s, const void* data, uint32_t size, uint32_
   }
   const uint64_t padded = uint64_t{size} + (size & 1);
   // Room for this chunk, the index so far with its entry, and the idx1 header.
-  if (w->end + 8 + padded + w->index.size() + 16 + 8 > kAviMaxWrittenFile) return AVIERR_FILEWRITE;
+  if (w->end + 8 + padded + w->index.size() + 16 + 8 > kAviMaxWrittenFile) {
+    file->failure = "an AVI file can't grow past 4 GiB";
+    return AVIERR_FILEWRITE;
+  }
   // The entry's room is taken first, so a chunk on disk always gets its entry.
   if (w->index.capacity() - w->index.size() < 16) {
     try {
@@ -331,6 +342,7 @@ AVIRESULT AviWriterAppend(AviStream* s, const void* data, uint32_t size, uint32_
   const int count = (size & 1) ? 3 : 2;
   if (!WriteAllAt(file->fd, iov, count, w->end)) {
     // The chunk may be half on disk; the file ends where the last good one did.
+    NoteWriteFailure(file);
     w->failed = true;
     return AVIERR_FILEWRITE;
   }
@@ -399,8 +411,16 @@ AVIRESULT AviWriterWrite(AviStream* pavi, int32_t lStart, int32_t lSamples, cons
   return AVIERR_OK;
 }
 
-void AviWriterFinish(AviFile* file) {
+bool AviFileStillLinked(PAVIFILE pfile) {
+  struct stat st;
+  return pfile && pfile->refs > 0 && pfile->writer && fstat(pfile->fd, &st) == 0 && st.st_nlink > 0;
+}
+
+const char* AviFileFailure(PAVIFILE pfile) { return pfile && pfile->refs > 0 ? pfile->failure.c_str() : ""; }
+
+bool AviWriterFinish(AviFile* file) {
   AviWriter* w = file->writer;
+  bool complete = false;
   // A file that never saw data still gets its headers.
   if (!w->started && !w->failed) Start(file);
   if (w->started) {
@@ -413,10 +433,19 @@ void AviWriterFinish(AviFile* file) {
     if (WriteAllAt(file->fd, iov, 2, idx1At)) {
       const uint64_t end = idx1At + 8 + w->index.size();
       const std::vector<uint8_t> headers = BuildHeaders(file, true, end, idx1At);
-      if (headers.size() == w->headerBytes) WriteAt(file->fd, headers.data(), headers.size(), 0);
+      complete = headers.size() == w->headerBytes && WriteAt(file->fd, headers.data(), headers.size(), 0);
       Truncate(file->fd, end);
     }
+    if (!complete) NoteWriteFailure(file);
   }
   delete w;
   file->writer = nullptr;
+  return complete;
+}
+
+AVIRESULT AviFileComplete(PAVIFILE pfile) {
+  if (!pfile || pfile->refs <= 0) return AVIERR_BADHANDLE;
+  if (!pfile->writer) return AVIERR_READONLY;
+  const bool failedBefore = pfile->writer->failed;
+  return AviWriterFinish(pfile) && !failedBefore ? AVIERR_OK : AVIERR_FILEWRITE;
 }

@@ -34,8 +34,9 @@ AVIRESULT AviWriterOpen(PAVIFILE* ppfile, const char* path, uint32_t mode);
 AVIRESULT AviWriterAppend(AviStream* stream, const void* data, uint32_t size, uint32_t samples, bool key,
                           uint64_t* grew);
 
-// At the last release: index, final sizes and lengths. The writer is freed.
-void AviWriterFinish(AviFile* file);
+// At the last release (or AviFileComplete): index, final sizes and lengths.
+// The writer is freed. False when they didn't all reach the file.
+bool AviWriterFinish(AviFile* file);
 
 // AVIStreamSetFormat and AVIStreamWrite on a plain stream of a writing file,
 // the arguments checked. The public calls (media/vfw/compressor.cpp) send a

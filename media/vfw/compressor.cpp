@@ -11,7 +11,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdarg>
 #include <cstring>
+#include <string>
 #include <mutex>
 #include <new>
 
@@ -229,11 +231,42 @@ AVCodecContext* NewContext(const AviCompressor* c, const AVCodec* enc, AVPixelFo
   return ctx;
 }
 
+// While an encoder opens on this thread, its complaints are kept here, so a
+// refusal can say why; FFmpeg's log goes on as before for everything else.
+thread_local std::string* encoderComplaints = nullptr;
+
+void KeepEncoderComplaint(void* object, int level, const char* format, va_list args) {
+  if (encoderComplaints && level <= AV_LOG_ERROR) {
+    va_list copy;
+    va_copy(copy, args);
+    char line[512];
+    int prefix = 0;
+    av_log_format_line2(object, level, format, copy, line, sizeof line, &prefix);
+    va_end(copy);
+    std::string text = line;
+    while (!text.empty() && std::strchr("\n .:", text.back())) text.pop_back();
+    if (const size_t bracket = text.find("] "); text[0] == '[' && bracket != std::string::npos) text.erase(0, bracket + 2);
+    if (!text.empty() && encoderComplaints->empty()) *encoderComplaints = text;  // the first says why
+  }
+  av_log_default_callback(object, level, format, args);
+}
+
+// The refusal in words: which encoder, which frame size, and the encoder's reason.
+void NoteRefusal(AviCompressor* c, const std::string& reason) {
+  char text[640];
+  std::snprintf(text, sizeof text, "the %s encoder (%s) refused %dx%d frames: %s", c->codec->name, c->codec->encoder,
+                c->width, c->height, reason.c_str());
+  c->target->file->failure = text;
+}
+
 AVIRESULT OpenEncoder(AviCompressor* c) {
   CloseEncoder(c);
   QuietFfmpegLog();
+  static std::once_flag hooked;
+  std::call_once(hooked, [] { av_log_set_callback(KeepEncoderComplaint); });
   const AVCodec* enc = avcodec_find_encoder_by_name(c->codec->encoder);
   if (!enc) return AVIERR_NOCOMPRESSOR;
+  std::string reason = "no pixel layout it takes fits them";
   for (AVPixelFormat pixels : c->codec->pixels) {
     if (pixels == AV_PIX_FMT_NONE) break;
     if (IsDv(*c->codec) && !DvTakes(c->height, pixels)) continue;
@@ -243,9 +276,15 @@ AVIRESULT OpenEncoder(AviCompressor* c) {
       av_dict_free(&opts);
       return AVIERR_MEMORY;
     }
+    std::string complaint;
+    encoderComplaints = &complaint;
     const int r = avcodec_open2(ctx, enc, &opts);
+    encoderComplaints = nullptr;
     av_dict_free(&opts);
     if (r < 0) {
+      char error[AV_ERROR_MAX_STRING_SIZE];
+      av_strerror(r, error, sizeof error);
+      reason = complaint.empty() ? error : complaint;
       avcodec_free_context(&ctx);
       continue;
     }
@@ -267,6 +306,7 @@ AVIRESULT OpenEncoder(AviCompressor* c) {
     }
     return AVIERR_OK;
   }
+  NoteRefusal(c, reason);
   return AVIERR_BADFORMAT;  // no pixel layout this encoder takes fits the frames
 }
 
@@ -302,11 +342,19 @@ AVIRESULT Encode(AviCompressor* c, const uint8_t* pixels, bool forceKey) {
   c->frame->pict_type = forceKey ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
   c->frame->key_frame = forceKey ? 1 : 0;
   c->frame->quality = c->ctx->global_quality;
-  if (avcodec_send_frame(c->ctx, c->frame) < 0) return AVIERR_COMPRESSOR;
-  const int r = avcodec_receive_packet(c->ctx, c->packet);
+  int r = avcodec_send_frame(c->ctx, c->frame);
   // No packet would mean the encoder holds frames back, and chunks would no
   // longer match frames.
-  if (r < 0) return AVIERR_COMPRESSOR;
+  if (r >= 0) r = avcodec_receive_packet(c->ctx, c->packet);
+  if (r < 0) {
+    char error[AV_ERROR_MAX_STRING_SIZE];
+    av_strerror(r, error, sizeof error);
+    char text[320];
+    std::snprintf(text, sizeof text, "the %s encoder (%s) failed on frame %lld: %s", c->codec->name,
+                  c->codec->encoder, static_cast<long long>(c->pts - 1), error);
+    c->target->file->failure = text;
+    return AVIERR_COMPRESSOR;
+  }
   return AVIERR_OK;
 }
 
@@ -408,6 +456,7 @@ AVIRESULT CompressorSetFormat(AviStream* s, const void* format, int32_t size) {
     if (IsDv(*c->codec)) {
       std::string why = DvRefusal(c->width, c->height, c->target->header.dwRate, c->target->header.dwScale);
       if (!why.empty()) {
+        c->target->file->failure = why;
         SetRefusal(std::move(why));
         return AVIERR_BADFORMAT;
       }

@@ -250,6 +250,18 @@ AVIRESULT AVIStreamSetFormat(PAVISTREAM pavi, int32_t lPos, const void* lpFormat
 AVIRESULT AVIStreamWrite(PAVISTREAM pavi, int32_t lStart, int32_t lSamples, const void* lpBuffer,
                          int32_t cbBuffer, uint32_t dwFlags, int32_t* plSampWritten, int32_t* plBytesWritten);
 
+// Not the platform's: what a front end can tell a user about a file being
+// written. Whether it still has a name in a folder (false once it was
+// deleted while being written, or for a handle that isn't a writing file).
+bool AviFileStillLinked(PAVIFILE pfile);
+// Writes the index and the final headers now rather than at the last
+// release; the file then takes no more data. AVIERR_FILEWRITE when they (or
+// an earlier write) didn't reach the file, AviFileFailure saying why.
+AVIRESULT AviFileComplete(PAVIFILE pfile);
+// Why the file's last write, format or compressor failed, in words ("No
+// space left on device", an encoder's refusal); empty when nothing failed.
+const char* AviFileFailure(PAVIFILE pfile);
+
 // Shows the compression options for nStreams streams through presenter
 // (media/vfw/saveoptions.h) and edits the records in place. Non-zero when the
 // user confirmed, zero when cancelled. Without a presenter the records stand

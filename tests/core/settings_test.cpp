@@ -1,5 +1,6 @@
 #include "core/settings.h"
 
+#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -7,6 +8,8 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "core/messages.h"
 #include "platform/registry.h"
@@ -411,3 +414,75 @@ TEST_F(SettingsTest, DeletedSettingsStartOverFromTheDefaults)
 }
 
 }  // namespace
+
+TEST_F(SettingsTest, StoreThatCanOnlyBeReadStillLoads)
+{
+    const ConversionSettings custom = Custom();
+    ASSERT_TRUE(SaveSettings(user, nullptr, custom));
+    fs::permissions(base, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    // Another user, who may read the store but not write it (as the files of
+    // a read-only store are to everybody).
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(90);
+        ConversionSettings loaded = Zeroed();
+        if (!LoadSettings(user, loaded))
+            _exit(1);
+        for (const Field& field : fields)
+            if (FieldBytes(loaded, field) != FieldBytes(custom, field))
+                _exit(2);
+        _exit(recorder.boxes.empty() ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST_F(SettingsTest, HandEditedValuesOutOfRangeGoBackToTheirDefaults)
+{
+    const ConversionSettings defaults = DefaultSettings();
+    // Rates and speeds that are no number, or outside the dialog's bounds.
+    for (double bad : {std::nan(""), 0.0, -25.0, HUGE_VAL, -HUGE_VAL, 1e6}) {
+        ConversionSettings s = defaults;
+        s.dstRate = bad;
+        s.srcSpeed = bad;
+        const std::vector<SettingCorrection> changed = BringSettingsIntoRange(s);
+        ASSERT_EQ(changed.size(), 2u) << bad;
+        EXPECT_EQ(s.dstRate, 25.0) << bad;
+        EXPECT_EQ(s.srcSpeed, 1.0) << bad;
+    }
+
+    // Every field at once, through the store as a person could edit it.
+    ConversionSettings edited = Custom();
+    edited.dstRate = std::nan("");
+    edited.intMethod = static_cast<InterpolationMethod>(99);
+    edited.intRange = -0.5;
+    edited.deint = static_cast<DeinterlaceMode>(-1);
+    edited.deintRes = static_cast<InterlaceResampleMethod>(7);
+    edited.segment = 7;
+    edited.aspect = static_cast<AspectPreset>(17);
+    edited.letterbox = static_cast<LetterboxMode>(3);
+    ASSERT_TRUE(SaveSettings(user, nullptr, edited));
+    ConversionSettings loaded = Zeroed();
+    ASSERT_TRUE(LoadSettings(user, loaded));
+    const std::vector<SettingCorrection> changed = BringSettingsIntoRange(loaded);
+    std::vector<std::string> texts;
+    for (const SettingCorrection& c : changed) texts.push_back(SettingCorrectionText(c));
+    EXPECT_EQ(texts, (std::vector<std::string>{
+                         "dstRate nan is out of range; using 25", "intMethod 99 is out of range; using 6",
+                         "intRange -0.5 is out of range; using 1", "deint -1 is out of range; using 2",
+                         "deintRes 7 is out of range; using 1", "segment 7 is out of range; using 1",
+                         "aspect 17 is out of range; using 2", "letterbox 3 is out of range; using 0",
+                         "intDupThr -3 is out of range; using 5"}));
+    // What the dialog can give stays as it is, the bounds included.
+    EXPECT_EQ(loaded.srcSpeed, 0.00001);
+    EXPECT_EQ(loaded.pOptions.fccHandler, edited.pOptions.fccHandler);
+    EXPECT_TRUE(BringSettingsIntoRange(loaded).empty());
+    ConversionSettings bounds = defaults;
+    bounds.dstRate = 32767;
+    bounds.srcSpeed = 327.67;
+    bounds.intRange = 0;  // a typed 0 % is taken
+    EXPECT_TRUE(BringSettingsIntoRange(bounds).empty());
+}

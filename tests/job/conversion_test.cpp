@@ -1,7 +1,10 @@
 // Whole runs through real files: schedule, pixels, audio, segments, stop,
 // pause and the failures that can be provoked.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <chrono>
@@ -306,6 +309,38 @@ TEST(Audio, FractionalChunksAt2997AndSilencePastTheEnd) {
     EXPECT_TRUE(std::equal(out.begin(), out.end(), in.begin()));
 }
 
+TEST(Audio, SourceAudioEndingEarlyIsPaddedWithSilence) {
+    // 4 s of video with 3.51 s of 48 kHz audio: at the source's rate, and in
+    // slow motion at 29.97 with 8-bit sound, whose silence is 0x80.
+    const int samples = 168480;
+    struct Case {
+        double rate, speed;
+        int bits;
+    } cases[] = {{25, 1.0, 16}, {29.97, 0.5, 8}};
+    for (const Case& c : cases) {
+        const std::string out = Out("short-out.avi");
+        TestRun t(MakeCountingSource("short.avi", 100, 25, 1, 48000, samples, c.bits), out);
+        t.boxes.questionAnswer = IDYES;
+        t.settings.dstRate = c.rate;
+        t.settings.srcSpeed = c.speed;
+        ASSERT_EQ(t.Run(), conversionDone) << c.rate;
+        const std::size_t frames = ReadPictures(out).size();
+        EXPECT_EQ(frames, c.speed == 1.0 ? 100u : 239u);
+        const Bytes audio = ReadAudio(out), in = CountingAudio(samples, c.bits);
+        const std::size_t sampleBytes = static_cast<std::size_t>(c.bits / 8);
+        EXPECT_NEAR(static_cast<double>(audio.size() / sampleBytes), frames * 48000 / c.rate, 1.0) << c.rate;
+        ASSERT_GT(audio.size(), in.size());
+        EXPECT_TRUE(std::equal(in.begin(), in.end(), audio.begin())) << c.rate;
+        const std::uint8_t silence = c.bits == 8 ? 0x80 : 0;
+        EXPECT_TRUE(std::all_of(audio.begin() + static_cast<long>(in.size()), audio.end(),
+                                [silence](std::uint8_t b) { return b == silence; }))
+            << c.rate;
+        if (HaveFfmpeg()) {
+            EXPECT_EQ(DecodeErrors(out), "") << c.rate;
+        }
+    }
+}
+
 // ---- Segments ------------------------------------------------------------------------
 
 // One 16x8 DIB frame grows a file by 8 + 384 + 16 bytes; audio by 8 + 1280 + 16.
@@ -353,6 +388,33 @@ TEST(Segments, SplitsWithNamesKeyFramesAndRestartingPositions) {
     EXPECT_EQ(frames, 10u);
     EXPECT_EQ(audio, ReadAudio(MakeSource("seg-src.avi", Spec(16, 8, 10, true))));
     EXPECT_EQ(dest.substr(0, dest.size() - 4) + ".00.avi", SegmentName(dest, 0));
+}
+
+TEST(Segments, AudioIsContinuousOverSplitsWithFractionalChunks) {
+    // 48 kHz at 29.97 fps: chunks of 1601.6 samples, so files begin at
+    // fractional audio positions; together they hold the source sample for sample.
+    const int samples = 2 * 48000;
+    const std::string dest = Out("seg-aud.avi");
+    TestRun t(MakeCountingSource("seg-aud-src.avi", 60, 30000, 1001, 48000, samples), dest);
+    t.settings.dstRate = 29.97;
+    t.settings.intMethod = InterpolationMethod::Coarse;
+    t.settings.segment = 1;
+    t.job.segmentLimit = 10000;  // three frames and their audio per file
+    ASSERT_EQ(t.Run(), conversionDone);
+    Bytes audio;
+    std::size_t frames = 0;
+    int files = 0;
+    for (; Exists(SegmentName(dest, files)); ++files) {
+        const Bytes part = ReadAudio(SegmentName(dest, files));  // from position 0 of each file
+        audio.insert(audio.end(), part.begin(), part.end());
+        frames += ReadPictures(SegmentName(dest, files)).size();
+    }
+    EXPECT_GE(files, 10);
+    EXPECT_EQ(frames, 59u);
+    EXPECT_NEAR(static_cast<double>(audio.size() / 2), frames * 48000 / 29.97, 1.0);
+    const Bytes in = CountingAudio(samples);
+    ASSERT_LE(audio.size(), in.size());
+    EXPECT_TRUE(audio == Bytes(in.begin(), in.begin() + static_cast<long>(audio.size())));
 }
 
 // Frames larger than the headroom above the limit: the file is split before
@@ -428,6 +490,17 @@ TEST(Segments, ExistingFirstSegmentReplacedOrKept) {
             EXPECT_GT(ReadPictures(dest).size(), 0u);
         }
     }
+}
+
+TEST(Segments, FirstSegmentNameTakenByAFolderIsNeverRemoved) {
+    const std::string dest = Out("seg-dir.avi");
+    std::filesystem::create_directory(SegmentName(dest, 0));
+    SegmentedRun t(dest);
+    t.boxes.questionAnswer = IDYES;
+    EXPECT_EQ(t.Run(), conversionCannotRename);
+    EXPECT_TRUE(t.boxes.boxes.empty()) << "nothing to ask about";
+    EXPECT_TRUE(std::filesystem::is_directory(SegmentName(dest, 0)));
+    EXPECT_GT(ReadPictures(dest).size(), 0u);
 }
 
 TEST(Segments, RealTwoGigabyteSplitOptIn) {
@@ -524,6 +597,80 @@ TEST(Control, WorkerReportsResultsAndKeepsTheTitle) {
     for (int code : {5, 7, 8, 9, 11, 12}) EXPECT_NE(ResultMessageOf(code).textId, 0) << code;
     EXPECT_EQ(ResultMessageOf(6).textId, 0);
     EXPECT_EQ(ResultMessageOf(0).textId, IDS_DONE);
+}
+
+TEST(Failures, OutputDeletedDuringTheRunIsNeverSuccess) {
+    // The file being written, and a segment already closed, each removed at a progress report.
+    const std::string src = MakeSource("gone.avi", Spec(16, 8, 40, true));
+    for (int closedSegment = 0; closedSegment < 2; ++closedSegment) {
+        const std::string dest = Out(closedSegment ? "gone-seg.avi" : "gone-out.avi");
+        TestRun t(src, dest);
+        t.settings.segment = 1;
+        if (closedSegment) t.job.segmentLimit = 4000;
+        t.run.frontEnd.setStatusText = nullptr;
+        t.run.frontEnd.setProgressBar = [](void* c, int) {
+            TestRun& run = *static_cast<TestRun*>(c);
+            const std::string path = run.job.segmentIndex == 0 ? run.settings.destinationPath
+                                                              : SegmentName(run.settings.destinationPath, 0);
+            std::filesystem::remove(path);
+        };
+        EXPECT_EQ(t.Run(), conversionCannotWrite) << closedSegment;
+        EXPECT_NE(t.media.destination.failureDetail.find("was deleted while"), std::string::npos)
+            << t.media.destination.failureDetail;
+    }
+}
+
+TEST(Failures, IndexThatCannotBeWrittenIsNeverSuccess) {
+    // A file-size limit that takes the frame but not the index after it.
+    const std::string src = MakeSource("idx.avi", Spec(16, 8, 1));
+    TestRun whole(src, Out("idx-whole.avi"));
+    ASSERT_EQ(whole.Run(), conversionDone);
+    const auto complete = std::filesystem::file_size(Out("idx-whole.avi"));
+    struct rlimit before {};
+    getrlimit(RLIMIT_FSIZE, &before);
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit cut = before;
+    cut.rlim_cur = complete - 10;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &cut), 0);
+    TestRun t(src, Out("idx-cut.avi"));
+    const RunResult result = t.Run();
+    setrlimit(RLIMIT_FSIZE, &before);
+    EXPECT_EQ(result, conversionCannotWrite);
+    EXPECT_EQ(t.media.destination.failureDetail, "File too large, writing the index to " + Out("idx-cut.avi"));
+}
+
+TEST(Failures, FilesLeftAfterRefusalsAndACancelledChoicePlay) {
+    // An unknown compressor (7), one that refuses the frame size (8), an
+    // audio format the writer refuses (11), and the options dialog cancelled (6).
+    SourceSpec extra = Spec(16, 8, 3, true);
+    extra.audioFormat = PcmFormat(2, 8000, 16, true);
+    extra.audioFormat[16] = 4;  // cbSize: 4 bytes more than the 18 the destination is given
+    struct Case {
+        const char* name;
+        SourceSpec source;
+        std::uint32_t codec;
+        bool cancel;
+        RunResult result;
+    } cases[] = {
+        {"left-7.avi", Spec(16, 8, 3, true), mmioFOURCC('Z', 'Z', 'Z', 'Z'), false, destinationNoStream},
+        {"left-8.avi", Spec(16, 8, 3), mmioFOURCC('d', 'v', 's', 'd'), false, destinationFormatRefused},
+        {"left-11.avi", extra, mmioFOURCC('D', 'I', 'B', ' '), false, destinationAudioRefused},
+        {"left-6.avi", Spec(16, 8, 3, true), mmioFOURCC('D', 'I', 'B', ' '), true, destinationDeclined},
+    };
+    for (const Case& c : cases) {
+        TestRun t(MakeSource(std::string("src-") + c.name, c.source), Out(c.name));
+        t.settings.pOptions.fccHandler = c.codec;
+        if (c.cancel)
+            t.run.frontEnd.chooseCompressOptions = [](void*, void*, std::uint32_t, std::int32_t, PAVISTREAM*,
+                                                      AVICOMPRESSOPTIONS**) { return false; };
+        ASSERT_EQ(t.Run(), c.result) << c.name;
+        EXPECT_EQ(StreamCount(Out(c.name)), 1) << c.name;
+        EXPECT_TRUE(ReadPictures(Out(c.name)).empty()) << c.name;
+        if (HaveFfmpeg()) {
+            EXPECT_EQ(Probe(Out(c.name), "stream", "codec_name"), "rawvideo") << c.name;
+            EXPECT_EQ(DecodeErrors(Out(c.name)), "") << c.name;
+        }
+    }
 }
 
 TEST(Failures, MissingFolderRejectingCompressorAndBadSettings) {

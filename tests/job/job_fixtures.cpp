@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "media/source.h"
@@ -45,6 +46,42 @@ std::vector<std::string> TestRun::Texts() {
     std::vector<std::string> texts;
     for (const RecordedMessageBox& b : boxes.boxes) texts.push_back(b.text);
     return texts;
+}
+
+Bytes CountingAudio(int samples, int bits) {
+    Bytes audio;
+    for (int n = 0; n < samples; ++n) {
+        audio.push_back(static_cast<std::uint8_t>(n));
+        if (bits == 16) audio.push_back(static_cast<std::uint8_t>(n >> 8));
+    }
+    return audio;
+}
+
+std::string MakeCountingSource(const std::string& name, int frames, std::uint32_t rate, std::uint32_t scale,
+                               std::uint32_t sampleRate, int samples, int bits) {
+    FixtureFile f;
+    f.width = 16;
+    f.height = 8;
+    FixtureStream v;
+    v.format = BitmapFormat(16, 8, 24, BI_RGB);
+    v.rate = rate;
+    v.scale = scale;
+    v.length = static_cast<std::uint32_t>(frames);
+    for (int n = 0; n < frames; ++n) v.chunks.push_back(RgbPicture(16, 8, n));
+    FixtureStream a;
+    a.type = streamtypeAUDIO;
+    a.suffix = "wb";
+    a.format = PcmFormat(1, sampleRate, static_cast<std::uint16_t>(bits), true);
+    a.rate = sampleRate;
+    a.sampleSize = static_cast<std::uint32_t>(bits / 8);
+    a.length = static_cast<std::uint32_t>(samples);
+    // Chunks of an odd size, so chunk and sample boundaries never line up.
+    const Bytes audio = CountingAudio(samples, bits);
+    const std::size_t piece = 999 * a.sampleSize;
+    for (std::size_t at = 0; at < audio.size(); at += piece)
+        a.chunks.emplace_back(audio.begin() + at, audio.begin() + std::min(audio.size(), at + piece));
+    f.streams = {v, a};
+    return WriteFile(name, BuildAvi(f));
 }
 
 std::vector<Bytes> ReadPictures(const std::string& path) {

@@ -32,6 +32,14 @@ struct TestRun {
     std::vector<std::string> Texts();  // every message box shown, in order
 };
 
+// A 16x8 source of `frames` frames at rate/scale with mono PCM audio of
+// `samples` samples at sampleRate, where every sample holds its own index
+// (16-bit, or its low byte at 8 bits), so a skipped or repeated sample shows.
+std::string MakeCountingSource(const std::string& name, int frames, std::uint32_t rate, std::uint32_t scale,
+                               std::uint32_t sampleRate, int samples, int bits = 16);
+// The audio MakeCountingSource wrote.
+Bytes CountingAudio(int samples, int bits = 16);
+
 // Every picture of the first video stream (bottom-up padded rows).
 std::vector<Bytes> ReadPictures(const std::string& path);
 // Every byte of the first audio stream; empty without one.

@@ -2,6 +2,7 @@
 // refusals before the worker, through one recording front end.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "core/messages.h"
@@ -53,6 +54,30 @@ TEST(StartRun, StepsOfAFrontEndThatKeepsItsEventLoop) {
     ASSERT_EQ(r.boxes.boxes.size(), 1u);
     EXPECT_EQ(r.boxes.boxes[0].text, "\"start-out.avi\" already exists. Overwrite it?");
     EXPECT_FALSE(session.media.source.isOpen);
+}
+
+TEST(StartRun, StoredValuesOutOfRangeAreCorrectedForEveryFrontEnd) {
+    // As the GUI starts: its own open of the source, then StartConversion.
+    const std::string src = MakeSource("range-start.avi", Spec(16, 8, 4));
+    const std::string dst = TempDir() + "/range-start-out.avi";
+    struct Told : Recorded {
+        std::vector<std::string> corrected;
+    } r;
+    FrontEnd f = RecordingFrontEnd(r);
+    f.settingCorrected = [](void* c, const char* text) { static_cast<Told*>(c)->corrected.push_back(text); };
+    RunSession session;
+    ASSERT_EQ(OpenSource(session.media, src.c_str()), sourceOpened);
+    std::snprintf(session.settings.sourcePath, sizeof session.settings.sourcePath, "%s", src.c_str());
+    std::snprintf(session.settings.destinationPath, sizeof session.settings.destinationPath, "%s", dst.c_str());
+    session.settings.outputHeight = 8;
+    session.settings.dstRate = -1;
+    session.settings.intMethod = static_cast<InterpolationMethod>(99);
+    ASSERT_EQ(StartConversion(session, f), conversionDone);
+    EXPECT_EQ(WaitForConversion(session), conversionDone);
+    CloseMedia(session.media, nullptr, false);
+    EXPECT_EQ(r.corrected, (std::vector<std::string>{"dstRate -1 is out of range; using 25",
+                                                     "intMethod 99 is out of range; using 6"}));
+    EXPECT_EQ(ReadPictures(dst).size(), 4u);
 }
 
 TEST(StartRun, SourceRefusalsAreShownAndEndTheRunBeforeTheWorker) {

@@ -50,4 +50,33 @@ TEST(KeyText, LaterLinesReplaceEarlierOnesWhateverTheirCase)
     EXPECT_EQ(values[1].data, (std::vector<BYTE>{'t', 'e', 'x', 't', 0}));
 }
 
+TEST(KeyText, RegistryEditorExportsInUtf16AreRead)
+{
+    // "Windows Registry Editor Version 5.00" files as regedit writes them:
+    // UTF-16 with a byte-order mark and CRLF, here with a string beyond ASCII
+    // (e, acute accent, and a character outside the basic plane).
+    const std::u16string text = u"Windows Registry Editor Version 5.00\r\n\r\n"
+                                u"[HKEY_LOCAL_MACHINE\\Software\\Norvane Software\\Tavrick]\r\n"
+                                u"\"dstRate\"=hex(4):00,00,00,00,00,00,39,40\r\n"
+                                u"\"intMethod\"=dword:00000003\r\n"
+                                u"\"name\"=\"caf\u00e9 \U0001F3AC\"\r\n";
+    for (bool bigEndian : {false, true}) {
+        std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+        for (char16_t unit : text) {
+            const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+            bytes += bigEndian ? high : low;
+            bytes += bigEndian ? low : high;
+        }
+        const std::vector<RegistryValue> values = ParseKeyText(bytes);
+        ASSERT_EQ(values.size(), 3u) << bigEndian;
+        EXPECT_EQ(values[0].name, "dstRate");
+        EXPECT_EQ(values[0].data, (std::vector<BYTE>{0, 0, 0, 0, 0, 0, 0x39, 0x40}));
+        EXPECT_EQ(values[1].data, (std::vector<BYTE>{3, 0, 0, 0}));
+        const std::string utf8 = "caf\xC3\xA9 \xF0\x9F\x8E\xAC";
+        std::vector<BYTE> expected(utf8.begin(), utf8.end());
+        expected.push_back(0);
+        EXPECT_EQ(values[2].data, expected) << bigEndian;
+    }
+}
+
 }  // namespace

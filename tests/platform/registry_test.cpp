@@ -447,6 +447,59 @@ TEST_F(RegistryTest, HandlesAndThreadsNeverLoseEachOthersValues)
     RegCloseKey(second);
 }
 
+TEST_F(RegistryTest, ProcessesSavingAtOnceNeverLoseEachOthersValues)
+{
+    RegCloseKey(Create());
+    // Two processes, each setting its own values through handles of its own.
+    auto writeMany = [](char prefix) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, tavrickKey, 0, KEY_READ | KEY_WRITE, &key) != ERROR_SUCCESS)
+            return 1;
+        for (int i = 0; i < 80; ++i) {
+            const std::string name = prefix + std::to_string(i);
+            const BYTE data = static_cast<BYTE>(i);
+            if (RegSetValueExA(key, name.c_str(), 0, REG_BINARY, &data, 1) != ERROR_SUCCESS)
+                return 2;
+        }
+        RegCloseKey(key);
+        return 0;
+    };
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(writeMany('c'));
+    EXPECT_EQ(writeMany('p'), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    HKEY key = nullptr;
+    ASSERT_EQ(Open(tavrickKey, &key, KEY_READ), ERROR_SUCCESS);
+    int lost = 0;
+    for (int i = 0; i < 80; ++i)
+        for (const char* prefix : {"c", "p"})
+            lost += Get(key, (prefix + std::to_string(i)).c_str()).second != std::vector<BYTE>{BYTE(i)};
+    EXPECT_EQ(lost, 0);
+    RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, HugeValueInAnEditedFileIsSkippedAndSavesGoOn)
+{
+    // 30 MB of text in one string: it loads as nothing, and the next save
+    // (every byte written as three characters) still fits what a read accepts.
+    WriteText(KeyFile(), "Windows Registry Editor Version 5.00\n\n\"keep\"=dword:00000007\n\"big\"=\"" +
+                             std::string(30u << 20, 'x') + "\"\n");
+    HKEY key = nullptr;
+    ASSERT_EQ(Open(tavrickKey, &key), ERROR_SUCCESS);
+    EXPECT_EQ(Get(key, "big").first, -1);
+    EXPECT_EQ(Set(key, "new", REG_DWORD, {1, 0, 0, 0}), ERROR_SUCCESS);
+    EXPECT_EQ(Get(key, "keep").second, (std::vector<BYTE>{7, 0, 0, 0}));
+    EXPECT_LT(fs::file_size(KeyFile()), 4096u);
+    // A value over the bound is refused when set, and the key stays as it was.
+    EXPECT_EQ(Set(key, "big", REG_BINARY, std::vector<BYTE>((1u << 20) + 1)), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(Set(key, "fits", REG_BINARY, std::vector<BYTE>(1u << 20)), ERROR_SUCCESS);
+    EXPECT_EQ(Get(key, "new").second, (std::vector<BYTE>{1, 0, 0, 0}));
+    RegCloseKey(key);
+}
+
 TEST_F(RegistryTest, RootFollowsTheEnvironment)
 {
     const char* home = std::getenv("HOME");
