@@ -1,9 +1,12 @@
 // Output bytes per second of every kernel and every row resample method, at
-// every instruction-set level the CPU has, beside a one-frame memcpy.
+// every instruction-set level the CPU has, beside a one-frame memcpy; after
+// the runs, one table per frame size with a column per level.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <cstdio>
 #include <functional>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -120,6 +123,56 @@ void registerSize(int width, int height) {
     }
 }
 
+// Collects "kernel/size/level" results (the median when repeated) and
+// prints them as MB/s and frames/s per level.
+class TableReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.error_occurred) continue;
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
+            const std::string name = run.run_name.function_name;
+            const auto first = name.find('/'), second = name.rfind('/');
+            if (first == std::string::npos || first == second) continue;
+            Cell& cell = results_[name.substr(first + 1, second - first - 1)][name.substr(0, first)][name.substr(second + 1)];
+            const auto bytes = run.counters.find("bytes_per_second"), frames = run.counters.find("frames/s");
+            if (bytes == run.counters.end() || frames == run.counters.end()) continue;
+            if (run.run_type == Run::RT_Aggregate || !cell.fromMedian) {
+                cell = {bytes->second.value / 1e6, frames->second.value, run.run_type == Run::RT_Aggregate};
+            }
+        }
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        for (const auto& [size, rows] : results_) {
+            std::printf("\n%s, output MB/s (frames/s), one thread\n%-18s", size.c_str(), "kernel");
+            for (int l = 0; l < simdLevelCount; ++l)
+                if (RowKernelsFor(static_cast<SimdLevel>(l))) std::printf("%24s", SimdLevelName(static_cast<SimdLevel>(l)));
+            std::printf("\n");
+            for (const auto& [kernel, levels] : rows) {
+                if (kernel == "memcpy") continue;
+                std::printf("%-18s", kernel.c_str());
+                for (int l = 0; l < simdLevelCount; ++l) {
+                    if (!RowKernelsFor(static_cast<SimdLevel>(l))) continue;
+                    const auto cell = levels.find(SimdLevelName(static_cast<SimdLevel>(l)));
+                    if (cell == levels.end()) std::printf("%24s", "-");
+                    else std::printf("%14.0f (%7.1f)", cell->second.megabytes, cell->second.frames);
+                }
+                std::printf("\n");
+            }
+        }
+        std::fflush(stdout);
+    }
+
+private:
+    struct Cell {
+        double megabytes = 0, frames = 0;
+        bool fromMedian = false;
+    };
+    std::map<std::string, std::map<std::string, std::map<std::string, Cell>>> results_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -128,7 +181,8 @@ int main(int argc, char** argv) {
     registerSize(1920, 1080);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
+    TableReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;
 }

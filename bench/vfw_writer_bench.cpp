@@ -3,6 +3,7 @@
 // encoding the same frames with the same settings, in one run.
 //
 //   vfw_writer_bench [folder] [frames]      (folder: /dev/shm by default)
+#include "frames/geometry.h"
 #include "media/vfw/compressor.h"
 #include "media/vfw/vfw.h"
 
@@ -20,7 +21,7 @@ using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
-uint32_t Stride(int32_t width) { return (static_cast<uint32_t>(width) * 3 + 3) & ~3u; }
+uint32_t Stride(int32_t width) { return static_cast<uint32_t>(RowStride(width)); }
 
 std::vector<uint8_t> Picture(int32_t width, int32_t height, int n) {
   const uint32_t stride = Stride(width);

@@ -55,6 +55,8 @@ const char usageText[] =
     "                          terminal, else No)\n"
     "  --save                  store the resulting settings as the new defaults\n"
     "  --quiet                 no progress line\n"
+    "  --threads N             threads sharing the frame work (default: every core the\n"
+    "                          process may use; 1 for single-thread timing)\n"
     "\n"
     "Exit status: 0 done; 6 stopped (Ctrl-C, SIGTERM) or declined; 1..4 the source could\n"
     "not be opened; 5, 7, 8, 9, 11, 12 the conversion failed; 10 the source is over 2 GB;\n"
@@ -197,6 +199,7 @@ int Convert(const std::vector<std::string>& args) {
     const FrontEnd frontEnd = TerminalFrontEnd();
     if (!LoadSettings(UserCallsOf(frontEnd), session.settings)) return ResultCode(settingsStoreFailed);
     ApplyRequest(request, session.settings);
+    session.run.threads = request.threads;
     const RunResult result = ConvertFile(session, frontEnd, request.source.c_str(), request.destination.c_str(),
                                    request.height, request.save);
     EndStatusLine();

@@ -121,6 +121,9 @@ bool ParseConvertArguments(const std::vector<std::string>& args, ConvertRequest&
         } else if (name == "--range") {
             if (!ParseWhole(value, 100000, n)) return bad("expected a whole percentage, e.g. 100");
             r.intRange = static_cast<double>(n) * 0.01;
+        } else if (name == "--threads") {
+            if (!ParseWhole(value, 256, n) || n < 1) return bad("expected a number of threads, 1..256");
+            r.threads = static_cast<int>(n);
         } else if (name == "--method") {
             if (!ParseChoice(value, methodNames, choice)) return bad("expected one of " + Joined(methodNames) + " or 0..9");
             r.intMethod = choice;

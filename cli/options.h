@@ -19,6 +19,7 @@ struct ConvertRequest {
     int answer = 0;  // IDYES for --yes, IDNO for --no, 0: ask on a terminal
     bool save = false;
     bool quiet = false;
+    int threads = 0;  // kernel threads; 0: the cores the process may use
 };
 
 // Reads the arguments after "convert". False with a message for the user

@@ -48,7 +48,7 @@ struct ResampleContext {
     std::uint8_t* scratch = nullptr;  // ScratchFrame: frameBytes, zeroed once per job
     int stride = 0;
     const KernelTables* tables = nullptr;
-    const RowKernels* kernels = nullptr;  // null: the level SelectRowKernels picks
+    const RowKernels* kernels = nullptr;  // null: RunRowKernels()
 };
 
 // Writes picture rows rowOffset .. rowOffset + imageRows - 1 of ScratchFrame

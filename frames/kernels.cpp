@@ -75,7 +75,7 @@ const RowKernels& KernelsOf(const KernelTables& tables, const RowKernels* chosen
     // The fast blends need the multipliers; without the proof only the
     // reference is trusted.
     if (!tables.multipliersExact) return ReferenceRowKernels();
-    return chosen ? *chosen : SelectRowKernels();
+    return chosen ? *chosen : RunRowKernels();
 }
 
 namespace {

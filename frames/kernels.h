@@ -42,7 +42,7 @@ struct KernelContext {
     int frameRows = 0;
     std::size_t frameBytes = 0;
     const KernelTables* tables = nullptr;
-    const RowKernels* kernels = nullptr;  // null: the level SelectRowKernels picks
+    const RowKernels* kernels = nullptr;  // null: RunRowKernels()
 };
 
 void interpolateCoarse(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int slot);

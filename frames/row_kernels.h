@@ -55,10 +55,14 @@ struct RowKernels {
 };
 
 const RowKernels& ReferenceRowKernels();
-// The record of one level; null when the build or the CPU lacks it.
+// The record of one level: the level below with the loops this level makes
+// faster replaced. Null when the CPU lacks the level.
 const RowKernels* RowKernelsFor(SimdLevel level);
 // Highest level this CPU executes.
 SimdLevel HighestCpuLevel();
 // The level to run: TAVRICK_SIMD (scalar|sse2|avx2|avx512) when set, never
 // above what the CPU has; otherwise the highest the CPU has.
 const RowKernels& SelectRowKernels();
+// SelectRowKernels() as resolved on first use, for the rest of the process:
+// no CPU query or environment lookup per kernel call.
+const RowKernels& RunRowKernels();

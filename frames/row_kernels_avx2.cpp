@@ -1,9 +1,343 @@
-// Fast loops compiled for avx2 (flags set in CMakeLists.txt).
+// Fast loops for AVX2 (compiled with -mavx2 and without FMA: a fused
+// multiply-add would round differently from the reference).
+//
+// Blends run in 16-bit lanes: a BlendTable lookup is
+// from + sign(d) * ((|d| * multiplier) >> 16), and with the multiplier below
+// 65536 the high half of a 16 x 16-bit product is exactly that shift. The
+// four-tap kernels work in fixed point where it provably lands on the
+// reference's byte, and otherwise in double with the reference's multiplies
+// and adds in its order (see below).
+//
+// Frames shorter than one vector go to the generic loops; longer ones end
+// with one vector that overlaps the previous, which rewrites the same bytes
+// (outputs never alias inputs).
 #define TAVRICK_FAST_NAMESPACE fast_avx2
 #include "frames/row_kernels_fast.inc"
 
-const RowKernels* RowKernels_avx2() {
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace fast_avx2 {
+namespace {
+
+inline __m256i load32(const u8* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+inline void store32(u8* p, __m256i v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+inline __m128i load16(const u8* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline void store16(u8* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+
+// Runs body(i) for i = 0, step, 2 step, ... and once more at n - step for the
+// remainder; n must be at least step.
+template <std::size_t step, typename Body>
+inline void overlappedSteps(size_t n, Body body) {
+    size_t i = 0;
+    for (; i + step <= n; i += step) body(i);
+    if (i < n) body(n - step);
+}
+
+// The multiplier is below 65536, so q <= |to - from| and the result stays
+// between from and to: never outside 0..255.
+inline __m256i blendWords(__m256i from, __m256i to, __m256i multiplier) {
+    const __m256i d = _mm256_sub_epi16(to, from);
+    const __m256i q = _mm256_mulhi_epu16(_mm256_abs_epi16(d), multiplier);
+    return _mm256_add_epi16(from, _mm256_sign_epi16(q, d));
+}
+
+inline __m256i blendBytes(__m256i a, __m256i b, __m256i multiplier) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i lo = blendWords(_mm256_unpacklo_epi8(a, zero), _mm256_unpacklo_epi8(b, zero), multiplier);
+    const __m256i hi = blendWords(_mm256_unpackhi_epi8(a, zero), _mm256_unpackhi_epi8(b, zero), multiplier);
+    return _mm256_packus_epi16(lo, hi);  // in-lane unpack and pack: order kept
+}
+
+void blend32(u8* out, const u8* a, const u8* b, size_t n, const BlendWeights& w) {
+    if (n < 32) return blend(out, a, b, n, w);
+    const __m256i m = _mm256_set1_epi16(static_cast<short>(w.multiplier));
+    overlappedSteps<32>(n, [&](size_t i) { store32(out + i, blendBytes(load32(a + i), load32(b + i), m)); });
+}
+
+inline __m256i median3Bytes(__m256i x, __m256i y, __m256i z) {
+    const __m256i lo = _mm256_min_epu8(x, y), hi = _mm256_max_epu8(x, y);
+    return _mm256_max_epu8(lo, _mm256_min_epu8(hi, z));
+}
+
+void median3x32(u8* out, const u8* m0, const u8* m1, const u8* m2, size_t n) {
+    if (n < 32) return median3(out, m0, m1, m2, n);
+    overlappedSteps<32>(n, [&](size_t i) { store32(out + i, median3Bytes(load32(m0 + i), load32(m1 + i), load32(m2 + i))); });
+}
+
+// The generic loop's network: drop the smaller pair minimum and the larger
+// pair maximum, then the median of the three left.
+void median5x32(u8* out, const u8* m0, const u8* m1, const u8* m2, const u8* m3, const u8* m4, size_t n) {
+    if (n < 32) return median5(out, m0, m1, m2, m3, m4, n);
+    overlappedSteps<32>(n, [&](size_t i) {
+        const __m256i a = load32(m0 + i), b = load32(m1 + i), d = load32(m3 + i), e = load32(m4 + i);
+        const __m256i lowKeep = _mm256_max_epu8(_mm256_min_epu8(a, b), _mm256_min_epu8(d, e));
+        const __m256i highKeep = _mm256_min_epu8(_mm256_max_epu8(a, b), _mm256_max_epu8(d, e));
+        store32(out + i, median3Bytes(lowKeep, highKeep, load32(m2 + i)));
+    });
+}
+
+// Four samples as doubles: exact, they are small integers.
+inline __m256d fourSamples(const u8* p) {
+    int bytes;
+    std::memcpy(&bytes, p, 4);
+    return _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(bytes)));
+}
+
+struct Taps {
+    __m256d w0, w1, w2, w3, norm;
+    explicit Taps(const TapWeights& w)
+        : w0(_mm256_set1_pd(w.w[0])), w1(_mm256_set1_pd(w.w[1])), w2(_mm256_set1_pd(w.w[2])),
+          w3(_mm256_set1_pd(w.w[3])), norm(_mm256_set1_pd(w.normaliser)) {}
+};
+
+// ((P0 w0 + P1 w1) + P2 w2) + P3 w3, the reference's order, truncated
+// toward zero to four 32-bit integers. |v| stays far inside the int range.
+template <bool normalised>
+inline __m128i tapFour(const u8* p0, const u8* p1, const u8* p2, const u8* p3, const Taps& t) {
+    __m256d v = _mm256_add_pd(_mm256_mul_pd(fourSamples(p0), t.w0), _mm256_mul_pd(fourSamples(p1), t.w1));
+    v = _mm256_add_pd(v, _mm256_mul_pd(fourSamples(p2), t.w2));
+    v = _mm256_add_pd(v, _mm256_mul_pd(fourSamples(p3), t.w3));
+    if (normalised) v = _mm256_mul_pd(v, t.norm);
+    return _mm256_cvttpd_epi32(v);
+}
+
+// The four-tap sum in 32-bit fixed point with 20 fraction bits, as a fast
+// path that must land on the reference's byte. With W_i the weight times the
+// normaliser rounded to fixed point, X = sum P_i W_i differs from the exact
+// sum by at most 255 sum |rounding error_i| units; the double sum differs
+// from the exact one by far less than a unit. So when X - margin and
+// X + margin have the same integer part, the double result has it too, and
+// the byte is that integer part saturated to 0..255 (the reference's
+// clamp-then-truncate, for every v). Otherwise the eight samples are redone:
+// from a per-call table when every undecided one is flat (P0 = P1 = P2 = P3,
+// where the sum sits on an integer by design), else in double.
+constexpr int fixedBits = 20;
+
+struct FixedTaps {
+    bool usable = false;
+    __m256i w[4] = {};
+    __m256i margin = _mm256_setzero_si256();
+    // Flat samples, built on first need: the result of every value, and as
+    // one bit per value, set where the result is the value minus one (it is
+    // the value or one less, checked as the table is built).
+    bool flatBuilt = false, flatBitsUsable = false;
+    alignas(32) int flat[256];
+    alignas(16) u8 flatBits[32];
+};
+
+template <bool normalised>
+inline int referenceByte(int c0, int c1, int c2, int c3, const TapWeights& w) {
+    double v = c0 * w.w[0] + c1 * w.w[1] + c2 * w.w[2] + c3 * w.w[3];
+    if (normalised) v = v * w.normaliser;
+    return clampTruncate(v);
+}
+
+template <bool normalised>
+inline void buildFlat(FixedTaps& f, const TapWeights& w) {
+    f.flatBitsUsable = true;
+    std::memset(f.flatBits, 0, sizeof f.flatBits);
+    for (int v = 0; v < 256; ++v) {
+        f.flat[v] = referenceByte<normalised>(v, v, v, v, w);
+        if (f.flat[v] == v - 1) f.flatBits[v >> 3] |= static_cast<u8>(1 << (v & 7));
+        else if (f.flat[v] != v) f.flatBitsUsable = false;
+    }
+    f.flatBuilt = true;
+}
+
+// Sixteen flat samples (P0 = P1 = P2 = P3 = c): c minus c's bit, the bit's
+// byte picked by c / 8 from two 16-byte halves and the bit by c % 8.
+inline __m128i flatSixteen(__m128i c, const FixedTaps& f) {
+    const __m128i index = _mm_and_si128(_mm_srli_epi16(c, 3), _mm_set1_epi8(0x1F));
+    const __m128i low = _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(f.flatBits)), index);
+    const __m128i high = _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(f.flatBits + 16)), index);
+    const __m128i bits = _mm_blendv_epi8(low, high, _mm_slli_epi16(index, 3));  // index bit 4 to the sign bit
+    const __m128i bit = _mm_shuffle_epi8(_mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128),
+                                         _mm_and_si128(c, _mm_set1_epi8(7)));
+    return _mm_add_epi8(c, _mm_cmpeq_epi8(_mm_and_si128(bits, bit), bit));  // adds -1 where set
+}
+
+template <bool normalised>
+inline void prepareFixed(FixedTaps& f, const TapWeights& w) {
+    const double scale = static_cast<double>(1 << fixedBits);
+    double error = 0, magnitude = 0;
+    int weights[4];
+    for (int i = 0; i < 4; ++i) {
+        const double exact = (normalised ? w.w[i] * w.normaliser : w.w[i]) * scale;
+        if (!(std::fabs(exact) < 4.0 * scale)) return;  // also refuses NaN
+        const double rounded = std::nearbyint(exact);
+        weights[i] = static_cast<int>(rounded);
+        error += std::fabs(rounded - exact);
+        magnitude += std::fabs(rounded);
+    }
+    // Two units more cover the rounding of `exact` itself and of the double sum.
+    const double margin = std::ceil(255 * error) + 2;
+    if (255 * magnitude + margin >= 1073741824.0) return;
+    for (int i = 0; i < 4; ++i) f.w[i] = _mm256_set1_epi32(weights[i]);
+    f.margin = _mm256_set1_epi32(static_cast<int>(margin));
+    f.usable = true;
+}
+
+inline __m256i eightSamples(const u8* p) {
+    return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+}
+
+template <bool normalised>
+inline __m256i doubleEight(const u8* p0, const u8* p1, const u8* p2, const u8* p3, const Taps& t) {
+    return _mm256_set_m128i(tapFour<normalised>(p0 + 4, p1 + 4, p2 + 4, p3 + 4, t),
+                            tapFour<normalised>(p0, p1, p2, p3, t));
+}
+
+// Eight results as 32-bit integers, saturated to 0..255 by the caller.
+template <bool normalised>
+inline __m256i tapEight(const u8* p0, const u8* p1, const u8* p2, const u8* p3, const Taps& t, FixedTaps& f,
+                        const TapWeights& w) {
+    if (!f.usable) return doubleEight<normalised>(p0, p1, p2, p3, t);
+    const __m256i a = eightSamples(p0), b = eightSamples(p1), c = eightSamples(p2), d = eightSamples(p3);
+    __m256i x = _mm256_add_epi32(_mm256_mullo_epi32(a, f.w[0]), _mm256_mullo_epi32(b, f.w[1]));
+    x = _mm256_add_epi32(x, _mm256_mullo_epi32(c, f.w[2]));
+    x = _mm256_add_epi32(x, _mm256_mullo_epi32(d, f.w[3]));
+    const __m256i low = _mm256_srai_epi32(_mm256_sub_epi32(x, f.margin), fixedBits);
+    const __m256i high = _mm256_srai_epi32(_mm256_add_epi32(x, f.margin), fixedBits);
+    const __m256i decided = _mm256_cmpeq_epi32(low, high);
+    const int decidedMask = _mm256_movemask_ps(_mm256_castsi256_ps(decided));
+    if (decidedMask == 0xFF) return low;
+    const __m256i flat = _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi32(a, b), _mm256_cmpeq_epi32(b, c)),
+                                          _mm256_cmpeq_epi32(c, d));
+    if ((decidedMask | _mm256_movemask_ps(_mm256_castsi256_ps(flat))) != 0xFF)
+        return doubleEight<normalised>(p0, p1, p2, p3, t);
+    if (!f.flatBuilt) buildFlat<normalised>(f, w);
+    return _mm256_blendv_epi8(_mm256_i32gather_epi32(f.flat, a, 4), low, decided);
+}
+
+// Sixteen bytes from two sets of eight 32-bit results; saturating gives 0..255.
+inline __m128i packSixteen(__m256i lo, __m256i hi) {
+    const __m256i words = _mm256_permute4x64_epi64(_mm256_packs_epi32(lo, hi), 0xD8);
+    return _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
+}
+
+// Still areas are common in video: sixteen flat samples skip the arithmetic.
+template <bool normalised>
+inline __m128i tapSixteen(const u8* p0, const u8* p1, const u8* p2, const u8* p3, const Taps& t, FixedTaps& f,
+                          const TapWeights& w) {
+    const __m128i b = load16(p1);
+    const __m128i same = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(load16(p0), b), _mm_cmpeq_epi8(b, load16(p2))),
+                                       _mm_cmpeq_epi8(b, load16(p3)));
+    if (_mm_movemask_epi8(same) == 0xFFFF) {
+        if (!f.flatBuilt) buildFlat<normalised>(f, w);
+        if (f.flatBitsUsable) return flatSixteen(b, f);
+    }
+    return packSixteen(tapEight<normalised>(p0, p1, p2, p3, t, f, w),
+                       tapEight<normalised>(p0 + 8, p1 + 8, p2 + 8, p3 + 8, t, f, w));
+}
+
+template <bool normalised>
+void taps16(u8* out, const u8* p0, const u8* p1, const u8* p2, const u8* p3, size_t n, const TapWeights& w) {
+    if (n < 16) return normalised ? lanczos(out, p0, p1, p2, p3, n, w) : cubic(out, p0, p1, p2, p3, n, w);
+    const Taps t(w);
+    FixedTaps f;
+    prepareFixed<normalised>(f, w);
+    overlappedSteps<16>(n, [&](size_t i) {
+        store16(out + i, tapSixteen<normalised>(p0 + i, p1 + i, p2 + i, p3 + i, t, f, w));
+    });
+}
+
+// The mixing multiplier of |P2 - P1| for sixteen samples, as 16-bit lanes.
+inline __m256i gatherMultipliers(__m256i magnitude, const int* mix) {
+    const __m256i lo = _mm256_i32gather_epi32(mix, _mm256_cvtepu16_epi32(_mm256_castsi256_si128(magnitude)), 4);
+    const __m256i hi = _mm256_i32gather_epi32(mix, _mm256_cvtepu16_epi32(_mm256_extracti128_si256(magnitude, 1)), 4);
+    // Multipliers are below 65536: the unsigned pack keeps them; it works per
+    // 128-bit lane, so the quarters are put back in order.
+    return _mm256_permute4x64_epi64(_mm256_packus_epi32(lo, hi), 0xD8);
+}
+
+// The multiplier stops changing once |P2 - P1| reaches the span (7, 31 or
+// 127 in the product), so for spans up to 127 the lookup is byte shuffles
+// over groups of 16 entries instead of a gather. Group g's shuffle sees
+// index - 16 g: negative (top bit set, shuffle gives 0) below the group and
+// the right low nibble from the group on, so each group's table holds its
+// entries XORed with the group below and the XOR of all shuffles is the
+// entry.
+struct MixShuffle {
+    int groups = 0;  // 0: gather
+    __m256i last;
+    __m256i low[8], high[8];
+};
+
+inline void prepareMixShuffle(MixShuffle& s, const std::uint32_t* mix) {
+    int saturated = 255;
+    while (saturated > 0 && mix[saturated - 1] == mix[255]) --saturated;
+    if (saturated > 127) return;
+    s.groups = saturated / 16 + 1;
+    s.last = _mm256_set1_epi8(static_cast<char>(saturated));
+    alignas(16) u8 low[16], high[16];
+    for (int g = 0; g < s.groups; ++g) {
+        for (int j = 0; j < 16; ++j) {
+            const int k = std::min(16 * g + j, saturated);
+            const int below = std::min(16 * (g - 1) + j, saturated);
+            const std::uint32_t entry = mix[k], previous = g > 0 ? mix[below] : 0;
+            low[j] = static_cast<u8>((entry ^ previous) & 0xFF);
+            high[j] = static_cast<u8>(((entry ^ previous) >> 8) & 0xFF);
+        }
+        s.low[g] = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(low)));
+        s.high[g] = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(high)));
+    }
+}
+
+void lansin32(u8* out, const u8* p0, const u8* p1, const u8* p2, const u8* p3, size_t n, const LansinWeights& w) {
+    if (n < 32) return lansin(out, p0, p1, p2, p3, n, w);
+    const Taps t(w.lanczos);
+    FixedTaps f;
+    prepareFixed<true>(f, w.lanczos);
+    MixShuffle shuffle;
+    prepareMixShuffle(shuffle, w.multiplierByDifference);
+    const __m256i sineMultiplier = _mm256_set1_epi16(static_cast<short>(w.sine.multiplier));
+    const int* mix = reinterpret_cast<const int*>(w.multiplierByDifference);
+    const __m256i zero = _mm256_setzero_si256();
+    overlappedSteps<32>(n, [&](size_t i) {
+        const __m256i v = _mm256_set_m128i(tapSixteen<true>(p0 + i + 16, p1 + i + 16, p2 + i + 16, p3 + i + 16, t, f, w.lanczos),
+                                           tapSixteen<true>(p0 + i, p1 + i, p2 + i, p3 + i, t, f, w.lanczos));
+        const __m256i a = load32(p1 + i), b = load32(p2 + i);
+        const __m256i magnitude = _mm256_sub_epi8(_mm256_max_epu8(a, b), _mm256_min_epu8(a, b));
+        __m256i motionLo, motionHi;
+        if (shuffle.groups) {
+            const __m256i index = _mm256_min_epu8(magnitude, shuffle.last);
+            __m256i low = zero, high = zero;
+            for (int g = 0; g < shuffle.groups; ++g) {
+                const __m256i local = _mm256_sub_epi8(index, _mm256_set1_epi8(static_cast<char>(16 * g)));
+                low = _mm256_xor_si256(low, _mm256_shuffle_epi8(shuffle.low[g], local));
+                high = _mm256_xor_si256(high, _mm256_shuffle_epi8(shuffle.high[g], local));
+            }
+            motionLo = _mm256_unpacklo_epi8(low, high);
+            motionHi = _mm256_unpackhi_epi8(low, high);
+        } else {
+            // Gathered in memory order; the blends below work on the in-lane
+            // halves that unpacking gives.
+            const __m256i first = gatherMultipliers(_mm256_cvtepu8_epi16(_mm256_castsi256_si128(magnitude)), mix);
+            const __m256i second = gatherMultipliers(_mm256_cvtepu8_epi16(_mm256_extracti128_si256(magnitude, 1)), mix);
+            motionLo = _mm256_permute2x128_si256(first, second, 0x20);
+            motionHi = _mm256_permute2x128_si256(first, second, 0x31);
+        }
+        const __m256i sLo = blendWords(_mm256_unpacklo_epi8(a, zero), _mm256_unpacklo_epi8(b, zero), sineMultiplier);
+        const __m256i sHi = blendWords(_mm256_unpackhi_epi8(a, zero), _mm256_unpackhi_epi8(b, zero), sineMultiplier);
+        const __m256i lo = blendWords(sLo, _mm256_unpacklo_epi8(v, zero), motionLo);
+        const __m256i hi = blendWords(sHi, _mm256_unpackhi_epi8(v, zero), motionHi);
+        store32(out + i, _mm256_packus_epi16(lo, hi));
+    });
+}
+
+}  // namespace
+}  // namespace fast_avx2
+
+void OverrideRowKernels_avx2(RowKernels& k) {
     using namespace fast_avx2;
-    static const RowKernels kernels{SimdLevel::avx2, blend, cubic, lanczos, lansin, median3, median5};
-    return &kernels;
+    k.blend = blend32;
+    k.cubic = taps16<false>;
+    k.lanczos = taps16<true>;
+    k.lansin = lansin32;
+    k.median3 = median3x32;
+    k.median5 = median5x32;
 }

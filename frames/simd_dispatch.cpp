@@ -3,9 +3,11 @@
 
 #include "frames/row_kernels.h"
 
-const RowKernels* RowKernels_sse2();
-const RowKernels* RowKernels_avx2();
-const RowKernels* RowKernels_avx512();
+// Each level replaces, in the record inherited from the level below, only
+// the loops it makes faster.
+void OverrideRowKernels_sse2(RowKernels& kernels);
+void OverrideRowKernels_avx2(RowKernels& kernels);
+void OverrideRowKernels_avx512(RowKernels& kernels);
 
 const char* SimdLevelName(SimdLevel level) {
     switch (level) {
@@ -17,7 +19,9 @@ const char* SimdLevelName(SimdLevel level) {
     return "?";
 }
 
-SimdLevel HighestCpuLevel() {
+namespace {
+
+SimdLevel QueryCpuLevel() {
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
         __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq"))
@@ -27,15 +31,31 @@ SimdLevel HighestCpuLevel() {
     return SimdLevel::scalar;
 }
 
-const RowKernels* RowKernelsFor(SimdLevel level) {
-    if (static_cast<int>(level) > static_cast<int>(HighestCpuLevel())) return nullptr;
-    switch (level) {
-        case SimdLevel::scalar: return &ReferenceRowKernels();
-        case SimdLevel::sse2: return RowKernels_sse2();
-        case SimdLevel::avx2: return RowKernels_avx2();
-        case SimdLevel::avx512: return RowKernels_avx512();
+struct LevelRecords {
+    RowKernels level[simdLevelCount];
+    LevelRecords() {
+        level[0] = ReferenceRowKernels();
+        void (*const overrides[simdLevelCount])(RowKernels&) = {nullptr, OverrideRowKernels_sse2,
+                                                                 OverrideRowKernels_avx2, OverrideRowKernels_avx512};
+        for (int i = 1; i < simdLevelCount; ++i) {
+            level[i] = level[i - 1];
+            level[i].level = static_cast<SimdLevel>(i);
+            overrides[i](level[i]);
+        }
     }
-    return nullptr;
+};
+
+}  // namespace
+
+SimdLevel HighestCpuLevel() {
+    static const SimdLevel highest = QueryCpuLevel();
+    return highest;
+}
+
+const RowKernels* RowKernelsFor(SimdLevel level) {
+    static const LevelRecords records;
+    if (static_cast<int>(level) < 0 || static_cast<int>(level) > static_cast<int>(HighestCpuLevel())) return nullptr;
+    return &records.level[static_cast<int>(level)];
 }
 
 const RowKernels& SelectRowKernels() {
@@ -49,4 +69,9 @@ const RowKernels& SelectRowKernels() {
         }
     }
     return *RowKernelsFor(level);
+}
+
+const RowKernels& RunRowKernels() {
+    static const RowKernels& chosen = SelectRowKernels();
+    return chosen;
 }

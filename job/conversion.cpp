@@ -1,19 +1,22 @@
 #include "job/conversion.h"
 
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "core/messages.h"
 #include "media/destination.h"
 #include "media/source.h"
+#include "platform/helper_thread.h"
 #include "platform/threads.h"
 #include "platform/ticks.h"
 
@@ -23,46 +26,47 @@ namespace {
 using StepEnd = std::optional<RunResult>;
 constexpr StepEnd keepGoing = std::nullopt;
 
-// The kernels work byte by byte, so a frame's rows can be split into two
-// bands at an even row (field parities stay) and the second band computed by
-// another thread while the worker computes the first.
-struct BandHelper {
-    std::thread thread;
-    std::mutex lock;
-    std::condition_variable wake;
-    bool pending = false, quit = false;
-    // The step to compute: the context of the band and the kernel's arguments.
-    KernelContext context;
+// The kernels work byte by byte, so a frame's rows can be split into bands
+// at even rows (field parities stay) and the bands computed at once: band 0
+// on the worker, each other band on a helper thread of its own.
+struct BandPool;
+struct BandWork {
+    BandPool* pool = nullptr;
+    int band = 0;
+};
+struct BandPool {
+    std::unique_ptr<HelperThread[]> helpers;  // band k runs on helpers[k - 1]
+    std::vector<BandWork> work;
+    std::vector<std::size_t> offsets;  // first byte of every band, then frameBytes
+    std::vector<int> firstRows;
+    std::vector<FrameRing> rings;
+    std::vector<KernelContext> contexts;
+    // The step to compute, shared by every band.
     int intMethod = 0, fieldParity = 0;
     double intRange = 0;
     StepPosition position{};
     bool bothFields = false, interlacedOutput = false;
 
-    void Loop() {
-        std::unique_lock<std::mutex> hold(lock);
-        for (;;) {
-            wake.wait(hold, [this] { return pending || quit; });
-            if (quit) return;
-            hold.unlock();
-            RunStepKernel(context, intMethod, intRange, position, bothFields, interlacedOutput, fieldParity);
-            hold.lock();
-            pending = false;
-            wake.notify_all();
-        }
+    void RunBand(int band) {
+        RunStepKernel(contexts[band], intMethod, intRange, position, bothFields, interlacedOutput, fieldParity);
     }
-    ~BandHelper() {
-        if (!thread.joinable()) return;
-        {
-            std::lock_guard<std::mutex> hold(lock);
-            quit = true;
-        }
-        wake.notify_all();
-        thread.join();
+    static void Compute(void* work) {
+        const BandWork& w = *static_cast<const BandWork*>(work);
+        w.pool->RunBand(w.band);
     }
 };
 
-// Below this a frame is done before a second thread would have woken up.
-constexpr std::size_t bandSplitBytes = 512 * 1024;
+// Below this per band a frame is done before another thread would have woken up.
+constexpr std::size_t bandSplitBytes = 128 * 1024;
+
+// The cores this process may run on.
+int UsableCores() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+struct WriteBehind;
 
 struct Pipeline {
     ConversionRun& run;
@@ -74,10 +78,17 @@ struct Pipeline {
     KernelContext kernel;
     int intMethod;
     std::size_t frameBytes;
-    BandHelper* bands = nullptr;  // null: the whole frame on this thread
-    FrameRing secondRing;         // the ring's slots from the split row on
-    KernelContext firstBand, secondBand;
+    BandPool* bands = nullptr;      // null: the whole frame on this thread
+    WriteBehind* writer = nullptr;  // null: frames written on this thread
 };
+
+// Points the kernels, every band included, at another OutputFrame.
+void SetOutputFrame(Pipeline& p, std::uint8_t* frame) {
+    p.kernel.output = frame;
+    if (!p.bands) return;
+    for (std::size_t band = 0; band < p.bands->contexts.size(); ++band)
+        p.bands->contexts[band].output = frame + p.bands->offsets[band];
+}
 
 void RunKernel(Pipeline& p, const StepPosition& position) {
     const ConversionJob& job = p.job;
@@ -87,24 +98,59 @@ void RunKernel(Pipeline& p, const StepPosition& position) {
                       job.fieldParity);
         return;
     }
-    BandHelper& h = *p.bands;
-    {
-        std::lock_guard<std::mutex> hold(h.lock);
-        h.context = p.secondBand;
-        h.intMethod = p.intMethod;
-        h.intRange = range;
-        h.position = position;
-        h.bothFields = job.plan.bothFields;
-        h.interlacedOutput = job.plan.interlacedOutput;
-        h.fieldParity = job.fieldParity;
-        h.pending = true;
-    }
-    h.wake.notify_all();
-    RunStepKernel(p.firstBand, p.intMethod, range, position, job.plan.bothFields, job.plan.interlacedOutput,
-                  job.fieldParity);
-    std::unique_lock<std::mutex> hold(h.lock);
-    h.wake.wait(hold, [&h] { return !h.pending; });
+    BandPool& b = *p.bands;
+    const int count = static_cast<int>(b.contexts.size());
+    // Posting orders memory, so the helpers see what is written here.
+    // The ring's slots rotate as it advances: every band's view follows.
+    for (int band = 0; band < count; ++band)
+        for (int slot = 0; slot < ringSlotCount; ++slot)
+            b.rings[band].slots[slot] = p.ring.slots[slot] ? p.ring.slots[slot] + b.offsets[band] : nullptr;
+    b.intMethod = p.intMethod;
+    b.intRange = range;
+    b.position = position;
+    b.bothFields = job.plan.bothFields;
+    b.interlacedOutput = job.plan.interlacedOutput;
+    b.fieldParity = job.fieldParity;
+    for (int band = 1; band < count; ++band) b.helpers[band - 1].Post();
+    b.RunBand(0);
+    for (int band = 1; band < count; ++band) b.helpers[band - 1].Wait();
 }
+
+// Splits the frame into up to `threads` bands of even row counts and starts
+// a helper per band after the first. False when one band is all there is.
+bool StartBands(Pipeline& p, BandPool& b, int threads) {
+    const int rows = p.job.geometry.frameRows;
+    const std::size_t stride = static_cast<std::size_t>(p.job.geometry.stride);
+    const std::size_t widest = std::max<std::size_t>(1, p.frameBytes / bandSplitBytes);
+    const int count = std::min({threads, rows / 2, static_cast<int>(std::min<std::size_t>(widest, 64))});
+    if (count < 2) return false;
+    for (int band = 0; band < count; ++band) {
+        const int first = (rows * band / count) & ~1;
+        b.firstRows.push_back(first);
+        b.offsets.push_back(static_cast<std::size_t>(first) * stride);
+    }
+    b.firstRows.push_back(rows);
+    b.offsets.push_back(p.frameBytes);
+    b.rings.resize(count);
+    for (int band = 0; band < count; ++band) {
+        KernelContext c = p.kernel;
+        c.ring = &b.rings[band];
+        c.output = p.kernel.output + b.offsets[band];
+        c.frameRows = b.firstRows[band + 1] - b.firstRows[band];
+        c.frameBytes = b.offsets[band + 1] - b.offsets[band];
+        b.contexts.push_back(c);
+    }
+    b.work.resize(count);
+    b.helpers = std::make_unique<HelperThread[]>(count - 1);
+    for (int band = 1; band < count; ++band) {
+        b.work[band] = BandWork{&b, band};
+        // Fewer threads than bands can't finish a step: then all on this one.
+        if (!b.helpers[band - 1].Start(BandPool::Compute, &b.work[band])) return false;
+    }
+    return true;
+}
+
+StepEnd Settle(Pipeline& p);
 
 bool Stopped(const ConversionRun& run) { return run.control && run.control->stopRequested.load() != 0; }
 bool Paused(const ConversionRun& run) { return run.control && run.control->pauseRequested.load() != 0; }
@@ -150,7 +196,7 @@ Fetched FetchFrame(Pipeline& p, int slot, std::int64_t f) {
     return Fetched::sourceEnded;
 }
 
-// Brings the ring up to baseFrame: shifts by whole-frame copies when it
+// Brings the ring up to baseFrame: shifts by rotating slots when it
 // advanced by one, fetches the rest, and repeats the last frame past the end
 // of the source. Ends with conversionDone when the source ended, or a stop.
 StepEnd RefillRing(Pipeline& p) {
@@ -169,8 +215,10 @@ StepEnd RefillRing(Pipeline& p) {
             default: copy = false; break;
         }
         if (copy) {
-            CopySlot(p, slot, slot + 1);
-            if (pairs && slot >= 1) CopySlot(p, slot + 4, slot + 5);
+            // Rotating the pointers gives the kernels the bytes a copy would;
+            // the buffer that moves up is refilled or rotated on before use.
+            std::swap(p.ring.slots[slot], p.ring.slots[slot + 1]);
+            if (pairs && slot >= 1) std::swap(p.ring.slots[slot + 4], p.ring.slots[slot + 5]);
             continue;
         }
         const Fetched got = FetchFrame(p, slot, job.baseFrame - 2 + slot);
@@ -269,27 +317,75 @@ StepEnd PauseWhileRequested(Pipeline& p) {
     return result;
 }
 
-// Writes the finished OutputFrame and runs everything that follows a written frame.
-StepEnd FrameWritten(Pipeline& p) {
+// Writes a finished OutputFrame and runs everything that follows a written
+// frame; `pause` holds the run here while it is paused.
+StepEnd FrameWritten(Pipeline& p, const std::uint8_t* frame, std::uint32_t stepIndex, bool pause) {
     ConversionJob& job = p.job;
     DestinationMedia& dest = p.media.destination;
     const std::uint32_t keyFrameEvery = p.settings.pOptions.dwKeyFrameEvery;
     std::int32_t written = 0;
     if (AVIStreamWrite(dest.compressedStream, static_cast<std::int32_t>(job.framesWritten - job.segmentStartFrame), 1,
-                       p.kernel.output, static_cast<std::int32_t>(p.frameBytes),
+                       frame, static_cast<std::int32_t>(p.frameBytes),
                        job.keyFrameCounter == 0 ? AVIIF_KEYFRAME : 0, nullptr, &written) != AVIERR_OK)
         return conversionCannotWrite;
     job.segmentBytes += static_cast<std::uint32_t>(written);
     if (++job.keyFrameCounter, keyFrameEvery != 0 && job.keyFrameCounter >= keyFrameEvery) job.keyFrameCounter = 0;
     if (StepEnd r = AudioStep(p)) return r;
     if (++job.progressCounter > 10) {
-        Report(p.run, job.stepIndex, job.plan.stepCount);
+        Report(p.run, stepIndex, job.plan.stepCount);
         job.progressCounter = 0;
     }
     if (Stopped(p.run)) return conversionStopped;
-    if (StepEnd r = PauseWhileRequested(p)) return r;
+    if (pause)
+        if (StepEnd r = PauseWhileRequested(p)) return r;
     ++job.framesWritten;
     return SegmentCheck(p);
+}
+
+// Writes finished frames on a thread of its own while the worker decodes and
+// computes the next one into the other OutputFrame. Everything that touches
+// the destination (video, audio, progress, segments) runs there, one frame
+// at a time in order; the worker waits for the last frame before it closes
+// the destination or hands over another.
+struct WriteBehind {
+    Pipeline& p;
+    HelperThread thread;
+    StepEnd result = keepGoing;
+    const std::uint8_t* frame = nullptr;
+    std::uint32_t stepIndex = 0;
+
+    explicit WriteBehind(Pipeline& pipeline) : p(pipeline) {}
+    bool Start() { return thread.Start(Write, this); }
+    static void Write(void* self) {
+        WriteBehind& w = *static_cast<WriteBehind*>(self);
+        w.result = FrameWritten(w.p, w.frame, w.stepIndex, false);
+    }
+    // The result of the frames written so far, once the last is out.
+    StepEnd Wait() {
+        thread.Wait();
+        return result;
+    }
+    // Posting orders memory, so the writer sees the frame and its step.
+    void Hand(const std::uint8_t* finished, std::uint32_t step) {
+        frame = finished;
+        stepIndex = step;
+        thread.Post();
+    }
+    // A frame already handed over is written before the thread ends.
+    ~WriteBehind() { thread.Wait(); }
+};
+
+StepEnd Settle(Pipeline& p) { return p.writer ? p.writer->Wait() : keepGoing; }
+
+// A finished frame: written here, or handed to the writer, which then owns
+// that OutputFrame while the kernels move on to the other.
+StepEnd FrameDone(Pipeline& p, std::uint8_t* spare[2]) {
+    if (!p.writer) return FrameWritten(p, p.kernel.output, p.job.stepIndex, true);
+    if (const StepEnd r = p.writer->Wait()) return r;
+    std::uint8_t* finished = p.kernel.output;
+    p.writer->Hand(finished, p.job.stepIndex);
+    SetOutputFrame(p, finished == spare[0] ? spare[1] : spare[0]);
+    return PauseWhileRequested(p);
 }
 
 // Replacing the open source with its own output would delete it while it is
@@ -362,7 +458,7 @@ RunResult RunConversion(ConversionRun& run) {
     job.lastBaseFrame = -99999;
     job.startTicks = GetTickCount();
 
-    Pipeline p{run, settings, media, job, {}, {}, {}, static_cast<int>(settings.intMethod), frameBytes, nullptr, {}, {}, {}};
+    Pipeline p{run, settings, media, job, {}, {}, {}, static_cast<int>(settings.intMethod), frameBytes, nullptr};
     for (int slot = 0; slot < ringSlotCount; ++slot) p.ring.slots[slot] = buffers.ring[slot];
     p.prep.geometry = job.geometry;
     p.prep.deint = deint;
@@ -370,45 +466,45 @@ RunResult RunConversion(ConversionRun& run) {
     p.prep.resample = ResampleContext{buffers.scratchFrame, job.geometry.stride, run.tables, run.kernels};
     p.kernel = KernelContext{&p.ring, buffers.outputFrame, job.geometry.stride, job.geometry.frameRows, frameBytes,
                              run.tables, run.kernels};
-    BandHelper bands;
-    const int splitRow = (job.geometry.frameRows / 2) & ~1;
-    if (run.splitBands && frameBytes >= bandSplitBytes && splitRow >= 2 && std::thread::hardware_concurrency() > 1) {
-        try {
-            bands.thread = std::thread([&bands] { bands.Loop(); });
-            p.bands = &bands;
-        } catch (...) {
-            // No second thread: the whole frame on this one.
-        }
-    }
-    if (p.bands) {
-        const std::size_t splitAt = static_cast<std::size_t>(splitRow) * static_cast<std::size_t>(job.geometry.stride);
-        for (int slot = 0; slot < ringSlotCount; ++slot)
-            p.secondRing.slots[slot] = p.ring.slots[slot] ? p.ring.slots[slot] + splitAt : nullptr;
-        p.firstBand = p.kernel;
-        p.firstBand.frameRows = splitRow;
-        p.firstBand.frameBytes = splitAt;
-        p.secondBand = p.kernel;
-        p.secondBand.ring = &p.secondRing;
-        p.secondBand.output = p.kernel.output + splitAt;
-        p.secondBand.frameRows = job.geometry.frameRows - splitRow;
-        p.secondBand.frameBytes = frameBytes - splitAt;
+    BandPool bands;
+    const int threads = run.threads > 0 ? run.threads : UsableCores();
+    if (threads > 1 && StartBands(p, bands, threads)) p.bands = &bands;
+    // A second OutputFrame lets one frame be written while the next is computed.
+    struct SpareFrame {
+        std::uint8_t* buffer = nullptr;
+        ~SpareFrame() { FreeFrameBuffer(buffer); }
+    } spareFrame;
+    WriteBehind writer(p);
+    std::uint8_t* outputs[2] = {buffers.outputFrame, nullptr};
+    if (threads > 1 && (spareFrame.buffer = AllocateFrameBuffer(bufferBytes)) != nullptr) {
+        std::memset(spareFrame.buffer, 0, frameBytes);
+        outputs[1] = spareFrame.buffer;
+        // No writer thread: frames are written on this one.
+        if (writer.Start()) p.writer = &writer;
     }
 
-    for (job.stepIndex = 0; job.stepIndex < job.plan.stepCount; ++job.stepIndex) {
-        const StepPosition position = PositionOfStep(job.stepIndex, job.plan.sourceStep, pairs);
-        job.baseFrame = position.baseFrame;
-        if (job.baseFrame != job.lastBaseFrame) {
-            const StepEnd r = RefillRing(p);
-            if (r == conversionDone) break;
-            if (r) return *r;
+    // The steps; a frame still being written ends first and, failing, names the end.
+    auto steps = [&]() -> StepEnd {
+        for (job.stepIndex = 0; job.stepIndex < job.plan.stepCount; ++job.stepIndex) {
+            const StepPosition position = PositionOfStep(job.stepIndex, job.plan.sourceStep, pairs);
+            job.baseFrame = position.baseFrame;
+            if (job.baseFrame != job.lastBaseFrame) {
+                const StepEnd r = RefillRing(p);
+                if (r == conversionDone) break;
+                if (r) return r;
+            }
+            RunKernel(p, position);
+            if (CompletesFrame(job.plan.interlacedOutput, deintRes, job.fieldParity)) {
+                if (const StepEnd r = FrameDone(p, outputs)) return r;
+            }
+            job.lastBaseFrame = job.baseFrame;
+            job.fieldParity = 1 - job.fieldParity;
         }
-        RunKernel(p, position);
-        if (CompletesFrame(job.plan.interlacedOutput, deintRes, job.fieldParity)) {
-            if (const StepEnd r = FrameWritten(p)) return *r;
-        }
-        job.lastBaseFrame = job.baseFrame;
-        job.fieldParity = 1 - job.fieldParity;
-    }
+        return keepGoing;
+    };
+    const StepEnd end = steps();
+    if (const StepEnd written = Settle(p)) return *written;
+    if (end) return *end;
     Report(run, job.plan.stepCount, job.plan.stepCount);
     return conversionDone;
 }

@@ -56,7 +56,10 @@ struct ConversionRun {
     ConversionJob* job = nullptr;
     const KernelTables* tables = nullptr;
     const RowKernels* kernels = nullptr;  // null: the level the CPU and TAVRICK_SIMD give
-    bool splitBands = true;               // large frames: two threads share each kernel call
+    // Threads sharing each kernel call on large frames, in row bands, and
+    // writing finished frames; the bytes are the same for every count.
+    // 0: the cores this process may use; 1: everything on the worker.
+    int threads = 0;
     FrontEnd frontEnd;             // every call to the user
     JobControl* control = nullptr;
     HWND owner = nullptr;          // owner of the questions (the progress window)

@@ -5,7 +5,10 @@
 //
 // Threads: the UI thread is the front end's own, the one that loads the
 // settings, opens the source and starts a run; the worker thread runs the
-// conversion (job/worker.h). A call on the worker thread that needs a window
+// conversion (job/worker.h). "Worker" below means a thread of the run: with
+// more than one core, frames are written, and progress and the questions of a
+// split are sent, from the run's writer thread while the worker computes the
+// next frame; never two calls at once. A call from a run's thread that needs a window
 // must hand it to the UI thread and, for a question, wait for the answer; the
 // UI thread must keep its event loop running while it waits for the worker.
 #pragma once
@@ -20,7 +23,7 @@
 struct FrontEnd {
     void* context = nullptr;  // passed to every call
 
-    // Worker thread, during a run.
+    // Worker (or the run's writer thread), during a run.
     void (*setStatusText)(void* context, const char* text) = nullptr;  // status line of the progress window
     void (*setProgressBar)(void* context, int percent) = nullptr;      // bar, range 0 to 100
     // Worker thread: at the start of a run (copy at most size - 1 characters,

@@ -47,7 +47,9 @@ RunResult PrepareConversion(RunSession& session, const FrontEnd& frontEnd, const
 
 RunResult StartConversion(RunSession& session, const FrontEnd& frontEnd, HWND owner) {
     const UserCalls user = UserCallsOf(frontEnd);
-    if (!BuildKernelTables(session.tables)) {
+    if (!session.tablesBuilt) session.tablesBuilt = BuildKernelTables(session.tables);
+    if (!session.tablesBuilt) {
+        ReleaseKernelTables(session.tables);  // what was built before the failure
         ShowMessage(user, nullptr, IDS_CAPTION, IDS_MEMORY_PROBLEM, MB_ICONERROR);
         CloseMedia(session.media, nullptr, false);
         return conversionNoMemory;

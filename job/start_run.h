@@ -15,9 +15,15 @@
 // The records of a front end's runs. The worker uses them while it runs, so a
 // front end keeps one for as long as it may start runs.
 struct RunSession {
+    RunSession() = default;
+    RunSession(const RunSession&) = delete;
+    RunSession& operator=(const RunSession&) = delete;
+    ~RunSession() { ReleaseKernelTables(tables); }
+
     ConversionSettings settings = DefaultSettings();
     MediaState media;
-    KernelTables tables;
+    KernelTables tables;  // built by the first start, kept for the later ones
+    bool tablesBuilt = false;
     ConversionJob job;
     JobControl control;  // the front end sets stop and pause here
     ConversionRun run;
@@ -43,7 +49,7 @@ std::int32_t RunOutputHeight(const ConversionSettings& settings, const SourceMed
 RunResult PrepareConversion(RunSession& session, const FrontEnd& frontEnd, const char* sourcePath,
                       const char* destinationPath, std::optional<int> typedHeight, bool save);
 
-// Builds the kernel tables, binds the run record to session and frontEnd and
+// Builds the kernel tables (once per session), binds the run record to session and frontEnd and
 // starts the worker. Returns conversionDone when the worker runs;
 // conversionNoMemory (message 114, the media closed) when it can't. Clears no
 // control flags.

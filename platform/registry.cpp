@@ -1,5 +1,8 @@
 #include "platform/registry.h"
 
+#include "platform/atomic_file.h"
+#include "platform/reg_text.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -33,13 +36,9 @@ constexpr off_t maxKeyFileBytes = 64 << 20;
 // Changes are read-modify-write of a whole file; one lock keeps two threads of
 // this process from losing each other's values.
 std::mutex storeLock;
-std::atomic<unsigned> tempCounter{0};
 
-struct Value {
-    std::string name;
-    DWORD type;
-    std::vector<BYTE> data;
-};
+using Value = RegistryValue;
+
 
 struct Location {
     std::string file;    // "<root>/.../<name>.reg"
@@ -61,19 +60,6 @@ LONG FromErrno(int error, LONG fallback)
     }
 }
 
-bool EqualNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
 
 // "a\b\c" → {"a","b","c"}; nullptr or "" → {}. Empty parts ("a\\b", "\a") name no key.
 bool SplitKeyPath(const char* subKey, std::vector<std::string>& parts)
@@ -145,200 +131,6 @@ bool KeyExists(const Location& where, size_t depth)
     return depth <= 1 || Exists(where.file) || IsFolder(where.folder);
 }
 
-// ---- Reading the .reg text ------------------------------------------------
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-void SkipBlanks(std::string_view& text)
-{
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-}
-
-// A quoted string with \\, \" and \xHH escapes; text starts after the opening quote.
-bool ParseQuoted(std::string_view& text, std::string& out)
-{
-    while (!text.empty()) {
-        char c = text.front();
-        text.remove_prefix(1);
-        if (c == '"')
-            return true;
-        if (c != '\\') {
-            out += c;
-            continue;
-        }
-        if (text.empty())
-            return false;
-        char e = text.front();
-        text.remove_prefix(1);
-        if (e == '\\' || e == '"') {
-            out += e;
-        } else if (e == 'x' && text.size() >= 2 && HexDigit(text[0]) >= 0 && HexDigit(text[1]) >= 0) {
-            out += static_cast<char>(HexDigit(text[0]) * 16 + HexDigit(text[1]));
-            text.remove_prefix(2);
-        } else {
-            return false;
-        }
-    }
-    return false;
-}
-
-bool ParseHexNumber(std::string_view& text, DWORD& out)
-{
-    int count = 0;
-    out = 0;
-    while (!text.empty() && HexDigit(text.front()) >= 0) {
-        if (++count > 8)
-            return false;
-        out = out * 16 + static_cast<DWORD>(HexDigit(text.front()));
-        text.remove_prefix(1);
-    }
-    return count > 0;
-}
-
-// "00,39,40" with blanks around the commas and "\" at the end of a line to
-// continue on the next one, as long exports are wrapped.
-bool ParseHexBytes(std::string_view text, const std::vector<std::string_view>& lines, size_t& next,
-                   std::vector<BYTE>& out)
-{
-    bool wantByte = true;  // after a comma a byte must follow
-    bool first = true;
-    for (;;) {
-        SkipBlanks(text);
-        if (text.empty())
-            return first || !wantByte;
-        if (text.front() == '\\') {
-            text.remove_prefix(1);
-            SkipBlanks(text);
-            if (!text.empty() || next >= lines.size())
-                return false;
-            text = lines[next++];
-            continue;
-        }
-        if (!wantByte) {
-            if (text.front() != ',')
-                return false;
-            text.remove_prefix(1);
-            wantByte = true;
-            continue;
-        }
-        if (text.size() < 2 || HexDigit(text[0]) < 0 || HexDigit(text[1]) < 0)
-            return false;
-        out.push_back(static_cast<BYTE>(HexDigit(text[0]) * 16 + HexDigit(text[1])));
-        text.remove_prefix(2);
-        wantByte = false;
-        first = false;
-    }
-}
-
-// One value line (or several, when its bytes continue); false when it is not one.
-bool ParseValue(const std::vector<std::string_view>& lines, size_t& next, Value& value)
-{
-    std::string_view text = lines[next++];
-    SkipBlanks(text);
-    if (text.empty())
-        return false;
-    if (text.front() == '@') {
-        text.remove_prefix(1);
-    } else if (text.front() == '"') {
-        text.remove_prefix(1);
-        if (!ParseQuoted(text, value.name))
-            return false;
-    } else {
-        return false;
-    }
-    SkipBlanks(text);
-    if (text.empty() || text.front() != '=')
-        return false;
-    text.remove_prefix(1);
-    SkipBlanks(text);
-
-    if (!text.empty() && text.front() == '"') {
-        text.remove_prefix(1);
-        std::string s;
-        if (!ParseQuoted(text, s))
-            return false;
-        SkipBlanks(text);
-        if (!text.empty())
-            return false;
-        value.type = REG_SZ;
-        value.data.assign(s.begin(), s.end());
-        value.data.push_back(0);
-        return true;
-    }
-    if (text.substr(0, 6) == "dword:") {
-        text.remove_prefix(6);
-        DWORD number;
-        if (!ParseHexNumber(text, number))
-            return false;
-        SkipBlanks(text);
-        if (!text.empty())
-            return false;
-        value.type = REG_DWORD;
-        for (int i = 0; i < 4; ++i)
-            value.data.push_back(static_cast<BYTE>(number >> (8 * i)));
-        return true;
-    }
-    if (text.substr(0, 4) == "hex:") {
-        text.remove_prefix(4);
-        value.type = REG_BINARY;
-        return ParseHexBytes(text, lines, next, value.data);
-    }
-    if (text.substr(0, 4) == "hex(") {
-        text.remove_prefix(4);
-        if (!ParseHexNumber(text, value.type) || text.substr(0, 2) != "):")
-            return false;
-        text.remove_prefix(2);
-        return ParseHexBytes(text, lines, next, value.data);
-    }
-    return false;
-}
-
-void SetValue(std::vector<Value>& values, Value&& value)
-{
-    for (Value& old : values) {
-        if (EqualNoCase(old.name, value.name)) {
-            old.type = value.type;
-            old.data = std::move(value.data);
-            return;
-        }
-    }
-    values.push_back(std::move(value));
-}
-
-// The file is the key: its header and the version line are for people; every
-// value line counts, a later one replacing an earlier one of the same name, and
-// a line that isn't a value is skipped.
-std::vector<Value> ParseKeyText(std::string_view text)
-{
-    if (text.substr(0, 3) == "\xEF\xBB\xBF")
-        text.remove_prefix(3);
-    std::vector<std::string_view> lines;
-    while (!text.empty()) {
-        size_t cut = text.find('\n');
-        std::string_view line = text.substr(0, cut);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        lines.push_back(line);
-        if (cut == std::string_view::npos)
-            break;
-        text.remove_prefix(cut + 1);
-    }
-    std::vector<Value> values;
-    for (size_t next = 0; next < lines.size();) {
-        Value value{{}, REG_NONE, {}};
-        if (ParseValue(lines, next, value))
-            SetValue(values, std::move(value));
-    }
-    return values;
-}
-
 // Reads the key's values. A missing file is no values (exists false); a file
 // that can't be read is an error.
 LONG ReadKeyFile(const std::string& file, std::vector<Value>& values, bool& exists)
@@ -382,123 +174,12 @@ LONG ReadKeyFile(const std::string& file, std::vector<Value>& values, bool& exis
     return ERROR_SUCCESS;
 }
 
-// ---- Writing the .reg text ------------------------------------------------
 
-void AppendQuoted(std::string& out, const std::string& text)
-{
-    static const char digits[] = "0123456789abcdef";
-    out += '"';
-    for (char c : text) {
-        unsigned char u = static_cast<unsigned char>(c);
-        if (c == '\\' || c == '"') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20 || u == 0x7F) {
-            out += "\\x";
-            out += digits[u >> 4];
-            out += digits[u & 15];
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-}
 
-std::string FormatKeyText(const std::vector<std::string>& path, const std::vector<Value>& values)
+LONG WriteKeyFile(const std::string& file, const std::string& text)
 {
-    static const char digits[] = "0123456789abcdef";
-    std::string out = "Windows Registry Editor Version 5.00\n\n[";
-    for (size_t i = 0; i < path.size(); ++i) {
-        if (i)
-            out += '\\';
-        // The header only tells a reader which key this is; a line break in a
-        // key name must not turn into a value line of its own.
-        for (char c : path[i]) {
-            unsigned char u = static_cast<unsigned char>(c);
-            out += (u < 0x20 || u == 0x7F) ? '?' : c;
-        }
-    }
-    out += "]\n";
-    for (const Value& value : values) {
-        if (value.name.empty())
-            out += '@';
-        else
-            AppendQuoted(out, value.name);
-        // Always bytes, never dword: or a string: that way every value comes
-        // back exactly as stored, whatever its type and length.
-        if (value.type == REG_BINARY) {
-            out += "=hex:";
-        } else {
-            out += "=hex(";
-            char number[16];
-            std::snprintf(number, sizeof number, "%x", value.type);
-            out += number;
-            out += "):";
-        }
-        for (size_t i = 0; i < value.data.size(); ++i) {
-            if (i)
-                out += ',';
-            out += digits[value.data[i] >> 4];
-            out += digits[value.data[i] & 15];
-        }
-        out += '\n';
-    }
-    return out;
-}
-
-std::string FolderOf(const std::string& file)
-{
-    size_t cut = file.rfind('/');
-    return cut == std::string::npos ? std::string(".") : (cut == 0 ? std::string("/") : file.substr(0, cut));
-}
-
-// Writes a temporary file beside the target, flushes it and renames it over the
-// target: readers see the old file or the new one, never a mixture.
-LONG ReplaceFile(const std::string& file, const std::string& text)
-{
-    std::string folder = FolderOf(file);
-    // A short hidden name beside the target, so a key name near the length
-    // limit still leaves room for it; O_EXCL never reuses a stale one.
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temp = folder + "/.reg-" + std::to_string(getpid()) + "-" + std::to_string(tempCounter++) + ".new";
-        fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            return FromErrno(errno, ERROR_CANTWRITE);
-    }
-    if (fd < 0)
-        return ERROR_CANTWRITE;
-    const char* data = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-        ssize_t put = write(fd, data, left);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0) {
-            int error = put < 0 ? errno : ENOSPC;
-            close(fd);
-            unlink(temp.c_str());
-            return FromErrno(error, ERROR_CANTWRITE);
-        }
-        data += put;
-        left -= static_cast<size_t>(put);
-    }
-    if (fsync(fd) != 0 || close(fd) != 0) {
-        int error = errno;
-        unlink(temp.c_str());
+    if (int error = ReplaceFileAtomically(file, text))
         return FromErrno(error, ERROR_CANTWRITE);
-    }
-    if (rename(temp.c_str(), file.c_str()) != 0) {
-        int error = errno;
-        unlink(temp.c_str());
-        return FromErrno(error, ERROR_CANTWRITE);
-    }
-    int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        fsync(dir);
-        close(dir);
-    }
     return ERROR_SUCCESS;
 }
 
@@ -635,7 +316,7 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, char*, DWORD, REGSAM d
     if (!fileExists && !KeyExists(where, path.size())) {
         status = MakeFolders(FolderOf(where.file));
         if (status == ERROR_SUCCESS)
-            status = ReplaceFile(where.file, FormatKeyText(path, {}));
+            status = WriteKeyFile(where.file, FormatKeyText(path, {}));
         if (status != ERROR_SUCCESS)
             return status;
         created = true;
@@ -650,25 +331,37 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, char*, DWORD, REGSAM d
     return ERROR_SUCCESS;
 }
 
-LONG RegQueryValueExA(HKEY key, const char* name, DWORD* reserved, DWORD* type, BYTE* data, DWORD* size)
+// What querying and setting a value share: the handle's access, its key's
+// location and the values the key holds now.
+static LONG ReadValuesOf(HKEY key, REGSAM needed, std::string& root, Location& where, std::vector<Value>& values)
 {
-    if (!key)
-        return ERROR_INVALID_HANDLE;
-    if (reserved || (data && !size))
-        return ERROR_INVALID_PARAMETER;
-    if (!(key->access & KEY_QUERY_VALUE))
+    if (!(key->access & needed))
         return ERROR_ACCESS_DENIED;
-    std::string root = RootOf(key);
+    root = RootOf(key);
     if (root.empty())
         return ERROR_PATH_NOT_FOUND;
-    Location where = Locate(root, key->path);
-    std::vector<Value> values;
+    where = Locate(root, key->path);
     bool fileExists;
     LONG status = ReadKeyFile(where.file, values, fileExists);
     if (status != ERROR_SUCCESS)
         return status;
     if (!fileExists && !KeyExists(where, key->path.size()))
         return ERROR_KEY_DELETED;
+    return ERROR_SUCCESS;
+}
+
+LONG RegQueryValueExA(HKEY key, const char* name, DWORD* reserved, DWORD* type, BYTE* data, DWORD* size)
+{
+    if (!key)
+        return ERROR_INVALID_HANDLE;
+    if (reserved || (data && !size))
+        return ERROR_INVALID_PARAMETER;
+    std::string root;
+    Location where;
+    std::vector<Value> values;
+    LONG status = ReadValuesOf(key, KEY_QUERY_VALUE, root, where, values);
+    if (status != ERROR_SUCCESS)
+        return status;
     std::string_view wanted = name ? name : "";
     for (const Value& value : values) {
         if (!EqualNoCase(value.name, wanted))
@@ -695,21 +388,14 @@ LONG RegSetValueExA(HKEY key, const char* name, DWORD reserved, DWORD type, cons
         return ERROR_INVALID_HANDLE;
     if (reserved || (!data && size))
         return ERROR_INVALID_PARAMETER;
-    if (!(key->access & KEY_SET_VALUE))
-        return ERROR_ACCESS_DENIED;
-    std::string root = RootOf(key);
-    if (root.empty())
-        return ERROR_PATH_NOT_FOUND;
-    Location where = Locate(root, key->path);
-
+    // Read, change and rewrite under one lock.
     std::lock_guard<std::mutex> hold(storeLock);
+    std::string root;
+    Location where;
     std::vector<Value> values;
-    bool fileExists;
-    LONG status = ReadKeyFile(where.file, values, fileExists);
+    LONG status = ReadValuesOf(key, KEY_SET_VALUE, root, where, values);
     if (status != ERROR_SUCCESS)
         return status;
-    if (!fileExists && !KeyExists(where, key->path.size()))
-        return ERROR_KEY_DELETED;
     SetValue(values, Value{name ? name : "", type, std::vector<BYTE>(data, data + size)});
     std::string text = FormatKeyText(key->path, values);
     if (text.size() > static_cast<size_t>(maxKeyFileBytes))
@@ -719,7 +405,7 @@ LONG RegSetValueExA(HKEY key, const char* name, DWORD reserved, DWORD type, cons
         if (status != ERROR_SUCCESS)
             return status;
     }
-    return ReplaceFile(where.file, text);
+    return WriteKeyFile(where.file, text);
 }
 
 LONG RegDeleteKeyA(HKEY key, const char* subKey)

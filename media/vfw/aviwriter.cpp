@@ -25,7 +25,6 @@ constexpr uint32_t kAvifIsInterleaved = 0x100;
 // While the file is being written, the RIFF and 'movi' sizes say "to the end
 // of the file": readers clamp them to what is there.
 constexpr uint32_t kOpenSize = 0xFFFFFFF0u;
-constexpr size_t kMaxFormat = 1u << 20;
 
 void Put32(std::vector<uint8_t>& b, uint32_t v) {
   uint8_t x[4];
@@ -283,11 +282,7 @@ AVIRESULT AVIFileCreateStreamA(PAVIFILE pfile, PAVISTREAM* ppavi, const AVISTREA
   return AVIERR_OK;
 }
 
-AVIRESULT AVIStreamSetFormat(PAVISTREAM pavi, int32_t lPos, const void* lpFormat, int32_t cbFormat) {
-  if (!pavi || pavi->refs <= 0) return AVIERR_BADHANDLE;
-  if (!lpFormat || cbFormat <= 0 || static_cast<size_t>(cbFormat) > kMaxFormat) return AVIERR_BADPARAM;
-  if (lPos != 0) return AVIERR_UNSUPPORTED;
-  if (pavi->compressor) return AviCompressorSetFormat(pavi, lpFormat, cbFormat);
+AVIRESULT AviWriterSetFormat(AviStream* pavi, const void* lpFormat, int32_t cbFormat) {
   AviStream* s = WritableStream(pavi);
   if (!s) return AVIERR_READONLY;
   const auto* p = static_cast<const uint8_t*>(lpFormat);
@@ -363,14 +358,8 @@ AVIRESULT AviWriterAppend(AviStream* s, const void* data, uint32_t size, uint32_
   return AVIERR_OK;
 }
 
-AVIRESULT AVIStreamWrite(PAVISTREAM pavi, int32_t lStart, int32_t lSamples, const void* lpBuffer, int32_t cbBuffer,
+AVIRESULT AviWriterWrite(AviStream* pavi, int32_t lStart, int32_t lSamples, const void* lpBuffer, int32_t cbBuffer,
                          uint32_t dwFlags, int32_t* plSampWritten, int32_t* plBytesWritten) {
-  if (plSampWritten) *plSampWritten = 0;
-  if (plBytesWritten) *plBytesWritten = 0;
-  if (!pavi || pavi->refs <= 0) return AVIERR_BADHANDLE;
-  if (cbBuffer < 0 || (cbBuffer > 0 && !lpBuffer) || lSamples < 0) return AVIERR_BADPARAM;
-  if (pavi->compressor)
-    return AviCompressorWrite(pavi, lStart, lSamples, lpBuffer, cbBuffer, dwFlags, plSampWritten, plBytesWritten);
   AviStream* s = WritableStream(pavi);
   if (!s) return AVIERR_READONLY;
   if (s->format.empty()) return AVIERR_BADFORMAT;

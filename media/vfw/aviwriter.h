@@ -20,6 +20,9 @@ struct AviWriter {
   uint64_t maxBytesPerSec = 0;
 };
 
+// The largest stream format AVIStreamSetFormat takes.
+constexpr size_t kAviMaxFormat = 1u << 20;
+
 // The most a file may hold: RIFF sizes and idx1 offsets are 32-bit.
 constexpr uint64_t kAviMaxWrittenFile = 0xFFFFFFFFull;
 
@@ -34,9 +37,14 @@ AVIRESULT AviWriterAppend(AviStream* stream, const void* data, uint32_t size, ui
 // At the last release: index, final sizes and lengths. The writer is freed.
 void AviWriterFinish(AviFile* file);
 
-// Compressing streams (media/vfw/compressor.cpp).
-AVIRESULT AviCompressorSetFormat(AviStream* stream, const void* format, int32_t size);
-AVIRESULT AviCompressorWrite(AviStream* stream, int32_t start, int32_t samples, const void* data, int32_t size,
-                             uint32_t flags, int32_t* samplesWritten, int32_t* bytesWritten);
-// Frees the compressor and its record; releases the stream it writes into.
+// AVIStreamSetFormat and AVIStreamWrite on a plain stream of a writing file,
+// the arguments checked. The public calls (media/vfw/compressor.cpp) send a
+// compressing stream's to its compressor, which writes here in turn: calls go
+// from the compressor to the writer, never back.
+AVIRESULT AviWriterSetFormat(AviStream* stream, const void* format, int32_t size);
+AVIRESULT AviWriterWrite(AviStream* stream, int32_t start, int32_t samples, const void* data, int32_t size,
+                         uint32_t flags, int32_t* samplesWritten, int32_t* bytesWritten);
+
+// Frees a compressing stream's compressor and record; releases the stream it
+// writes into (media/vfw/compressor.cpp).
 void AviCompressorDestroy(AviStream* stream);

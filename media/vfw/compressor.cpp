@@ -344,7 +344,9 @@ AVIRESULT AVIMakeCompressedStream(PAVISTREAM* ppsCompressed, PAVISTREAM psSource
   return AVIERR_OK;
 }
 
-AVIRESULT AviCompressorSetFormat(AviStream* s, const void* format, int32_t size) {
+namespace {
+
+AVIRESULT CompressorSetFormat(AviStream* s, const void* format, int32_t size) {
   AviCompressor* c = s->compressor;
   const auto* p = static_cast<const uint8_t*>(format);
   const size_t n = static_cast<size_t>(size);
@@ -391,8 +393,8 @@ AVIRESULT AviCompressorSetFormat(AviStream* s, const void* format, int32_t size)
   return AVIERR_OK;
 }
 
-AVIRESULT AviCompressorWrite(AviStream* s, int32_t start, int32_t samples, const void* data, int32_t size,
-                             uint32_t flags, int32_t* samplesWritten, int32_t* bytesWritten) {
+AVIRESULT CompressorWrite(AviStream* s, int32_t start, int32_t samples, const void* data, int32_t size,
+                          uint32_t flags, int32_t* samplesWritten, int32_t* bytesWritten) {
   AviCompressor* c = s->compressor;
   if (!c->formatSet) return AVIERR_BADFORMAT;
   // Every frame of an uncompressed stream is a key frame.
@@ -422,6 +424,29 @@ AVIRESULT AviCompressorWrite(AviStream* s, int32_t start, int32_t samples, const
   if (samplesWritten) *samplesWritten = 1;
   if (bytesWritten) *bytesWritten = static_cast<int32_t>(std::min<uint64_t>(grew, INT32_MAX));
   return AVIERR_OK;
+}
+
+}  // namespace
+
+// The two calls that write a stream: a compressing stream's go through its
+// compressor, a plain stream's straight to the writer.
+AVIRESULT AVIStreamSetFormat(PAVISTREAM pavi, int32_t lPos, const void* lpFormat, int32_t cbFormat) {
+  if (!pavi || pavi->refs <= 0) return AVIERR_BADHANDLE;
+  if (!lpFormat || cbFormat <= 0 || static_cast<size_t>(cbFormat) > kAviMaxFormat) return AVIERR_BADPARAM;
+  if (lPos != 0) return AVIERR_UNSUPPORTED;
+  if (pavi->compressor) return CompressorSetFormat(pavi, lpFormat, cbFormat);
+  return AviWriterSetFormat(pavi, lpFormat, cbFormat);
+}
+
+AVIRESULT AVIStreamWrite(PAVISTREAM pavi, int32_t lStart, int32_t lSamples, const void* lpBuffer, int32_t cbBuffer,
+                         uint32_t dwFlags, int32_t* plSampWritten, int32_t* plBytesWritten) {
+  if (plSampWritten) *plSampWritten = 0;
+  if (plBytesWritten) *plBytesWritten = 0;
+  if (!pavi || pavi->refs <= 0) return AVIERR_BADHANDLE;
+  if (cbBuffer < 0 || (cbBuffer > 0 && !lpBuffer) || lSamples < 0) return AVIERR_BADPARAM;
+  if (pavi->compressor)
+    return CompressorWrite(pavi, lStart, lSamples, lpBuffer, cbBuffer, dwFlags, plSampWritten, plBytesWritten);
+  return AviWriterWrite(pavi, lStart, lSamples, lpBuffer, cbBuffer, dwFlags, plSampWritten, plBytesWritten);
 }
 
 void AviCompressorDestroy(AviStream* s) {

@@ -3,17 +3,14 @@
 // converted with libswscale.
 #include "media/vfw/avifile.h"
 #include "media/vfw/ffmpeg_log.h"
+#include "platform/helper_thread.h"
 #include "frames/geometry.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -64,12 +61,9 @@ struct AviGetFrame {
   bool needPalette = true;
   bool unconvertible = false;  // the decoder's pictures have no conversion to 24-bit
 
-  // Reading ahead; the helper touches the decoder only while aheadPending.
-  std::thread ahead;
-  std::mutex aheadLock;
-  std::condition_variable aheadWake;
-  bool aheadPending = false;
-  bool aheadQuit = false;
+  // Reading ahead; the helper touches the decoder only between a post and
+  // the wait for it.
+  HelperThread ahead;
 };
 
 static_assert(sizeof(AVColorSpace) == sizeof(int) && sizeof(AVColorRange) == sizeof(int));
@@ -85,14 +79,7 @@ bool SaneSize(int64_t w, int64_t h) {
 
 void Destroy(AviGetFrame* g) {
   if (!g) return;
-  if (g->ahead.joinable()) {
-    {
-      std::lock_guard<std::mutex> lock(g->aheadLock);
-      g->aheadQuit = true;
-    }
-    g->aheadWake.notify_all();
-    g->ahead.join();
-  }
+  g->ahead.Stop();
   sws_freeContext(g->sws);
   av_frame_free(&g->frame);
   av_frame_free(&g->picture);
@@ -293,43 +280,21 @@ bool DecodePicture(AviGetFrame* g, int32_t t) {
 
 // Reading ahead: while the caller works on one picture, a helper thread
 // decodes the next, so decoding and the conversion to 24-bit overlap.
-void AheadLoop(AviGetFrame* g) {
-  std::unique_lock<std::mutex> lock(g->aheadLock);
-  for (;;) {
-    g->aheadWake.wait(lock, [g] { return g->aheadPending || g->aheadQuit; });
-    if (g->aheadQuit) return;
-    lock.unlock();
-    try {
-      if (!g->held && !g->needFlush) ReceiveOne(g);
-    } catch (const std::bad_alloc&) {
-      g->needFlush = true;  // the request itself will try again
-    }
-    lock.lock();
-    g->aheadPending = false;
-    g->aheadWake.notify_all();
+void DecodeAhead(void* context) {
+  AviGetFrame* g = static_cast<AviGetFrame*>(context);
+  try {
+    if (!g->held && !g->needFlush) ReceiveOne(g);
+  } catch (const std::bad_alloc&) {
+    g->needFlush = true;  // the request itself will try again
   }
 }
 
-void WaitForAhead(AviGetFrame* g) {
-  if (!g->ahead.joinable()) return;
-  std::unique_lock<std::mutex> lock(g->aheadLock);
-  g->aheadWake.wait(lock, [g] { return !g->aheadPending; });
-}
+void WaitForAhead(AviGetFrame* g) { g->ahead.Wait(); }
 
 void StartAhead(AviGetFrame* g) {
   if (g->held || g->needFlush) return;
-  if (!g->ahead.joinable()) {
-    try {
-      g->ahead = std::thread(AheadLoop, g);
-    } catch (const std::system_error&) {
-      return;  // no thread: decode on request only
-    }
-  }
-  {
-    std::lock_guard<std::mutex> lock(g->aheadLock);
-    g->aheadPending = true;
-  }
-  g->aheadWake.notify_all();
+  if (!g->ahead.Start(DecodeAhead, g)) return;  // no thread: decode on request only
+  g->ahead.Post();
 }
 
 bool CopyPicture(AviGetFrame* g, int32_t t) {
