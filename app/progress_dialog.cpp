@@ -61,8 +61,7 @@ bool Initialise(HWND dialog)
             return true;
         }
     }
-    // The start-up's tables are built anew by the start of the run; the old ones go first.
-    ReleaseKernelTables(session.tables);
+    // The session keeps the start-up's tables for every run.
     if (StartConversion(session, appState.frontEnd, dialog) != conversionDone)
         EndDialog(dialog, 0);  // its message is shown; no worker runs
     return true;

@@ -8,6 +8,7 @@
 #include <QMetaObject>
 #include <QWidget>
 
+#include "app/about_box.h"
 #include "app/app_state.h"
 #include "app/binding.h"
 #include "app/main_dialog.h"
@@ -85,8 +86,11 @@ int RunConverter(const std::string& programPath, const std::string& initialSourc
         return 255;
     GuardLoadedSettings(appState.settings);
     ReleaseKernelTables(appState.session.tables);
-    if (!BuildTables(appState.session.tables))
+    appState.session.tablesBuilt = BuildTables(appState.session.tables);
+    if (!appState.session.tablesBuilt)
         return 1;
+    if (!appState.normalFont)
+        CreateLabelFonts();
 
     std::string source = initialSource;
     DialogBoxParamA(appState.instance, IDD_MAIN, nullptr, [](HWND dialog, const DialogEvent& event, void* param) {
