@@ -203,6 +203,9 @@ int Convert(const std::vector<std::string>& args) {
     const RunResult result = ConvertFile(session, frontEnd, request.source.c_str(), request.destination.c_str(),
                                    request.height, request.save);
     EndStatusLine();
+    // The message names what failed (8: the compressor refused the frames); say why.
+    if (const std::string why = AviLastCompressorRefusal(); result == destinationFormatRefused && !why.empty())
+        std::fprintf(stderr, "tavrick: %s\n", why.c_str());
     return ResultCode(result);
 }
 

@@ -233,12 +233,44 @@ StepEnd RefillRing(Pipeline& p) {
     return keepGoing;
 }
 
+// Compressed sound goes over as it was stored: the source's chunks (or
+// blocks) whose time has come, whole and unchanged, appended in order. What
+// the source doesn't have is not made up: zero bytes are no silence here.
+bool CarryStoredAudio(Pipeline& p) {
+    SourceMedia& source = p.media.source;
+    DestinationMedia& dest = p.media.destination;
+    ConversionJob& job = p.job;
+    // The units that start within this chunk's time.
+    const double first = std::ceil(job.audioPosition);
+    const double count = std::ceil(job.audioPosition + dest.samplesPerAudioChunk) - first;
+    job.audioPosition += dest.samplesPerAudioChunk;
+    const double from = first + source.audioInfo.dwStart;
+    if (count < 1 || from + count > INT32_MAX) return true;
+    // Chunks one at a time, each its own chunk in the output; blocks all at once.
+    const bool byChunk = source.audioInfo.dwSampleSize == 0;
+    const auto want = static_cast<std::int32_t>(byChunk ? 1 : count);
+    for (std::int32_t k = 0; k < static_cast<std::int32_t>(count); k += want) {
+        std::int32_t bytes = 0, samples = 0;
+        if (AVIStreamRead(source.audioStream, static_cast<std::int32_t>(from) + k, want, dest.audioChunk,
+                          static_cast<std::int32_t>(dest.audioChunkBytes), &bytes, &samples) != AVIERR_OK ||
+            samples == 0)
+            return true;  // the source's sound has ended
+        std::int32_t written = 0;
+        if (AVIStreamWrite(dest.audioStream, -1, samples, dest.audioChunk, bytes, 0, nullptr, &written) != AVIERR_OK)
+            return false;
+        job.segmentBytes += static_cast<std::uint32_t>(written);
+    }
+    return true;
+}
+
 StepEnd AudioStep(Pipeline& p) {
     SourceMedia& source = p.media.source;
     DestinationMedia& dest = p.media.destination;
     ConversionJob& job = p.job;
     if (!source.audioStream || !dest.audioStream) return keepGoing;
-    if (job.audioChunkCounter == 0) {
+    if (job.audioChunkCounter == 0 && !IsPcmAudio(source.audioFormat)) {
+        if (!CarryStoredAudio(p)) return conversionAudioFailed;
+    } else if (job.audioChunkCounter == 0) {
         const double r = job.audioPosition - job.segmentAudioStart;
         const double first = std::trunc(r);
         const double count = std::trunc(r + dest.samplesPerAudioChunk) - first;
@@ -267,10 +299,24 @@ StepEnd AudioStep(Pipeline& p) {
     return keepGoing;
 }
 
-StepEnd SegmentCheck(Pipeline& p) {
+// Whether the next frame, with the audio chunk that follows it and their
+// index entries, could carry the file (closed with its index) past the limit
+// plus its headroom. A compressed frame is taken at its uncompressed size
+// with an eighth to spare. A file keeps at least one frame.
+bool NextFramePassesCap(const Pipeline& p) {
+    const ConversionJob& job = p.job;
+    const DestinationMedia& dest = p.media.destination;
+    if (job.framesWritten == job.segmentStartFrame) return false;
+    constexpr std::uint64_t chunkCost = 8 + 1 + 16;  // header, padding, index entry
+    std::uint64_t next = p.frameBytes + p.frameBytes / 8 + chunkCost;
+    if (dest.audioStream && job.audioChunkCounter == 0) next += dest.audioChunkBytes + chunkCost;
+    return job.segmentBytes + 8 + next > job.segmentLimit + SegmentHeadroom;
+}
+
+StepEnd SegmentCheck(Pipeline& p, bool beforeFrame = false) {
     ConversionJob& job = p.job;
     ConversionSettings& settings = p.settings;
-    if (job.segmentBytes <= job.segmentLimit) return keepGoing;
+    if (beforeFrame ? !NextFramePassesCap(p) : job.segmentBytes <= job.segmentLimit) return keepGoing;
     if (!settings.segment && !job.segmentQuestionAsked) {
         if (!AskYesNo(p.run, IDS_ASK_SEGMENTING)) return conversionStopped;
         job.segmentQuestionAsked = true;
@@ -323,6 +369,7 @@ StepEnd FrameWritten(Pipeline& p, const std::uint8_t* frame, std::uint32_t stepI
     ConversionJob& job = p.job;
     DestinationMedia& dest = p.media.destination;
     const std::uint32_t keyFrameEvery = p.settings.pOptions.dwKeyFrameEvery;
+    if (StepEnd r = SegmentCheck(p, true)) return r;
     std::int32_t written = 0;
     if (AVIStreamWrite(dest.compressedStream, static_cast<std::int32_t>(job.framesWritten - job.segmentStartFrame), 1,
                        frame, static_cast<std::int32_t>(p.frameBytes),

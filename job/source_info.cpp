@@ -23,8 +23,9 @@ std::string VideoInfoText(const SourceMedia& source) {
     const double rate = v.dwScale && v.dwRate ? static_cast<double>(v.dwRate) / static_cast<double>(v.dwScale) : 0.0;
     const double seconds = rate > 0 ? static_cast<double>(v.dwLength) / rate : 0.0;
     const int hours = TruncToInt(seconds * 0.0002777777777777778);
-    const int minutes = TruncToInt(seconds * 0.016666666666666666 - hours * 60);
-    const int secs = TruncToInt(seconds - minutes * 60 - hours * 3600);
+    // In double: a tiny rate makes hours * 3600 too large for an int.
+    const int minutes = TruncToInt(seconds * 0.016666666666666666 - hours * 60.0);
+    const int secs = TruncToInt(seconds - minutes * 60.0 - hours * 3600.0);
     const int ms = TruncToInt((seconds - std::trunc(seconds)) * 1000);
     char text[260];
     std::snprintf(text, sizeof text,

@@ -64,10 +64,18 @@ void DestinationRate(double outputRate, std::uint32_t* dwRate, std::uint32_t* dw
     *dwRate = thousandths > 0 && thousandths < 4294967296.0 ? static_cast<std::uint32_t>(thousandths) : 0;
 }
 
-AudioChunking ComputeAudioChunking(std::uint32_t interleaveMs, double outputRate, const WAVEFORMATEX& format) {
+AudioChunking ComputeAudioChunking(std::uint32_t interleaveMs, double outputRate, const WAVEFORMATEX& format,
+                                   const AVISTREAMINFOA* info) {
     AudioChunking c;
     const double frames = interleaveMs * 0.001 * outputRate;
     c.framesPerAudioChunk = frames >= 1 && frames < 4294967296.0 ? static_cast<std::uint32_t>(frames) : 1;
+    if (info && !IsPcmAudio(format) && info->dwScale != 0) {
+        c.samplesPerAudioChunk = c.framesPerAudioChunk / outputRate * info->dwRate / info->dwScale;
+        const std::uint64_t units = static_cast<std::uint64_t>(c.samplesPerAudioChunk + 1);
+        const std::uint64_t unitBytes = info->dwSampleSize ? info->dwSampleSize : info->dwSuggestedBufferSize;
+        c.audioChunkBytes = units * (unitBytes ? unitBytes : 1);
+        return c;
+    }
     c.samplesPerAudioChunk = c.framesPerAudioChunk / outputRate * format.nSamplesPerSec;
     const std::uint64_t m = static_cast<std::uint64_t>(c.samplesPerAudioChunk + 1);
     const std::uint64_t sampleBytes = format.wBitsPerSample == 0 ? 2 : format.wBitsPerSample / 8;
@@ -128,7 +136,7 @@ RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, cons
     if (!s.audioStream) return destinationCreated;
 
     if (!continuation) {
-        const AudioChunking c = ComputeAudioChunking(options.dwInterleaveEvery, outputRate, s.audioFormat);
+        const AudioChunking c = ComputeAudioChunking(options.dwInterleaveEvery, outputRate, s.audioFormat, &s.audioInfo);
         d.framesPerAudioChunk = c.framesPerAudioChunk;
         d.samplesPerAudioChunk = c.samplesPerAudioChunk;
         FreeFrameBuffer(d.audioChunk);  // a buffer left by an earlier run

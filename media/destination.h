@@ -19,7 +19,11 @@ struct AudioChunking {
     double samplesPerAudioChunk;
     std::uint64_t audioChunkBytes;
 };
-AudioChunking ComputeAudioChunking(std::uint32_t interleaveMs, double outputRate, const WAVEFORMATEX& format);
+// Compressed sound (info given, format not PCM) counts in the stream's own
+// units, chunks or blocks, at dwRate / dwScale, and a chunk's buffer holds
+// the largest of them.
+AudioChunking ComputeAudioChunking(std::uint32_t interleaveMs, double outputRate, const WAVEFORMATEX& format,
+                                   const AVISTREAMINFOA* info = nullptr);
 
 // Whether anything (a file, a link, a folder) has this name.
 bool FileExists(const char* path);

@@ -57,6 +57,24 @@ void fullCleanUp(MediaState& media) {
     s.isOpen = false;
 }
 
+// A frame rate no run could step by (zero, or one frame in more than
+// 1000 seconds, or over a million a second), or positions past what the
+// frame calls can address, is a description that can't be read.
+bool UsableTiming(const AVISTREAMINFOA& v) {
+    if (v.dwRate == 0 || v.dwScale == 0) return false;
+    const double rate = static_cast<double>(v.dwRate) / static_cast<double>(v.dwScale);
+    return rate >= 0.001 && rate <= 1e6 && std::uint64_t{v.dwStart} + v.dwLength <= INT32_MAX;
+}
+
+// Sound no player could play (no channels, more than 8 without a layout
+// to place them, no block size), or compressed sound whose units would cut
+// its blocks, can't be carried over.
+bool CarriableAudio(const WAVEFORMATEX& f, const AVISTREAMINFOA& info) {
+    if (f.nChannels == 0 || f.nChannels > 8 || f.nBlockAlign == 0 || f.nSamplesPerSec == 0) return false;
+    if (IsPcmAudio(f)) return true;
+    return info.dwRate != 0 && info.dwScale != 0 && info.dwSampleSize % f.nBlockAlign == 0;
+}
+
 RunResult failOpen(MediaState& media, RunResult result) {
     fullCleanUp(media);
     AVIFileExit();  // the initialisation of this open
@@ -81,6 +99,7 @@ RunResult OpenSource(MediaState& media, const char* path) {
         AVIStreamInfoA(s.videoStream, &s.videoInfo, sizeof s.videoInfo) != AVIERR_OK)
         return failOpen(media, sourceNoInfo);
     if (s.fileInfo.dwHeight == 0) return failOpen(media, sourceUnsupported);
+    if (!UsableTiming(s.videoInfo)) return failOpen(media, sourceNoInfo);
 
     std::memset(&s.frameFormat, 0, sizeof s.frameFormat);
     const std::uint32_t width = s.fileInfo.dwWidth, height = s.fileInfo.dwHeight;
@@ -105,12 +124,15 @@ RunResult OpenSource(MediaState& media, const char* path) {
     s.audioStream = audio;
     std::int32_t formatBytes = sizeof s.audioFormat;
     if (AVIStreamInfoA(s.audioStream, &s.audioInfo, sizeof s.audioInfo) != AVIERR_OK ||
-        AVIStreamReadFormat(s.audioStream, 0, &s.audioFormat, &formatBytes) != AVIERR_OK) {
+        AVIStreamReadFormat(s.audioStream, 0, &s.audioFormat, &formatBytes) != AVIERR_OK ||
+        !CarriableAudio(s.audioFormat, s.audioInfo)) {
         fullCleanUp(media);  // isOpen was set: this also ends the initialisation
         return sourceNoInfo;
     }
     return sourceOpened;
 }
+
+bool IsPcmAudio(const WAVEFORMATEX& format) { return format.wFormatTag == 1 || format.wFormatTag == 3; }
 
 void CloseMedia(MediaState& media, const char* deletePath, bool keepSource) {
     if (keepSource) {

@@ -16,6 +16,11 @@ SourceCheck CheckSourceFile(const char* path);
 // Returns sourceOpened or one of sourceCannotOpen..sourceUnsupported.
 RunResult OpenSource(MediaState& media, const char* path);
 
+// Sound stored as samples (PCM, integer or float) is read and written by
+// the sample; any other format is carried over as it was stored, in whole
+// chunks or whole blocks.
+bool IsPcmAudio(const WAVEFORMATEX& format);
+
 // keepSource false: the full close of source, destination and frame buffers,
 // then deletePath (if given) is deleted. keepSource true: only the
 // destination's streams and file are released. Safe to repeat.

@@ -229,6 +229,9 @@ bool ReadStandardIndex(Parse& p, AviStream* s, const uint8_t* body, size_t len) 
   const uint32_t inUse = Le32(body + 4);
   const uint64_t baseOffset = Le64(body + 12);
   if (type != 1 || longsPerEntry < 2) return false;
+  // A base outside the file (a wrapping one included) makes every entry a
+  // lie: another index, or a scan, serves better.
+  if (baseOffset >= p.file->fileSize) return false;
   const size_t stride = size_t{longsPerEntry} * 4;
   const uint64_t count = std::min<uint64_t>(inUse, (len - 24) / stride);
   for (uint64_t i = 0; i < count; ++i) {
@@ -550,10 +553,13 @@ AVIRESULT AVIFileInfoA(PAVIFILE pfile, AVIFILEINFOA* pfi, int32_t lSize) {
     const int32_t w = int32_t{rc[2]} - rc[0];
     const int32_t h = int32_t{rc[3]} - rc[1];
     BITMAPINFOHEADER bi;
-    if (w > 0 && h > 0) {
+    const bool bitmap = AviBitmapFormat(v, &bi);
+    const int64_t bitmapH = bitmap ? (bi.biHeight < 0 ? -int64_t{bi.biHeight} : int64_t{bi.biHeight}) : 0;
+    // The rectangle may show part of the picture, never more than it has.
+    if (w > 0 && h > 0 && (!bitmap || (w <= bi.biWidth && h <= bitmapH))) {
       info.dwWidth = static_cast<uint32_t>(w);
       info.dwHeight = static_cast<uint32_t>(h);
-    } else if (AviBitmapFormat(v, &bi)) {
+    } else if (bitmap) {
       info.dwWidth = static_cast<uint32_t>(bi.biWidth < 0 ? 0 : bi.biWidth);
       info.dwHeight = bi.biHeight == INT32_MIN ? 0u
                       : static_cast<uint32_t>(bi.biHeight < 0 ? -bi.biHeight : bi.biHeight);
@@ -562,7 +568,7 @@ AVIRESULT AVIFileInfoA(PAVIFILE pfile, AVIFILEINFOA* pfi, int32_t lSize) {
     }
     info.dwScale = v->header.dwScale;
     info.dwRate = v->header.dwRate;
-    info.dwLength = std::max(v->header.dwLength, ClampToU32(AviIndexedLength(v)));
+    info.dwLength = pfile->writer ? v->header.dwLength : ClampToU32(AviIndexedLength(v));
     bool allKey = !v->entries.empty();
     for (const auto& e : v->entries) allKey = allKey && (e.flags & kAviEntryKey);
     if (allKey) info.dwCaps |= AVIFILECAPS_ALLKEYFRAMES;
@@ -587,7 +593,10 @@ AVIRESULT AVIStreamInfoA(PAVISTREAM pavi, AVISTREAMINFOA* psi, int32_t lSize) {
   info.dwScale = h.dwScale;
   info.dwRate = h.dwRate;
   info.dwStart = h.dwStart;
-  info.dwLength = std::max(h.dwLength, ClampToU32(AviIndexedLength(pavi)));
+  // What the file holds (its index, or a scan of its chunks), not what the
+  // header claims: a claimed length is no promise of frames. A stream being
+  // written counts what was written so far.
+  info.dwLength = pavi->file->writer ? h.dwLength : ClampToU32(AviIndexedLength(pavi));
   info.dwInitialFrames = h.dwInitialFrames;
   info.dwSuggestedBufferSize = pavi->entries.empty() ? h.dwSuggestedBufferSize : pavi->largestChunk;
   info.dwQuality = h.dwQuality;

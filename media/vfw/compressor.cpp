@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,8 +68,9 @@ const Codec kCodecs[] = {
      false, false, {}},
     {"MSVC", "MSVC", "msvideo1", "Microsoft Video 1", {AV_PIX_FMT_RGB555LE, kNone, kNone}, QualityScale::None,
      KeyInterval::Deltas, false, false, {"CRAM", "WHAM"}},
-    // DV takes only its own frame sizes; other sizes are refused at the format.
-    {"dvsd", "dvsd", "dvvideo", "DV (720x480 or 720x576)", {AV_PIX_FMT_YUV411P, AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV422P},
+    // DV takes only its own frame sizes and rates (DvRefusal): 4:2:0 at
+    // 720x576 and 25 fps, 4:1:1 at 720x480 and 29.97 fps.
+    {"dvsd", "dvsd", "dvvideo", "DV (720x576 at 25, 720x480 at 29.97)", {AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV411P, kNone},
      QualityScale::None, KeyInterval::None, false, false, {}},
 };
 
@@ -100,6 +102,34 @@ const Codec* Lookup(uint32_t fcc) {
 }
 
 bool IsDib(uint32_t fcc) { return fcc == 0 || Upper(fcc) == kDib; }
+
+bool IsDv(const Codec& c) { return std::strcmp(c.encoder, "dvvideo") == 0; }
+
+// Consumer DV has two systems; anything else would be stored under the
+// wrong system's timing or chroma layout.
+std::string DvRefusal(int32_t width, int32_t height, uint32_t rate, uint32_t scale) {
+  const double fps = scale ? static_cast<double>(rate) / scale : 0.0;
+  const bool pal = width == 720 && height == 576 && fps == 25.0;
+  const bool ntsc = width == 720 && height == 480 && std::fabs(fps - 30000.0 / 1001.0) < 0.001;
+  if (pal || ntsc) return {};
+  char text[160];
+  std::snprintf(text, sizeof text, "DV takes 720x576 at 25 fps or 720x480 at 29.97 fps, not %dx%d at %.3f fps",
+                static_cast<int>(width), static_cast<int>(height), fps);
+  return text;
+}
+
+// PAL DV is 4:2:0 and NTSC DV 4:1:1.
+bool DvTakes(int32_t height, AVPixelFormat pixels) {
+  return pixels == (height == 576 ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV411P);
+}
+
+std::mutex refusalLock;
+std::string lastRefusal;
+
+void SetRefusal(std::string why) {
+  std::lock_guard<std::mutex> hold(refusalLock);
+  lastRefusal = std::move(why);
+}
 
 AviCompressorInfo InfoOf(const Codec& c) {
   AviCompressorInfo info{};
@@ -206,6 +236,7 @@ AVIRESULT OpenEncoder(AviCompressor* c) {
   if (!enc) return AVIERR_NOCOMPRESSOR;
   for (AVPixelFormat pixels : c->codec->pixels) {
     if (pixels == AV_PIX_FMT_NONE) break;
+    if (IsDv(*c->codec) && !DvTakes(c->height, pixels)) continue;
     AVDictionary* opts = nullptr;
     AVCodecContext* ctx = NewContext(c, enc, pixels, &opts);
     if (!ctx) {
@@ -327,6 +358,7 @@ AVIRESULT AVIMakeCompressedStream(PAVISTREAM* ppsCompressed, PAVISTREAM psSource
     delete s;
     return AVIERR_MEMORY;
   }
+  SetRefusal({});
   c->options = *lpOptions;
   c->codec = codec;
   c->stored = !codec ? lpOptions->fccHandler : codec->stored ? Code(codec->stored) : Upper(lpOptions->fccHandler);
@@ -373,7 +405,20 @@ AVIRESULT CompressorSetFormat(AviStream* s, const void* format, int32_t size) {
     c->topDown = bi.biHeight < 0;
     c->stride = ((static_cast<uint32_t>(w) * bi.biBitCount + 31) / 32) * 4;
     c->input = bi.biBitCount == 24 ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_BGR0;
+    if (IsDv(*c->codec)) {
+      std::string why = DvRefusal(c->width, c->height, c->target->header.dwRate, c->target->header.dwScale);
+      if (!why.empty()) {
+        SetRefusal(std::move(why));
+        return AVIERR_BADFORMAT;
+      }
+    }
     r = OpenEncoder(c);
+    if (r == AVIERR_BADFORMAT) {
+      char why[120];
+      std::snprintf(why, sizeof why, "%s can't take frames of %dx%d", c->codec->name, static_cast<int>(c->width),
+                    static_cast<int>(c->height));
+      SetRefusal(why);
+    }
     if (r != AVIERR_OK) return r;
     try {
       const std::vector<uint8_t> encoded = EncodedFormat(c);
@@ -447,6 +492,16 @@ AVIRESULT AVIStreamWrite(PAVISTREAM pavi, int32_t lStart, int32_t lSamples, cons
   if (pavi->compressor)
     return CompressorWrite(pavi, lStart, lSamples, lpBuffer, cbBuffer, dwFlags, plSampWritten, plBytesWritten);
   return AviWriterWrite(pavi, lStart, lSamples, lpBuffer, cbBuffer, dwFlags, plSampWritten, plBytesWritten);
+}
+
+std::string AviCompressorRefusal(uint32_t fccHandler, int32_t width, int32_t height, uint32_t rate, uint32_t scale) {
+  const Codec* c = IsDib(fccHandler) ? nullptr : Lookup(fccHandler);
+  return c && IsDv(*c) ? DvRefusal(width, height, rate, scale) : std::string{};
+}
+
+std::string AviLastCompressorRefusal() {
+  std::lock_guard<std::mutex> hold(refusalLock);
+  return lastRefusal;
 }
 
 void AviCompressorDestroy(AviStream* s) {

@@ -6,6 +6,7 @@
 #include "media/vfw/vfw.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 struct AviCompressorInfo {
@@ -23,3 +24,10 @@ std::vector<AviCompressorInfo> AviListCompressors();
 // The entry for a handler code (any letter case; XVID, DIVX and DX50 give
 // FMP4's entry, 0 gives "DIB "); false when there is no such compressor here.
 bool AviFindCompressor(uint32_t fccHandler, AviCompressorInfo* info);
+
+// Why a compressor can't take frames of this size at this rate (dwRate /
+// dwScale), for people; empty when it can. Only DV has such limits.
+std::string AviCompressorRefusal(uint32_t fccHandler, int32_t width, int32_t height, uint32_t rate, uint32_t scale);
+
+// Why the last compressing stream refused its frame format, or empty.
+std::string AviLastCompressorRefusal();

@@ -30,12 +30,26 @@ struct AviGetFrame {
   std::unique_ptr<uint8_t[]> storage;
   uint8_t* dib = nullptr;
   uint8_t* pixels = nullptr;
-  // Per position: the entry whose picture it shows (zero-length chunks repeat
-  // the one before), or -1 when there is none.
+  // Pictures are numbered in display order. Per position: the picture it
+  // shows (placeholders repeat the one before), or -1 when there is none.
   std::vector<int32_t> pictureOf;
+  std::vector<int32_t> pictureOfEntry;  // per entry: its own picture, -1 for none
+  std::vector<int32_t> entryOf;         // per picture: the entry that stores it (or its slot)
+  std::vector<uint8_t> fed;             // per entry: the decoder gets this chunk
   std::vector<uint8_t> key;
+  // Per key entry: the display number of its picture once decoding from a
+  // known point has shown it, or -1.
+  std::vector<int32_t> keyPicture;
   bool learnKeys;  // the file said nothing about key frames; note what the decoder finds
-  int32_t shown = -1;  // entry whose picture the buffer holds
+  bool mpeg4 = false;
+  // MPEG-4 "packed bitstream": a chunk may hold a reference picture and the
+  // B-picture after it, and an empty placeholder chunk follows. Every position
+  // is then a display slot of its own.
+  bool packed = false;
+  // The decoder returns pictures in an order other than the chunks'; pictures
+  // are then numbered by counting from a key picture of known number.
+  bool reorders = false;
+  int32_t shown = -1;  // picture the buffer holds
 
   // Uncompressed 24-bit.
   bool copy = false;
@@ -54,7 +68,14 @@ struct AviGetFrame {
   std::vector<uint8_t> convertBuffer;
   std::vector<uint8_t> palette;  // AVPALETTE_SIZE bytes when the format has one
   int32_t nextFeed = 0;
-  int32_t lastDecoded = -1;
+  int32_t secondAt = -1;  // packed: where the chunk's second picture starts, still to be sent
+  int32_t secondEntry = -1;
+  int32_t lastDecoded = -1;  // number of the last picture taken from the decoder
+  int32_t anchorEntry = -1;  // after a seek: the key entry whose picture starts the count
+  int32_t anchorPicture = 0;
+  bool anchorExact = false;  // that number is known, not estimated
+  int32_t discarded = 0;
+  int32_t firstEntry = 0;  // the first chunk with a picture: picture 0
   bool held = false;  // frame holds a decoded picture not yet delivered
   bool draining = false;
   bool needFlush = false;
@@ -109,18 +130,67 @@ void EnsureBuffer(AviGetFrame* g) {
   std::memcpy(g->dib, &out, sizeof out);
 }
 
-// The latest key entry with data in [floor, t], or -1.
-int32_t KeyBetween(const AviGetFrame* g, int32_t floor, int32_t t) {
-  const auto& entries = g->stream->entries;
-  for (int32_t i = t; i >= floor; --i)
-    if (g->key[i] && entries[i].size != 0) return i;
+// VOP coding types (0 I, 1 P, 2 B, 3 S) of the MPEG-4 pictures in a chunk.
+std::vector<int> VopTypes(const uint8_t* d, size_t n) {
+  std::vector<int> types;
+  for (size_t i = 0; i + 4 < n; ++i)
+    if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1 && d[i + 3] == 0xB6) {
+      types.push_back(d[i + 4] >> 6);
+      i += 3;
+    }
+  return types;
+}
+
+// A chunk's bytes for looking into, the first 4 MiB at most.
+std::vector<uint8_t> ReadChunk(const AviGetFrame* g, int32_t i) {
+  const AviIndexEntry& e = g->stream->entries[i];
+  std::vector<uint8_t> data(std::min<uint32_t>(e.size, 1u << 22));
+  if (!AviReadAt(g->stream->file, e.offset, data.data(), data.size())) data.clear();
+  return data;
+}
+
+// Display number of the picture stored at key entry k. Pictures stored before
+// a key picture are shown before it; only B-pictures stored right after it
+// can be shown before it as well (an open group), and MPEG-4 says which
+// those are. Other formats are taken to have closed groups.
+int32_t KeyPictureNumber(const AviGetFrame* g, int32_t k) {
+  if (g->keyPicture[k] >= 0 || !g->reorders) return g->keyPicture[k] >= 0 ? g->keyPicture[k] : g->pictureOfEntry[k];
+  const int32_t base = g->packed ? k : g->pictureOfEntry[k];
+  if (!g->mpeg4) return base;
+  int32_t leading = 0;
+  const int32_t n = static_cast<int32_t>(g->fed.size());
+  for (int32_t i = k, looked = 0; i < n && looked < 8; ++i) {
+    if (!g->fed[i]) continue;
+    ++looked;
+    const auto data = ReadChunk(g, i);
+    auto types = VopTypes(data.data(), data.size());
+    if (i == k && !types.empty()) types.erase(types.begin());  // the key picture itself
+    for (const int type : types) {
+      if (type != 2) return base + leading;
+      ++leading;
+    }
+  }
+  return base + leading;
+}
+
+// The latest key entry at or after floor whose picture is shown no later than
+// picture t, or -1.
+int32_t KeyBefore(const AviGetFrame* g, int32_t floor, int32_t t) {
+  for (int32_t i = g->entryOf[t]; i >= floor; --i)
+    if (g->key[i] && g->fed[i] && (g->packed ? i : g->pictureOfEntry[i]) <= t && KeyPictureNumber(g, i) <= t)
+      return i;
   return -1;
 }
 
 void Seek(AviGetFrame* g, int32_t k) {
   avcodec_flush_buffers(g->ctx);
   g->nextFeed = k;
-  g->lastDecoded = k - 1;
+  g->secondEntry = -1;
+  g->anchorEntry = k;
+  g->anchorExact = g->keyPicture[k] >= 0;
+  g->anchorPicture = KeyPictureNumber(g, k);
+  g->discarded = 0;
+  g->lastDecoded = g->anchorPicture - 1;
   g->held = false;
   g->draining = false;
   g->needFlush = false;
@@ -132,21 +202,43 @@ void Seek(AviGetFrame* g, int32_t k) {
 bool Feed(AviGetFrame* g) {
   const auto& entries = g->stream->entries;
   const int32_t n = static_cast<int32_t>(entries.size());
-  while (g->nextFeed < n && entries[g->nextFeed].size == 0) ++g->nextFeed;
-  if (g->nextFeed >= n) {
-    if (g->draining) return false;
-    g->draining = true;
-    return avcodec_send_packet(g->ctx, nullptr) == 0;
-  }
-  const int32_t i = g->nextFeed++;
-  const AviIndexEntry& e = entries[i];
-  g->packetData.resize(size_t{e.size} + AV_INPUT_BUFFER_PADDING_SIZE);
-  if (!AviReadAt(g->stream->file, e.offset, g->packetData.data(), e.size)) return true;  // lost chunk
-  std::memset(g->packetData.data() + e.size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
   AVPacket* p = g->packet;
-  p->data = g->packetData.data();
-  p->size = static_cast<int>(e.size);
-  p->pts = p->dts = i;
+  int32_t i;
+  if (g->secondEntry >= 0) {
+    // The second picture of a packed chunk, sent as a chunk of its own.
+    i = g->secondEntry;
+    p->data = g->packetData.data() + g->secondAt;
+    p->size = static_cast<int>(entries[i].size) - g->secondAt;
+    p->pts = p->dts = int64_t{i} * 2 + 1;
+    g->secondEntry = -1;
+  } else {
+    while (g->nextFeed < n && !g->fed[g->nextFeed]) ++g->nextFeed;
+    if (g->nextFeed >= n) {
+      if (g->draining) return false;
+      g->draining = true;
+      return avcodec_send_packet(g->ctx, nullptr) == 0;
+    }
+    i = g->nextFeed++;
+    const AviIndexEntry& e = entries[i];
+    g->packetData.resize(size_t{e.size} + AV_INPUT_BUFFER_PADDING_SIZE);
+    if (!AviReadAt(g->stream->file, e.offset, g->packetData.data(), e.size)) return true;  // lost chunk
+    std::memset(g->packetData.data() + e.size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    p->data = g->packetData.data();
+    p->size = static_cast<int>(e.size);
+    p->pts = p->dts = int64_t{i} * 2;
+    if (g->packed) {
+      // The decoder gets one picture per packet, as in any other stream.
+      int vops = 0;
+      for (int32_t at = 0; at + 3 < p->size; ++at)
+        if (p->data[at] == 0 && p->data[at + 1] == 0 && p->data[at + 2] == 1 && p->data[at + 3] == 0xB6 &&
+            ++vops == 2) {
+          g->secondAt = at;
+          g->secondEntry = i;
+          p->size = at;
+          break;
+        }
+    }
+  }
   p->flags = g->key[i] ? AV_PKT_FLAG_KEY : 0;
   if (g->needPalette && !g->palette.empty()) {
     if (uint8_t* side = av_packet_new_side_data(p, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE))
@@ -156,7 +248,13 @@ bool Feed(AviGetFrame* g) {
   const int r = avcodec_send_packet(g->ctx, p);
   av_packet_unref(p);
   if (r == AVERROR(EAGAIN)) {
-    --g->nextFeed;  // try this chunk again once a picture has been taken out
+    // Try this packet again once a picture has been taken out.
+    if (p->pts & 1) {
+      g->secondEntry = i;
+    } else {
+      --g->nextFeed;
+      g->secondEntry = -1;
+    }
     return true;
   }
   return r == 0 || r == AVERROR_INVALIDDATA || r == AVERROR(EINVAL) || r == AVERROR_PATCHWELCOME;
@@ -232,11 +330,34 @@ bool ReceiveOne(AviGetFrame* g) {
       if (++errors > kMaxDecodeErrors) break;
       continue;
     }
-    const int64_t count = static_cast<int64_t>(g->key.size());
-    int64_t pos = g->frame->pts != AV_NOPTS_VALUE ? g->frame->pts : g->frame->pkt_dts;
-    if (pos == AV_NOPTS_VALUE || pos <= g->lastDecoded || pos >= count) pos = g->lastDecoded + 1;
-    g->lastDecoded = static_cast<int32_t>(std::min<int64_t>(pos, INT32_MAX));
-    if (g->learnKeys && g->frame->key_frame && pos < count) g->key[pos] = 1;
+    const int64_t entries = static_cast<int64_t>(g->key.size());
+    const int64_t stamp = g->frame->pts != AV_NOPTS_VALUE ? g->frame->pts : g->frame->pkt_dts;
+    const int64_t entry = stamp >= 0 && stamp / 2 < entries ? stamp / 2 : -1;
+    const bool firstOfChunk = entry >= 0 && stamp % 2 == 0;
+    g->reorders = g->reorders || g->ctx->has_b_frames > 0;
+    int64_t number;
+    if (!g->reorders) {
+      // Pictures come out in the order of their chunks: each one's own chunk names it.
+      number = entry >= 0 ? g->pictureOfEntry[entry] : -1;
+      if (number <= g->lastDecoded) number = g->lastDecoded + 1;
+      g->anchorEntry = -1;
+    } else if (g->anchorEntry >= 0) {
+      // Display order: count on from the key picture the seek went to. What
+      // comes out before it belongs to the group before and is dropped.
+      if (!(firstOfChunk && entry == g->anchorEntry)) {
+        av_frame_unref(g->frame);
+        if (++g->discarded > kMaxDecodeErrors) break;
+        continue;
+      }
+      g->anchorEntry = -1;
+      number = g->anchorPicture;
+    } else {
+      number = g->lastDecoded + 1;
+    }
+    g->lastDecoded = static_cast<int32_t>(std::min<int64_t>(number, INT32_MAX));
+    if (firstOfChunk && g->learnKeys && g->frame->key_frame) g->key[entry] = 1;
+    if (firstOfChunk && g->anchorExact && g->key[entry] && g->keyPicture[entry] < 0)
+      g->keyPicture[entry] = g->lastDecoded;
     g->held = true;
     return true;
   }
@@ -250,8 +371,9 @@ bool DecodePicture(AviGetFrame* g, int32_t t) {
   const bool passed = t < g->lastDecoded || (t == g->lastDecoded && !g->held);
   if (g->needFlush || passed) {
     // Back to the key frame before t, or to the start when none is known.
-    Seek(g, std::max(KeyBetween(g, 0, t), 0));
-  } else if (const int32_t k = KeyBetween(g, g->nextFeed + 1, t); k >= 0) {
+    const int32_t k = KeyBefore(g, 0, t);
+    Seek(g, k >= 0 ? k : g->firstEntry);
+  } else if (const int32_t k = KeyBefore(g, g->nextFeed + 1, t); k >= 0) {
     // A key frame ahead of what was fed: skip the frames before it. The search
     // stops at the decoder's position, so reading in order costs nothing here.
     Seek(g, k);
@@ -298,7 +420,7 @@ void StartAhead(AviGetFrame* g) {
 }
 
 bool CopyPicture(AviGetFrame* g, int32_t t) {
-  const AviIndexEntry& e = g->stream->entries[t];
+  const AviIndexEntry& e = g->stream->entries[g->entryOf[t]];
   const size_t image = size_t{g->stride} * g->height;
   if (e.size < image) return false;
   EnsureBuffer(g);
@@ -368,6 +490,7 @@ bool OpenDecoder(AviGetFrame* g, const BITMAPINFOHEADER& bi) {
   if (avcodec_open2(c, codec, nullptr) < 0) return false;
   if (c->pix_fmt != AV_PIX_FMT_NONE && !sws_isSupportedInput(c->pix_fmt)) return false;
 
+  g->mpeg4 = id == AV_CODEC_ID_MPEG4;
   const AVCodecDescriptor* d = avcodec_descriptor_get(id);
   const bool intraOnly = d && (d->props & AV_CODEC_PROP_INTRA_ONLY);
   const auto& entries = g->stream->entries;
@@ -376,6 +499,57 @@ bool OpenDecoder(AviGetFrame* g, const BITMAPINFOHEADER& bi) {
   g->key.resize(entries.size());
   for (size_t i = 0; i < entries.size(); ++i) g->key[i] = intraOnly || (entries[i].flags & kAviEntryKey);
   g->learnKeys = !anyKey && !intraOnly;
+  return true;
+}
+
+// A chunk too small to hold a coded MPEG-4 picture: a placeholder ("not
+// coded") that shows the picture before it.
+bool IsPlaceholder(const AviGetFrame* g, int32_t i) {
+  const uint32_t size = g->stream->entries[i].size;
+  if (size == 0) return true;
+  if (!g->mpeg4 || size > 8) return false;
+  const auto data = ReadChunk(g, i);
+  return VopTypes(data.data(), data.size()).size() == 1;
+}
+
+// Numbers the pictures in display order and maps positions onto them. False
+// when no chunk holds a picture.
+bool NumberPictures(AviGetFrame* g) {
+  const auto& entries = g->stream->entries;
+  const int32_t n = static_cast<int32_t>(entries.size());
+  g->fed.assign(n, 0);
+  for (int32_t i = 0; i < n; ++i) g->fed[i] = !(entries[i].flags & kAviEntryBad) && !IsPlaceholder(g, i);
+  if (g->mpeg4) {
+    // Packing shows in the first chunks that hold pictures.
+    for (int32_t i = 0, looked = 0; i < n && looked < 16 && !g->packed; ++i) {
+      if (!g->fed[i]) continue;
+      ++looked;
+      const auto data = ReadChunk(g, i);
+      g->packed = VopTypes(data.data(), data.size()).size() >= 2;
+    }
+  }
+  g->reorders = g->packed;
+  g->pictureOf.assign(n, -1);
+  g->pictureOfEntry.assign(n, -1);
+  g->entryOf.clear();
+  g->keyPicture.assign(n, -1);
+  int32_t last = -1;
+  bool lastBad = false;
+  for (int32_t i = 0; i < n; ++i) {
+    if (entries[i].flags & kAviEntryBad) {
+      lastBad = true;
+    } else if (g->fed[i] || g->packed) {
+      if (last < 0 && !g->fed[i]) continue;  // nothing shown before the first picture
+      last = static_cast<int32_t>(g->entryOf.size());
+      lastBad = false;
+      if (g->fed[i]) g->pictureOfEntry[i] = last;
+      g->entryOf.push_back(i);
+    }
+    if (!lastBad) g->pictureOf[i] = last;
+  }
+  if (last < 0) return false;
+  g->firstEntry = g->entryOf[0];
+  g->keyPicture[g->firstEntry] = 0;
   return true;
 }
 
@@ -434,27 +608,6 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWan
     g->height = static_cast<int32_t>(h);
     g->topDown = topDown;
     g->stride = static_cast<uint32_t>(RowStride(g->width));
-    const auto& entries = pavi->entries;
-    g->pictureOf.resize(entries.size());
-    int32_t last = -1;
-    bool lastBad = false;
-    for (size_t i = 0; i < entries.size(); ++i) {
-      if (entries[i].flags & kAviEntryBad) {
-        lastBad = true;
-        g->pictureOf[i] = -1;
-      } else if (entries[i].size > 0) {
-        last = static_cast<int32_t>(i);
-        lastBad = false;
-        g->pictureOf[i] = last;
-      } else {
-        g->pictureOf[i] = lastBad ? -1 : last;
-      }
-    }
-    if (last < 0) {  // no frame of its own
-      Destroy(g);
-      return nullptr;
-    }
-
     g->copy = bi.biCompression == BI_RGB && bi.biBitCount == 24 && sourceW == w && sourceH == h;
     if (g->copy) {
       // Uncompressed pictures must be in the file: at least one chunk has to
@@ -470,15 +623,24 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWan
       Destroy(g);
       return nullptr;
     }
-    // The first picture proves there is a conversion to 24-bit; a first frame
-    // that is merely damaged doesn't refuse the stream.
-    if (!g->copy) {
-      int32_t first = 0;
-      while (g->pictureOf[first] < 0 || entries[first].size == 0) ++first;
-      if (!PictureAt(g, first) && g->unconvertible) {
-        Destroy(g);
-        return nullptr;
-      }
+    if (!NumberPictures(g)) {  // no frame of its own
+      Destroy(g);
+      return nullptr;
+    }
+    // One of the first pictures must decode: it proves there is a conversion
+    // to 24-bit, and a stream none of whose frames decode has nothing to
+    // convert. (A damaged first frame alone doesn't refuse it.)
+    bool shows = false;
+    for (int32_t k = 0, tried = 0; k < static_cast<int32_t>(g->entryOf.size()) && tried < 4 && !shows; ++k) {
+      const int32_t at = g->entryOf[k];
+      if (!g->fed[at] && !g->copy) continue;
+      ++tried;
+      shows = PictureAt(g, at) != nullptr;
+      if (g->unconvertible) break;
+    }
+    if (!shows) {
+      Destroy(g);
+      return nullptr;
     }
   } catch (const std::bad_alloc&) {
     Destroy(g);

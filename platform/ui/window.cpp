@@ -41,6 +41,18 @@ namespace {
 QWidget* Widget(HWND window) { return static_cast<QWidget*>(window); }
 HWND Handle(QWidget* widget) { return static_cast<HWND>(widget); }
 
+// An edit's selection, low to high whichever way it was made, as the
+// platform reports it; without one, both ends are the caret.
+void SelectionOf(QLineEdit* edit, int* start, int* end)
+{
+    if (edit->hasSelectedText()) {
+        *start = edit->selectionStart();
+        *end = *start + static_cast<int>(edit->selectedText().size());
+    } else {
+        *start = *end = edit->cursorPosition();
+    }
+}
+
 // An auto check box whose text wraps within its rectangle, the box centred
 // vertically beside it.
 class WrappingCheckBox : public QCheckBox {
@@ -571,19 +583,6 @@ private:
         return QDialog::eventFilter(watched, event);
     }
 
-public:
-    static void SelectionOf(QLineEdit* edit, int* start, int* end)
-    {
-        // Low to high whichever way the selection was made, as the platform reports it.
-        if (edit->hasSelectedText()) {
-            *start = edit->selectionStart();
-            *end = *start + static_cast<int>(edit->selectedText().size());
-        } else {
-            *start = *end = edit->cursorPosition();
-        }
-    }
-
-private:
     const DialogResource& resource_;
     DialogProc proc_;
     void* param_;
@@ -926,7 +925,7 @@ void GetEditSelection(HWND dialog, int id, int* start, int* end)
     int from = 0;
     int to = 0;
     if (auto* edit = ControlAs<QLineEdit>(dialog, id))
-        DialogWindow::SelectionOf(edit, &from, &to);
+        SelectionOf(edit, &from, &to);
     if (start)
         *start = from;
     if (end)

@@ -54,6 +54,7 @@ TEST(Info, PanelTextsAndOpenCodes) {
     v.scale = 1001;
     v.length = 1000;
     v.chunks.push_back(RgbPicture(16, 8, 0));
+    v.chunks.resize(1000);  // empty chunks repeat the picture
     f.streams.push_back(v);
     r = Tavrick("info " + Q(WriteFile("ntsc.avi", BuildAvi(f))));
     EXPECT_EQ(r.code, 0) << r.output;

@@ -355,6 +355,27 @@ TEST(Segments, SplitsWithNamesKeyFramesAndRestartingPositions) {
     EXPECT_EQ(dest.substr(0, dest.size() - 4) + ".00.avi", SegmentName(dest, 0));
 }
 
+// Frames larger than the headroom above the limit: the file is split before
+// the frame that would carry it past the cap, not after.
+TEST(Segments, NoFilePassesTheCapWithItsNextFrame) {
+    const std::string dest = Out("big-frames.avi");
+    TestRun t(MakeSource("big-src.avi", Spec(1000, 500, 6, true)), dest);  // 1.5 MB a frame
+    t.settings.segment = 1;
+    t.job.segmentLimit = 3 * SegmentHeadroom;
+    ASSERT_EQ(t.Run(), conversionDone);
+    std::size_t frames = 0;
+    for (int n = 0; Exists(SegmentName(dest, n)); ++n) {
+        const std::string part = SegmentName(dest, n);
+        EXPECT_LE(std::filesystem::file_size(part), 4 * SegmentHeadroom) << part;
+        const std::size_t here = ReadPictures(part).size();
+        if (HaveFfmpeg()) {
+            EXPECT_EQ(Probe(part, "stream", "nb_read_frames", "v:0", true), std::to_string(here)) << part;
+        }
+        frames += here;
+    }
+    EXPECT_EQ(frames, 6u);
+}
+
 TEST(Segments, DotlessPathAndDottedFolder) {
     const std::string folder = Out("clips.v2");
     std::filesystem::create_directories(folder);

@@ -26,6 +26,11 @@ TEST(SourceInfoText, LengthsAndRatesAsThePanelShowsThem) {
               "Width: 720 px\nHeight: 576 px\nRate: 25.000 fps\nLength (time): 1h 0m 0s 39ms\nLength (frames): 90001");
     s.videoInfo.dwLength = 3750;
     EXPECT_NE(VideoInfoText(s).find("Length (time): 0h 2m 30s 0ms\n"), std::string::npos);
+    // One frame of 4294967295 seconds: more hours than an int holds seconds.
+    s.videoInfo.dwRate = 1;
+    s.videoInfo.dwScale = 0xffffffffu;
+    s.videoInfo.dwLength = 1;
+    EXPECT_NE(VideoInfoText(s).find("Length (time): 1193046h 28m 15s 0ms\n"), std::string::npos) << VideoInfoText(s);
     // A stream without a rate: nothing divides by zero.
     s.videoInfo.dwRate = 0;
     EXPECT_NE(VideoInfoText(s).find("Rate: 0.000 fps\nLength (time): 0h 0m 0s 0ms"), std::string::npos);

@@ -286,7 +286,7 @@ bool HaveFfmpeg() {
 
 Bytes FfmpegBgr(const std::string& path) {
   const std::string out = path + ".bgr";
-  if (!RunFfmpeg("-i '" + path + "' -map 0:v:0 -f rawvideo -pix_fmt bgr24 '" + out + "'")) return {};
+  if (!RunFfmpeg("-i '" + path + "' -map 0:v:0 -vsync passthrough -f rawvideo -pix_fmt bgr24 '" + out + "'")) return {};
   return ReadWholeFile(out);
 }
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -12,6 +13,7 @@ namespace {
 constexpr int32_t kW = 50;  // 150 bytes of pixels, rows padded to 152
 constexpr int32_t kH = 30;
 constexpr int kFrames = 24;
+constexpr uint8_t kVopStart[] = {0, 0, 1, 0xB6};
 const std::string kSource = "-f lavfi -i testsrc2=size=50x30:rate=25 ";
 const std::string kCount = " -frames:v 24 ";
 
@@ -25,6 +27,9 @@ const Codec kCodecs[] = {
     {"mjpeg", "-c:v mjpeg -q:v 4", mmioFOURCC('M', 'J', 'P', 'G')},
     {"mpeg4", "-c:v mpeg4 -bf 0 -g 6 -q:v 5", mmioFOURCC('F', 'M', 'P', '4')},
     {"h264", "-c:v libx264 -bf 0 -g 6 -pix_fmt yuv420p", mmioFOURCC('H', '2', '6', '4')},
+    // Stored in decode order: positions must still follow display order.
+    {"mpeg4_bframes", "-c:v mpeg4 -bf 2 -g 12 -q:v 5", mmioFOURCC('F', 'M', 'P', '4')},
+    {"h264_bpyramid", "-c:v libx264 -bf 3 -b-pyramid normal -g 12 -pix_fmt yuv420p", mmioFOURCC('H', '2', '6', '4')},
     {"huffyuv", "-c:v huffyuv", mmioFOURCC('H', 'F', 'Y', 'U')},
     {"ffv1", "-c:v ffv1 -g 6 -pix_fmt yuv420p", mmioFOURCC('F', 'F', 'V', '1')},
     {"raw_topdown", "-c:v rawvideo -pix_fmt bgr24", BI_RGB},
@@ -99,6 +104,94 @@ TEST_P(Decoders, FramesMatchFfmpegInEveryOrder) {
 
 INSTANTIATE_TEST_SUITE_P(Media, Decoders, ::testing::ValuesIn(kCodecs),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Our getter's picture at position n, as ffmpeg lays out rows.
+Bytes Picture(PGETFRAME g, int n) {
+  void* dib = AVIStreamGetFrame(g, n);
+  return dib ? ToTopDownPacked(static_cast<const uint8_t*>(dib) + 40, kW, kH) : Bytes{};
+}
+
+// Older MPEG-4 writers store a reference picture and the B-picture after it
+// in one chunk, then an empty placeholder chunk ("packed bitstream").
+// Rebuilds an ffmpeg file that way, with placeholders of no bytes or a "not
+// coded" picture; positions must show the same pictures as the original.
+TEST(PackedBitstream, ShowsTheOriginalsPicturesInDisplayOrder) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  const std::string plain = TempDir() + "/unpacked.avi";
+  ASSERT_TRUE(RunFfmpeg(kSource + "-c:v mpeg4 -bf 1 -g 9 -q:v 5" + kCount + "'" + plain + "'"));
+  const Bytes reference = FfmpegBgr(plain);
+  const size_t frame = size_t{kW} * 3 * kH;
+  ASSERT_EQ(reference.size(), frame * kFrames);
+
+  PAVIFILE file = nullptr;
+  PAVISTREAM video = nullptr;
+  ASSERT_EQ(AVIFileOpenA(&file, plain.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+  ASSERT_EQ(AVIFileGetStream(file, &video, streamtypeVIDEO, 0), AVIERR_OK);
+  std::vector<Bytes> chunks;
+  std::vector<bool> bPicture;
+  for (int i = 0; i < kFrames; ++i) {
+    Bytes c(1 << 16);
+    int32_t bytes = 0;
+    ASSERT_EQ(AVIStreamRead(video, i, 1, c.data(), static_cast<int32_t>(c.size()), &bytes, nullptr), AVIERR_OK);
+    c.resize(bytes);
+    const auto vop = std::search(c.begin(), c.end(), std::begin(kVopStart), std::end(kVopStart));
+    ASSERT_NE(vop, c.end());
+    bPicture.push_back(vop + 4 < c.end() && (vop[4] >> 6) == 2);
+    chunks.push_back(std::move(c));
+  }
+  AVIStreamRelease(video);
+  AVIFileRelease(file);
+  ASSERT_TRUE(bPicture[2]) << "the tool wrote no B-pictures";
+
+  // The mark by which decoders know a packed stream.
+  const std::string mark = "DivX503b1393p";
+  Bytes userData = {0, 0, 1, 0xB2};
+  userData.insert(userData.end(), mark.begin(), mark.end());
+  for (const Bytes& placeholder : {Bytes{}, Bytes{0, 0, 1, 0xB6, 0x50, 0x4F}}) {
+    FixtureStream s;
+    s.handler = mmioFOURCC('X', 'V', 'I', 'D');
+    s.format = BitmapFormat(kW, kH, 24, mmioFOURCC('X', 'V', 'I', 'D'));
+    for (int i = 0; i < kFrames; ++i) {
+      Bytes c = i == 0 ? userData : Bytes{};
+      c.insert(c.end(), chunks[i].begin(), chunks[i].end());
+      const bool pair = !bPicture[i] && i + 1 < kFrames && bPicture[i + 1];
+      if (pair) c.insert(c.end(), chunks[i + 1].begin(), chunks[i + 1].end());
+      s.keys.push_back(i % 9 == 0);
+      s.chunks.push_back(std::move(c));
+      if (pair) {
+        s.keys.push_back(false);
+        s.chunks.push_back(placeholder);
+        ++i;
+      }
+    }
+    ASSERT_EQ(s.chunks.size(), size_t{kFrames});
+    s.length = kFrames;
+    FixtureFile f;
+    f.streams = {s};
+    f.width = kW;
+    f.height = kH;
+    const std::string packed =
+        WriteFile(placeholder.empty() ? "packed_empty.avi" : "packed_nvop.avi", BuildAvi(f));
+    // ffmpeg reads the packed file as the original: the rebuild is a fair one.
+    if (!placeholder.empty()) {
+        EXPECT_EQ(FfmpegBgr(packed), reference);
+    }
+
+    ASSERT_EQ(AVIFileOpenA(&file, packed.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+    ASSERT_EQ(AVIFileGetStream(file, &video, streamtypeVIDEO, 0), AVIERR_OK);
+    BITMAPINFOHEADER want = {40, kW, kH, 1, 24, BI_RGB, 152 * kH, 0, 0, 0, 0};
+    PGETFRAME g = AVIStreamGetFrameOpen(video, &want);
+    ASSERT_NE(g, nullptr);
+    const int order[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23,
+                         19, 2, 10, 9, 23, 0, 14};
+    for (const int n : order)
+      ASSERT_EQ(Picture(g, n), Bytes(reference.begin() + n * frame, reference.begin() + (n + 1) * frame))
+          << packed << " position " << n;
+    AVIStreamGetFrameClose(g);
+    AVIStreamRelease(video);
+    AVIFileRelease(file);
+  }
+}
 
 struct Audio {
   const char* name;

@@ -199,6 +199,30 @@ TEST(BadInput, BrokenIndexesFallBack) {
     ASSERT_NE(o.video, nullptr);
     EXPECT_EQ(o.video->entries.size(), 2u) << "idx1 covers the first form";
   }
+  // A standard index stored in 'indx' itself, with a base that wraps past
+  // 2^64: the idx1 serves, and the frames are the right ones.
+  FixtureFile one = Small(FixtureIndex::OpenDml);
+  one.extensionFrom = SIZE_MAX;
+  Bytes wrapped = BuildAvi(one);
+  const size_t super = Find(wrapped, "indx");
+  ASSERT_NE(super, SIZE_MAX);
+  wrapped[super + 8 + 3] = 1;                    // index of chunks
+  Set32(wrapped, super + 8 + 4, 2);              // two entries in use
+  Set32(wrapped, super + 8 + 12, 0xffffff00u);   // base, low half
+  Set32(wrapped, super + 8 + 16, 0xffffffffu);   // base, high half
+  Set32(wrapped, super + 8 + 24, 0x200);         // base + 0x200 wraps to 0x100
+  Set32(wrapped, super + 8 + 28, 20 * kH);
+  {
+    Opened o(wrapped);
+    ASSERT_NE(o.video, nullptr);
+    EXPECT_EQ(o.video->entries.size(), 4u);
+    PGETFRAME g = AVIStreamGetFrameOpen(o.video, nullptr);
+    ASSERT_NE(g, nullptr);
+    const auto* px = static_cast<const uint8_t*>(AVIStreamGetFrame(g, 3));
+    ASSERT_NE(px, nullptr);
+    EXPECT_EQ(Bytes(px + 40, px + 40 + 20 * kH), RgbPicture(kW, kH, 3));
+    AVIStreamGetFrameClose(g);
+  }
   // An idx1 whose offsets fit neither base: scanning finds the chunks.
   Bytes b = BuildAvi(Small(FixtureIndex::Relative));
   const size_t idx1 = Find(b, "idx1");

@@ -244,7 +244,7 @@ TEST(Reader, HeaderFieldsAndFrameRectangle) {
   FixtureFile f = RgbAndPcm(FixtureIndex::Relative);
   FixtureStream& v = f.streams[0];
   v.start = 7;
-  v.length = 40;  // longer than the index: kept
+  v.length = 40;  // more than the file holds: not believed
   v.suggestedBuffer = 123;
   v.frame[2] = 20;
   v.frame[3] = 8;
@@ -253,7 +253,7 @@ TEST(Reader, HeaderFieldsAndFrameRectangle) {
   AVISTREAMINFOA vi;
   ASSERT_EQ(AVIStreamInfoA(o.video, &vi, sizeof vi), AVIERR_OK);
   EXPECT_EQ(vi.dwStart, 7u);
-  EXPECT_EQ(vi.dwLength, 40u);
+  EXPECT_EQ(vi.dwLength, 6u);
   EXPECT_EQ(vi.dwSuggestedBufferSize, uint32_t{68 * kH}) << "the largest chunk";
   EXPECT_EQ(vi.rcFrame.right, 20);
   EXPECT_EQ(vi.rcFrame.bottom, 8);

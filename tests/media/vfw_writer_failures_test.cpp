@@ -44,12 +44,40 @@ TEST(WriterRefuses, FormatsTheCompressorCantTake) {
     EXPECT_EQ(SetFrameFormat(d.compressed, 64, 48), AVIERR_OK);
     EXPECT_EQ(WriteFrame(d.compressed, 0, picture), AVIERR_OK);
   }
+}
+
+// DV has two systems: PAL, 720x576 at 25 fps in 4:2:0, and NTSC, 720x480 at
+// 29.97 in 4:1:1. Any other size or rate is refused at the format, with a
+// reason, before anything is written.
+TEST(WriterRefuses, DvOutsideItsTwoSystems) {
   AviCompressorInfo dv;
-  if (AviFindCompressor(mmioFOURCC('d', 'v', 's', 'd'), &dv)) {
+  if (!AviFindCompressor(mmioFOURCC('d', 'v', 's', 'd'), &dv)) GTEST_SKIP() << "no DV encoder here";
+  struct Case {
+    int32_t width, height;
+    uint32_t rate, scale;
+    const char* pixels;  // what ffprobe finds; null: refused
+  };
+  const Case cases[] = {{720, 576, 25, 1, "yuv420p"},      {720, 480, 29970, 1000, "yuv411p"},
+                        {720, 480, 30000, 1001, "yuv411p"}, {720, 576, 29970, 1000, nullptr},
+                        {720, 480, 25, 1, nullptr},         {64, 48, 25, 1, nullptr}};
+  for (const Case& c : cases) {
+    const std::string path = PathFor("dv-systems.avi");
+    std::remove(path.c_str());
     Destination d;
-    ASSERT_EQ(d.Open(path, dv.fccHandler), AVIERR_OK);
-    EXPECT_EQ(SetFrameFormat(d.compressed, 64, 48), AVIERR_BADFORMAT) << "DV has frame sizes of its own";
-    EXPECT_EQ(SetFrameFormat(d.compressed, 720, 480), AVIERR_OK);
+    ASSERT_EQ(d.Open(path, dv.fccHandler, c.width, c.height, 0, c.rate, c.scale), AVIERR_OK);
+    const std::string what = std::to_string(c.width) + "x" + std::to_string(c.height) + " at " +
+                             std::to_string(c.rate) + "/" + std::to_string(c.scale);
+    if (!c.pixels) {
+      EXPECT_EQ(SetFrameFormat(d.compressed, c.width, c.height), AVIERR_BADFORMAT) << what;
+      EXPECT_NE(AviLastCompressorRefusal().find("720x576 at 25 fps"), std::string::npos) << what;
+      EXPECT_FALSE(AviCompressorRefusal(dv.fccHandler, c.width, c.height, c.rate, c.scale).empty()) << what;
+      continue;
+    }
+    EXPECT_TRUE(AviCompressorRefusal(dv.fccHandler, c.width, c.height, c.rate, c.scale).empty()) << what;
+    ASSERT_EQ(SetFrameFormat(d.compressed, c.width, c.height), AVIERR_OK) << what;
+    for (int n = 0; n < 2; ++n) ASSERT_EQ(WriteFrame(d.compressed, n, SmoothPicture(c.width, c.height, n)), AVIERR_OK);
+    d.Close();
+    EXPECT_EQ(Probe(path, "stream", "pix_fmt"), c.pixels) << what;
   }
 }
 

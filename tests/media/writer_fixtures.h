@@ -74,13 +74,13 @@ struct Destination {
   PAVISTREAM compressed = nullptr;
 
   AVIRESULT Open(const std::string& path, uint32_t fcc, int32_t width = 64, int32_t height = 48,
-                 uint32_t sampleSize = 0) {
+                 uint32_t sampleSize = 0, uint32_t rate = 25, uint32_t scale = 1) {
     AVIRESULT r = AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_SHARE_DENY_WRITE, nullptr);
     if (r != AVIERR_OK) return r;
     AVISTREAMINFOA vi{};
     vi.fccType = streamtypeVIDEO;
-    vi.dwScale = 1;
-    vi.dwRate = 25;
+    vi.dwScale = scale;
+    vi.dwRate = rate;
     vi.rcFrame = {0, 0, width, height};
     vi.dwSampleSize = sampleSize;
     if ((r = AVIFileCreateStreamA(file, &video, &vi)) != AVIERR_OK) return r;

@@ -28,7 +28,7 @@
 #include "app/main_dialog.h"
 #include "platform/module.h"
 #include "platform/ui/common_dialogs.h"
-#include "tests/converter/gui_fixture.h"
+#include "tests/app/gui_fixture.h"
 
 namespace {
 

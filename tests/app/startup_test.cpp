@@ -11,7 +11,7 @@
 
 #include "app/binding.h"
 #include "app/startup.h"
-#include "tests/converter/gui_fixture.h"
+#include "tests/app/gui_fixture.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/converter/gui_fixture.h"
+#include "tests/app/gui_fixture.h"
 
 #include <cstring>
 

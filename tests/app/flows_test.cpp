@@ -13,7 +13,7 @@
 #include "app/main_dialog.h"
 #include "core/messages.h"
 #include "job/source_info.h"
-#include "tests/converter/gui_fixture.h"
+#include "tests/app/gui_fixture.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include "app/options_dialog.h"
 #include "platform/threads.h"
 #include "platform/ui/ui_thread.h"
-#include "tests/converter/gui_fixture.h"
+#include "tests/app/gui_fixture.h"
 #include "tests/media/writer_fixtures.h"
 
 namespace {

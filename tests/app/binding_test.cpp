@@ -9,7 +9,7 @@
 #include "app/binding.h"
 #include "app/main_dialog.h"
 #include "platform/registry.h"
-#include "tests/converter/gui_fixture.h"
+#include "tests/app/gui_fixture.h"
 
 namespace {
 
