@@ -133,7 +133,10 @@ void Initialise(HWND dialog)
     aboutBox.mailLinkHot = false;
     aboutBox.dragging = false;
     aboutBox.sidePicture = nullptr;
-    aboutBox.webLink = "file://" + UserGuidePath(appState.programDirectory);
+    // The guide's page as a URL: this system's separators, not the program directory's backslash.
+    std::string guide = UserGuidePath(appState.programDirectory);
+    std::replace(guide.begin(), guide.end(), '\\', '/');
+    aboutBox.webLink = "file://" + guide;
     aboutBox.mailLink = supportMailLink;
 
     LoadResourceImage(dialog, IDR_SIDE_PICTURE, &aboutBox.sidePicture);
