@@ -61,7 +61,6 @@ bool Initialise(HWND dialog)
             return true;
         }
     }
-    // The session keeps the start-up's tables for every run.
     if (StartConversion(session, appState.frontEnd, dialog) != conversionDone)
         EndDialog(dialog, 0);  // its message is shown; no worker runs
     return true;

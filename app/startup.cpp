@@ -86,9 +86,10 @@ int RunConverter(const std::string& programPath, const std::string& initialSourc
         return 255;
     GuardLoadedSettings(appState.settings);
     ReleaseKernelTables(appState.session.tables);
-    appState.session.tablesBuilt = BuildTables(appState.session.tables);
-    if (!appState.session.tablesBuilt)
+    if (!BuildTables(appState.session.tables))
         return 1;
+    // Every run of the session uses these; they live until the process ends.
+    appState.session.tablesBuilt = true;
     if (!appState.normalFont)
         CreateLabelFonts();
 

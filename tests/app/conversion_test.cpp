@@ -132,6 +132,13 @@ TEST_F(Conversion, RunsToDoneWithTheTitleCountingAndAPlayableFile)
     // The source stays open for the next run, and the main dialog is refreshed.
     EXPECT_TRUE(appState.media.source.isOpen);
     EXPECT_EQ(appState.progressWindow, nullptr);
+
+    // A second run of the session reuses its tables and the open source.
+    std::filesystem::remove(destination);
+    boxes.boxes.clear();
+    Go();
+    ASSERT_EQ(Messages(), std::vector<std::string>{"Done successfully!"});
+    EXPECT_EQ(Probe(destination, "stream", "nb_read_frames", "v:0", true), "50");
 }
 
 TEST_F(Conversion, StopWhilePausedEndsAtOnceWithoutAMessage)
