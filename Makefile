@@ -1,7 +1,7 @@
 # The set-up commands of the README. Each one installs what it needs first.
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build sample run demo test test-asan bench bench-compare clean
+.PHONY: deps build sample run demo test test-asan bench bench-compare install package clean
 
 deps:
 	scripts/install-deps
@@ -44,6 +44,15 @@ bench: build
 # tavrick against FFmpeg's framerate filter on the same clips (several GB of temporary files).
 bench-compare: build
 	bench/compare-ffmpeg
+
+# The programs, the guide, the desktop entry, the icons and the man page below
+# PREFIX (DESTDIR is honoured); package makes build/tavrick_2.03c_<arch>.deb.
+PREFIX ?= /usr/local
+install: build
+	cmake --install build --prefix $(PREFIX)
+
+package: build
+	cd build && cpack -G DEB
 
 clean:
 	rm -rf build build-asan

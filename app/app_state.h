@@ -10,6 +10,7 @@
 #include "job/front_end.h"
 #include "job/start_run.h"
 #include "platform/module.h"
+#include "platform/ui/window.h"
 #include "platform/wintypes.h"
 
 struct AppState {
@@ -27,6 +28,10 @@ struct AppState {
     // clear while the dialog rewrites its own fields.
     std::int32_t editTrackingEnabled = 0;
     int savedWorkerPriority = 0;
+    // The about box's label fonts, made once at start-up and never freed.
+    HFONT normalFont = nullptr;
+    HFONT underlinedFont = nullptr;
+    HFONT boldFont = nullptr;
 };
 
 extern AppState appState;

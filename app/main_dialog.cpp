@@ -1,8 +1,11 @@
 #include "app/main_dialog.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <cstring>
 
+#include "app/about_box.h"
 #include "app/app_state.h"
 #include "app/binding.h"
 #include "core/messages.h"
@@ -30,6 +33,7 @@ void Initialise(HWND dialog)
     s.destinationPath[0] = '\0';
     appState.editTrackingEnabled = 1;
     s.outputHeight = 1;
+    SetProgramIcon(appState.instance, IDR_PROGRAM_ICON);
     SetSpinRange(dialog, IDC_RATE_SPIN, 1, 32767);
     SetSpinRange(dialog, IDC_RANGE_SPIN, 1, 100);
     SetSpinRange(dialog, IDC_SPEED_SPIN, 1, 32767);
@@ -139,7 +143,7 @@ bool Command(HWND dialog, const DialogEvent& event)
     case IDC_HELP_BUTTON: OpenUserGuide(dialog); break;
     case IDC_SOURCE_BROWSE: BrowseSource(dialog); break;
     case IDC_DESTINATION_BROWSE: BrowseDestination(dialog); break;
-    case IDC_ABOUT: break;  // the about box joins later
+    case IDC_ABOUT: ShowAboutBox(dialog); break;
     case IDC_LETTERBOX_IMAGE:
     case IDC_LETTERBOX_FRAME:
     case IDC_DUPLICATES:
@@ -188,11 +192,26 @@ void OpenChosenSource(HWND dialog, const char* path)
     RefreshMainDialog(dialog, true);
 }
 
+std::string UserGuidePath(const char* programDirectory)
+{
+    std::string beside = std::string(programDirectory) + "Guide\\index.htm";
+    std::string local = beside;
+    std::replace(local.begin(), local.end(), '\\', '/');
+    if (std::filesystem::exists(local))
+        return beside;
+    // An installed converter lives in <prefix>/bin, its guide in <prefix>/share/tavrick.
+    std::string shared = std::string(programDirectory) + "../share/tavrick/Guide/index.htm";
+    std::replace(shared.begin(), shared.end(), '\\', '/');
+    std::error_code error;
+    if (std::filesystem::exists(shared, error))
+        return std::filesystem::weakly_canonical(shared, error).string();
+    return beside;
+}
+
 void OpenUserGuide(HWND dialog)
 {
-    char path[2 * maxPathChars];
-    std::snprintf(path, sizeof path, "%sGuide\\index.htm", appState.programDirectory);
-    ShellExecuteA(dialog, "open", path, nullptr, appState.programDirectory, SW_SHOW);
+    std::string path = UserGuidePath(appState.programDirectory);
+    ShellExecuteA(dialog, "open", path.c_str(), nullptr, appState.programDirectory, SW_SHOW);
 }
 
 bool MainDialogProc(HWND dialog, const DialogEvent& event, void*)

@@ -19,5 +19,9 @@ void OpenChosenSource(HWND dialog, const char* path);
 // of its file name, then "_proc.avi". Empty when it would exceed the path limit.
 std::string ProposedDestination(const char* sourcePath);
 
-// The user guide below the program directory, handed to the desktop.
+// The user guide: Guide\index.htm below the program directory when it is there,
+// else the installed one in ../share/tavrick/Guide/ beside it; the first when
+// neither is.
+std::string UserGuidePath(const char* programDirectory);
+// The user guide, handed to the desktop.
 void OpenUserGuide(HWND dialog);

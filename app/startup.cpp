@@ -8,6 +8,7 @@
 #include <QMetaObject>
 #include <QWidget>
 
+#include "app/about_box.h"
 #include "app/app_state.h"
 #include "app/binding.h"
 #include "app/main_dialog.h"
@@ -89,6 +90,8 @@ int RunConverter(const std::string& programPath, const std::string& initialSourc
         return 1;
     // Every run of the session uses these; they live until the process ends.
     appState.session.tablesBuilt = true;
+    if (!appState.normalFont)
+        CreateLabelFonts();
 
     std::string source = initialSource;
     DialogBoxParamA(appState.instance, IDD_MAIN, nullptr, [](HWND dialog, const DialogEvent& event, void* param) {

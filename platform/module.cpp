@@ -25,3 +25,30 @@ int LoadStringA(HINSTANCE module, UINT id, char* buffer, int bufferSize)
     buffer[length] = '\0';
     return static_cast<int>(length);
 }
+
+HRSRC FindResourceA(HINSTANCE module, int id, const char* type)
+{
+    if (!module || !module->files || !type)
+        return nullptr;
+    for (std::size_t i = 0; i < module->fileCount; ++i) {
+        const FileResource& file = module->files[i];
+        if (file.id == id && std::strcmp(file.type, type) == 0)
+            return &file;
+    }
+    return nullptr;
+}
+
+HGLOBAL LoadResource(HINSTANCE, HRSRC resource)
+{
+    return resource;
+}
+
+const void* LockResource(HGLOBAL loaded)
+{
+    return loaded ? loaded->data : nullptr;
+}
+
+DWORD SizeofResource(HINSTANCE, HRSRC resource)
+{
+    return resource ? static_cast<DWORD>(resource->size) : 0;
+}

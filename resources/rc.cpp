@@ -17,6 +17,9 @@
 //       CONTROL "", 1010, "msctls_progress32", WS_BORDER, 7, 18, 175, 12
 //       EDITTEXT 1024, 207, 263, 41, 14, ES_AUTOHSCROLL | ES_NUMBER | NOT WS_VISIBLE
 //   END
+//   107 J2KIMG "art/about_side.j2k"
+// The last form embeds a file, named relative to the script, as a resource of
+// that type and id (icons, cursors, pictures, texts).
 // Style expressions join the platform's style names and numbers with "|";
 // "NOT name" takes a bit away from the statement's default styles. A mistake
 // stops the build with its line number: an unknown name, a control kind the
@@ -31,6 +34,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "resources/dialog.h"
@@ -208,13 +212,17 @@ public:
                 StringTable();
             else if (first.kind == Kind::Number && Peek().kind == Kind::Word && Peek().text == "DIALOGEX")
                 DialogBlock(first);
+            else if (first.kind == Kind::Number && Peek().kind == Kind::Word)
+                FileResource(first);
             else
-                Fail(first.line, "expected STRINGTABLE or a DIALOGEX, found '" + first.text + "'");
+                Fail(first.line, "expected STRINGTABLE, a DIALOGEX or a file resource, found '" + first.text + "'");
         }
     }
 
     std::map<long, std::string> strings;
     std::map<long, Dialog> dialogs;
+    // (type, id) -> the file's bytes
+    std::map<std::pair<std::string, long>, std::string> files;
 
 private:
     const Token& Peek() const { return tokens_[at_]; }
@@ -332,6 +340,21 @@ private:
             if (!strings.emplace(first.number, Next().text).second)
                 Fail(first.line, "string id defined twice: " + first.text);
         }
+    }
+
+    void FileResource(const Token& idToken)
+    {
+        std::string type = Next().text;
+        if (idToken.number < 1 || idToken.number > 65535)
+            Fail(idToken.line, "resource id out of range: " + idToken.text);
+        std::string name = String("the resource's file name");
+        std::string folder = scriptName.substr(0, scriptName.find_last_of('/') + 1);
+        std::ifstream in(folder + name, std::ios::binary);
+        std::stringstream bytes;
+        if (!in || !(bytes << in.rdbuf()))
+            Fail(idToken.line, "cannot read " + folder + name);
+        if (!files.emplace(std::make_pair(type, idToken.number), bytes.str()).second)
+            Fail(idToken.line, type + " resource id defined twice: " + idToken.text);
     }
 
     void DialogBlock(const Token& idToken)
@@ -517,8 +540,25 @@ int main(int argc, char** argv)
             << "},\n";
     if (parser.dialogs.empty())
         out << "    {0, nullptr, 0, 0, 0, 0, 0, 0, nullptr, 0, nullptr, 0},\n";
+    out << "};\n";
+    int fileIndex = 0;
+    for (const auto& entry : parser.files) {
+        out << "const unsigned char file" << fileIndex++ << "[] = {";
+        for (std::size_t i = 0; i < entry.second.size(); ++i)
+            out << (i % 24 == 0 ? "\n    " : "") << static_cast<unsigned>(static_cast<unsigned char>(entry.second[i]))
+                << ",";
+        out << "0};\n";  // never empty, and a text ends in a terminator
+    }
+    out << "const FileResource files[] = {\n";
+    fileIndex = 0;
+    for (const auto& [key, bytes] : parser.files)
+        out << "    {" << CLiteral(key.first) << ", " << key.second << ", file" << fileIndex++ << ", " << bytes.size()
+            << "},\n";
+    if (parser.files.empty())
+        out << "    {\"\", 0, nullptr, 0},\n";
     out << "};\n}  // namespace\n\nextern const ResourceModule " << argv[3] << ";\nconst ResourceModule "
-        << argv[3] << " = {strings, " << parser.strings.size() << ", dialogs, " << parser.dialogs.size() << "};\n";
+        << argv[3] << " = {strings, " << parser.strings.size() << ", dialogs, " << parser.dialogs.size()
+        << ", files, " << parser.files.size() << "};\n";
 
     std::ofstream file(argv[2], std::ios::binary | std::ios::trunc);
     file << out.str();

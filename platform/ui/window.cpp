@@ -1,6 +1,8 @@
 #include "platform/ui/window.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -12,12 +14,17 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QCursor>
+#include <QTextDocument>
 #include <QPainter>
 #include <QPixmap>
 #include <QProgressBar>
@@ -209,6 +216,8 @@ public:
         setWindowFlags(Flags(resource.style));
         PixelRect client = MapDialogRect(units_, resource.x, resource.y, resource.width, resource.height);
         setFixedSize(client.width, client.height);
+        // Moves without a button reach the procedure too (links that follow the pointer).
+        setMouseTracking(true);
         for (std::size_t i = 0; i < resource.controlCount; ++i)
             Build(resource.controls[i]);
         QWidget* previous = nullptr;
@@ -319,6 +328,26 @@ protected:
         event->ignore();
         CloseRequest();
     }
+    void mousePressEvent(QMouseEvent* event) override { Mouse(DialogEventKind::MouseDown, event); }
+    void mouseMoveEvent(QMouseEvent* event) override { Mouse(DialogEventKind::MouseMove, event); }
+    void mouseReleaseEvent(QMouseEvent* event) override { Mouse(DialogEventKind::MouseUp, event); }
+    void Mouse(DialogEventKind kind, QMouseEvent* event)
+    {
+        DialogEvent mouse{kind};
+        QPoint global = event->globalPosition().toPoint();
+        mouse.x = global.x();
+        mouse.y = global.y();
+        mouse.button = event->button() == Qt::LeftButton     ? 1
+                       : event->button() == Qt::RightButton  ? 2
+                       : event->button() == Qt::MiddleButton ? 3
+                                                             : 0;
+        if (kind != DialogEventKind::MouseMove && mouse.button == 0) {
+            event->ignore();
+            return;
+        }
+        if (!Deliver(mouse))
+            event->ignore();
+    }
     void changeEvent(QEvent* event) override
     {
         QDialog::changeEvent(event);
@@ -418,6 +447,7 @@ private:
             label->setAlignment(horizontal | Qt::AlignTop);
             label->setWordWrap(type != SS_LEFTNOWORDWRAP);
             label->setFocusPolicy(Qt::NoFocus);
+            label->setMouseTracking(true);  // the pointer's moves pass on to the dialog
             widget = label;
             break;
         }
@@ -427,6 +457,7 @@ private:
                 label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
             label->setAlignment(style & SS_CENTERIMAGE ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignTop);
             label->setFocusPolicy(Qt::NoFocus);
+            label->setMouseTracking(true);
             widget = label;
             break;
         }
@@ -1021,4 +1052,147 @@ DialogBaseUnits GetDialogBaseUnits(HWND dialog)
 {
     DialogWindow* window = DialogOf(dialog);
     return window ? window->Units() : DialogBaseUnits{0, 0};
+}
+
+struct CursorHandle {
+    QCursor cursor;
+};
+
+struct FontHandle {
+    QFont font;
+};
+
+HCURSOR LoadCursorA(HINSTANCE module, int id)
+{
+    HRSRC resource = FindResourceA(module, id, "CURSOR");
+    const void* bytes = LockResource(LoadResource(module, resource));
+    if (!bytes)
+        return nullptr;
+    QPixmap picture;
+    if (!picture.loadFromData(static_cast<const uchar*>(bytes), SizeofResource(module, resource), "PNG"))
+        return nullptr;
+    return new CursorHandle{QCursor(picture, 10, 1)};
+}
+
+void SetWindowCursorHandle(HWND window, HCURSOR cursor)
+{
+    if (!window)
+        return;
+    Widget(window)->setCursor(cursor ? cursor->cursor : QCursor(Qt::ArrowCursor));
+}
+
+bool SetProgramIcon(HINSTANCE module, int id)
+{
+    HRSRC resource = FindResourceA(module, id, "ICON");
+    const void* bytes = LockResource(LoadResource(module, resource));
+    QPixmap picture;
+    if (!bytes || !picture.loadFromData(static_cast<const uchar*>(bytes), SizeofResource(module, resource), "PNG"))
+        return false;
+    QApplication::setWindowIcon(QIcon(picture));
+    return true;
+}
+
+void GetCursorPos(int* x, int* y)
+{
+    QPoint at = QCursor::pos();
+    if (x)
+        *x = at.x();
+    if (y)
+        *y = at.y();
+}
+
+PixelRect GetWindowRect(HWND window)
+{
+    if (!window)
+        return {0, 0, 0, 0};
+    QWidget* widget = Widget(window);
+    if (widget->isWindow()) {
+        QRect frame = widget->frameGeometry();
+        return {frame.x(), frame.y(), frame.width(), frame.height()};
+    }
+    QPoint origin = widget->mapToGlobal(QPoint(0, 0));
+    return {origin.x(), origin.y(), widget->width(), widget->height()};
+}
+
+void MoveWindow(HWND window, int x, int y, int width, int height)
+{
+    if (!window)
+        return;
+    QWidget* widget = Widget(window);
+    widget->move(x, y);
+    if (widget->width() != width || widget->height() != height)
+        widget->resize(width, height);
+}
+
+void GetDefaultGuiFont(LOGFONTA* font)
+{
+    if (!font)
+        return;
+    QFont general = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    *font = LOGFONTA{};
+    font->lfHeight = -QFontInfo(general).pixelSize();
+    font->lfWeight = general.weight();
+    font->lfItalic = general.italic();
+    font->lfUnderline = general.underline();
+    std::snprintf(font->lfFaceName, sizeof font->lfFaceName, "%s", general.family().toLatin1().constData());
+}
+
+HFONT CreateFontIndirectA(const LOGFONTA* description)
+{
+    if (!description)
+        return nullptr;
+    QFont font(QString::fromLatin1(description->lfFaceName));
+    if (description->lfHeight != 0)
+        font.setPixelSize(std::abs(description->lfHeight));
+    font.setWeight(static_cast<QFont::Weight>(std::clamp(description->lfWeight, 1, 1000)));
+    font.setItalic(description->lfItalic);
+    font.setUnderline(description->lfUnderline);
+    return new FontHandle{font};
+}
+
+void SetDlgItemFont(HWND dialog, int id, HFONT font)
+{
+    if (Control* control = ControlOf(dialog, id)) {
+        if (font)
+            control->widget->setFont(font->font);
+        else
+            control->widget->setFont(Widget(dialog)->font());
+    }
+}
+
+COLORREF GetSysColor(int index)
+{
+    QColor colour = index == COLOR_BTNFACE ? QApplication::palette().color(QPalette::Button)
+                                           : QApplication::palette().color(QPalette::Window);
+    return RGB(colour.red(), colour.green(), colour.blue());
+}
+
+void SetDlgItemColors(HWND dialog, int id, COLORREF text, COLORREF background)
+{
+    SetControlColors(GetDlgItem(dialog, id), text, background);
+}
+
+void SetControlColors(HWND control, COLORREF text, COLORREF background)
+{
+    if (!control)
+        return;
+    auto colour = [](COLORREF c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); };
+    QWidget* widget = Widget(control);
+    QPalette palette = widget->palette();
+    if (dynamic_cast<QTextEdit*>(widget)) {
+        palette.setColor(QPalette::Text, colour(text));
+        palette.setColor(QPalette::Base, colour(background));
+    } else {
+        palette.setColor(QPalette::WindowText, colour(text));
+        palette.setColor(QPalette::Window, colour(background));
+        widget->setAutoFillBackground(true);
+    }
+    widget->setPalette(palette);
+    widget->update();
+}
+
+void SetDlgItemRichText(HWND dialog, int id, const char* html)
+{
+    if (auto* rich = ControlAs<QTextEdit>(dialog, id))
+        rich->setHtml(QString::fromUtf8(html ? html : ""));
 }

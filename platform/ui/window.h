@@ -9,6 +9,8 @@
 #include "platform/wintypes.h"
 #include "resources/dialog.h"
 
+#include <cstdint>
+
 // Notification codes of a command.
 inline constexpr int BN_CLICKED = 0;
 inline constexpr int CBN_SELENDOK = 9;  // a drop-down list's selection ended with OK, not a mere highlight
@@ -24,6 +26,12 @@ enum class DialogEventKind {
     Minimise,
     Help,      // F1
     Timer,     // control is the timer's id
+    // A mouse button went down or up, or the pointer moved, over the dialog or
+    // a control that leaves the mouse to it (statics, pictures); x, y: the
+    // pointer on the screen, button: 1 left, 2 right, 3 middle.
+    MouseDown,
+    MouseMove,
+    MouseUp,
 };
 
 struct DialogEvent {
@@ -36,6 +44,9 @@ struct DialogEvent {
     int selectionEnd = 0;
     bool byMouseClick = false;
     bool minimised = false;
+    int x = 0;
+    int y = 0;
+    int button = 0;
 };
 
 // Returns true when it handled the event.
@@ -125,6 +136,53 @@ inline constexpr int IDC_ARROW = 32512;
 inline constexpr int IDC_WAIT = 32514;
 inline constexpr int IDC_HAND = 32649;
 void SetWindowCursor(HWND window, int cursorId);
+// A cursor of the program's own: CURSOR resource id, a PNG whose hot spot is
+// at (10, 1) (a pointing fingertip). nullptr when the module lacks it; kept
+// until the process ends.
+struct CursorHandle;
+using HCURSOR = CursorHandle*;
+HCURSOR LoadCursorA(HINSTANCE module, int id);
+// The cursor over window and the controls that don't set their own; a null
+// cursor gives the arrow.
+void SetWindowCursorHandle(HWND window, HCURSOR cursor);
+
+// The program icon: ICON resource id; every window of the program shows it
+// (the dialogs share one class). False when the module lacks it.
+bool SetProgramIcon(HINSTANCE module, int id);
+
+// The pointer's position on the screen.
+void GetCursorPos(int* x, int* y);
+
+// Fonts. LOGFONTA holds what the product reads and changes of a font.
+struct LOGFONTA {
+    int lfHeight = 0;  // pixels; negative: the characters' height, as the desktop's fonts give it
+    int lfWeight = 400;
+    bool lfItalic = false;
+    bool lfUnderline = false;
+    char lfFaceName[32] = {};
+};
+struct FontHandle;
+using HFONT = FontHandle*;
+// The desktop's default GUI font (the stock DEFAULT_GUI_FONT).
+void GetDefaultGuiFont(LOGFONTA* font);
+HFONT CreateFontIndirectA(const LOGFONTA* font);
+void SetDlgItemFont(HWND dialog, int id, HFONT font);
+
+// Colours: a COLORREF holds red in the low byte, then green, then blue.
+using COLORREF = std::uint32_t;
+constexpr COLORREF RGB(int red, int green, int blue)
+{
+    return static_cast<COLORREF>(red & 0xFF) | static_cast<COLORREF>(green & 0xFF) << 8 |
+           static_cast<COLORREF>(blue & 0xFF) << 16;
+}
+inline constexpr int COLOR_BTNFACE = 15;
+COLORREF GetSysColor(int index);
+// A static's text and background, or a rich-text panel's; what a control
+// shows as painted from then on.
+void SetDlgItemColors(HWND dialog, int id, COLORREF text, COLORREF background);
+void SetControlColors(HWND control, COLORREF text, COLORREF background);
+// A rich-text panel's document, as HTML.
+void SetDlgItemRichText(HWND dialog, int id, const char* html);
 
 // A timer of the dialog: every `milliseconds` the Timer event with its id.
 void SetDialogTimer(HWND dialog, int timerId, int milliseconds);
@@ -142,3 +200,7 @@ struct PixelRect {
     int x, y, width, height;
 };
 PixelRect MapDialogRect(DialogBaseUnits units, int x, int y, int width, int height);
+
+// A window's rectangle on the screen, and moving a top-level window there.
+PixelRect GetWindowRect(HWND window);
+void MoveWindow(HWND window, int x, int y, int width, int height);

@@ -301,13 +301,16 @@ struct Compiled {
     std::string output;
 };
 
-Compiled Compile(const std::string& script)
+// beside: a file written next to the script, for the resources it embeds.
+Compiled Compile(const std::string& script, const std::string& besideName = "", const std::string& besideBytes = "")
 {
     char dir[] = "/tmp/tavrick-rc-XXXXXX";
     if (!mkdtemp(dir))
         return {-1, "mkdtemp"};
     std::string base = dir;
     std::ofstream(base + "/t.rc") << script;
+    if (!besideName.empty())
+        std::ofstream(base + "/" + besideName, std::ios::binary) << besideBytes;
     std::string command = std::string(TAVRICK_RC) + " " + base + "/t.rc " + base + "/t.cpp m 2>" + base + "/err";
     int status = std::system(command.c_str());
     std::ifstream in(base + (status == 0 ? "/t.cpp" : "/err"));
@@ -331,6 +334,24 @@ TEST(ResourceCompiler, BuildsTemplatesWithTheStatementsDefaults)
     EXPECT_NE(good.output.find("{10, \"Edit\", \"\", 0x40812000u"), std::string::npos) << good.output;
     EXPECT_NE(good.output.find("{11, \"msctls_updown32\", \"\", 0x50000012u"), std::string::npos) << good.output;
     EXPECT_NE(good.output.find("{-1, \"Static\", \"a \\\"b\\\"\", 0x50020000u"), std::string::npos) << good.output;
+}
+
+TEST(ResourceCompiler, EmbedsFilesNamedBesideTheScript)
+{
+    Compiled good = Compile("7 J2KIMG \"pic.bin\"\n2 CURSOR \"pic.bin\"\n", "pic.bin", std::string("\x01\xff", 2));
+    ASSERT_EQ(good.status, 0) << good.output;
+    // Sorted by type, then id; the bytes end in an extra terminator not counted.
+    std::size_t cursor = good.output.find("{\"CURSOR\", 2, file0, 2}");
+    std::size_t picture = good.output.find("{\"J2KIMG\", 7, file1, 2}");
+    EXPECT_NE(cursor, std::string::npos) << good.output;
+    EXPECT_NE(picture, std::string::npos) << good.output;
+    EXPECT_NE(good.output.find("1,255,0};"), std::string::npos) << good.output;
+
+    Compiled missing = Compile("// x\n7 J2KIMG \"absent.bin\"\n");
+    EXPECT_NE(missing.status, 0);
+    EXPECT_NE(missing.output.find(":2: cannot read"), std::string::npos) << missing.output;
+    Compiled twice = Compile("7 ICON \"a\"\n7 ICON \"a\"\n", "a", "x");
+    EXPECT_NE(twice.output.find(":2: ICON resource id defined twice"), std::string::npos) << twice.output;
 }
 
 TEST(ResourceCompiler, RefusesMalformedTemplatesWithTheLine)
