@@ -27,20 +27,17 @@ struct MemoryReader {
     OPJ_OFF_T at;
 };
 
-OPJ_SIZE_T ReadMemory(void* buffer, OPJ_SIZE_T count, void* user)
-{
+OPJ_SIZE_T ReadMemory(void* buffer, OPJ_SIZE_T count, void* user) {
     auto* reader = static_cast<MemoryReader*>(user);
     OPJ_OFF_T left = reader->size - reader->at;
-    if (left <= 0)
-        return static_cast<OPJ_SIZE_T>(-1);
+    if (left <= 0) return static_cast<OPJ_SIZE_T>(-1);
     OPJ_SIZE_T taken = std::min(count, static_cast<OPJ_SIZE_T>(left));
     std::memcpy(buffer, reader->data + reader->at, taken);
     reader->at += static_cast<OPJ_OFF_T>(taken);
     return taken;
 }
 
-OPJ_OFF_T SkipMemory(OPJ_OFF_T count, void* user)
-{
+OPJ_OFF_T SkipMemory(OPJ_OFF_T count, void* user) {
     auto* reader = static_cast<MemoryReader*>(user);
     OPJ_OFF_T target = std::clamp<OPJ_OFF_T>(reader->at + count, 0, reader->size);
     OPJ_OFF_T skipped = target - reader->at;
@@ -48,17 +45,14 @@ OPJ_OFF_T SkipMemory(OPJ_OFF_T count, void* user)
     return skipped;
 }
 
-OPJ_BOOL SeekMemory(OPJ_OFF_T position, void* user)
-{
+OPJ_BOOL SeekMemory(OPJ_OFF_T position, void* user) {
     auto* reader = static_cast<MemoryReader*>(user);
-    if (position < 0 || position > reader->size)
-        return OPJ_FALSE;
+    if (position < 0 || position > reader->size) return OPJ_FALSE;
     reader->at = position;
     return OPJ_TRUE;
 }
 
-opj_image_t* DecodeCodestream(const unsigned char* data, std::size_t size)
-{
+opj_image_t* DecodeCodestream(const unsigned char* data, std::size_t size) {
     MemoryReader reader{data, static_cast<OPJ_OFF_T>(size), 0};
     opj_stream_t* stream = opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE);
     opj_codec_t* codec = opj_create_decompress(OPJ_CODEC_J2K);
@@ -75,10 +69,8 @@ opj_image_t* DecodeCodestream(const unsigned char* data, std::size_t size)
         decoded = opj_setup_decoder(codec, &parameters) && opj_read_header(stream, codec, &image) &&
                   opj_decode(codec, stream, image) && opj_end_decompress(codec, stream);
     }
-    if (codec)
-        opj_destroy_codec(codec);
-    if (stream)
-        opj_stream_destroy(stream);
+    if (codec) opj_destroy_codec(codec);
+    if (stream) opj_stream_destroy(stream);
     if (!decoded && image) {
         opj_image_destroy(image);
         image = nullptr;
@@ -86,29 +78,24 @@ opj_image_t* DecodeCodestream(const unsigned char* data, std::size_t size)
     return image;
 }
 
-bool PointIn(HWND dialog, int id, int x, int y)
-{
+bool PointIn(HWND dialog, int id, int x, int y) {
     HWND control = GetDlgItem(dialog, id);
-    if (!control)
-        return false;
+    if (!control) return false;
     PixelRect r = GetWindowRect(control);
     return x >= r.x && x < r.x + r.width && y >= r.y && y < r.y + r.height;
 }
 
-void PaintLink(HWND dialog, int id, bool hot)
-{
+void PaintLink(HWND dialog, int id, bool hot) {
     SetDlgItemFont(dialog, id, hot ? appState.underlinedFont : appState.normalFont);
     SetDlgItemColors(dialog, id, hot ? hotLinkColour : linkColour, GetSysColor(COLOR_BTNFACE));
 }
 
-HCURSOR HandCursor()
-{
+HCURSOR HandCursor() {
     static HCURSOR hand = LoadCursorA(appState.instance, IDR_HAND_CURSOR);
     return hand;
 }
 
-void ShowSidePicture(HWND dialog)
-{
+void ShowSidePicture(HWND dialog) {
     const DibSection* picture = aboutBox.sidePicture;
     if (picture)
         SetDlgItemBitmap(dialog, IDC_SIDE_PICTURE, picture->header.biWidth, picture->header.biHeight,
@@ -117,18 +104,15 @@ void ShowSidePicture(HWND dialog)
         SetDlgItemBitmap(dialog, IDC_SIDE_PICTURE, 0, 0, 0, nullptr);
 }
 
-void ShowAboutText(HWND dialog)
-{
+void ShowAboutText(HWND dialog) {
     HRSRC resource = FindResourceA(appState.instance, IDR_ABOUT_TEXT, "HTML");
     const void* text = LockResource(LoadResource(appState.instance, resource));
     // The embedded text ends in a terminator; without it the panel stays empty.
-    if (text)
-        SetDlgItemRichText(dialog, IDC_ABOUT_TEXT, static_cast<const char*>(text));
+    if (text) SetDlgItemRichText(dialog, IDC_ABOUT_TEXT, static_cast<const char*>(text));
     SetDlgItemColors(dialog, IDC_ABOUT_TEXT, RGB(0, 0, 0), aboutTextBackground);
 }
 
-void Initialise(HWND dialog)
-{
+void Initialise(HWND dialog) {
     aboutBox.webLinkHot = false;
     aboutBox.mailLinkHot = false;
     aboutBox.dragging = false;
@@ -163,8 +147,7 @@ void Initialise(HWND dialog)
     UpdateLinkHover(dialog, x, y);
 }
 
-void End(HWND dialog)
-{
+void End(HWND dialog) {
     KillDialogTimer(dialog, aboutHoverTimer);
     aboutBox.dragging = false;
     DeleteObject(aboutBox.sidePicture);
@@ -174,13 +157,11 @@ void End(HWND dialog)
 
 }  // namespace
 
-HBITMAP CreateDIBSection(const BITMAPINFOHEADER& header)
-{
+HBITMAP CreateDIBSection(const BITMAPINFOHEADER& header) {
     std::size_t stride = (static_cast<std::size_t>(header.biWidth) * header.biBitCount / 8 + 3) & ~std::size_t(3);
     std::size_t size = stride * static_cast<std::size_t>(header.biHeight);
     auto* bitmap = new (std::nothrow) DibSection{header, nullptr, size};
-    if (!bitmap)
-        return nullptr;
+    if (!bitmap) return nullptr;
     bitmap->bits = new (std::nothrow) unsigned char[size];
     if (!bitmap->bits) {
         delete bitmap;
@@ -189,33 +170,25 @@ HBITMAP CreateDIBSection(const BITMAPINFOHEADER& header)
     return bitmap;
 }
 
-void DeleteObject(HBITMAP bitmap)
-{
-    if (!bitmap)
-        return;
+void DeleteObject(HBITMAP bitmap) {
+    if (!bitmap) return;
     delete[] bitmap->bits;
     delete bitmap;
 }
 
-int LoadResourceImage(HWND, int resourceId, HBITMAP* bitmapSlot)
-{
+int LoadResourceImage(HWND, int resourceId, HBITMAP* bitmapSlot) {
     HINSTANCE module = appState.instance;
     HRSRC resource = FindResourceA(module, resourceId, "J2KIMG");
-    if (!resource)
-        return 1;
+    if (!resource) return 1;
     HGLOBAL loaded = LoadResource(module, resource);
-    if (!loaded)
-        return 3;
+    if (!loaded) return 3;
     const void* bytes = LockResource(loaded);
-    if (!bytes)
-        return 2;
+    if (!bytes) return 2;
     DWORD size = SizeofResource(module, resource);
-    if (size == 0)
-        return 3;
+    if (size == 0) return 3;
 
     opj_image_t* image = DecodeCodestream(static_cast<const unsigned char*>(bytes), size);
-    if (!image || image->numcomps == 0 || !image->comps)
-        return image ? (opj_image_destroy(image), 4) : 4;
+    if (!image || image->numcomps == 0 || !image->comps) return image ? (opj_image_destroy(image), 4) : 4;
     int width = static_cast<int>(image->x1);
     int height = static_cast<int>(image->y1);
     int used = image->numcomps >= 3 ? 3 : 1;
@@ -249,12 +222,10 @@ int LoadResourceImage(HWND, int resourceId, HBITMAP* bitmapSlot)
         int planeHeight = static_cast<int>(component.h);
         int left = static_cast<int>(component.x0);
         int top = static_cast<int>(component.y0);
-        if (!component.data)
-            continue;
+        if (!component.data) continue;
         for (int y = 0; y < height; ++y) {
             int planeY = y - top;
-            if (planeY < 0 || planeY >= planeHeight)
-                continue;
+            if (planeY < 0 || planeY >= planeHeight) continue;
             unsigned char* row = bitmap.bits + static_cast<std::size_t>(height - 1 - y) * stride;
             const OPJ_INT32* samples = component.data + static_cast<std::size_t>(planeY) * planeWidth;
             for (int x = 0; x < width; ++x) {
@@ -268,8 +239,7 @@ int LoadResourceImage(HWND, int resourceId, HBITMAP* bitmapSlot)
     return 0;
 }
 
-void CreateLabelFonts()
-{
+void CreateLabelFonts() {
     LOGFONTA description;
     GetDefaultGuiFont(&description);
     appState.normalFont = CreateFontIndirectA(&description);
@@ -280,8 +250,7 @@ void CreateLabelFonts()
     appState.boldFont = CreateFontIndirectA(&description);
 }
 
-void UpdateLinkHover(HWND dialog, int x, int y)
-{
+void UpdateLinkHover(HWND dialog, int x, int y) {
     bool wasHot = aboutBox.webLinkHot || aboutBox.mailLinkHot;
     bool web = PointIn(dialog, IDC_WEB_LINK, x, y);
     if (web != aboutBox.webLinkHot) {
@@ -299,50 +268,45 @@ void UpdateLinkHover(HWND dialog, int x, int y)
         SetWindowCursor(dialog, IDC_ARROW);
 }
 
-bool AboutBoxProc(HWND dialog, const DialogEvent& event, void*)
-{
+bool AboutBoxProc(HWND dialog, const DialogEvent& event, void*) {
     switch (event.kind) {
-    case DialogEventKind::Init: Initialise(dialog); return true;
-    case DialogEventKind::Timer: {
-        int x = 0;
-        int y = 0;
-        GetCursorPos(&x, &y);
-        UpdateLinkHover(dialog, x, y);
-        return true;
-    }
-    // While a button is held the window layer keeps sending the mouse to the
-    // box, even off it (Qt's implicit grab): that is the capture.
-    case DialogEventKind::MouseDown:
-        aboutBox.dragging = true;
-        aboutBox.dragAnchorX = event.x;
-        aboutBox.dragAnchorY = event.y;
-        return true;
-    case DialogEventKind::MouseMove:
-        UpdateLinkHover(dialog, event.x, event.y);
-        if (aboutBox.dragging) {
-            PixelRect box = GetWindowRect(dialog);
-            MoveWindow(dialog, box.x + event.x - aboutBox.dragAnchorX, box.y + event.y - aboutBox.dragAnchorY,
-                       box.width, box.height);
+        case DialogEventKind::Init: Initialise(dialog); return true;
+        case DialogEventKind::Timer: {
+            int x = 0;
+            int y = 0;
+            GetCursorPos(&x, &y);
+            UpdateLinkHover(dialog, x, y);
+            return true;
+        }
+        // While a button is held the window layer keeps sending the mouse to the
+        // box, even off it (Qt's implicit grab): that is the capture.
+        case DialogEventKind::MouseDown:
+            aboutBox.dragging = true;
             aboutBox.dragAnchorX = event.x;
             aboutBox.dragAnchorY = event.y;
-        }
-        return true;
-    case DialogEventKind::MouseUp:
-        aboutBox.dragging = false;
-        if (PointIn(dialog, IDC_WEB_LINK, event.x, event.y))
-            ShellExecuteA(dialog, "open", aboutBox.webLink.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-        else if (PointIn(dialog, IDC_MAIL_LINK, event.x, event.y))
-            ShellExecuteA(dialog, "open", aboutBox.mailLink.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-        return true;
-    case DialogEventKind::Command:
-        if (event.control == IDOK || event.control == IDCANCEL)
-            End(dialog);
-        return true;
-    default: return false;
+            return true;
+        case DialogEventKind::MouseMove:
+            UpdateLinkHover(dialog, event.x, event.y);
+            if (aboutBox.dragging) {
+                PixelRect box = GetWindowRect(dialog);
+                MoveWindow(dialog, box.x + event.x - aboutBox.dragAnchorX, box.y + event.y - aboutBox.dragAnchorY,
+                           box.width, box.height);
+                aboutBox.dragAnchorX = event.x;
+                aboutBox.dragAnchorY = event.y;
+            }
+            return true;
+        case DialogEventKind::MouseUp:
+            aboutBox.dragging = false;
+            if (PointIn(dialog, IDC_WEB_LINK, event.x, event.y))
+                ShellExecuteA(dialog, "open", aboutBox.webLink.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+            else if (PointIn(dialog, IDC_MAIL_LINK, event.x, event.y))
+                ShellExecuteA(dialog, "open", aboutBox.mailLink.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+            return true;
+        case DialogEventKind::Command:
+            if (event.control == IDOK || event.control == IDCANCEL) End(dialog);
+            return true;
+        default: return false;
     }
 }
 
-void ShowAboutBox(HWND owner)
-{
-    DialogBoxParamA(appState.instance, IDD_ABOUT, owner, AboutBoxProc, nullptr);
-}
+void ShowAboutBox(HWND owner) { DialogBoxParamA(appState.instance, IDD_ABOUT, owner, AboutBoxProc, nullptr); }

@@ -8,8 +8,8 @@
 #include <QApplication>
 #include <QFileInfo>
 
-#include "core/settings.h"
 #include "app/startup.h"
+#include "core/settings.h"
 
 namespace {
 
@@ -18,18 +18,15 @@ namespace {
 bool started = false;
 QString firstComplaint;
 
-void OnQtMessage(QtMsgType type, const QMessageLogContext&, const QString& message)
-{
+void OnQtMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
     if (type == QtFatalMsg) {
         QString reason = firstComplaint.isEmpty() ? message.section('\n', 0, 0) : firstComplaint;
         std::fprintf(stderr, "converter: cannot start the GUI: %s\n", qPrintable(reason));
         std::_Exit(1);
     }
-    if (type == QtDebugMsg || type == QtInfoMsg)
-        return;
+    if (type == QtDebugMsg || type == QtInfoMsg) return;
     if (!started) {
-        if (firstComplaint.isEmpty())
-            firstComplaint = message.section('\n', 0, 0);
+        if (firstComplaint.isEmpty()) firstComplaint = message.section('\n', 0, 0);
         return;
     }
     std::fprintf(stderr, "%s\n", qPrintable(message));
@@ -37,18 +34,17 @@ void OnQtMessage(QtMsgType type, const QMessageLogContext&, const QString& messa
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     std::string commandLine;
-    for (int i = 1; i < argc; ++i)
-        commandLine += (i > 1 ? " " : "") + std::string(argv[i]);
+    for (int i = 1; i < argc; ++i) commandLine += (i > 1 ? " " : "") + std::string(argv[i]);
     if (IsUninstallSwitch(commandLine)) {
         DeleteSettings();
         return 0;
     }
     if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) {
-        std::fprintf(stderr, "converter: no display to show the GUI on (DISPLAY is not set); "
-                             "use tavrick for conversions without one\n");
+        std::fprintf(stderr,
+                     "converter: no display to show the GUI on (DISPLAY is not set); "
+                     "use tavrick for conversions without one\n");
         return 1;
     }
     qInstallMessageHandler(OnQtMessage);

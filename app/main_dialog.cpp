@@ -2,14 +2,14 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 
 #include "app/about_box.h"
 #include "app/app_state.h"
 #include "app/binding.h"
-#include "core/messages.h"
 #include "app/progress_dialog.h"
+#include "core/messages.h"
 #include "media/source.h"
 #include "platform/threads.h"
 #include "platform/ui/common_dialogs.h"
@@ -18,15 +18,12 @@ namespace {
 
 constexpr char supportedFilter[] = "Supported Files (*.avi, *.vdr)\0*.avi;*.vdr\0All Files (*.*)\0*.*\0";
 
-void FillList(HWND dialog, int id, const char* (*label)(int), int count)
-{
+void FillList(HWND dialog, int id, const char* (*label)(int), int count) {
     ResetList(dialog, id);
-    for (int value = 0; value < count; ++value)
-        AddListItem(dialog, id, label(value));
+    for (int value = 0; value < count; ++value) AddListItem(dialog, id, label(value));
 }
 
-void Initialise(HWND dialog)
-{
+void Initialise(HWND dialog) {
     ConversionSettings& s = appState.settings;
     appState.mainWindow = dialog;
     s.sourcePath[0] = '\0';
@@ -39,29 +36,29 @@ void Initialise(HWND dialog)
     SetSpinRange(dialog, IDC_SPEED_SPIN, 1, 32767);
     SetSpinRange(dialog, IDC_HEIGHT_SPIN, 1, 32767);
     SetSpinRange(dialog, IDC_THRESHOLD_SPIN, 0, 255);
-    FillList(dialog, IDC_METHOD, [](int v) { return InterpolationMethodLabel(static_cast<InterpolationMethod>(v)); },
-             interpolationMethodCount);
-    FillList(dialog, IDC_DEINTERLACE, [](int v) { return DeinterlaceModeLabel(static_cast<DeinterlaceMode>(v)); },
-             deinterlaceModeCount);
-    FillList(dialog, IDC_RESAMPLE,
-             [](int v) { return InterlaceResampleMethodLabel(static_cast<InterlaceResampleMethod>(v)); },
-             interlaceResampleMethodCount);
-    FillList(dialog, IDC_ASPECT, [](int v) { return AspectPresetLabel(static_cast<AspectPreset>(v)); },
-             aspectPresetCount);
+    FillList(
+        dialog, IDC_METHOD, [](int v) { return InterpolationMethodLabel(static_cast<InterpolationMethod>(v)); },
+        interpolationMethodCount);
+    FillList(
+        dialog, IDC_DEINTERLACE, [](int v) { return DeinterlaceModeLabel(static_cast<DeinterlaceMode>(v)); },
+        deinterlaceModeCount);
+    FillList(
+        dialog, IDC_RESAMPLE,
+        [](int v) { return InterlaceResampleMethodLabel(static_cast<InterlaceResampleMethod>(v)); },
+        interlaceResampleMethodCount);
+    FillList(
+        dialog, IDC_ASPECT, [](int v) { return AspectPresetLabel(static_cast<AspectPreset>(v)); }, aspectPresetCount);
     RefreshMainDialog(dialog, true);
 }
 
-void LiveEdit(HWND dialog, const DialogEvent& event)
-{
+void LiveEdit(HWND dialog, const DialogEvent& event) {
     int caret = ReadMainDialog(dialog, event.control, event.selectionEnd);
-    if (caret < 0)
-        return;  // unfinished: the field keeps what was typed
+    if (caret < 0) return;  // unfinished: the field keeps what was typed
     RefreshMainDialog(dialog, false);
     SetEditSelection(dialog, event.control, caret, caret);
 }
 
-void Go(HWND dialog)
-{
+void Go(HWND dialog) {
     ReadMainDialog(dialog, 0, -1);
     const ConversionSettings& s = appState.settings;
     if (s.sourcePath[0] == '\0') {
@@ -76,8 +73,7 @@ void Go(HWND dialog)
     RefreshMainDialog(dialog, true);
 }
 
-void BrowseSource(HWND dialog)
-{
+void BrowseSource(HWND dialog) {
     ReadMainDialog(dialog, 0, -1);
     char path[maxPathChars + 1] = {};
     char title[256];
@@ -90,13 +86,11 @@ void BrowseSource(HWND dialog)
     request.nMaxFile = sizeof path;
     request.lpstrTitle = title;
     request.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY | OFN_ENABLESIZING;
-    if (!GetOpenFileNameA(&request))
-        return;
+    if (!GetOpenFileNameA(&request)) return;
     OpenChosenSource(dialog, path);
 }
 
-void BrowseDestination(HWND dialog)
-{
+void BrowseDestination(HWND dialog) {
     ReadMainDialog(dialog, 0, -1);
     char title[256];
     LoadStringA(appState.instance, IDS_DESTINATION_DIALOG_TITLE, title, sizeof title);
@@ -108,77 +102,73 @@ void BrowseDestination(HWND dialog)
     request.nMaxFile = sizeof appState.settings.destinationPath;
     request.lpstrTitle = title;
     request.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-    if (GetSaveFileNameA(&request))
-        RefreshMainDialog(dialog, false);
+    if (GetSaveFileNameA(&request)) RefreshMainDialog(dialog, false);
 }
 
-void CloseRequest(HWND dialog)
-{
+void CloseRequest(HWND dialog) {
     ReadMainDialog(dialog, 0, -1);
-    if (appState.media.source.isOpen)
-        CloseMedia(appState.media, nullptr, false);
+    if (appState.media.source.isOpen) CloseMedia(appState.media, nullptr, false);
     if (!SaveSettings(AppUser(), dialog, appState.settings))
         return;  // the process end handler returned: leave the dialog open
     EndDialog(dialog, 0);
 }
 
-bool Command(HWND dialog, const DialogEvent& event)
-{
+bool Command(HWND dialog, const DialogEvent& event) {
     switch (event.notification) {
-    case CBN_SELENDOK: ReadMainDialog(dialog, 0, 0); return true;
-    case EN_KILLFOCUS:
-        ReadMainDialog(dialog, 0, -1);
-        RefreshMainDialog(dialog, false);
-        return true;
-    case EN_UPDATE:
-        if ((event.control == IDC_RATE || event.control == IDC_SPEED) && appState.editTrackingEnabled)
-            LiveEdit(dialog, event);
-        return true;
-    case BN_CLICKED: break;
-    default: return true;
+        case CBN_SELENDOK: ReadMainDialog(dialog, 0, 0); return true;
+        case EN_KILLFOCUS:
+            ReadMainDialog(dialog, 0, -1);
+            RefreshMainDialog(dialog, false);
+            return true;
+        case EN_UPDATE:
+            if ((event.control == IDC_RATE || event.control == IDC_SPEED) && appState.editTrackingEnabled)
+                LiveEdit(dialog, event);
+            return true;
+        case BN_CLICKED: break;
+        default: return true;
     }
     switch (event.control) {
-    case IDC_GO: Go(dialog); break;
-    case IDC_CLOSE: PostClose(dialog); break;
-    case IDC_HELP_BUTTON: OpenUserGuide(dialog); break;
-    case IDC_SOURCE_BROWSE: BrowseSource(dialog); break;
-    case IDC_DESTINATION_BROWSE: BrowseDestination(dialog); break;
-    case IDC_ABOUT: ShowAboutBox(dialog); break;
-    case IDC_LETTERBOX_IMAGE:
-    case IDC_LETTERBOX_FRAME:
-    case IDC_DUPLICATES:
-        ReadMainDialog(dialog, event.control, -1);
-        RefreshMainDialog(dialog, false);
-        break;
-    default: break;
+        case IDC_GO: Go(dialog); break;
+        case IDC_CLOSE: PostClose(dialog); break;
+        case IDC_HELP_BUTTON: OpenUserGuide(dialog); break;
+        case IDC_SOURCE_BROWSE: BrowseSource(dialog); break;
+        case IDC_DESTINATION_BROWSE: BrowseDestination(dialog); break;
+        case IDC_ABOUT: ShowAboutBox(dialog); break;
+        case IDC_LETTERBOX_IMAGE:
+        case IDC_LETTERBOX_FRAME:
+        case IDC_DUPLICATES:
+            ReadMainDialog(dialog, event.control, -1);
+            RefreshMainDialog(dialog, false);
+            break;
+        default: break;
     }
     return true;
 }
 
 }  // namespace
 
-std::string ProposedDestination(const char* sourcePath)
-{
+std::string ProposedDestination(const char* sourcePath) {
     std::string path = sourcePath;
     // Only a "." of the file name counts: a dotted folder is no extension.
     std::size_t name = path.find_last_of("\\/");
     std::size_t dot = path.find_last_of('.');
-    if (dot != std::string::npos && (name == std::string::npos || dot > name))
-        path.resize(dot);
+    if (dot != std::string::npos && (name == std::string::npos || dot > name)) path.resize(dot);
     path += "_proc.avi";
     return path.size() <= static_cast<std::size_t>(maxPathChars) ? path : std::string();
 }
 
-void OpenChosenSource(HWND dialog, const char* path)
-{
+void OpenChosenSource(HWND dialog, const char* path) {
     ConversionSettings& s = appState.settings;
     switch (CheckSourceFile(path)) {
-    case SourceCheck::cannotOpen: ShowMessage(AppUser(), dialog, IDS_CAPTION, IDS_CANNOT_OPEN_SOURCE, MB_ICONERROR); return;
-    case SourceCheck::tooLarge: ShowMessage(AppUser(), dialog, IDS_CAPTION, IDS_SOURCE_TOO_LARGE, MB_ICONERROR); return;
-    case SourceCheck::admitted: break;
+        case SourceCheck::cannotOpen:
+            ShowMessage(AppUser(), dialog, IDS_CAPTION, IDS_CANNOT_OPEN_SOURCE, MB_ICONERROR);
+            return;
+        case SourceCheck::tooLarge:
+            ShowMessage(AppUser(), dialog, IDS_CAPTION, IDS_SOURCE_TOO_LARGE, MB_ICONERROR);
+            return;
+        case SourceCheck::admitted: break;
     }
-    if (appState.media.source.isOpen)
-        CloseMedia(appState.media, nullptr, false);
+    if (appState.media.source.isOpen) CloseMedia(appState.media, nullptr, false);
     RunResult result = OpenSource(appState.media, path);
     if (result == sourceOpened) {
         std::snprintf(s.sourcePath, sizeof s.sourcePath, "%s", path);
@@ -192,50 +182,45 @@ void OpenChosenSource(HWND dialog, const char* path)
     RefreshMainDialog(dialog, true);
 }
 
-std::string UserGuidePath(const char* programDirectory)
-{
+std::string UserGuidePath(const char* programDirectory) {
     std::string beside = std::string(programDirectory) + "Guide\\index.htm";
     std::string local = beside;
     std::replace(local.begin(), local.end(), '\\', '/');
-    if (std::filesystem::exists(local))
-        return beside;
+    if (std::filesystem::exists(local)) return beside;
     // An installed converter lives in <prefix>/bin, its guide in <prefix>/share/tavrick.
     std::string shared = std::string(programDirectory) + "../share/tavrick/Guide/index.htm";
     std::replace(shared.begin(), shared.end(), '\\', '/');
     std::error_code error;
-    if (std::filesystem::exists(shared, error))
-        return std::filesystem::weakly_canonical(shared, error).string();
+    if (std::filesystem::exists(shared, error)) return std::filesystem::weakly_canonical(shared, error).string();
     return beside;
 }
 
-void OpenUserGuide(HWND dialog)
-{
+void OpenUserGuide(HWND dialog) {
     std::string path = UserGuidePath(appState.programDirectory);
     ShellExecuteA(dialog, "open", path.c_str(), nullptr, appState.programDirectory, SW_SHOW);
 }
 
-bool MainDialogProc(HWND dialog, const DialogEvent& event, void*)
-{
+bool MainDialogProc(HWND dialog, const DialogEvent& event, void*) {
     switch (event.kind) {
-    case DialogEventKind::Init: Initialise(dialog); return true;
-    case DialogEventKind::Command: return Command(dialog, event);
-    case DialogEventKind::Help: PostCommand(dialog, IDC_HELP_BUTTON); return true;
-    case DialogEventKind::VScroll:
-        if (event.control == IDC_RATE_SPIN) {
-            appState.settings.dstRate = event.position;
-            RefreshMainDialog(dialog, false);
-        } else if (event.control == IDC_SPEED_SPIN) {
-            appState.settings.srcSpeed = event.position * 0.01;
-            RefreshMainDialog(dialog, false);
-        }
-        return true;
-    case DialogEventKind::Activate:
-        if (!event.byMouseClick && event.minimised && GetForegroundWindow() == dialog) {
-            ShowWindow(dialog, SW_RESTORE);
-            RestoreWorkerPriority();
-        }
-        return true;
-    case DialogEventKind::Close: CloseRequest(dialog); return true;
-    default: return false;
+        case DialogEventKind::Init: Initialise(dialog); return true;
+        case DialogEventKind::Command: return Command(dialog, event);
+        case DialogEventKind::Help: PostCommand(dialog, IDC_HELP_BUTTON); return true;
+        case DialogEventKind::VScroll:
+            if (event.control == IDC_RATE_SPIN) {
+                appState.settings.dstRate = event.position;
+                RefreshMainDialog(dialog, false);
+            } else if (event.control == IDC_SPEED_SPIN) {
+                appState.settings.srcSpeed = event.position * 0.01;
+                RefreshMainDialog(dialog, false);
+            }
+            return true;
+        case DialogEventKind::Activate:
+            if (!event.byMouseClick && event.minimised && GetForegroundWindow() == dialog) {
+                ShowWindow(dialog, SW_RESTORE);
+                RestoreWorkerPriority();
+            }
+            return true;
+        case DialogEventKind::Close: CloseRequest(dialog); return true;
+        default: return false;
     }
 }

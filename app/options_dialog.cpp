@@ -20,21 +20,19 @@ namespace {
 OptionsDialogDriver driver = nullptr;
 void* driverContext = nullptr;
 
-QString CodeText(std::uint32_t fcc)
-{
+QString CodeText(std::uint32_t fcc) {
     QString code;
-    for (int i = 0; i < 4; ++i)
-        code += QChar(static_cast<char>((fcc >> (8 * i)) & 0xFF));
+    for (int i = 0; i < 4; ++i) code += QChar(static_cast<char>((fcc >> (8 * i)) & 0xFF));
     return code;
 }
 
 }  // namespace
 
-OptionsChoice ChoiceFromOptions(const AVICOMPRESSOPTIONS& options)
-{
+OptionsChoice ChoiceFromOptions(const AVICOMPRESSOPTIONS& options) {
     OptionsChoice choice;
     AviCompressorInfo info{};
-    choice.fccHandler = AviFindCompressor(options.fccHandler, &info) ? info.fccHandler : AviListCompressors()[0].fccHandler;
+    choice.fccHandler =
+        AviFindCompressor(options.fccHandler, &info) ? info.fccHandler : AviListCompressors()[0].fccHandler;
     choice.quality = options.dwQuality <= 10000 ? options.dwQuality : 10000;
     choice.keyFrames = (options.dwFlags & AVICOMPRESSF_KEYFRAMES) && options.dwKeyFrameEvery > 0;
     choice.keyFrameEvery = options.dwKeyFrameEvery;
@@ -44,12 +42,10 @@ OptionsChoice ChoiceFromOptions(const AVICOMPRESSOPTIONS& options)
 }
 
 void ApplyChoice(const OptionsChoice& choice, const AviCompressorInfo& compressor, std::uint32_t flags,
-                 AVICOMPRESSOPTIONS& options)
-{
+                 AVICOMPRESSOPTIONS& options) {
     options.fccType = streamtypeVIDEO;
     options.fccHandler = compressor.fccHandler;
-    if (compressor.quality)
-        options.dwQuality = std::min<std::uint32_t>(choice.quality, 10000);
+    if (compressor.quality) options.dwQuality = std::min<std::uint32_t>(choice.quality, 10000);
     if (compressor.keyFrames && (flags & ICMF_CHOOSE_KEYFRAME)) {
         options.dwKeyFrameEvery = choice.keyFrames ? choice.keyFrameEvery : 0;
         options.dwFlags = options.dwKeyFrameEvery ? options.dwFlags | AVICOMPRESSF_KEYFRAMES
@@ -63,8 +59,7 @@ void ApplyChoice(const OptionsChoice& choice, const AviCompressorInfo& compresso
     options.dwFlags |= AVICOMPRESSF_VALID;
 }
 
-bool RunOptionsDialog(void* owner, std::uint32_t flags, AVICOMPRESSOPTIONS& options)
-{
+bool RunOptionsDialog(void* owner, std::uint32_t flags, AVICOMPRESSOPTIONS& options) {
     const std::vector<AviCompressorInfo> compressors = AviListCompressors();
     OptionsChoice choice = ChoiceFromOptions(options);
 
@@ -109,7 +104,8 @@ bool RunOptionsDialog(void* owner, std::uint32_t flags, AVICOMPRESSOPTIONS& opti
     auto* keyFrameEvery = new QSpinBox(&dialog);
     keyFrameEvery->setObjectName("keyFrameEvery");
     keyFrameEvery->setRange(1, 100000);
-    keyFrameEvery->setValue(static_cast<int>(std::max<std::uint32_t>(1, std::min<std::uint32_t>(choice.keyFrameEvery, 100000))));
+    keyFrameEvery->setValue(
+        static_cast<int>(std::max<std::uint32_t>(1, std::min<std::uint32_t>(choice.keyFrameEvery, 100000))));
     grid->addWidget(keyFrames, 2, 0);
     grid->addWidget(keyFrameEvery, 2, 1);
     grid->addWidget(new QLabel("frames", &dialog), 2, 2);
@@ -120,7 +116,8 @@ bool RunOptionsDialog(void* owner, std::uint32_t flags, AVICOMPRESSOPTIONS& opti
     auto* kilobytes = new QSpinBox(&dialog);
     kilobytes->setObjectName("kilobytesPerSecond");
     kilobytes->setRange(1, 4000000);
-    kilobytes->setValue(static_cast<int>(std::max<std::uint32_t>(1, std::min<std::uint32_t>(choice.kilobytesPerSecond, 4000000))));
+    kilobytes->setValue(
+        static_cast<int>(std::max<std::uint32_t>(1, std::min<std::uint32_t>(choice.kilobytesPerSecond, 4000000))));
     grid->addWidget(dataRate, 3, 0);
     grid->addWidget(kilobytes, 3, 1);
     grid->addWidget(new QLabel("KB/sec", &dialog), 3, 2);
@@ -153,8 +150,7 @@ bool RunOptionsDialog(void* owner, std::uint32_t flags, AVICOMPRESSOPTIONS& opti
         void* context = driverContext;
         QTimer::singleShot(0, &dialog, [drive, context, &dialog] { drive(&dialog, context); });
     }
-    if (dialog.exec() != QDialog::Accepted)
-        return false;
+    if (dialog.exec() != QDialog::Accepted) return false;
     choice.quality = static_cast<std::uint32_t>(quality->value());
     choice.keyFrames = keyFrames->isChecked();
     choice.keyFrameEvery = static_cast<std::uint32_t>(keyFrameEvery->value());
@@ -165,16 +161,13 @@ bool RunOptionsDialog(void* owner, std::uint32_t flags, AVICOMPRESSOPTIONS& opti
 }
 
 bool PresentOptionsDialog(void*, void* owner, std::uint32_t flags, std::int32_t streams, PAVISTREAM*,
-                          AVICOMPRESSOPTIONS** options)
-{
-    if (streams < 1 || !options || !options[0])
-        return false;
+                          AVICOMPRESSOPTIONS** options) {
+    if (streams < 1 || !options || !options[0]) return false;
     AVICOMPRESSOPTIONS& record = *options[0];
     return CallOnUiThread([&] { return RunOptionsDialog(owner, flags, record); });
 }
 
-void SetOptionsDialogDriver(OptionsDialogDriver drive, void* context)
-{
+void SetOptionsDialogDriver(OptionsDialogDriver drive, void* context) {
     driver = drive;
     driverContext = context;
 }

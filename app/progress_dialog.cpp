@@ -17,36 +17,28 @@ constexpr int IDC_PAUSE = 1020;
 constexpr int IDC_STOP = 2;
 
 // The worker's reports, each a blocking call into the dialogs on the UI thread.
-void SetStatusText(void*, const char* text)
-{
+void SetStatusText(void*, const char* text) {
     CallOnUiThread([text] { SetDlgItemTextA(appState.progressWindow, IDC_STATUS, text); });
 }
-void SetProgressBar(void*, int percent)
-{
+void SetProgressBar(void*, int percent) {
     CallOnUiThread([percent] { SetProgressPos(appState.progressWindow, IDC_BAR, percent); });
 }
-void SetMainTitle(void*, const char* title)
-{
+void SetMainTitle(void*, const char* title) {
     CallOnUiThread([title] { SetWindowTextA(appState.mainWindow, title); });
 }
-void GetMainTitle(void*, char* title, int size)
-{
+void GetMainTitle(void*, char* title, int size) {
     CallOnUiThread([title, size] { GetWindowTextA(appState.mainWindow, title, size); });
 }
-void FlashMainWindow(void*)
-{
+void FlashMainWindow(void*) {
     CallOnUiThread([] {
-        if (IsIconic(appState.mainWindow))
-            FlashWindow(appState.mainWindow, true);
+        if (IsIconic(appState.mainWindow)) FlashWindow(appState.mainWindow, true);
     });
 }
-void EndProgress(void*)
-{
+void EndProgress(void*) {
     CallOnUiThread([] { EndDialog(appState.progressWindow, 0); });
 }
 
-bool Initialise(HWND dialog)
-{
+bool Initialise(HWND dialog) {
     RunSession& session = appState.session;
     appState.progressWindow = dialog;
     session.control.stopRequested = 0;
@@ -68,8 +60,7 @@ bool Initialise(HWND dialog)
 
 }  // namespace
 
-FrontEnd GuiFrontEnd()
-{
+FrontEnd GuiFrontEnd() {
     FrontEnd frontEnd;
     frontEnd.setStatusText = SetStatusText;
     frontEnd.setProgressBar = SetProgressBar;
@@ -82,44 +73,40 @@ FrontEnd GuiFrontEnd()
     return frontEnd;
 }
 
-bool ProgressDialogProc(HWND dialog, const DialogEvent& event, void*)
-{
+bool ProgressDialogProc(HWND dialog, const DialogEvent& event, void*) {
     RunSession& session = appState.session;
     switch (event.kind) {
-    case DialogEventKind::Init: return Initialise(dialog);
-    case DialogEventKind::Minimise:
-        appState.savedWorkerPriority = GetThreadPriority(session.worker.threadId);
-        SetThreadPriority(session.worker.threadId, THREAD_PRIORITY_BELOW_NORMAL);
-        ShowWindow(appState.mainWindow, SW_MINIMIZE);
-        return true;
-    case DialogEventKind::Close:
-        if (!WaitForWorkerFor(session.worker, 50)) {
-            session.control.stopRequested = 1;
-            // Keeps serving the worker's calls: its result message and the end of this dialog.
-            WaitForConversion(session, ServeUiCalls);
-        }
-        return true;
-    case DialogEventKind::Command:
-        if (event.control == IDC_STOP && event.notification == BN_CLICKED)
-            PostClose(dialog);
-        else if (event.control == IDC_PAUSE && event.notification == BN_CLICKED)
-            session.control.pauseRequested = IsDlgButtonChecked(dialog, IDC_PAUSE) ? 1 : 0;
-        return true;
-    default: return false;
+        case DialogEventKind::Init: return Initialise(dialog);
+        case DialogEventKind::Minimise:
+            appState.savedWorkerPriority = GetThreadPriority(session.worker.threadId);
+            SetThreadPriority(session.worker.threadId, THREAD_PRIORITY_BELOW_NORMAL);
+            ShowWindow(appState.mainWindow, SW_MINIMIZE);
+            return true;
+        case DialogEventKind::Close:
+            if (!WaitForWorkerFor(session.worker, 50)) {
+                session.control.stopRequested = 1;
+                // Keeps serving the worker's calls: its result message and the end of this dialog.
+                WaitForConversion(session, ServeUiCalls);
+            }
+            return true;
+        case DialogEventKind::Command:
+            if (event.control == IDC_STOP && event.notification == BN_CLICKED)
+                PostClose(dialog);
+            else if (event.control == IDC_PAUSE && event.notification == BN_CLICKED)
+                session.control.pauseRequested = IsDlgButtonChecked(dialog, IDC_PAUSE) ? 1 : 0;
+            return true;
+        default: return false;
     }
 }
 
-void RunProgressDialog(HWND mainDialog)
-{
+void RunProgressDialog(HWND mainDialog) {
     DialogBoxParamA(appState.instance, IDD_PROGRESS, mainDialog, ProgressDialogProc, nullptr);
     // The worker ended the dialog as its last call; let it finish.
     WaitForConversion(appState.session, ServeUiCalls);
     appState.progressWindow = nullptr;
 }
 
-void RestoreWorkerPriority()
-{
+void RestoreWorkerPriority() {
     const WorkerHandle& worker = appState.session.worker;
-    if (worker.threadId != 0 && !worker.finished)
-        SetThreadPriority(worker.threadId, appState.savedWorkerPriority);
+    if (worker.threadId != 0 && !worker.finished) SetThreadPriority(worker.threadId, appState.savedWorkerPriority);
 }

@@ -3,8 +3,8 @@
 // the runs, one table per frame size with a column per level.
 #include <benchmark/benchmark.h>
 
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <random>
@@ -77,7 +77,8 @@ const char* const resampleNames[] = {"resample-coarse", "resample-linear", "resa
 
 void report(benchmark::State& state, std::size_t bytes) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
-    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["frames/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void registerSize(int width, int height) {
@@ -97,28 +98,29 @@ void registerSize(int width, int height) {
         if (!level) continue;
         const std::string suffix = "/" + size + "/" + SimdLevelName(level->level);
         for (const NamedKernel& k : kernels) {
-            benchmark::RegisterBenchmark((std::string(k.name) + suffix).c_str(), [frames, level, &k](benchmark::State& state) {
-                const KernelContext ctx = frames->Context(level);
-                for (auto _ : state) {
-                    k.call(ctx);
-                    benchmark::ClobberMemory();
-                }
-                report(state, frames->frameBytes);
-            });
+            benchmark::RegisterBenchmark((std::string(k.name) + suffix).c_str(),
+                                         [frames, level, &k](benchmark::State& state) {
+                                             const KernelContext ctx = frames->Context(level);
+                                             for (auto _ : state) {
+                                                 k.call(ctx);
+                                                 benchmark::ClobberMemory();
+                                             }
+                                             report(state, frames->frameBytes);
+                                         });
         }
         // Three quarters of the height stretched to the full frame.
         const int sourceRows = height * 3 / 4;
         for (int method = rowCoarse; method <= rowLanczos; ++method) {
             benchmark::RegisterBenchmark((std::string(resampleNames[method]) + suffix).c_str(),
                                          [frames, level, method, sourceRows](benchmark::State& state) {
-                ResampleContext ctx{frames->output.data(), frames->stride, &tables, level};
-                for (auto _ : state) {
-                    resampleRows(ctx, frames->slots[1].data(), frames->width, sourceRows, frames->rows, 0,
-                                 frames->rows, method, 0.0);
-                    benchmark::ClobberMemory();
-                }
-                report(state, static_cast<std::size_t>(frames->width) * 3 * frames->rows);
-            });
+                                             ResampleContext ctx{frames->output.data(), frames->stride, &tables, level};
+                                             for (auto _ : state) {
+                                                 resampleRows(ctx, frames->slots[1].data(), frames->width, sourceRows,
+                                                              frames->rows, 0, frames->rows, method, 0.0);
+                                                 benchmark::ClobberMemory();
+                                             }
+                                             report(state, static_cast<std::size_t>(frames->width) * 3 * frames->rows);
+                                         });
         }
     }
 }
@@ -135,7 +137,8 @@ public:
             const std::string name = run.run_name.function_name;
             const auto first = name.find('/'), second = name.rfind('/');
             if (first == std::string::npos || first == second) continue;
-            Cell& cell = results_[name.substr(first + 1, second - first - 1)][name.substr(0, first)][name.substr(second + 1)];
+            Cell& cell =
+                results_[name.substr(first + 1, second - first - 1)][name.substr(0, first)][name.substr(second + 1)];
             const auto bytes = run.counters.find("bytes_per_second"), frames = run.counters.find("frames/s");
             if (bytes == run.counters.end() || frames == run.counters.end()) continue;
             if (run.run_type == Run::RT_Aggregate || !cell.fromMedian) {
@@ -148,7 +151,8 @@ public:
         for (const auto& [size, rows] : results_) {
             std::printf("\n%s, output MB/s (frames/s), one thread\n%-18s", size.c_str(), "kernel");
             for (int l = 0; l < simdLevelCount; ++l)
-                if (RowKernelsFor(static_cast<SimdLevel>(l))) std::printf("%24s", SimdLevelName(static_cast<SimdLevel>(l)));
+                if (RowKernelsFor(static_cast<SimdLevel>(l)))
+                    std::printf("%24s", SimdLevelName(static_cast<SimdLevel>(l)));
             std::printf("\n");
             for (const auto& [kernel, levels] : rows) {
                 if (kernel == "memcpy") continue;
@@ -156,8 +160,10 @@ public:
                 for (int l = 0; l < simdLevelCount; ++l) {
                     if (!RowKernelsFor(static_cast<SimdLevel>(l))) continue;
                     const auto cell = levels.find(SimdLevelName(static_cast<SimdLevel>(l)));
-                    if (cell == levels.end()) std::printf("%24s", "-");
-                    else std::printf("%14.0f (%7.1f)", cell->second.megabytes, cell->second.frames);
+                    if (cell == levels.end())
+                        std::printf("%24s", "-");
+                    else
+                        std::printf("%14.0f (%7.1f)", cell->second.megabytes, cell->second.frames);
                 }
                 std::printf("\n");
             }

@@ -87,7 +87,7 @@ struct Terminal {
     bool progressTty = false;  // standard error is a terminal: rewrite the status line in place
     bool lineOpen = false;     // a status line is on screen without its newline
     bool quiet = false;
-    int answer = 0;            // IDYES, IDNO or 0 (ask when there is a terminal)
+    int answer = 0;  // IDYES, IDNO or 0 (ask when there is a terminal)
 };
 Terminal terminal;
 
@@ -211,7 +211,8 @@ void SayStopped() {
         std::fprintf(stderr, "tavrick: stopped; no output was written\n");
         return;
     }
-    std::string line = "tavrick: stopped; " + path + " holds " + std::to_string(frames) + (frames == 1 ? " frame" : " frames");
+    std::string line =
+        "tavrick: stopped; " + path + " holds " + std::to_string(frames) + (frames == 1 ? " frame" : " frames");
     if (job.segmentIndex > 0) line += ", the last of " + std::to_string(job.segmentIndex + 1) + " files";
     std::fprintf(stderr, "%s\n", line.c_str());
 }
@@ -259,7 +260,7 @@ int Convert(const std::vector<std::string>& args) {
     ApplyRequest(request, session.settings);
     session.run.threads = request.threads;
     const RunResult result = ConvertFile(session, frontEnd, request.source.c_str(), request.destination.c_str(),
-                                   request.height, request.save);
+                                         request.height, request.save);
     EndStatusLine();
     if (result == conversionStopped && interrupts > 0) SayStopped();
     // The product's message names the failure; this line names its cause.

@@ -13,18 +13,32 @@
 const std::vector<std::string> methodNames = {"coarse",  "linear",  "sine",    "cubic",   "lanczos",
                                               "lansin1", "lansin2", "lansin3", "median3", "median5"};
 const std::vector<std::string> deinterlaceNames = {"off", "both-top", "both-bottom", "odd", "even"};
-const std::vector<std::string> resampleNames = {"interlaced-top", "interlaced-bottom", "coarse", "linear",
-                                                "sine",           "cubic",             "lanczos"};
-const std::vector<std::string> aspectNames = {
-    "1:1",        "4:3",        "4:3-pal",         "4:3-pal-half",  "4:3-ntsc",       "4:3-ntsc-half",
-    "16:9",       "16:9-pal",   "16:9-pal-half",   "16:9-ntsc",     "16:9-ntsc-half", "2.35:1",
-    "2.35:1-pal", "2.35:1-pal-half", "2.35:1-ntsc", "2.35:1-ntsc-half", "custom"};
+const std::vector<std::string> resampleNames = {
+    "interlaced-top", "interlaced-bottom", "coarse", "linear", "sine", "cubic", "lanczos"};
+const std::vector<std::string> aspectNames = {"1:1",
+                                              "4:3",
+                                              "4:3-pal",
+                                              "4:3-pal-half",
+                                              "4:3-ntsc",
+                                              "4:3-ntsc-half",
+                                              "16:9",
+                                              "16:9-pal",
+                                              "16:9-pal-half",
+                                              "16:9-ntsc",
+                                              "16:9-ntsc-half",
+                                              "2.35:1",
+                                              "2.35:1-pal",
+                                              "2.35:1-pal-half",
+                                              "2.35:1-ntsc",
+                                              "2.35:1-ntsc-half",
+                                              "custom"};
 const std::vector<std::string> letterboxNames = {"none", "frame", "image"};
 
 namespace {
 
 bool AllDigits(const std::string& s) {
-    return !s.empty() && s.size() <= 9 && std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); });
+    return !s.empty() && s.size() <= 9 &&
+           std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); });
 }
 
 // A whole number as the digits-only fields take it.
@@ -88,12 +102,30 @@ bool ParseConvertArguments(const std::vector<std::string>& args, ConvertRequest&
             paths.push_back(a);
             continue;
         }
-        if (a == "--yes" || a == "-y") { r.answer = IDYES; continue; }
-        if (a == "--no" || a == "-n") { r.answer = IDNO; continue; }
-        if (a == "--segment") { r.segment = 1; continue; }
-        if (a == "--no-segment") { r.segment = 0; continue; }
-        if (a == "--save") { r.save = true; continue; }
-        if (a == "--quiet" || a == "-q") { r.quiet = true; continue; }
+        if (a == "--yes" || a == "-y") {
+            r.answer = IDYES;
+            continue;
+        }
+        if (a == "--no" || a == "-n") {
+            r.answer = IDNO;
+            continue;
+        }
+        if (a == "--segment") {
+            r.segment = 1;
+            continue;
+        }
+        if (a == "--no-segment") {
+            r.segment = 0;
+            continue;
+        }
+        if (a == "--save") {
+            r.save = true;
+            continue;
+        }
+        if (a == "--quiet" || a == "-q") {
+            r.quiet = true;
+            continue;
+        }
 
         std::string name = a, value;
         if (const std::size_t eq = a.find('='); eq != std::string::npos) {
@@ -125,7 +157,8 @@ bool ParseConvertArguments(const std::vector<std::string>& args, ConvertRequest&
             if (!ParseWhole(value, 256, n) || n < 1) return bad("expected a number of threads, 1..256");
             r.threads = static_cast<int>(n);
         } else if (name == "--method") {
-            if (!ParseChoice(value, methodNames, choice)) return bad("expected one of " + Joined(methodNames) + " or 0..9");
+            if (!ParseChoice(value, methodNames, choice))
+                return bad("expected one of " + Joined(methodNames) + " or 0..9");
             r.intMethod = choice;
         } else if (name == "--deinterlace") {
             if (!ParseChoice(value, deinterlaceNames, choice))

@@ -15,17 +15,17 @@ constexpr uint32_t streamtypeVIDEO = mmioFOURCC('v', 'i', 'd', 's');
 constexpr uint32_t streamtypeAUDIO = mmioFOURCC('a', 'u', 'd', 's');
 
 struct AVICOMPRESSOPTIONS {
-  uint32_t fccType;
-  uint32_t fccHandler;
-  uint32_t dwKeyFrameEvery;
-  uint32_t dwQuality;  // 0..10000; 0xFFFFFFFF: the compressor's default
-  uint32_t dwBytesPerSecond;
-  uint32_t dwFlags;
-  uint32_t lpFormat;
-  uint32_t cbFormat;
-  uint32_t lpParms;
-  uint32_t cbParms;
-  uint32_t dwInterleaveEvery;
+    uint32_t fccType;
+    uint32_t fccHandler;
+    uint32_t dwKeyFrameEvery;
+    uint32_t dwQuality;  // 0..10000; 0xFFFFFFFF: the compressor's default
+    uint32_t dwBytesPerSecond;
+    uint32_t dwFlags;
+    uint32_t lpFormat;
+    uint32_t cbFormat;
+    uint32_t lpParms;
+    uint32_t cbParms;
+    uint32_t dwInterleaveEvery;
 };
 
 constexpr uint32_t AVICOMPRESSF_INTERLEAVE = 0x1;

@@ -51,4 +51,5 @@ const char* FileNamePart(const char* path);
 void FormatFileMessage(MessageId textId, const char* path, char* buffer, int bufferSize);
 
 // ShowMessage for the one text that names a file (IDS_ASK_OVERWRITE).
-int ShowFileMessage(const UserCalls& user, HWND owner, MessageId captionId, MessageId textId, const char* path, UINT style);
+int ShowFileMessage(const UserCalls& user, HWND owner, MessageId captionId, MessageId textId, const char* path,
+                    UINT style);

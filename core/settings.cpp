@@ -10,25 +10,38 @@
 namespace {
 
 const char* const interpolationMethodLabels[interpolationMethodCount] = {
-    "Coarse", "Linear (fast)", "Sine (good)", "Cubic (smoothest)", "Lanczos (sharpest)",
-    "Lansin 1 (best)", "Lansin 2 (best)", "Lansin 3 (best)", "Median 3", "Median 5"};
+    "Coarse",          "Linear (fast)",   "Sine (good)",     "Cubic (smoothest)", "Lanczos (sharpest)",
+    "Lansin 1 (best)", "Lansin 2 (best)", "Lansin 3 (best)", "Median 3",          "Median 5"};
 const char* const deinterlaceModeLabels[deinterlaceModeCount] = {
-    "Disabled", "Both fields (top first)", "Both fields (bottom first)", "Only odd fields",
-    "Only even fields"};
+    "Disabled", "Both fields (top first)", "Both fields (bottom first)", "Only odd fields", "Only even fields"};
 const char* const interlaceResampleMethodLabels[interlaceResampleMethodCount] = {
-    "Interlaced (top first)", "Interlaced (bottom first)", "Coarse (fastest)", "Linear (good)",
-    "Sine (sharp)", "Cubic (smooth)", "Lanczos (best)"};
-const char* const aspectPresetLabels[aspectPresetCount] = {
-    "1:1", "4:3", "4:3 PAL", "4:3 PAL (half)", "4:3 NTSC", "4:3 NTSC (half)",
-    "16:9", "16:9 PAL", "16:9 PAL (half)", "16:9 NTSC", "16:9 NTSC (half)",
-    "2.35:1", "2.35:1 PAL", "2.35:1 PAL (half)", "2.35:1 NTSC", "2.35:1 NTSC (half)", "Custom"};
+    "Interlaced (top first)", "Interlaced (bottom first)",
+    "Coarse (fastest)",       "Linear (good)",
+    "Sine (sharp)",           "Cubic (smooth)",
+    "Lanczos (best)"};
+const char* const aspectPresetLabels[aspectPresetCount] = {"1:1",
+                                                           "4:3",
+                                                           "4:3 PAL",
+                                                           "4:3 PAL (half)",
+                                                           "4:3 NTSC",
+                                                           "4:3 NTSC (half)",
+                                                           "16:9",
+                                                           "16:9 PAL",
+                                                           "16:9 PAL (half)",
+                                                           "16:9 NTSC",
+                                                           "16:9 NTSC (half)",
+                                                           "2.35:1",
+                                                           "2.35:1 PAL",
+                                                           "2.35:1 PAL (half)",
+                                                           "2.35:1 NTSC",
+                                                           "2.35:1 NTSC (half)",
+                                                           "Custom"};
 const char* const letterboxModeLabels[letterboxModeCount] = {
     nullptr, "&Frame size remains original but the image is resized inside the frame",
     "Fr&ame is resized but the image size remains original inside the frame"};
 
 template <typename Enum, int count>
-const char* Label(const char* const (&labels)[count], Enum value)
-{
+const char* Label(const char* const (&labels)[count], Enum value) {
     auto index = static_cast<std::int32_t>(value);
     return index >= 0 && index < count ? labels[index] : nullptr;
 }
@@ -42,12 +55,12 @@ struct PersistedField {
     DWORD size;
     DWORD type;
 };
-#define FIELD(member, type) {#member, offsetof(ConversionSettings, member), sizeof(ConversionSettings::member), type}
+#define FIELD(member, type) \
+    { #member, offsetof(ConversionSettings, member), sizeof(ConversionSettings::member), type }
 const PersistedField persistedFields[] = {
-    FIELD(dstRate, REG_DWORD),   FIELD(srcSpeed, REG_DWORD),  FIELD(intMethod, REG_DWORD),
-    FIELD(intRange, REG_DWORD),  FIELD(deint, REG_DWORD),     FIELD(deintRes, REG_DWORD),
-    FIELD(segment, REG_DWORD),   FIELD(aspect, REG_DWORD),    FIELD(letterbox, REG_DWORD),
-    FIELD(intDup, REG_DWORD),    FIELD(intDupThr, REG_DWORD), FIELD(pOptions, REG_BINARY),
+    FIELD(dstRate, REG_DWORD),   FIELD(srcSpeed, REG_DWORD), FIELD(intMethod, REG_DWORD), FIELD(intRange, REG_DWORD),
+    FIELD(deint, REG_DWORD),     FIELD(deintRes, REG_DWORD), FIELD(segment, REG_DWORD),   FIELD(aspect, REG_DWORD),
+    FIELD(letterbox, REG_DWORD), FIELD(intDup, REG_DWORD),   FIELD(intDupThr, REG_DWORD), FIELD(pOptions, REG_BINARY),
 };
 #undef FIELD
 static_assert(sizeof(ConversionSettings::dstRate) == 8 && sizeof(ConversionSettings::intMethod) == 4);
@@ -58,15 +71,13 @@ constexpr REGSAM readWrite = KEY_READ | KEY_WRITE;
 
 const char* InterpolationMethodLabel(InterpolationMethod method) { return Label(interpolationMethodLabels, method); }
 const char* DeinterlaceModeLabel(DeinterlaceMode mode) { return Label(deinterlaceModeLabels, mode); }
-const char* InterlaceResampleMethodLabel(InterlaceResampleMethod method)
-{
+const char* InterlaceResampleMethodLabel(InterlaceResampleMethod method) {
     return Label(interlaceResampleMethodLabels, method);
 }
 const char* AspectPresetLabel(AspectPreset preset) { return Label(aspectPresetLabels, preset); }
 const char* LetterboxModeLabel(LetterboxMode mode) { return Label(letterboxModeLabels, mode); }
 
-AVICOMPRESSOPTIONS DefaultCompressOptions()
-{
+AVICOMPRESSOPTIONS DefaultCompressOptions() {
     AVICOMPRESSOPTIONS options;
     std::memset(&options, 0, sizeof options);
     options.fccType = streamtypeVIDEO;
@@ -78,8 +89,7 @@ AVICOMPRESSOPTIONS DefaultCompressOptions()
     return options;
 }
 
-ConversionSettings DefaultSettings()
-{
+ConversionSettings DefaultSettings() {
     ConversionSettings settings;
     std::memset(&settings, 0, sizeof settings);
     settings.dstRate = 25.0;
@@ -100,30 +110,26 @@ ConversionSettings DefaultSettings()
 
 namespace {
 
-std::string NumberText(double value)
-{
+std::string NumberText(double value) {
     char text[48];
     std::snprintf(text, sizeof text, "%.10g", value);
     return text;
 }
 
-void ReplaceDouble(std::vector<SettingCorrection>& out, const char* name, double& value, double fallback)
-{
+void ReplaceDouble(std::vector<SettingCorrection>& out, const char* name, double& value, double fallback) {
     out.push_back({name, NumberText(value), NumberText(fallback)});
     value = fallback;
 }
 
 template <typename Enum>
-void CorrectChoice(std::vector<SettingCorrection>& out, const char* name, Enum& value, int count, Enum fallback)
-{
+void CorrectChoice(std::vector<SettingCorrection>& out, const char* name, Enum& value, int count, Enum fallback) {
     const auto index = static_cast<std::int32_t>(value);
     if (index >= 0 && index < count) return;
     out.push_back({name, std::to_string(index), std::to_string(static_cast<std::int32_t>(fallback))});
     value = fallback;
 }
 
-void CorrectFlag(std::vector<SettingCorrection>& out, const char* name, std::int32_t& value)
-{
+void CorrectFlag(std::vector<SettingCorrection>& out, const char* name, std::int32_t& value) {
     // The run reads any other number as ticked; the box stores 1.
     if (value == 0 || value == 1) return;
     out.push_back({name, std::to_string(value), "1"});
@@ -132,8 +138,7 @@ void CorrectFlag(std::vector<SettingCorrection>& out, const char* name, std::int
 
 }  // namespace
 
-std::vector<SettingCorrection> BringSettingsIntoRange(ConversionSettings& s)
-{
+std::vector<SettingCorrection> BringSettingsIntoRange(ConversionSettings& s) {
     const ConversionSettings d = DefaultSettings();
     std::vector<SettingCorrection> out;
     // Written so that NaN fails each test. A rate or speed outside the
@@ -157,19 +162,17 @@ std::vector<SettingCorrection> BringSettingsIntoRange(ConversionSettings& s)
     return out;
 }
 
-std::string SettingCorrectionText(const SettingCorrection& c)
-{
+std::string SettingCorrectionText(const SettingCorrection& c) {
     return std::string(c.field) + " " + c.was + " is out of range; using " + c.now;
 }
 
-bool LoadSettings(const UserCalls& user, ConversionSettings& settings)
-{
+bool LoadSettings(const UserCalls& user, ConversionSettings& settings) {
     HKEY key = nullptr;
     // Loading only reads: a store this user may read but not write still
     // gives its settings (a run that doesn't save never needs more).
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, settingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS &&
-        RegCreateKeyExA(HKEY_LOCAL_MACHINE, settingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, readWrite,
-                        nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, settingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, readWrite, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS) {
         ShowMessage(user, nullptr, IDS_CAPTION, IDS_CANNOT_OPEN_KEY, MB_ICONERROR);
         EndProcess(user, 255);
         return false;
@@ -195,11 +198,10 @@ bool LoadSettings(const UserCalls& user, ConversionSettings& settings)
     return true;
 }
 
-bool SaveSettings(const UserCalls& user, HWND owner, const ConversionSettings& settings)
-{
+bool SaveSettings(const UserCalls& user, HWND owner, const ConversionSettings& settings) {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, settingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, readWrite, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS) {
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, settingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, readWrite, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS) {
         ShowMessage(user, owner, IDS_CAPTION, IDS_CANNOT_OPEN_KEY, MB_ICONERROR);
         EndProcess(user, 255);
         return false;
@@ -220,7 +222,4 @@ bool SaveSettings(const UserCalls& user, HWND owner, const ConversionSettings& s
     return true;
 }
 
-void DeleteSettings()
-{
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, settingsKey);
-}
+void DeleteSettings() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, settingsKey); }

@@ -13,19 +13,44 @@
 #include "platform/wintypes.h"
 
 enum class InterpolationMethod : std::int32_t {
-    Coarse, Linear, Sine, Cubic, Lanczos, Lansin1, Lansin2, Lansin3, Median3, Median5
+    Coarse,
+    Linear,
+    Sine,
+    Cubic,
+    Lanczos,
+    Lansin1,
+    Lansin2,
+    Lansin3,
+    Median3,
+    Median5
 };
-enum class DeinterlaceMode : std::int32_t {
-    Disabled, BothTopFirst, BothBottomFirst, OddFields, EvenFields
-};
+enum class DeinterlaceMode : std::int32_t { Disabled, BothTopFirst, BothBottomFirst, OddFields, EvenFields };
 enum class InterlaceResampleMethod : std::int32_t {
-    InterlacedTopFirst, InterlacedBottomFirst, Coarse, Linear, Sine, Cubic, Lanczos
+    InterlacedTopFirst,
+    InterlacedBottomFirst,
+    Coarse,
+    Linear,
+    Sine,
+    Cubic,
+    Lanczos
 };
 enum class AspectPreset : std::int32_t {
     Square,
-    Tv4x3, Tv4x3Pal, Tv4x3PalHalf, Tv4x3Ntsc, Tv4x3NtscHalf,
-    Wide16x9, Wide16x9Pal, Wide16x9PalHalf, Wide16x9Ntsc, Wide16x9NtscHalf,
-    Scope235, Scope235Pal, Scope235PalHalf, Scope235Ntsc, Scope235NtscHalf,
+    Tv4x3,
+    Tv4x3Pal,
+    Tv4x3PalHalf,
+    Tv4x3Ntsc,
+    Tv4x3NtscHalf,
+    Wide16x9,
+    Wide16x9Pal,
+    Wide16x9PalHalf,
+    Wide16x9Ntsc,
+    Wide16x9NtscHalf,
+    Scope235,
+    Scope235Pal,
+    Scope235PalHalf,
+    Scope235Ntsc,
+    Scope235NtscHalf,
     Custom
 };
 enum class LetterboxMode : std::int32_t {

@@ -89,9 +89,7 @@ void resampleRows(const ResampleContext& ctx, const std::uint8_t* source, int wi
                     k.lanczos(out, before, rowV, next, afterNext, pixelBytes, LanczosWeightsAt(tables, tap));
                 break;
             }
-            default:
-                std::memcpy(out, rowV, pixelBytes);
-                break;
+            default: std::memcpy(out, rowV, pixelBytes); break;
         }
     }
 }

@@ -102,8 +102,8 @@ void blendKernel(const KernelContext& ctx, bool interlacedOutput, int fieldParit
                     [&](std::size_t at, std::size_t n) { k.blend(ctx.output + at, a + at, b + at, n, w); });
 }
 
-void tapKernel(const KernelContext& ctx, bool interlacedOutput, int fieldParity, const int slots[4], const TapWeights& w,
-               TapSpan span) {
+void tapKernel(const KernelContext& ctx, bool interlacedOutput, int fieldParity, const int slots[4],
+               const TapWeights& w, TapSpan span) {
     const std::uint8_t *p0 = slotOf(ctx, slots[0]), *p1 = slotOf(ctx, slots[1]), *p2 = slotOf(ctx, slots[2]),
                        *p3 = slotOf(ctx, slots[3]);
     forCoveredBytes(ctx, interlacedOutput, fieldParity, [&](std::size_t at, std::size_t n) {
@@ -136,8 +136,8 @@ void interpolateCubic(const KernelContext& ctx, bool interlacedOutput, int field
               KernelsOf(*ctx.tables, ctx.kernels).cubic);
 }
 
-void interpolateLanczos(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int p0, int p1, int p2, int p3,
-                        double blendPosition) {
+void interpolateLanczos(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int p0, int p1, int p2,
+                        int p3, double blendPosition) {
     const int slots[4] = {p0, p1, p2, p3};
     tapKernel(ctx, interlacedOutput, fieldParity, slots, LanczosWeightsAt(*ctx.tables, TapIndex(blendPosition)),
               KernelsOf(*ctx.tables, ctx.kernels).lanczos);

@@ -52,17 +52,17 @@ void interpolateSine(const KernelContext& ctx, bool interlacedOutput, int fieldP
                      double blendPosition);
 void interpolateCubic(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int p0, int p1, int p2, int p3,
                       double blendPosition);
-void interpolateLanczos(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int p0, int p1, int p2, int p3,
-                        double blendPosition);
+void interpolateLanczos(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int p0, int p1, int p2,
+                        int p3, double blendPosition);
 void interpolateLansin(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int p0, int p1, int p2, int p3,
                        double blendPosition, double lansinSpan);
 void median3(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int m0, int m1, int m2);
 void median5(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int m0, int m1, int m2, int m3, int m4);
 
 // Table lookups shared with the row resampler.
-int BlendRowIndex(double position);            // floor(255 t), kept inside the table
+int BlendRowIndex(double position);  // floor(255 t), kept inside the table
 int SineRowIndex(const SineTable& sine, double position);
-int TapIndex(double position);                 // floor(4096 t), kept inside the table
+int TapIndex(double position);  // floor(4096 t), kept inside the table
 BlendWeights BlendWeightsForRow(const KernelTables& tables, int row);
 TapWeights CubicWeightsAt(const KernelTables& tables, int k);
 TapWeights LanczosWeightsAt(const KernelTables& tables, int k);

@@ -25,10 +25,10 @@ struct TapWeights {
 
 struct LansinWeights {
     TapWeights lanczos;
-    BlendWeights sine;                       // Sine blend of the two middle slots
-    double reciprocal;                       // 1 / lansinSpan
-    const std::int16_t* const* blendRows;    // the whole BlendTable
-    const std::uint32_t* rowMultiplier;      // multiplier of every BlendTable row
+    BlendWeights sine;                     // Sine blend of the two middle slots
+    double reciprocal;                     // 1 / lansinSpan
+    const std::int16_t* const* blendRows;  // the whole BlendTable
+    const std::uint32_t* rowMultiplier;    // multiplier of every BlendTable row
     // Per |P2 - P1|: the mixing row's multiplier, precomputed once per call.
     std::uint32_t multiplierByDifference[256];
 };
@@ -37,16 +37,16 @@ using BlendSpan = void (*)(std::uint8_t* out, const std::uint8_t* a, const std::
                            const BlendWeights& w);
 using TapSpan = void (*)(std::uint8_t* out, const std::uint8_t* p0, const std::uint8_t* p1, const std::uint8_t* p2,
                          const std::uint8_t* p3, std::size_t n, const TapWeights& w);
-using LansinSpan = void (*)(std::uint8_t* out, const std::uint8_t* p0, const std::uint8_t* p1,
-                            const std::uint8_t* p2, const std::uint8_t* p3, std::size_t n, const LansinWeights& w);
-using Median3Span = void (*)(std::uint8_t* out, const std::uint8_t* m0, const std::uint8_t* m1,
-                             const std::uint8_t* m2, std::size_t n);
-using Median5Span = void (*)(std::uint8_t* out, const std::uint8_t* m0, const std::uint8_t* m1,
-                             const std::uint8_t* m2, const std::uint8_t* m3, const std::uint8_t* m4, std::size_t n);
+using LansinSpan = void (*)(std::uint8_t* out, const std::uint8_t* p0, const std::uint8_t* p1, const std::uint8_t* p2,
+                            const std::uint8_t* p3, std::size_t n, const LansinWeights& w);
+using Median3Span = void (*)(std::uint8_t* out, const std::uint8_t* m0, const std::uint8_t* m1, const std::uint8_t* m2,
+                             std::size_t n);
+using Median5Span = void (*)(std::uint8_t* out, const std::uint8_t* m0, const std::uint8_t* m1, const std::uint8_t* m2,
+                             const std::uint8_t* m3, const std::uint8_t* m4, std::size_t n);
 
 struct RowKernels {
     SimdLevel level;
-    BlendSpan blend;     // Linear and Sine
+    BlendSpan blend;  // Linear and Sine
     TapSpan cubic;
     TapSpan lanczos;
     LansinSpan lansin;

@@ -65,7 +65,8 @@ inline __m256i median3Bytes(__m256i x, __m256i y, __m256i z) {
 
 void median3x32(u8* out, const u8* m0, const u8* m1, const u8* m2, size_t n) {
     if (n < 32) return median3(out, m0, m1, m2, n);
-    overlappedSteps<32>(n, [&](size_t i) { store32(out + i, median3Bytes(load32(m0 + i), load32(m1 + i), load32(m2 + i))); });
+    overlappedSteps<32>(
+        n, [&](size_t i) { store32(out + i, median3Bytes(load32(m0 + i), load32(m1 + i), load32(m2 + i))); });
 }
 
 // The generic loop's network: drop the smaller pair minimum and the larger
@@ -90,8 +91,11 @@ inline __m256d fourSamples(const u8* p) {
 struct Taps {
     __m256d w0, w1, w2, w3, norm;
     explicit Taps(const TapWeights& w)
-        : w0(_mm256_set1_pd(w.w[0])), w1(_mm256_set1_pd(w.w[1])), w2(_mm256_set1_pd(w.w[2])),
-          w3(_mm256_set1_pd(w.w[3])), norm(_mm256_set1_pd(w.normaliser)) {}
+        : w0(_mm256_set1_pd(w.w[0])),
+          w1(_mm256_set1_pd(w.w[1])),
+          w2(_mm256_set1_pd(w.w[2])),
+          w3(_mm256_set1_pd(w.w[3])),
+          norm(_mm256_set1_pd(w.normaliser)) {}
 };
 
 // ((P0 w0 + P1 w1) + P2 w2) + P3 w3, the reference's order, truncated
@@ -142,8 +146,10 @@ inline void buildFlat(FixedTaps& f, const TapWeights& w) {
     std::memset(f.flatBits, 0, sizeof f.flatBits);
     for (int v = 0; v < 256; ++v) {
         f.flat[v] = referenceByte<normalised>(v, v, v, v, w);
-        if (f.flat[v] == v - 1) f.flatBits[v >> 3] |= static_cast<u8>(1 << (v & 7));
-        else if (f.flat[v] != v) f.flatBitsUsable = false;
+        if (f.flat[v] == v - 1)
+            f.flatBits[v >> 3] |= static_cast<u8>(1 << (v & 7));
+        else if (f.flat[v] != v)
+            f.flatBitsUsable = false;
     }
     f.flatBuilt = true;
 }
@@ -240,9 +246,8 @@ void taps16(u8* out, const u8* p0, const u8* p1, const u8* p2, const u8* p3, siz
     const Taps t(w);
     FixedTaps f;
     prepareFixed<normalised>(f, w);
-    overlappedSteps<16>(n, [&](size_t i) {
-        store16(out + i, tapSixteen<normalised>(p0 + i, p1 + i, p2 + i, p3 + i, t, f, w));
-    });
+    overlappedSteps<16>(
+        n, [&](size_t i) { store16(out + i, tapSixteen<normalised>(p0 + i, p1 + i, p2 + i, p3 + i, t, f, w)); });
 }
 
 // The mixing multiplier of |P2 - P1| for sixteen samples, as 16-bit lanes.
@@ -298,8 +303,9 @@ void lansin32(u8* out, const u8* p0, const u8* p1, const u8* p2, const u8* p3, s
     const int* mix = reinterpret_cast<const int*>(w.multiplierByDifference);
     const __m256i zero = _mm256_setzero_si256();
     overlappedSteps<32>(n, [&](size_t i) {
-        const __m256i v = _mm256_set_m128i(tapSixteen<true>(p0 + i + 16, p1 + i + 16, p2 + i + 16, p3 + i + 16, t, f, w.lanczos),
-                                           tapSixteen<true>(p0 + i, p1 + i, p2 + i, p3 + i, t, f, w.lanczos));
+        const __m256i v =
+            _mm256_set_m128i(tapSixteen<true>(p0 + i + 16, p1 + i + 16, p2 + i + 16, p3 + i + 16, t, f, w.lanczos),
+                             tapSixteen<true>(p0 + i, p1 + i, p2 + i, p3 + i, t, f, w.lanczos));
         const __m256i a = load32(p1 + i), b = load32(p2 + i);
         const __m256i magnitude = _mm256_sub_epi8(_mm256_max_epu8(a, b), _mm256_min_epu8(a, b));
         __m256i motionLo, motionHi;

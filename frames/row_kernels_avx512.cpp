@@ -35,7 +35,8 @@ inline Doubles16 tapSum(const u8* p0, const u8* p1, const u8* p2, const u8* p3, 
 // Truncation toward zero, then 0..255: the same as clamping the double
 // first, since |v| stays far inside the int range.
 inline __m512i truncateClamp(const Doubles16& v) {
-    const __m512i whole = _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvttpd_epi32(v.lo)), _mm512_cvttpd_epi32(v.hi), 1);
+    const __m512i whole =
+        _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvttpd_epi32(v.lo)), _mm512_cvttpd_epi32(v.hi), 1);
     return _mm512_min_epi32(_mm512_max_epi32(whole, _mm512_setzero_si512()), _mm512_set1_epi32(255));
 }
 
@@ -108,8 +109,8 @@ inline __m512i mixMultiplier(const MixLookup& lookup, __m512i magnitude, const i
     const __m512i group = _mm512_srli_epi32(index, 5);
     for (int g = 1; g < lookup.groups; ++g) {
         const __mmask16 inGroup = _mm512_cmpeq_epi32_mask(group, _mm512_set1_epi32(g));
-        result = _mm512_mask_mov_epi32(
-            result, inGroup, _mm512_permutex2var_epi32(lookup.table[2 * g], index, lookup.table[2 * g + 1]));
+        result = _mm512_mask_mov_epi32(result, inGroup,
+                                       _mm512_permutex2var_epi32(lookup.table[2 * g], index, lookup.table[2 * g + 1]));
     }
     return result;
 }

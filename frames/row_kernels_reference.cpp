@@ -28,8 +28,7 @@ void cubicReference(std::uint8_t* out, const std::uint8_t* p0, const std::uint8_
 
 void lanczosReference(std::uint8_t* out, const std::uint8_t* p0, const std::uint8_t* p1, const std::uint8_t* p2,
                       const std::uint8_t* p3, std::size_t n, const TapWeights& w) {
-    for (std::size_t i = 0; i < n; ++i)
-        out[i] = clampTruncate(tapSum(p0[i], p1[i], p2[i], p3[i], w) * w.normaliser);
+    for (std::size_t i = 0; i < n; ++i) out[i] = clampTruncate(tapSum(p0[i], p1[i], p2[i], p3[i], w) * w.normaliser);
 }
 
 void lansinReference(std::uint8_t* out, const std::uint8_t* p0, const std::uint8_t* p1, const std::uint8_t* p2,

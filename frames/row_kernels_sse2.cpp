@@ -130,8 +130,10 @@ inline void tapSixteen(u8* out, const u8* p0, const u8* p1, const u8* p2, const 
         for (int j = 0; j < 16; ++j) out[j] = f.flat[p1[j]];
         return;
     }
-    if (normalised) lanczos(out, p0, p1, p2, p3, 16, w);
-    else cubic(out, p0, p1, p2, p3, 16, w);
+    if (normalised)
+        lanczos(out, p0, p1, p2, p3, 16, w);
+    else
+        cubic(out, p0, p1, p2, p3, 16, w);
 }
 
 template <bool normalised>
@@ -160,11 +162,14 @@ void lansin16(u8* out, const u8* p0, const u8* p1, const u8* p2, const u8* p3, s
             const int d = p2[i + j] - p1[i + j];
             motion[j] = static_cast<std::uint16_t>(w.multiplierByDifference[d < 0 ? -d : d]);
         }
-        const __m128i a = load16(p1 + i), b = load16(p2 + i), value = _mm_load_si128(reinterpret_cast<const __m128i*>(v));
-        const __m128i lo = blendWords(blendWords(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero), sineMultiplier),
-                                      _mm_unpacklo_epi8(value, zero), _mm_load_si128(reinterpret_cast<const __m128i*>(motion)));
-        const __m128i hi = blendWords(blendWords(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero), sineMultiplier),
-                                      _mm_unpackhi_epi8(value, zero), _mm_load_si128(reinterpret_cast<const __m128i*>(motion + 8)));
+        const __m128i a = load16(p1 + i), b = load16(p2 + i),
+                      value = _mm_load_si128(reinterpret_cast<const __m128i*>(v));
+        const __m128i lo =
+            blendWords(blendWords(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero), sineMultiplier),
+                       _mm_unpacklo_epi8(value, zero), _mm_load_si128(reinterpret_cast<const __m128i*>(motion)));
+        const __m128i hi =
+            blendWords(blendWords(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero), sineMultiplier),
+                       _mm_unpackhi_epi8(value, zero), _mm_load_si128(reinterpret_cast<const __m128i*>(motion + 8)));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(lo, hi));
     };
     size_t i = 0;

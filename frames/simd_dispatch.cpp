@@ -23,8 +23,8 @@ namespace {
 
 SimdLevel QueryCpuLevel() {
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq"))
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
+        __builtin_cpu_supports("avx512dq"))
         return SimdLevel::avx512;
     if (__builtin_cpu_supports("avx2")) return SimdLevel::avx2;
     if (__builtin_cpu_supports("sse2")) return SimdLevel::sse2;
@@ -36,7 +36,7 @@ struct LevelRecords {
     LevelRecords() {
         level[0] = ReferenceRowKernels();
         void (*const overrides[simdLevelCount])(RowKernels&) = {nullptr, OverrideRowKernels_sse2,
-                                                                 OverrideRowKernels_avx2, OverrideRowKernels_avx512};
+                                                                OverrideRowKernels_avx2, OverrideRowKernels_avx512};
         for (int i = 1; i < simdLevelCount; ++i) {
             level[i] = level[i - 1];
             level[i].level = static_cast<SimdLevel>(i);

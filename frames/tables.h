@@ -14,7 +14,7 @@ const TableMemory& DefaultTableMemory();
 
 constexpr int blendRowCount = 256;
 constexpr int blendColumnCount = 511;  // column j stands for the difference j - 255
-constexpr int tapSteps = 4096;          // positions k / 4096, k = 0 .. 4096
+constexpr int tapSteps = 4096;         // positions k / 4096, k = 0 .. 4096
 constexpr int tapEntries = tapSteps + 1;
 
 // The accumulated step of the blend and sine builders: the double nearest 1/255.

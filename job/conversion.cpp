@@ -388,16 +388,17 @@ StepEnd SegmentCheck(Pipeline& p, bool beforeFrame = false) {
                 p.media.destination.failureDetail = first + " is " + what + ", not a file that can be replaced";
                 return conversionCannotRename;
             }
-            if (!AskOverwrite(DestinationPromptsOf(p.run.frontEnd, p.run.owner), first.c_str())) return conversionStopped;
+            if (!AskOverwrite(DestinationPromptsOf(p.run.frontEnd, p.run.owner), first.c_str()))
+                return conversionStopped;
             if (!DeleteFileUnlessHeld(first.c_str())) return conversionCannotRename;
         }
         if (std::rename(destination.c_str(), first.c_str()) != 0) return conversionCannotRename;
     }
     ++job.segmentIndex;
     const std::string next = SegmentName(destination, job.segmentIndex);
-    const RunResult created = CreateDestination(p.media, settings.pOptions,
-                                                DestinationPromptsOf(p.run.frontEnd, p.run.owner), next.c_str(), true,
-                                                job.geometry.frameRows, settings.dstRate);
+    const RunResult created =
+        CreateDestination(p.media, settings.pOptions, DestinationPromptsOf(p.run.frontEnd, p.run.owner), next.c_str(),
+                          true, job.geometry.frameRows, settings.dstRate);
     if (created != destinationCreated) return created;
     job.segmentBytes = 0;
     job.segmentStartFrame = job.framesWritten;
@@ -434,9 +435,10 @@ StepEnd FrameWritten(Pipeline& p, const std::uint8_t* frame, std::uint32_t stepI
     if (StepEnd r = SegmentCheck(p, true)) return r;
     std::int32_t written = 0;
     if (AVIStreamWrite(dest.compressedStream, static_cast<std::int32_t>(job.framesWritten - job.segmentStartFrame), 1,
-                       frame, static_cast<std::int32_t>(p.frameBytes),
-                       job.keyFrameCounter == 0 ? AVIIF_KEYFRAME : 0, nullptr, &written) != AVIERR_OK)
-        return WriteFailed(p, conversionCannotWrite, "frame " + std::to_string(job.framesWritten - job.segmentStartFrame));
+                       frame, static_cast<std::int32_t>(p.frameBytes), job.keyFrameCounter == 0 ? AVIIF_KEYFRAME : 0,
+                       nullptr, &written) != AVIERR_OK)
+        return WriteFailed(p, conversionCannotWrite,
+                           "frame " + std::to_string(job.framesWritten - job.segmentStartFrame));
     job.segmentBytes += static_cast<std::uint32_t>(written);
     if (++job.keyFrameCounter, keyFrameEvery != 0 && job.keyFrameCounter >= keyFrameEvery) job.keyFrameCounter = 0;
     if (StepEnd r = AudioStep(p)) return r;
@@ -500,7 +502,8 @@ StepEnd FrameDone(Pipeline& p, std::uint8_t* spare[2]) {
 // Replacing the open source with its own output would delete it while it is
 // being read (Linux lets an open file be removed): the output can't be created there.
 bool IsSourceFile(const ConversionSettings& s) {
-    struct stat source {}, destination {};
+    struct stat source {
+    }, destination{};
     return stat(s.sourcePath, &source) == 0 && stat(s.destinationPath, &destination) == 0 &&
            source.st_dev == destination.st_dev && source.st_ino == destination.st_ino;
 }
@@ -530,9 +533,9 @@ RunResult RunConversion(ConversionRun& run) {
     job.geometry = ComputeFrameGeometry(width, sourceRows, settings.outputHeight, static_cast<int>(settings.letterbox));
     job.sourceFrameBytes = source.frameFormat.header.biSizeImage;
 
-    const RunResult created = CreateDestination(media, settings.pOptions, DestinationPromptsOf(run.frontEnd, run.owner),
-                                                settings.destinationPath, false, job.geometry.frameRows,
-                                                settings.dstRate);
+    const RunResult created =
+        CreateDestination(media, settings.pOptions, DestinationPromptsOf(run.frontEnd, run.owner),
+                          settings.destinationPath, false, job.geometry.frameRows, settings.dstRate);
     if (created != destinationCreated) return created;
     const DestinationGuard closeOnReturn{media};
 
@@ -556,8 +559,8 @@ RunResult RunConversion(ConversionRun& run) {
     // A method no kernel serves writes black rather than leftover memory.
     std::memset(buffers.outputFrame, 0, frameBytes);
 
-    job.plan = PlanRun(source.videoInfo.dwRate, source.videoInfo.dwScale, source.videoInfo.dwLength,
-                       settings.srcSpeed, settings.dstRate, deint, deintRes);
+    job.plan = PlanRun(source.videoInfo.dwRate, source.videoInfo.dwScale, source.videoInfo.dwLength, settings.srcSpeed,
+                       settings.dstRate, deint, deintRes);
     const std::uint64_t limit = job.segmentLimit;
     job = ConversionJob{job.geometry, job.plan, job.sourceFrameBytes};
     job.segmentLimit = limit;
@@ -571,8 +574,8 @@ RunResult RunConversion(ConversionRun& run) {
     p.prep.deint = deint;
     p.prep.rowResampleMethod = job.plan.rowResampleMethod;
     p.prep.resample = ResampleContext{buffers.scratchFrame, job.geometry.stride, run.tables, run.kernels};
-    p.kernel = KernelContext{&p.ring, buffers.outputFrame, job.geometry.stride, job.geometry.frameRows, frameBytes,
-                             run.tables, run.kernels};
+    p.kernel = KernelContext{&p.ring,    buffers.outputFrame, job.geometry.stride, job.geometry.frameRows,
+                             frameBytes, run.tables,          run.kernels};
     BandPool bands;
     const int threads = run.threads > 0 ? run.threads : UsableCores();
     if (threads > 1 && StartBands(p, bands, threads)) p.bands = &bands;

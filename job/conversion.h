@@ -16,7 +16,6 @@
 #include "media/media_state.h"
 #include "platform/wintypes.h"
 
-
 // Set by the front end, polled by the worker; nothing else is shared.
 struct JobControl {
     std::atomic<std::int32_t> stopRequested{0};
@@ -64,9 +63,9 @@ struct ConversionRun {
     // writing finished frames; the bytes are the same for every count.
     // 0: the cores this process may use; 1: everything on the worker.
     int threads = 0;
-    FrontEnd frontEnd;             // every call to the user
+    FrontEnd frontEnd;  // every call to the user
     JobControl* control = nullptr;
-    HWND owner = nullptr;          // owner of the questions (the progress window)
+    HWND owner = nullptr;           // owner of the questions (the progress window)
     char savedMainTitle[256] = {};  // the main window's title before the run
 };
 

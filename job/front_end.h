@@ -66,6 +66,6 @@ inline UserCalls UserCallsOf(const FrontEnd& frontEnd) {
     return UserCalls{frontEnd.context, frontEnd.messageBox, frontEnd.endProcess};
 }
 inline DestinationPrompts DestinationPromptsOf(const FrontEnd& frontEnd, HWND owner) {
-    return DestinationPrompts{UserCallsOf(frontEnd), AviOptionsPresenter{frontEnd.chooseCompressOptions, frontEnd.context},
-                              owner};
+    return DestinationPrompts{UserCallsOf(frontEnd),
+                              AviOptionsPresenter{frontEnd.chooseCompressOptions, frontEnd.context}, owner};
 }

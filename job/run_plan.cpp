@@ -19,7 +19,7 @@ RunPlan PlanRun(std::uint32_t dwRate, std::uint32_t dwScale, std::uint32_t dwLen
     plan.interlacedOutput = deintRes == 0 || deintRes == 1;
     plan.bothFields = IsFieldPairMode(deint);
     plan.rowResampleMethod = plan.interlacedOutput ? rowLinear : RowResampleMethodOf(deintRes);
-    plan.secondFieldShift = (deint == deintBothTopFirst || deint == deintOddOnly)     ? 0.5
+    plan.secondFieldShift = (deint == deintBothTopFirst || deint == deintOddOnly)       ? 0.5
                             : (deint == deintBothBottomFirst || deint == deintEvenOnly) ? -0.5
                                                                                         : 0.0;
     plan.firstFieldParity = deintRes == 1 ? 1 : 0;
@@ -66,16 +66,16 @@ struct MethodSlots {
     int slots[3][5];
 };
 const MethodSlots methodSlots[10] = {
-    {{{2}, {2}, {6}}},                                              // Coarse
-    {{{2, 3}, {2, 6}, {6, 3}}},                                     // Linear
-    {{{2, 3}, {2, 6}, {6, 3}}},                                     // Sine
-    {{{1, 2, 3, 4}, {5, 2, 6, 3}, {2, 6, 3, 7}}},                   // Cubic
-    {{{1, 2, 3, 4}, {5, 2, 6, 3}, {2, 6, 3, 7}}},                   // Lanczos
-    {{{1, 2, 3, 4}, {5, 2, 6, 3}, {2, 6, 3, 7}}},                   // Lansin 1
-    {{{1, 2, 3, 4}, {5, 2, 6, 3}, {2, 6, 3, 7}}},                   // Lansin 2
-    {{{1, 2, 3, 4}, {5, 2, 6, 3}, {2, 6, 3, 7}}},                   // Lansin 3
-    {{{1, 2, 3}, {5, 2, 6}, {2, 6, 3}}},                            // Median 3
-    {{{0, 1, 2, 3, 4}, {1, 5, 2, 6, 3}, {5, 2, 6, 3, 7}}},          // Median 5
+    {{{2}, {2}, {6}}},                                      // Coarse
+    {{{2, 3}, {2, 6}, {6, 3}}},                             // Linear
+    {{{2, 3}, {2, 6}, {6, 3}}},                             // Sine
+    {{{1, 2, 3, 4}, {5, 2, 6, 3}, {2, 6, 3, 7}}},           // Cubic
+    {{{1, 2, 3, 4}, {5, 2, 6, 3}, {2, 6, 3, 7}}},           // Lanczos
+    {{{1, 2, 3, 4}, {5, 2, 6, 3}, {2, 6, 3, 7}}},           // Lansin 1
+    {{{1, 2, 3, 4}, {5, 2, 6, 3}, {2, 6, 3, 7}}},           // Lansin 2
+    {{{1, 2, 3, 4}, {5, 2, 6, 3}, {2, 6, 3, 7}}},           // Lansin 3
+    {{{1, 2, 3}, {5, 2, 6}, {2, 6, 3}}},                    // Median 3
+    {{{0, 1, 2, 3, 4}, {1, 5, 2, 6, 3}, {5, 2, 6, 3, 7}}},  // Median 5
 };
 const double lansinSpans[3] = {7.0, 31.0, 127.0};
 
@@ -101,6 +101,8 @@ void RunStepKernel(const KernelContext& ctx, int intMethod, double intRange, con
         case 2: return interpolateSine(ctx, interlacedOutput, parity, s[0], s[1], t);
         case 3: return interpolateCubic(ctx, interlacedOutput, parity, s[0], s[1], s[2], s[3], t);
         case 4: return interpolateLanczos(ctx, interlacedOutput, parity, s[0], s[1], s[2], s[3], t);
-        default: return interpolateLansin(ctx, interlacedOutput, parity, s[0], s[1], s[2], s[3], t, lansinSpans[intMethod - 5]);
+        default:
+            return interpolateLansin(ctx, interlacedOutput, parity, s[0], s[1], s[2], s[3], t,
+                                     lansinSpans[intMethod - 5]);
     }
 }

@@ -10,7 +10,7 @@ struct RunPlan {
     bool bothFields = false;        // each source frame gives two fields half a frame apart
     int rowResampleMethod = 0;
     double secondFieldShift = 0.0;
-    double sourceStep = 0.0;        // source frames advanced per step
+    double sourceStep = 0.0;  // source frames advanced per step
     std::uint32_t stepCount = 0;
     int firstFieldParity = 0;
 };
@@ -21,8 +21,8 @@ RunPlan PlanRun(std::uint32_t dwRate, std::uint32_t dwScale, std::uint32_t dwLen
                 int deint, int deintRes);
 
 struct StepPosition {
-    double samplePosition;  // in frames, or in fields in the field-pair modes
-    std::int64_t baseFrame; // the source frame at or before the position
+    double samplePosition;   // in frames, or in fields in the field-pair modes
+    std::int64_t baseFrame;  // the source frame at or before the position
 };
 StepPosition PositionOfStep(std::uint32_t stepIndex, double sourceStep, bool bothFields);
 

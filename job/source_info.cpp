@@ -39,15 +39,15 @@ std::string AudioInfoText(const SourceMedia& source) {
     if (!source.audioStream) return emptyAudioInfoText;
     const AVISTREAMINFOA& a = source.audioInfo;
     const double perSecond = a.dwScale ? static_cast<double>(a.dwRate) / static_cast<double>(a.dwScale) : 0.0;
-    const std::uint32_t samplesPerSecond = perSecond >= 1 && perSecond < 4294967296.0
-                                               ? static_cast<std::uint32_t>(perSecond)
-                                               : 0;
+    const std::uint32_t samplesPerSecond =
+        perSecond >= 1 && perSecond < 4294967296.0 ? static_cast<std::uint32_t>(perSecond) : 0;
     if (samplesPerSecond == 0) return emptyAudioInfoText;  // no rate to measure the length by
     const std::uint32_t totalSeconds = a.dwLength / samplesPerSecond;
     const std::uint32_t totalMinutes = totalSeconds / 60, hours = totalMinutes / 60;
     const std::uint32_t minutes = totalMinutes - hours * 60, secs = totalSeconds - totalMinutes * 60;
     char text[260];
-    std::snprintf(text, sizeof text, "Rate: %d Hz\nChannels: %d\nBits: %d\nLength (time): %dh %dm% ds %dms\nLength (frames): %d",
+    std::snprintf(text, sizeof text,
+                  "Rate: %d Hz\nChannels: %d\nBits: %d\nLength (time): %dh %dm% ds %dms\nLength (frames): %d",
                   static_cast<int>(source.audioFormat.nSamplesPerSec), source.audioFormat.nChannels,
                   source.audioFormat.wBitsPerSample, static_cast<int>(hours), static_cast<int>(minutes),
                   static_cast<int>(secs), 0, static_cast<int>(a.dwLength));

@@ -38,14 +38,14 @@ std::int32_t RunOutputHeight(const ConversionSettings& settings, const SourceMed
     // As the main dialog derives it when a source is chosen.
     const int presetHeight =
         AspectOutputHeight(static_cast<int>(settings.aspect), source.fileInfo.dwWidth, source.fileInfo.dwHeight);
-    const int height = typedHeight ? *typedHeight
+    const int height = typedHeight        ? *typedHeight
                        : presetHeight > 0 ? presetHeight
                                           : static_cast<int>(source.fileInfo.dwHeight);
     return height < 1 ? 1 : height > 32767 ? 32767 : height;
 }
 
 RunResult PrepareConversion(RunSession& session, const FrontEnd& frontEnd, const char* sourcePath,
-                      const char* destinationPath, std::optional<int> typedHeight, bool save) {
+                            const char* destinationPath, std::optional<int> typedHeight, bool save) {
     ConversionSettings& settings = session.settings;
     CorrectStoredSettings(settings, frontEnd);  // before the aspect gives the height
     std::snprintf(settings.sourcePath, sizeof settings.sourcePath, "%s", sourcePath);
@@ -88,8 +88,8 @@ RunResult WaitForConversion(RunSession& session, void (*serve)(void* context), v
     return WaitForWorker(session.worker, serve, context);
 }
 
-RunResult ConvertFile(RunSession& session, const FrontEnd& frontEnd, const char* sourcePath, const char* destinationPath,
-                std::optional<int> typedHeight, bool save) {
+RunResult ConvertFile(RunSession& session, const FrontEnd& frontEnd, const char* sourcePath,
+                      const char* destinationPath, std::optional<int> typedHeight, bool save) {
     const RunResult prepared = PrepareConversion(session, frontEnd, sourcePath, destinationPath, typedHeight, save);
     if (prepared != sourceOpened) return prepared;
     const RunResult started = StartConversion(session, frontEnd);

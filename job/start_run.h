@@ -49,7 +49,7 @@ std::int32_t RunOutputHeight(const ConversionSettings& settings, const SourceMed
 // Returns sourceOpened when the run can start, else the code to end with (the
 // source's, or settingsStoreFailed when the front end's process end returned).
 RunResult PrepareConversion(RunSession& session, const FrontEnd& frontEnd, const char* sourcePath,
-                      const char* destinationPath, std::optional<int> typedHeight, bool save);
+                            const char* destinationPath, std::optional<int> typedHeight, bool save);
 
 // Brings stored values the dialog can't produce back into range (as
 // PrepareConversion does, for a front end that opened the source itself),
@@ -72,5 +72,5 @@ inline const std::string& RunFailureDetail(const RunSession& session) {
 
 // The whole run on one thread: prepare, start, wait, close the media.
 // Returns the result, or the code of the step that ended it.
-RunResult ConvertFile(RunSession& session, const FrontEnd& frontEnd, const char* sourcePath, const char* destinationPath,
-                std::optional<int> typedHeight, bool save);
+RunResult ConvertFile(RunSession& session, const FrontEnd& frontEnd, const char* sourcePath,
+                      const char* destinationPath, std::optional<int> typedHeight, bool save);

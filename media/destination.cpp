@@ -68,12 +68,12 @@ bool IsReplaceable(const char* path, const char** what) {
     struct stat st {};
     const char* kind = nullptr;
     if (stat(path, &st) == 0) {
-        kind = S_ISREG(st.st_mode)    ? nullptr
-               : S_ISDIR(st.st_mode)  ? "a folder"
-               : S_ISFIFO(st.st_mode) ? "a FIFO"
+        kind = S_ISREG(st.st_mode)                          ? nullptr
+               : S_ISDIR(st.st_mode)                        ? "a folder"
+               : S_ISFIFO(st.st_mode)                       ? "a FIFO"
                : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
-               : S_ISSOCK(st.st_mode) ? "a socket"
-                                      : "not a regular file";
+               : S_ISSOCK(st.st_mode)                       ? "a socket"
+                                                            : "not a regular file";
     } else if (lstat(path, &st) != 0 || !S_ISLNK(st.st_mode)) {
         kind = "not a regular file";  // a link that leads nowhere is replaceable
     }
@@ -133,11 +133,12 @@ AudioChunking ComputeAudioChunking(std::uint32_t interleaveMs, double outputRate
 }
 
 bool AskOverwrite(const DestinationPrompts& prompts, const char* path) {
-    return ShowFileMessage(prompts.user, prompts.owner, IDS_CAPTION, IDS_ASK_OVERWRITE, path, MB_ICONQUESTION | MB_YESNO) == IDYES;
+    return ShowFileMessage(prompts.user, prompts.owner, IDS_CAPTION, IDS_ASK_OVERWRITE, path,
+                           MB_ICONQUESTION | MB_YESNO) == IDYES;
 }
 
 RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, const DestinationPrompts& prompts,
-                      const char* path, bool continuation, std::int32_t outputHeight, double outputRate) {
+                            const char* path, bool continuation, std::int32_t outputHeight, double outputRate) {
     SourceMedia& s = media.source;
     DestinationMedia& d = media.destination;
     if (FileExists(path)) {
@@ -200,7 +201,8 @@ RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, cons
     if (!s.audioStream) return destinationCreated;
 
     if (!continuation) {
-        const AudioChunking c = ComputeAudioChunking(options.dwInterleaveEvery, outputRate, s.audioFormat, &s.audioInfo);
+        const AudioChunking c =
+            ComputeAudioChunking(options.dwInterleaveEvery, outputRate, s.audioFormat, &s.audioInfo);
         d.framesPerAudioChunk = c.framesPerAudioChunk;
         d.samplesPerAudioChunk = c.samplesPerAudioChunk;
         FreeFrameBuffer(d.audioChunk);  // a buffer left by an earlier run

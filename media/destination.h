@@ -36,7 +36,7 @@ bool DeleteFileUnlessHeld(const char* path);
 
 // Whom creating a destination asks, and the window that owns the questions.
 struct DestinationPrompts {
-    UserCalls user;                // the overwrite question
+    UserCalls user;                 // the overwrite question
     AviOptionsPresenter options{};  // the compression options; present null: they stand as they are
     HWND owner = nullptr;
 };
@@ -50,4 +50,4 @@ bool AskOverwrite(const DestinationPrompts& prompts, const char* path);
 // the audio chunks; segments reuse both. Requires an open source and no open
 // destination. Returns destinationCreated or one of the destination codes.
 RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, const DestinationPrompts& prompts,
-                      const char* path, bool continuation, std::int32_t outputHeight, double outputRate);
+                            const char* path, bool continuation, std::int32_t outputHeight, double outputRate);

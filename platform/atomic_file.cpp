@@ -11,14 +11,12 @@ namespace {
 std::atomic<unsigned> tempCounter{0};
 }
 
-std::string FolderOf(const std::string& file)
-{
+std::string FolderOf(const std::string& file) {
     size_t cut = file.rfind('/');
     return cut == std::string::npos ? std::string(".") : (cut == 0 ? std::string("/") : file.substr(0, cut));
 }
 
-int ReplaceFileAtomically(const std::string& file, std::string_view text)
-{
+int ReplaceFileAtomically(const std::string& file, std::string_view text) {
     std::string folder = FolderOf(file);
     // A short hidden name beside the target, so a key name near the length
     // limit still leaves room for it; O_EXCL never reuses a stale one.
@@ -27,17 +25,14 @@ int ReplaceFileAtomically(const std::string& file, std::string_view text)
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
         temp = folder + "/.reg-" + std::to_string(getpid()) + "-" + std::to_string(tempCounter++) + ".new";
         fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            return errno;
+        if (fd < 0 && errno != EEXIST) return errno;
     }
-    if (fd < 0)
-        return EEXIST;
+    if (fd < 0) return EEXIST;
     const char* data = text.data();
     size_t left = text.size();
     while (left > 0) {
         ssize_t put = write(fd, data, left);
-        if (put < 0 && errno == EINTR)
-            continue;
+        if (put < 0 && errno == EINTR) continue;
         if (put <= 0) {
             int error = put < 0 ? errno : ENOSPC;
             close(fd);

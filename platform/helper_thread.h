@@ -21,10 +21,8 @@ public:
 
     // Starts the thread that runs work(context) for every post. False when no
     // thread can be started; the owner then does the work itself.
-    bool Start(Work work, void* context)
-    {
-        if (thread_.joinable())
-            return true;
+    bool Start(Work work, void* context) {
+        if (thread_.joinable()) return true;
         work_ = work;
         context_ = context;
         quit_ = false;
@@ -39,8 +37,7 @@ public:
     bool Started() const { return thread_.joinable(); }
 
     // Hands the work to the thread; returns at once.
-    void Post()
-    {
+    void Post() {
         {
             std::lock_guard<std::mutex> hold(lock_);
             pending_ = true;
@@ -49,19 +46,15 @@ public:
     }
 
     // Returns once the posted work has ended (at once when none is posted).
-    void Wait()
-    {
-        if (!thread_.joinable())
-            return;
+    void Wait() {
+        if (!thread_.joinable()) return;
         std::unique_lock<std::mutex> hold(lock_);
         wake_.wait(hold, [this] { return !pending_; });
     }
 
     // Ends the thread after the work in hand.
-    void Stop()
-    {
-        if (!thread_.joinable())
-            return;
+    void Stop() {
+        if (!thread_.joinable()) return;
         {
             std::lock_guard<std::mutex> hold(lock_);
             quit_ = true;
@@ -71,13 +64,11 @@ public:
     }
 
 private:
-    void Loop()
-    {
+    void Loop() {
         std::unique_lock<std::mutex> hold(lock_);
         for (;;) {
             wake_.wait(hold, [this] { return pending_ || quit_; });
-            if (quit_)
-                return;
+            if (quit_) return;
             hold.unlock();
             work_(context_);
             hold.lock();

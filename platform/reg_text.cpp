@@ -10,34 +10,28 @@ using Value = RegistryValue;
 
 // ---- Reading ---------------------------------------------------------------
 
-int HexDigit(char c)
-{
+int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
 
-void SkipBlanks(std::string_view& text)
-{
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
+void SkipBlanks(std::string_view& text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
 }
 
 // A quoted string with \\, \" and \xHH escapes; text starts after the opening quote.
-bool ParseQuoted(std::string_view& text, std::string& out)
-{
+bool ParseQuoted(std::string_view& text, std::string& out) {
     while (!text.empty()) {
         char c = text.front();
         text.remove_prefix(1);
-        if (c == '"')
-            return true;
+        if (c == '"') return true;
         if (c != '\\') {
             out += c;
             continue;
         }
-        if (text.empty())
-            return false;
+        if (text.empty()) return false;
         char e = text.front();
         text.remove_prefix(1);
         if (e == '\\' || e == '"') {
@@ -52,13 +46,11 @@ bool ParseQuoted(std::string_view& text, std::string& out)
     return false;
 }
 
-bool ParseHexNumber(std::string_view& text, DWORD& out)
-{
+bool ParseHexNumber(std::string_view& text, DWORD& out) {
     int count = 0;
     out = 0;
     while (!text.empty() && HexDigit(text.front()) >= 0) {
-        if (++count > 8)
-            return false;
+        if (++count > 8) return false;
         out = out * 16 + static_cast<DWORD>(HexDigit(text.front()));
         text.remove_prefix(1);
     }
@@ -68,31 +60,26 @@ bool ParseHexNumber(std::string_view& text, DWORD& out)
 // "00,39,40" with blanks around the commas and "\" at the end of a line to
 // continue on the next one, as long exports are wrapped.
 bool ParseHexBytes(std::string_view text, const std::vector<std::string_view>& lines, size_t& next,
-                   std::vector<BYTE>& out)
-{
+                   std::vector<BYTE>& out) {
     bool wantByte = true;  // after a comma a byte must follow
     bool first = true;
     for (;;) {
         SkipBlanks(text);
-        if (text.empty())
-            return first || !wantByte;
+        if (text.empty()) return first || !wantByte;
         if (text.front() == '\\') {
             text.remove_prefix(1);
             SkipBlanks(text);
-            if (!text.empty() || next >= lines.size())
-                return false;
+            if (!text.empty() || next >= lines.size()) return false;
             text = lines[next++];
             continue;
         }
         if (!wantByte) {
-            if (text.front() != ',')
-                return false;
+            if (text.front() != ',') return false;
             text.remove_prefix(1);
             wantByte = true;
             continue;
         }
-        if (text.size() < 2 || HexDigit(text[0]) < 0 || HexDigit(text[1]) < 0)
-            return false;
+        if (text.size() < 2 || HexDigit(text[0]) < 0 || HexDigit(text[1]) < 0) return false;
         out.push_back(static_cast<BYTE>(HexDigit(text[0]) * 16 + HexDigit(text[1])));
         text.remove_prefix(2);
         wantByte = false;
@@ -101,35 +88,29 @@ bool ParseHexBytes(std::string_view text, const std::vector<std::string_view>& l
 }
 
 // One value line (or several, when its bytes continue); false when it is not one.
-bool ParseValue(const std::vector<std::string_view>& lines, size_t& next, Value& value)
-{
+bool ParseValue(const std::vector<std::string_view>& lines, size_t& next, Value& value) {
     std::string_view text = lines[next++];
     SkipBlanks(text);
-    if (text.empty())
-        return false;
+    if (text.empty()) return false;
     if (text.front() == '@') {
         text.remove_prefix(1);
     } else if (text.front() == '"') {
         text.remove_prefix(1);
-        if (!ParseQuoted(text, value.name))
-            return false;
+        if (!ParseQuoted(text, value.name)) return false;
     } else {
         return false;
     }
     SkipBlanks(text);
-    if (text.empty() || text.front() != '=')
-        return false;
+    if (text.empty() || text.front() != '=') return false;
     text.remove_prefix(1);
     SkipBlanks(text);
 
     if (!text.empty() && text.front() == '"') {
         text.remove_prefix(1);
         std::string s;
-        if (!ParseQuoted(text, s))
-            return false;
+        if (!ParseQuoted(text, s)) return false;
         SkipBlanks(text);
-        if (!text.empty())
-            return false;
+        if (!text.empty()) return false;
         value.type = REG_SZ;
         value.data.assign(s.begin(), s.end());
         value.data.push_back(0);
@@ -138,14 +119,11 @@ bool ParseValue(const std::vector<std::string_view>& lines, size_t& next, Value&
     if (text.substr(0, 6) == "dword:") {
         text.remove_prefix(6);
         DWORD number;
-        if (!ParseHexNumber(text, number))
-            return false;
+        if (!ParseHexNumber(text, number)) return false;
         SkipBlanks(text);
-        if (!text.empty())
-            return false;
+        if (!text.empty()) return false;
         value.type = REG_DWORD;
-        for (int i = 0; i < 4; ++i)
-            value.data.push_back(static_cast<BYTE>(number >> (8 * i)));
+        for (int i = 0; i < 4; ++i) value.data.push_back(static_cast<BYTE>(number >> (8 * i)));
         return true;
     }
     if (text.substr(0, 4) == "hex:") {
@@ -155,8 +133,7 @@ bool ParseValue(const std::vector<std::string_view>& lines, size_t& next, Value&
     }
     if (text.substr(0, 4) == "hex(") {
         text.remove_prefix(4);
-        if (!ParseHexNumber(text, value.type) || text.substr(0, 2) != "):")
-            return false;
+        if (!ParseHexNumber(text, value.type) || text.substr(0, 2) != "):") return false;
         text.remove_prefix(2);
         return ParseHexBytes(text, lines, next, value.data);
     }
@@ -165,8 +142,7 @@ bool ParseValue(const std::vector<std::string_view>& lines, size_t& next, Value&
 
 // The registry editor exports UTF-16 with a byte-order mark; as UTF-8 its
 // lines read like any other file's. An unpaired surrogate becomes U+FFFD.
-std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian)
-{
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
     std::string out;
     out.reserve(bytes.size() / 2);
     auto unit = [&](size_t at) {
@@ -182,8 +158,7 @@ std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian)
                 at += 2;
             }
         }
-        if (code >= 0xD800 && code < 0xE000)
-            code = 0xFFFD;
+        if (code >= 0xD800 && code < 0xE000) code = 0xFFFD;
         if (code < 0x80) {
             out += static_cast<char>(code);
         } else if (code < 0x800) {
@@ -205,8 +180,7 @@ std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian)
 
 // ---- Writing ---------------------------------------------------------------
 
-void AppendQuoted(std::string& out, const std::string& text)
-{
+void AppendQuoted(std::string& out, const std::string& text) {
     static const char digits[] = "0123456789abcdef";
     out += '"';
     for (char c : text) {
@@ -227,22 +201,18 @@ void AppendQuoted(std::string& out, const std::string& text)
 
 }  // namespace
 
-bool EqualNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
         unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
         if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
         if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
+        if (x != y) return false;
     }
     return true;
 }
 
-void SetValue(std::vector<RegistryValue>& values, RegistryValue&& value)
-{
+void SetValue(std::vector<RegistryValue>& values, RegistryValue&& value) {
     for (Value& old : values) {
         if (EqualNoCase(old.name, value.name)) {
             old.type = value.type;
@@ -256,41 +226,34 @@ void SetValue(std::vector<RegistryValue>& values, RegistryValue&& value)
 // The file is the key: its header and the version line are for people; every
 // value line counts, a later one replacing an earlier one of the same name, and
 // a line that isn't a value is skipped.
-std::vector<RegistryValue> ParseKeyText(std::string_view text)
-{
+std::vector<RegistryValue> ParseKeyText(std::string_view text) {
     if (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF") {
         const std::string utf8 = Utf16ToUtf8(text.substr(2), text[0] == '\xFE');
         return ParseKeyText(utf8);
     }
-    if (text.substr(0, 3) == "\xEF\xBB\xBF")
-        text.remove_prefix(3);
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
     std::vector<std::string_view> lines;
     while (!text.empty()) {
         size_t cut = text.find('\n');
         std::string_view line = text.substr(0, cut);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         lines.push_back(line);
-        if (cut == std::string_view::npos)
-            break;
+        if (cut == std::string_view::npos) break;
         text.remove_prefix(cut + 1);
     }
     std::vector<Value> values;
     for (size_t next = 0; next < lines.size();) {
         Value value{{}, REG_NONE, {}};
-        if (ParseValue(lines, next, value))
-            SetValue(values, std::move(value));
+        if (ParseValue(lines, next, value)) SetValue(values, std::move(value));
     }
     return values;
 }
 
-std::string FormatKeyText(const std::vector<std::string>& path, const std::vector<RegistryValue>& values)
-{
+std::string FormatKeyText(const std::vector<std::string>& path, const std::vector<RegistryValue>& values) {
     static const char digits[] = "0123456789abcdef";
     std::string out = "Windows Registry Editor Version 5.00\n\n[";
     for (size_t i = 0; i < path.size(); ++i) {
-        if (i)
-            out += '\\';
+        if (i) out += '\\';
         // The header only tells a reader which key this is; a line break in a
         // key name must not turn into a value line of its own.
         for (char c : path[i]) {
@@ -316,8 +279,7 @@ std::string FormatKeyText(const std::vector<std::string>& path, const std::vecto
             out += "):";
         }
         for (size_t i = 0; i < value.data.size(); ++i) {
-            if (i)
-                out += ',';
+            if (i) out += ',';
             out += digits[value.data[i] >> 4];
             out += digits[value.data[i] & 15];
         }

@@ -68,8 +68,8 @@ LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM desired, 
 
 // Opens the key, creating it and the folders above it first when it doesn't exist.
 // A new key gets its file at once, so a store that can't be written fails here.
-LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD reserved, char* keyClass, DWORD options,
-                     REGSAM desired, const void* security, HKEY* result, DWORD* disposition);
+LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD reserved, char* keyClass, DWORD options, REGSAM desired,
+                     const void* security, HKEY* result, DWORD* disposition);
 
 // Copies a value's bytes into data, at most *size bytes. A value larger than
 // *size gives ERROR_MORE_DATA with its size in *size and leaves data untouched;

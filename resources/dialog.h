@@ -124,13 +124,13 @@ struct DialogResource {
 // builds one kind of widget for each; the build refuses any other combination.
 enum class DialogControlKind {
     Invalid,
-    Static,         // text: left, right or centred by SS_TYPEMASK
-    Picture,        // SS_BITMAP
+    Static,   // text: left, right or centred by SS_TYPEMASK
+    Picture,  // SS_BITMAP
     GroupBox,
     Edit,
     PushButton,
     DefaultPushButton,
-    CheckBox,       // auto check box; push-like with BS_PUSHLIKE
+    CheckBox,  // auto check box; push-like with BS_PUSHLIKE
     DropDownList,
     UpDown,
     ProgressBar,

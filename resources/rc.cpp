@@ -27,8 +27,8 @@
 // before it, a control outside its dialog.
 
 #include <cctype>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -52,14 +52,12 @@ struct Token {
 
 std::string scriptName;
 
-[[noreturn]] void Fail(int line, const std::string& message)
-{
+[[noreturn]] void Fail(int line, const std::string& message) {
     std::fprintf(stderr, "%s:%d: %s\n", scriptName.c_str(), line, message.c_str());
     std::exit(1);
 }
 
-std::vector<Token> Tokenize(const std::string& text)
-{
+std::vector<Token> Tokenize(const std::string& text) {
     std::vector<Token> tokens;
     int line = 1;
     size_t i = 0;
@@ -71,14 +69,11 @@ std::vector<Token> Tokenize(const std::string& text)
         } else if (c == ' ' || c == '\t' || c == '\r') {
             ++i;
         } else if (text.compare(i, 2, "//") == 0) {
-            while (i < text.size() && text[i] != '\n')
-                ++i;
+            while (i < text.size() && text[i] != '\n') ++i;
         } else if (text.compare(i, 2, "/*") == 0) {
             size_t end = text.find("*/", i + 2);
-            if (end == std::string::npos)
-                Fail(line, "unterminated comment");
-            for (size_t k = i; k < end; ++k)
-                line += text[k] == '\n';
+            if (end == std::string::npos) Fail(line, "unterminated comment");
+            for (size_t k = i; k < end; ++k) line += text[k] == '\n';
             i = end + 2;
         } else if (c == ',') {
             tokens.push_back({Kind::Comma, ",", 0, line});
@@ -91,8 +86,7 @@ std::vector<Token> Tokenize(const std::string& text)
             int start = line;
             ++i;
             for (;;) {
-                if (i >= text.size() || text[i] == '\n')
-                    Fail(start, "unterminated string");
+                if (i >= text.size() || text[i] == '\n') Fail(start, "unterminated string");
                 char s = text[i++];
                 if (s == '"') {
                     if (i < text.size() && text[i] == '"') {
@@ -108,17 +102,18 @@ std::vector<Token> Tokenize(const std::string& text)
                 }
                 char e = i < text.size() ? text[i++] : '\0';
                 switch (e) {
-                case '\\': value += '\\'; break;
-                case '"': value += '"'; break;
-                case 'n': value += '\n'; break;
-                case 'r': value += '\r'; break;
-                case 't': value += '\t'; break;
-                case 'a': value += '\a'; break;
-                default: Fail(line, std::string("unknown escape \\") + e);
+                    case '\\': value += '\\'; break;
+                    case '"': value += '"'; break;
+                    case 'n': value += '\n'; break;
+                    case 'r': value += '\r'; break;
+                    case 't': value += '\t'; break;
+                    case 'a': value += '\a'; break;
+                    default: Fail(line, std::string("unknown escape \\") + e);
                 }
             }
             tokens.push_back({Kind::String, value, 0, start});
-        } else if ((c >= '0' && c <= '9') || (c == '-' && i + 1 < text.size() && std::isdigit(static_cast<unsigned char>(text[i + 1])))) {
+        } else if ((c >= '0' && c <= '9') ||
+                   (c == '-' && i + 1 < text.size() && std::isdigit(static_cast<unsigned char>(text[i + 1])))) {
             size_t end;
             long number = std::stol(text.substr(i, 16), &end, 0);
             if (i + end < text.size() && std::isalnum(static_cast<unsigned char>(text[i + end])))
@@ -127,8 +122,7 @@ std::vector<Token> Tokenize(const std::string& text)
             i += end;
         } else if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_') {
             size_t start = i;
-            while (i < text.size() && (std::isalnum(static_cast<unsigned char>(text[i])) || text[i] == '_'))
-                ++i;
+            while (i < text.size() && (std::isalnum(static_cast<unsigned char>(text[i])) || text[i] == '_')) ++i;
             tokens.push_back({Kind::Word, text.substr(start, i - start), 0, line});
         } else {
             Fail(line, std::string("unexpected character '") + c + "'");
@@ -138,8 +132,7 @@ std::vector<Token> Tokenize(const std::string& text)
     return tokens;
 }
 
-std::string CLiteral(const std::string& text)
-{
+std::string CLiteral(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {
         if (c == '\\' || c == '"') {
@@ -178,23 +171,24 @@ struct Dialog {
 };
 
 // The names a style expression or an id may use.
-const std::map<std::string, std::uint32_t>& StyleNames()
-{
+const std::map<std::string, std::uint32_t>& StyleNames() {
     static const std::map<std::string, std::uint32_t> names = {
 #define NAME(n) {#n, n}
-        NAME(WS_POPUP), NAME(WS_CHILD), NAME(WS_MINIMIZE), NAME(WS_VISIBLE), NAME(WS_DISABLED), NAME(WS_CAPTION),
-        NAME(WS_BORDER), NAME(WS_DLGFRAME), NAME(WS_VSCROLL), NAME(WS_HSCROLL), NAME(WS_SYSMENU),
-        NAME(WS_THICKFRAME), NAME(WS_GROUP), NAME(WS_TABSTOP), NAME(WS_MINIMIZEBOX), NAME(WS_MAXIMIZEBOX),
-        NAME(DS_3DLOOK), NAME(DS_FIXEDSYS), NAME(DS_SETFONT), NAME(DS_MODALFRAME), NAME(DS_CENTER),
-        NAME(DS_SHELLFONT), NAME(SS_LEFT), NAME(SS_CENTER), NAME(SS_RIGHT), NAME(SS_BITMAP),
-        NAME(SS_LEFTNOWORDWRAP), NAME(SS_NOPREFIX), NAME(SS_NOTIFY), NAME(SS_CENTERIMAGE),
-        NAME(SS_REALSIZEIMAGE), NAME(SS_SUNKEN), NAME(ES_LEFT), NAME(ES_MULTILINE), NAME(ES_AUTOVSCROLL),
-        NAME(ES_AUTOHSCROLL), NAME(ES_READONLY), NAME(ES_WANTRETURN), NAME(ES_NUMBER), NAME(BS_PUSHBUTTON),
-        NAME(BS_DEFPUSHBUTTON), NAME(BS_CHECKBOX), NAME(BS_AUTOCHECKBOX), NAME(BS_GROUPBOX),
-        NAME(BS_PUSHLIKE), NAME(BS_MULTILINE), NAME(CBS_SIMPLE), NAME(CBS_DROPDOWN), NAME(CBS_DROPDOWNLIST),
-        NAME(CBS_SORT), NAME(CBS_HASSTRINGS), NAME(UDS_WRAP), NAME(UDS_SETBUDDYINT), NAME(UDS_ALIGNRIGHT),
-        NAME(UDS_ALIGNLEFT), NAME(UDS_AUTOBUDDY), NAME(UDS_ARROWKEYS), NAME(UDS_HORZ), NAME(UDS_NOTHOUSANDS),
-        NAME(PBS_SMOOTH),
+        NAME(WS_POPUP),         NAME(WS_CHILD),       NAME(WS_MINIMIZE),       NAME(WS_VISIBLE),
+        NAME(WS_DISABLED),      NAME(WS_CAPTION),     NAME(WS_BORDER),         NAME(WS_DLGFRAME),
+        NAME(WS_VSCROLL),       NAME(WS_HSCROLL),     NAME(WS_SYSMENU),        NAME(WS_THICKFRAME),
+        NAME(WS_GROUP),         NAME(WS_TABSTOP),     NAME(WS_MINIMIZEBOX),    NAME(WS_MAXIMIZEBOX),
+        NAME(DS_3DLOOK),        NAME(DS_FIXEDSYS),    NAME(DS_SETFONT),        NAME(DS_MODALFRAME),
+        NAME(DS_CENTER),        NAME(DS_SHELLFONT),   NAME(SS_LEFT),           NAME(SS_CENTER),
+        NAME(SS_RIGHT),         NAME(SS_BITMAP),      NAME(SS_LEFTNOWORDWRAP), NAME(SS_NOPREFIX),
+        NAME(SS_NOTIFY),        NAME(SS_CENTERIMAGE), NAME(SS_REALSIZEIMAGE),  NAME(SS_SUNKEN),
+        NAME(ES_LEFT),          NAME(ES_MULTILINE),   NAME(ES_AUTOVSCROLL),    NAME(ES_AUTOHSCROLL),
+        NAME(ES_READONLY),      NAME(ES_WANTRETURN),  NAME(ES_NUMBER),         NAME(BS_PUSHBUTTON),
+        NAME(BS_DEFPUSHBUTTON), NAME(BS_CHECKBOX),    NAME(BS_AUTOCHECKBOX),   NAME(BS_GROUPBOX),
+        NAME(BS_PUSHLIKE),      NAME(BS_MULTILINE),   NAME(CBS_SIMPLE),        NAME(CBS_DROPDOWN),
+        NAME(CBS_DROPDOWNLIST), NAME(CBS_SORT),       NAME(CBS_HASSTRINGS),    NAME(UDS_WRAP),
+        NAME(UDS_SETBUDDYINT),  NAME(UDS_ALIGNRIGHT), NAME(UDS_ALIGNLEFT),     NAME(UDS_AUTOBUDDY),
+        NAME(UDS_ARROWKEYS),    NAME(UDS_HORZ),       NAME(UDS_NOTHOUSANDS),   NAME(PBS_SMOOTH),
 #undef NAME
     };
     return names;
@@ -204,8 +198,7 @@ class Parser {
 public:
     explicit Parser(std::vector<Token> tokens) : tokens_(std::move(tokens)) {}
 
-    void Script()
-    {
+    void Script() {
         while (Peek().kind != Kind::End) {
             const Token& first = Next();
             if (first.kind == Kind::Word && first.text == "STRINGTABLE")
@@ -226,52 +219,42 @@ public:
 
 private:
     const Token& Peek() const { return tokens_[at_]; }
-    const Token& Next()
-    {
+    const Token& Next() {
         const Token& token = tokens_[at_];
-        if (token.kind != Kind::End)
-            ++at_;
+        if (token.kind != Kind::End) ++at_;
         return token;
     }
     bool IsWord(const char* word) const { return Peek().kind == Kind::Word && Peek().text == word; }
-    void Expect(Kind kind, const char* what)
-    {
-        if (Peek().kind != kind)
-            Fail(Peek().line, std::string("expected ") + what + ", found '" + Peek().text + "'");
+    void Expect(Kind kind, const char* what) {
+        if (Peek().kind != kind) Fail(Peek().line, std::string("expected ") + what + ", found '" + Peek().text + "'");
         Next();
     }
     void Comma() { Expect(Kind::Comma, "','"); }
-    std::string String(const char* what)
-    {
+    std::string String(const char* what) {
         if (Peek().kind != Kind::String)
             Fail(Peek().line, std::string("expected ") + what + " (a quoted string), found '" + Peek().text + "'");
         return Next().text;
     }
-    long Number(const char* what)
-    {
+    long Number(const char* what) {
         if (Peek().kind != Kind::Number)
             Fail(Peek().line, std::string("expected ") + what + " (a number), found '" + Peek().text + "'");
         return Next().number;
     }
-    long Id()
-    {
+    long Id() {
         if (Peek().kind == Kind::Word) {
             static const std::map<std::string, long> ids = {{"IDOK", 1}, {"IDCANCEL", 2}, {"IDC_STATIC", IDC_STATIC}};
             auto found = ids.find(Peek().text);
-            if (found == ids.end())
-                Fail(Peek().line, "unknown control id '" + Peek().text + "'");
+            if (found == ids.end()) Fail(Peek().line, "unknown control id '" + Peek().text + "'");
             Next();
             return found->second;
         }
         long id = Number("a control id");
-        if (id < -1 || id > 65535)
-            Fail(tokens_[at_ - 1].line, "control id out of range: " + std::to_string(id));
+        if (id < -1 || id > 65535) Fail(tokens_[at_ - 1].line, "control id out of range: " + std::to_string(id));
         return id;
     }
 
     // terms joined by '|'; NOT name clears the bit from base.
-    std::uint32_t Styles(std::uint32_t base)
-    {
+    std::uint32_t Styles(std::uint32_t base) {
         std::uint32_t set = 0;
         std::uint32_t cleared = 0;
         for (;;) {
@@ -283,27 +266,23 @@ private:
             std::uint32_t value;
             const Token& term = Next();
             if (term.kind == Kind::Number) {
-                if (term.number < 0 || term.number > 0xFFFFFFFFL)
-                    Fail(term.line, "style out of range: " + term.text);
+                if (term.number < 0 || term.number > 0xFFFFFFFFL) Fail(term.line, "style out of range: " + term.text);
                 value = static_cast<std::uint32_t>(term.number);
             } else if (term.kind == Kind::Word) {
                 auto found = StyleNames().find(term.text);
-                if (found == StyleNames().end())
-                    Fail(term.line, "unknown style '" + term.text + "'");
+                if (found == StyleNames().end()) Fail(term.line, "unknown style '" + term.text + "'");
                 value = found->second;
             } else {
                 Fail(term.line, "expected a style, found '" + term.text + "'");
             }
             (negate ? cleared : set) |= value;
-            if (Peek().kind != Kind::Bar)
-                break;
+            if (Peek().kind != Kind::Bar) break;
             Next();
         }
         return (base | set) & ~cleared;
     }
 
-    void Rect(long& x, long& y, long& width, long& height)
-    {
+    void Rect(long& x, long& y, long& width, long& height) {
         int line = Peek().line;
         x = Number("x");
         Comma();
@@ -316,11 +295,9 @@ private:
             Fail(line, "rectangle out of range");
     }
 
-    void StringTable()
-    {
+    void StringTable() {
         // Memory options (DISCARDABLE and the like) mean nothing here.
-        while (Peek().kind == Kind::Word && Peek().text != "BEGIN")
-            Next();
+        while (Peek().kind == Kind::Word && Peek().text != "BEGIN") Next();
         Expect(Kind::Word, "BEGIN");
         for (;;) {
             const Token& first = Peek();
@@ -328,22 +305,17 @@ private:
                 Next();
                 break;
             }
-            if (first.kind != Kind::Number)
-                Fail(first.line, "expected a string id or END");
-            if (first.number < 0 || first.number > 65535)
-                Fail(first.line, "string id out of range: " + first.text);
+            if (first.kind != Kind::Number) Fail(first.line, "expected a string id or END");
+            if (first.number < 0 || first.number > 65535) Fail(first.line, "string id out of range: " + first.text);
             Next();
-            if (Peek().kind == Kind::Comma)
-                Next();
-            if (Peek().kind != Kind::String)
-                Fail(Peek().line, "expected the text of string " + first.text);
+            if (Peek().kind == Kind::Comma) Next();
+            if (Peek().kind != Kind::String) Fail(Peek().line, "expected the text of string " + first.text);
             if (!strings.emplace(first.number, Next().text).second)
                 Fail(first.line, "string id defined twice: " + first.text);
         }
     }
 
-    void FileResource(const Token& idToken)
-    {
+    void FileResource(const Token& idToken) {
         std::string type = Next().text;
         if (idToken.number < 1 || idToken.number > 65535)
             Fail(idToken.line, "resource id out of range: " + idToken.text);
@@ -351,17 +323,14 @@ private:
         std::string folder = scriptName.substr(0, scriptName.find_last_of('/') + 1);
         std::ifstream in(folder + name, std::ios::binary);
         std::stringstream bytes;
-        if (!in || !(bytes << in.rdbuf()))
-            Fail(idToken.line, "cannot read " + folder + name);
+        if (!in || !(bytes << in.rdbuf())) Fail(idToken.line, "cannot read " + folder + name);
         if (!files.emplace(std::make_pair(type, idToken.number), bytes.str()).second)
             Fail(idToken.line, type + " resource id defined twice: " + idToken.text);
     }
 
-    void DialogBlock(const Token& idToken)
-    {
+    void DialogBlock(const Token& idToken) {
         Next();  // DIALOGEX
-        if (idToken.number < 1 || idToken.number > 65535)
-            Fail(idToken.line, "dialog id out of range: " + idToken.text);
+        if (idToken.number < 1 || idToken.number > 65535) Fail(idToken.line, "dialog id out of range: " + idToken.text);
         Dialog dialog;
         dialog.id = idToken.number;
         Rect(dialog.x, dialog.y, dialog.width, dialog.height);
@@ -377,12 +346,10 @@ private:
                 dialog.caption = String("the caption");
             } else if (option.text == "FONT") {
                 dialog.fontPointSize = Number("the point size");
-                if (dialog.fontPointSize <= 0 || dialog.fontPointSize > 72)
-                    Fail(option.line, "font size out of range");
+                if (dialog.fontPointSize <= 0 || dialog.fontPointSize > 72) Fail(option.line, "font size out of range");
                 Comma();
                 dialog.fontName = String("the font name");
-                if (dialog.fontName.empty())
-                    Fail(option.line, "empty font name");
+                if (dialog.fontName.empty()) Fail(option.line, "empty font name");
                 // Weight, italic and character set: accepted, not used.
                 while (Peek().kind == Kind::Comma) {
                     Next();
@@ -393,19 +360,16 @@ private:
             }
         }
         Next();  // BEGIN
-        if (dialog.fontName.empty())
-            Fail(idToken.line, "dialog " + idToken.text + " has no FONT");
+        if (dialog.fontName.empty()) Fail(idToken.line, "dialog " + idToken.text + " has no FONT");
         dialog.style |= DS_SETFONT;
-        while (!IsWord("END"))
-            dialog.controls.push_back(ControlStatement());
+        while (!IsWord("END")) dialog.controls.push_back(ControlStatement());
         Next();
         Check(dialog);
         if (!dialogs.emplace(dialog.id, std::move(dialog)).second)
             Fail(idToken.line, "dialog id defined twice: " + idToken.text);
     }
 
-    Control ControlStatement()
-    {
+    Control ControlStatement() {
         const Token& statement = Next();
         if (statement.kind != Kind::Word)
             Fail(statement.line, "expected a control statement or END, found '" + statement.text + "'");
@@ -444,8 +408,7 @@ private:
             }
         } else {
             auto shape = shapes.find(statement.text);
-            if (shape == shapes.end())
-                Fail(statement.line, "unknown control statement '" + statement.text + "'");
+            if (shape == shapes.end()) Fail(statement.line, "unknown control statement '" + statement.text + "'");
             if (shape->second.hasText) {
                 control.text = String("the control's text");
                 Comma();
@@ -467,8 +430,7 @@ private:
         return control;
     }
 
-    static void Check(const Dialog& dialog)
-    {
+    static void Check(const Dialog& dialog) {
         std::map<long, int> seen;
         for (size_t i = 0; i < dialog.controls.size(); ++i) {
             const Control& control = dialog.controls[i];
@@ -476,13 +438,12 @@ private:
             if (kind == DialogControlKind::Invalid)
                 Fail(control.line, "no control of class \"" + control.className + "\" with these styles");
             if (control.id != IDC_STATIC && !seen.emplace(control.id, control.line).second)
-                Fail(control.line, "control id " + std::to_string(control.id) + " used twice in dialog " +
-                                       std::to_string(dialog.id));
+                Fail(control.line,
+                     "control id " + std::to_string(control.id) + " used twice in dialog " + std::to_string(dialog.id));
             if (kind == DialogControlKind::UpDown && (control.style & UDS_AUTOBUDDY)) {
                 bool buddy = i > 0 && ClassifyDialogControl(dialog.controls[i - 1].className.c_str(),
                                                             dialog.controls[i - 1].style) == DialogControlKind::Edit;
-                if (!buddy)
-                    Fail(control.line, "an up-down with UDS_AUTOBUDDY needs an edit control right before it");
+                if (!buddy) Fail(control.line, "an up-down with UDS_AUTOBUDDY needs an edit control right before it");
             }
             // A drop-down list's height is its open list, which may reach beyond the dialog.
             long bottom = control.y + (kind == DialogControlKind::DropDownList ? 1 : control.height);
@@ -497,8 +458,7 @@ private:
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 4) {
         std::fprintf(stderr, "usage: tavrick_rc SCRIPT OUTPUT MODULE_NAME\n");
         return 2;
@@ -517,19 +477,16 @@ int main(int argc, char** argv)
     std::ostringstream out;
     out << "// Generated by tavrick_rc from the resource script. Edit the script, not this file.\n";
     out << "#include \"resources/resource.h\"\n\nnamespace {\nconst StringResource strings[] = {\n";
-    for (const auto& [id, text] : parser.strings)
-        out << "    {" << id << ", " << CLiteral(text) << "},\n";
-    if (parser.strings.empty())
-        out << "    {0, nullptr},\n";
+    for (const auto& [id, text] : parser.strings) out << "    {" << id << ", " << CLiteral(text) << "},\n";
+    if (parser.strings.empty()) out << "    {0, nullptr},\n";
     out << "};\n";
     for (const auto& [id, dialog] : parser.dialogs) {
         out << "const DialogControlResource controls" << id << "[] = {\n";
         for (const Control& c : dialog.controls)
             out << "    {" << c.id << ", " << CLiteral(c.className) << ", " << CLiteral(c.text) << ", 0x" << std::hex
-                << c.style << "u, 0x" << c.exStyle << std::dec << "u, " << c.x << ", " << c.y << ", " << c.width
-                << ", " << c.height << "},\n";
-        if (dialog.controls.empty())
-            out << "    {0, nullptr, nullptr, 0, 0, 0, 0, 0, 0},\n";
+                << c.style << "u, 0x" << c.exStyle << std::dec << "u, " << c.x << ", " << c.y << ", " << c.width << ", "
+                << c.height << "},\n";
+        if (dialog.controls.empty()) out << "    {0, nullptr, nullptr, 0, 0, 0, 0, 0, 0},\n";
         out << "};\n";
     }
     out << "const DialogResource dialogs[] = {\n";
@@ -538,8 +495,7 @@ int main(int argc, char** argv)
             << std::dec << "u, " << d.x << ", " << d.y << ", " << d.width << ", " << d.height << ", "
             << CLiteral(d.fontName) << ", " << d.fontPointSize << ", controls" << id << ", " << d.controls.size()
             << "},\n";
-    if (parser.dialogs.empty())
-        out << "    {0, nullptr, 0, 0, 0, 0, 0, 0, nullptr, 0, nullptr, 0},\n";
+    if (parser.dialogs.empty()) out << "    {0, nullptr, 0, 0, 0, 0, 0, 0, nullptr, 0, nullptr, 0},\n";
     out << "};\n";
     int fileIndex = 0;
     for (const auto& entry : parser.files) {
@@ -554,11 +510,10 @@ int main(int argc, char** argv)
     for (const auto& [key, bytes] : parser.files)
         out << "    {" << CLiteral(key.first) << ", " << key.second << ", file" << fileIndex++ << ", " << bytes.size()
             << "},\n";
-    if (parser.files.empty())
-        out << "    {\"\", 0, nullptr, 0},\n";
-    out << "};\n}  // namespace\n\nextern const ResourceModule " << argv[3] << ";\nconst ResourceModule "
-        << argv[3] << " = {strings, " << parser.strings.size() << ", dialogs, " << parser.dialogs.size()
-        << ", files, " << parser.files.size() << "};\n";
+    if (parser.files.empty()) out << "    {\"\", 0, nullptr, 0},\n";
+    out << "};\n}  // namespace\n\nextern const ResourceModule " << argv[3] << ";\nconst ResourceModule " << argv[3]
+        << " = {strings, " << parser.strings.size() << ", dialogs, " << parser.dialogs.size() << ", files, "
+        << parser.files.size() << "};\n";
 
     std::ofstream file(argv[2], std::ios::binary | std::ios::trunc);
     file << out.str();

@@ -8,16 +8,16 @@
 #include <vector>
 
 struct AviWriter {
-  uint64_t end = 0;          // bytes of the file that were written completely
-  uint64_t moviFourcc = 0;   // where 'movi' stands: the base of idx1 offsets
-  uint64_t headerBytes = 0;  // everything before the first chunk
-  bool started = false;      // the headers are on disk and data follows
-  bool failed = false;       // a write went wrong; later writes are refused
-  std::vector<uint8_t> index;  // the idx1 body, 16 bytes per chunk, in file order
-  // The busiest second of the first video stream, for 'avih'.
-  uint64_t second = 0;
-  uint64_t secondBytes = 0;
-  uint64_t maxBytesPerSec = 0;
+    uint64_t end = 0;            // bytes of the file that were written completely
+    uint64_t moviFourcc = 0;     // where 'movi' stands: the base of idx1 offsets
+    uint64_t headerBytes = 0;    // everything before the first chunk
+    bool started = false;        // the headers are on disk and data follows
+    bool failed = false;         // a write went wrong; later writes are refused
+    std::vector<uint8_t> index;  // the idx1 body, 16 bytes per chunk, in file order
+    // The busiest second of the first video stream, for 'avih'.
+    uint64_t second = 0;
+    uint64_t secondBytes = 0;
+    uint64_t maxBytesPerSec = 0;
 };
 
 // The largest stream format AVIStreamSetFormat takes.

@@ -10,12 +10,12 @@
 #include <vector>
 
 struct AviCompressorInfo {
-  uint32_t fccHandler;  // the code to put in AVICOMPRESSOPTIONS.fccHandler
-  char name[48];        // for people: "Motion JPEG", ...
-  bool quality;         // dwQuality changes the result
-  bool keyFrames;       // dwKeyFrameEvery changes the result (else every frame is a key frame)
-  bool dataRate;        // dwBytesPerSecond with AVICOMPRESSF_DATARATE aims the bit rate
-  bool lossless;        // frames come back unchanged
+    uint32_t fccHandler;  // the code to put in AVICOMPRESSOPTIONS.fccHandler
+    char name[48];        // for people: "Motion JPEG", ...
+    bool quality;         // dwQuality changes the result
+    bool keyFrames;       // dwKeyFrameEvery changes the result (else every frame is a key frame)
+    bool dataRate;        // dwBytesPerSecond with AVICOMPRESSF_DATARATE aims the bit rate
+    bool lossless;        // frames come back unchanged
 };
 
 // "DIB " first, then each encoder the library has, in a fixed order.

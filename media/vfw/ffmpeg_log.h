@@ -12,8 +12,8 @@ extern "C" {
 // neither means anything to the user. TAVRICK_FFMPEG_LOG keeps FFmpeg's
 // messages, for finding out what a file or a compressor does.
 inline void QuietFfmpegLog() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    if (!std::getenv("TAVRICK_FFMPEG_LOG")) av_log_set_level(AV_LOG_QUIET);
-  });
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (!std::getenv("TAVRICK_FFMPEG_LOG")) av_log_set_level(AV_LOG_QUIET);
+    });
 }

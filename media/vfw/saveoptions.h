@@ -11,21 +11,21 @@
 #include <vector>
 
 struct AviOptionsPresenter {
-  // Edits options[0..streams) for the streams ppavi; true when confirmed.
-  bool (*present)(void* context, void* owner, uint32_t flags, int32_t streams, PAVISTREAM* ppavi,
-                  AVICOMPRESSOPTIONS** options);
-  void* context;
+    // Edits options[0..streams) for the streams ppavi; true when confirmed.
+    bool (*present)(void* context, void* owner, uint32_t flags, int32_t streams, PAVISTREAM* ppavi,
+                    AVICOMPRESSOPTIONS** options);
+    void* context;
 };
 
 // Choices for the applying presenter; what is not given stays as it was. Key
 // frames and data rate are applied only when the caller's flags offer them.
 struct AviOptionsChoice {
-  bool confirm = true;  // false: as if the user cancelled
-  std::optional<uint32_t> fccHandler;
-  std::optional<uint32_t> quality;         // 0..10000
-  std::optional<uint32_t> keyFrameEvery;   // 0: no regular key frames
-  std::optional<uint32_t> bytesPerSecond;  // 0: no data rate
-  std::vector<uint8_t> parms;              // compressor state to attach, if any
+    bool confirm = true;  // false: as if the user cancelled
+    std::optional<uint32_t> fccHandler;
+    std::optional<uint32_t> quality;         // 0..10000
+    std::optional<uint32_t> keyFrameEvery;   // 0: no regular key frames
+    std::optional<uint32_t> bytesPerSecond;  // 0: no data rate
+    std::vector<uint8_t> parms;              // compressor state to attach, if any
 };
 
 // A presenter applying *choice (which must outlive its use).

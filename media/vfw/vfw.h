@@ -15,9 +15,7 @@
 // (severity error, facility ITF, 0x4000 + number), so they read as negative.
 using AVIRESULT = int32_t;
 
-constexpr AVIRESULT MakeAviError(uint32_t number) {
-  return static_cast<AVIRESULT>(0x80044000u + number);
-}
+constexpr AVIRESULT MakeAviError(uint32_t number) { return static_cast<AVIRESULT>(0x80044000u + number); }
 
 constexpr AVIRESULT AVIERR_OK = 0;
 constexpr AVIRESULT AVIERR_UNSUPPORTED = MakeAviError(101);
@@ -72,72 +70,72 @@ constexpr int32_t AVISTREAMREAD_CONVENIENT = -1;
 // ---- Records -----------------------------------------------------------------
 
 struct RECT {
-  int32_t left;
-  int32_t top;
-  int32_t right;
-  int32_t bottom;
+    int32_t left;
+    int32_t top;
+    int32_t right;
+    int32_t bottom;
 };
 
 struct BITMAPINFOHEADER {
-  uint32_t biSize;
-  int32_t biWidth;
-  int32_t biHeight;  // positive: rows bottom-up; negative: top-down
-  uint16_t biPlanes;
-  uint16_t biBitCount;
-  uint32_t biCompression;
-  uint32_t biSizeImage;
-  int32_t biXPelsPerMeter;
-  int32_t biYPelsPerMeter;
-  uint32_t biClrUsed;
-  uint32_t biClrImportant;
+    uint32_t biSize;
+    int32_t biWidth;
+    int32_t biHeight;  // positive: rows bottom-up; negative: top-down
+    uint16_t biPlanes;
+    uint16_t biBitCount;
+    uint32_t biCompression;
+    uint32_t biSizeImage;
+    int32_t biXPelsPerMeter;
+    int32_t biYPelsPerMeter;
+    uint32_t biClrUsed;
+    uint32_t biClrImportant;
 };
 
 #pragma pack(push, 1)
 struct WAVEFORMATEX {
-  uint16_t wFormatTag;
-  uint16_t nChannels;
-  uint32_t nSamplesPerSec;
-  uint32_t nAvgBytesPerSec;
-  uint16_t nBlockAlign;
-  uint16_t wBitsPerSample;
-  uint16_t cbSize;
+    uint16_t wFormatTag;
+    uint16_t nChannels;
+    uint32_t nSamplesPerSec;
+    uint32_t nAvgBytesPerSec;
+    uint16_t nBlockAlign;
+    uint16_t wBitsPerSample;
+    uint16_t cbSize;
 };
 #pragma pack(pop)
 
 struct AVIFILEINFOA {
-  uint32_t dwMaxBytesPerSec;
-  uint32_t dwFlags;
-  uint32_t dwCaps;
-  uint32_t dwStreams;
-  uint32_t dwSuggestedBufferSize;
-  uint32_t dwWidth;
-  uint32_t dwHeight;
-  uint32_t dwScale;
-  uint32_t dwRate;
-  uint32_t dwLength;
-  uint32_t dwEditCount;
-  char szFileType[64];
+    uint32_t dwMaxBytesPerSec;
+    uint32_t dwFlags;
+    uint32_t dwCaps;
+    uint32_t dwStreams;
+    uint32_t dwSuggestedBufferSize;
+    uint32_t dwWidth;
+    uint32_t dwHeight;
+    uint32_t dwScale;
+    uint32_t dwRate;
+    uint32_t dwLength;
+    uint32_t dwEditCount;
+    char szFileType[64];
 };
 
 struct AVISTREAMINFOA {
-  uint32_t fccType;
-  uint32_t fccHandler;
-  uint32_t dwFlags;
-  uint32_t dwCaps;
-  uint16_t wPriority;
-  uint16_t wLanguage;
-  uint32_t dwScale;
-  uint32_t dwRate;
-  uint32_t dwStart;
-  uint32_t dwLength;
-  uint32_t dwInitialFrames;
-  uint32_t dwSuggestedBufferSize;
-  uint32_t dwQuality;
-  uint32_t dwSampleSize;
-  RECT rcFrame;
-  uint32_t dwEditCount;
-  uint32_t dwFormatChangeCount;
-  char szName[64];
+    uint32_t fccType;
+    uint32_t fccHandler;
+    uint32_t dwFlags;
+    uint32_t dwCaps;
+    uint16_t wPriority;
+    uint16_t wLanguage;
+    uint32_t dwScale;
+    uint32_t dwRate;
+    uint32_t dwStart;
+    uint32_t dwLength;
+    uint32_t dwInitialFrames;
+    uint32_t dwSuggestedBufferSize;
+    uint32_t dwQuality;
+    uint32_t dwSampleSize;
+    RECT rcFrame;
+    uint32_t dwEditCount;
+    uint32_t dwFormatChangeCount;
+    char szName[64];
 };
 
 static_assert(sizeof(RECT) == 16);
@@ -212,8 +210,8 @@ AVIRESULT AVIStreamGetFrameClose(PGETFRAME pg);
 // Positions and counts are in samples (dwSampleSize bytes each; one chunk each
 // when the stream has no fixed sample size). With lpBuffer null, reports the
 // bytes the read would need.
-AVIRESULT AVIStreamRead(PAVISTREAM pavi, int32_t lStart, int32_t lSamples, void* lpBuffer,
-                        int32_t cbBuffer, int32_t* plBytes, int32_t* plSamples);
+AVIRESULT AVIStreamRead(PAVISTREAM pavi, int32_t lStart, int32_t lSamples, void* lpBuffer, int32_t cbBuffer,
+                        int32_t* plBytes, int32_t* plSamples);
 
 // Releases return the remaining reference count, which callers don't rely on.
 uint32_t AVIStreamRelease(PAVISTREAM pavi);
@@ -238,8 +236,8 @@ AVIRESULT AVIFileCreateStreamA(PAVIFILE pfile, PAVISTREAM* ppavi, const AVISTREA
 // A stream that compresses the frames written to it into psSource with the
 // compressor the options name ("DIB " or 0: frames are stored as they come).
 // The handler class argument is ignored.
-AVIRESULT AVIMakeCompressedStream(PAVISTREAM* ppsCompressed, PAVISTREAM psSource,
-                                  const AVICOMPRESSOPTIONS* lpOptions, const void* pclsidHandler);
+AVIRESULT AVIMakeCompressedStream(PAVISTREAM* ppsCompressed, PAVISTREAM psSource, const AVICOMPRESSOPTIONS* lpOptions,
+                                  const void* pclsidHandler);
 // On a compressing stream: the uncompressed frame format (a BITMAPINFOHEADER);
 // AVIERR_BADFORMAT when the compressor refuses it. On a plain stream: the
 // format stored in 'strf'. Only position 0, and only before the first write.
@@ -247,8 +245,8 @@ AVIRESULT AVIStreamSetFormat(PAVISTREAM pavi, int32_t lPos, const void* lpFormat
 // Appends lSamples samples at lStart (the stream's length, or -1 for "at the
 // end"). *plBytesWritten is how much the file grew: chunk header, data,
 // padding, index entry, and on the first write the headers before the data.
-AVIRESULT AVIStreamWrite(PAVISTREAM pavi, int32_t lStart, int32_t lSamples, const void* lpBuffer,
-                         int32_t cbBuffer, uint32_t dwFlags, int32_t* plSampWritten, int32_t* plBytesWritten);
+AVIRESULT AVIStreamWrite(PAVISTREAM pavi, int32_t lStart, int32_t lSamples, const void* lpBuffer, int32_t cbBuffer,
+                         uint32_t dwFlags, int32_t* plSampWritten, int32_t* plBytesWritten);
 
 // Not the platform's: what a front end can tell a user about a file being
 // written. Whether it still has a name in a folder (false once it was

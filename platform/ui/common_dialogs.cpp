@@ -24,36 +24,32 @@ struct Button {
     int id;
 };
 
-std::vector<Button> ButtonsOf(UINT style)
-{
+std::vector<Button> ButtonsOf(UINT style) {
     using B = QMessageBox;
     switch (style & MB_TYPEMASK) {
-    case MB_OKCANCEL: return {{B::Ok, IDOK}, {B::Cancel, IDCANCEL}};
-    case 0x2: return {{B::Abort, 3}, {B::Retry, 4}, {B::Ignore, 5}};
-    case MB_YESNOCANCEL: return {{B::Yes, IDYES}, {B::No, IDNO}, {B::Cancel, IDCANCEL}};
-    case MB_YESNO: return {{B::Yes, IDYES}, {B::No, IDNO}};
-    case 0x5: return {{B::Retry, 4}, {B::Cancel, IDCANCEL}};
-    default: return {{B::Ok, IDOK}};
+        case MB_OKCANCEL: return {{B::Ok, IDOK}, {B::Cancel, IDCANCEL}};
+        case 0x2: return {{B::Abort, 3}, {B::Retry, 4}, {B::Ignore, 5}};
+        case MB_YESNOCANCEL: return {{B::Yes, IDYES}, {B::No, IDNO}, {B::Cancel, IDCANCEL}};
+        case MB_YESNO: return {{B::Yes, IDYES}, {B::No, IDNO}};
+        case 0x5: return {{B::Retry, 4}, {B::Cancel, IDCANCEL}};
+        default: return {{B::Ok, IDOK}};
     }
 }
 
-QMessageBox::Icon IconOf(UINT style)
-{
+QMessageBox::Icon IconOf(UINT style) {
     switch (style & MB_ICONMASK) {
-    case MB_ICONERROR: return QMessageBox::Critical;
-    case MB_ICONQUESTION: return QMessageBox::Question;
-    case MB_ICONWARNING: return QMessageBox::Warning;
-    case MB_ICONINFORMATION: return QMessageBox::Information;
-    default: return QMessageBox::NoIcon;
+        case MB_ICONERROR: return QMessageBox::Critical;
+        case MB_ICONQUESTION: return QMessageBox::Question;
+        case MB_ICONWARNING: return QMessageBox::Warning;
+        case MB_ICONINFORMATION: return QMessageBox::Information;
+        default: return QMessageBox::NoIcon;
     }
 }
 
-int ShowBox(HWND owner, const QString& text, const QString& caption, UINT style)
-{
+int ShowBox(HWND owner, const QString& text, const QString& caption, UINT style) {
     QMessageBox box(IconOf(style), caption, text, QMessageBox::NoButton, OwnerWidget(owner));
     std::vector<Button> buttons = ButtonsOf(style);
-    for (const Button& button : buttons)
-        box.addButton(button.qt);
+    for (const Button& button : buttons) box.addButton(button.qt);
     box.setDefaultButton(buttons.front().qt);
     // Escape and the close box give the box's way out: Cancel, else No, else its one button.
     QMessageBox::StandardButton out = buttons.front().qt;
@@ -65,11 +61,9 @@ int ShowBox(HWND owner, const QString& text, const QString& caption, UINT style)
     box.exec();
     QAbstractButton* clicked = box.clickedButton();
     for (const Button& button : buttons)
-        if (clicked == box.button(button.qt))
-            return button.id;
+        if (clicked == box.button(button.qt)) return button.id;
     for (const Button& button : buttons)
-        if (button.qt == out)
-            return button.id;
+        if (button.qt == out) return button.id;
     return IDOK;
 }
 
@@ -85,10 +79,8 @@ std::mutex hooksLock;
 FilePresenter filePresenter;
 ShellHandler shellHandler;
 
-bool RunFileDialog(bool save, OPENFILENAMEA* request)
-{
-    if (!request || !request->lpstrFile || request->nMaxFile == 0)
-        return false;
+bool RunFileDialog(bool save, OPENFILENAMEA* request) {
+    if (!request || !request->lpstrFile || request->nMaxFile == 0) return false;
     FilePresenter current;
     {
         std::lock_guard<std::mutex> hold(hooksLock);
@@ -97,8 +89,7 @@ bool RunFileDialog(bool save, OPENFILENAMEA* request)
     return CallOnUiThread([&] { return current.present(current.context, save, request); });
 }
 
-bool IsUrl(const QString& file)
-{
+bool IsUrl(const QString& file) {
     // A scheme of two letters or more, so "C:\..." stays a path.
     int colon = file.indexOf(':');
     return colon >= 2 && QUrl(file).isValid() && !QUrl(file).scheme().isEmpty();
@@ -106,39 +97,30 @@ bool IsUrl(const QString& file)
 
 }  // namespace
 
-int PresentWithQt(void*, HWND owner, const char* text, const char* caption, UINT style)
-{
+int PresentWithQt(void*, HWND owner, const char* text, const char* caption, UINT style) {
     QString qtText = QString::fromLatin1(text ? text : "");
     QString qtCaption = QString::fromLatin1(caption ? caption : "");
     return CallOnUiThread([&] { return ShowBox(owner, qtText, qtCaption, style); });
 }
 
-bool GetOpenFileNameA(OPENFILENAMEA* request)
-{
-    return RunFileDialog(false, request);
-}
+bool GetOpenFileNameA(OPENFILENAMEA* request) { return RunFileDialog(false, request); }
 
-bool GetSaveFileNameA(OPENFILENAMEA* request)
-{
-    return RunFileDialog(true, request);
-}
+bool GetSaveFileNameA(OPENFILENAMEA* request) { return RunFileDialog(true, request); }
 
-void SetFileDialogPresenter(FileDialogPresenter presenter, void* context)
-{
+void SetFileDialogPresenter(FileDialogPresenter presenter, void* context) {
     std::lock_guard<std::mutex> hold(hooksLock);
     filePresenter = presenter ? FilePresenter{presenter, context} : FilePresenter{};
 }
 
-bool PresentQtFileDialog(void*, bool save, OPENFILENAMEA* request)
-{
-    QFileDialog dialog(OwnerWidget(request->hwndOwner), QString::fromLatin1(request->lpstrTitle ? request->lpstrTitle : ""));
+bool PresentQtFileDialog(void*, bool save, OPENFILENAMEA* request) {
+    QFileDialog dialog(OwnerWidget(request->hwndOwner),
+                       QString::fromLatin1(request->lpstrTitle ? request->lpstrTitle : ""));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save || !(request->Flags & OFN_FILEMUSTEXIST) ? QFileDialog::AnyFile
-                                                                      : QFileDialog::ExistingFile);
-    if (save && !(request->Flags & OFN_OVERWRITEPROMPT))
-        dialog.setOption(QFileDialog::DontConfirmOverwrite);
+                                                                     : QFileDialog::ExistingFile);
+    if (save && !(request->Flags & OFN_OVERWRITEPROMPT)) dialog.setOption(QFileDialog::DontConfirmOverwrite);
     // A name typed without extension is used as typed, unless a default is asked for.
     if (request->lpstrDefExt && *request->lpstrDefExt)
         dialog.setDefaultSuffix(QString::fromLatin1(request->lpstrDefExt));
@@ -147,8 +129,7 @@ bool PresentQtFileDialog(void*, bool save, OPENFILENAMEA* request)
     for (const char* at = request->lpstrFilter; at && *at;) {
         QString label = QString::fromLatin1(at);
         at += std::strlen(at) + 1;
-        if (!*at)
-            break;  // a label without patterns ends the list
+        if (!*at) break;  // a label without patterns ends the list
         QString patterns = QString::fromLatin1(at);
         at += std::strlen(at) + 1;
         filters << QString("%1 (%2)").arg(label, patterns.split(';', Qt::SkipEmptyParts).join(' '));
@@ -156,55 +137,43 @@ bool PresentQtFileDialog(void*, bool save, OPENFILENAMEA* request)
     if (!filters.isEmpty()) {
         dialog.setNameFilters(filters);
         int index = request->nFilterIndex >= 1 ? static_cast<int>(request->nFilterIndex) - 1 : 0;
-        if (index < filters.size())
-            dialog.selectNameFilter(filters[index]);
+        if (index < filters.size()) dialog.selectNameFilter(filters[index]);
     }
     QString initial = QString::fromLatin1(request->lpstrFile).replace('\\', '/');
     if (!initial.isEmpty()) {
         QFileInfo info(initial);
-        if (info.dir().exists())
-            dialog.setDirectory(info.dir());
+        if (info.dir().exists()) dialog.setDirectory(info.dir());
         dialog.selectFile(info.fileName());
     }
     dialog.setSizeGripEnabled(request->Flags & OFN_ENABLESIZING);
-    if (!(request->Flags & OFN_ENABLESIZING))
-        dialog.setFixedSize(dialog.sizeHint());
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return false;
+    if (!(request->Flags & OFN_ENABLESIZING)) dialog.setFixedSize(dialog.sizeHint());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
     QByteArray chosen = QDir::toNativeSeparators(dialog.selectedFiles().first()).toLatin1();
-    if (request->Flags & OFN_PATHMUSTEXIST && !QFileInfo(QString::fromLatin1(chosen)).dir().exists())
-        return false;
-    if (static_cast<DWORD>(chosen.size()) + 1 > request->nMaxFile)
-        return false;
+    if (request->Flags & OFN_PATHMUSTEXIST && !QFileInfo(QString::fromLatin1(chosen)).dir().exists()) return false;
+    if (static_cast<DWORD>(chosen.size()) + 1 > request->nMaxFile) return false;
     std::memcpy(request->lpstrFile, chosen.constData(), chosen.size() + 1);
     return true;
 }
 
-void SetShellOpenHandler(ShellOpenHandler handler, void* context)
-{
+void SetShellOpenHandler(ShellOpenHandler handler, void* context) {
     std::lock_guard<std::mutex> hold(hooksLock);
     shellHandler = handler ? ShellHandler{handler, context} : ShellHandler{};
 }
 
-bool OpenWithDesktop(void*, const char*, const char* file, const char*, const char* directory, int)
-{
+bool OpenWithDesktop(void*, const char*, const char* file, const char*, const char* directory, int) {
     QString target = QString::fromLatin1(file ? file : "");
-    if (target.isEmpty())
-        return false;
-    if (IsUrl(target))
-        return QDesktopServices::openUrl(QUrl(target));
+    if (target.isEmpty()) return false;
+    if (IsUrl(target)) return QDesktopServices::openUrl(QUrl(target));
     // The product builds paths with backslashes; this system's separator is '/'.
     target.replace('\\', '/');
     QFileInfo info(target);
     if (info.isRelative() && directory && *directory)
         info = QFileInfo(QDir(QString::fromLatin1(directory).replace('\\', '/')), target);
-    if (!info.exists())
-        return false;
+    if (!info.exists()) return false;
     return QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath()));
 }
 
-long ShellExecuteA(HWND, const char* verb, const char* file, const char* parameters, const char* directory, int show)
-{
+long ShellExecuteA(HWND, const char* verb, const char* file, const char* parameters, const char* directory, int show) {
     ShellHandler current;
     {
         std::lock_guard<std::mutex> hold(hooksLock);

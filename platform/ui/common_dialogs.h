@@ -26,7 +26,7 @@ struct OPENFILENAMEA {
     // Pairs of label and patterns ("*.avi;*.vdr"), each pair's texts terminated,
     // the list ending with an empty text.
     const char* lpstrFilter = nullptr;
-    DWORD nFilterIndex = 1;  // 1: the first pair
+    DWORD nFilterIndex = 1;     // 1: the first pair
     char* lpstrFile = nullptr;  // in: the initial name; out: the chosen path
     DWORD nMaxFile = 0;         // a chosen path must fit with its terminator
     const char* lpstrTitle = nullptr;
@@ -50,8 +50,8 @@ using ShellOpenHandler = bool (*)(void* context, const char* verb, const char* f
                                   const char* directory, int show);
 // nullptr restores the desktop's default handler (QDesktopServices).
 void SetShellOpenHandler(ShellOpenHandler handler, void* context);
-bool OpenWithDesktop(void* context, const char* verb, const char* file, const char* parameters,
-                     const char* directory, int show);
+bool OpenWithDesktop(void* context, const char* verb, const char* file, const char* parameters, const char* directory,
+                     int show);
 // Returns a value above 32 when the handler took the file, 2 when not.
 long ShellExecuteA(HWND owner, const char* verb, const char* file, const char* parameters, const char* directory,
                    int show);

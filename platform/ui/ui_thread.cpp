@@ -2,14 +2,11 @@
 
 #include <QEventLoop>
 
-bool IsUiThread()
-{
+bool IsUiThread() {
     QCoreApplication* app = QCoreApplication::instance();
     return !app || QThread::currentThread() == app->thread();
 }
 
-void ServeUiCalls(void*)
-{
-    if (IsUiThread())
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+void ServeUiCalls(void*) {
+    if (IsUiThread()) QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }

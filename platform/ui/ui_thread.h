@@ -18,13 +18,12 @@ bool IsUiThread();
 // Runs call on the UI thread and returns its result; on the UI thread itself
 // it runs at once.
 template <class Call>
-auto CallOnUiThread(Call&& call) -> std::invoke_result_t<Call&>
-{
+auto CallOnUiThread(Call&& call) -> std::invoke_result_t<Call&> {
     using Result = std::invoke_result_t<Call&>;
-    if (IsUiThread())
-        return call();
+    if (IsUiThread()) return call();
     if constexpr (std::is_void_v<Result>) {
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [&call] { call(); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [&call] { call(); }, Qt::BlockingQueuedConnection);
     } else {
         Result result{};
         QMetaObject::invokeMethod(

@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCursor>
 #include <QDialog>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -23,8 +24,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
-#include <QCursor>
-#include <QTextDocument>
 #include <QPainter>
 #include <QPixmap>
 #include <QProgressBar>
@@ -32,6 +31,7 @@
 #include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QStyleOption>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
@@ -43,8 +43,7 @@ HWND Handle(QWidget* widget) { return static_cast<HWND>(widget); }
 
 // An edit's selection, low to high whichever way it was made, as the
 // platform reports it; without one, both ends are the caret.
-void SelectionOf(QLineEdit* edit, int* start, int* end)
-{
+void SelectionOf(QLineEdit* edit, int* start, int* end) {
     if (edit->hasSelectedText()) {
         *start = edit->selectionStart();
         *end = *start + static_cast<int>(edit->selectedText().size());
@@ -60,8 +59,7 @@ public:
     using QCheckBox::QCheckBox;
 
 protected:
-    void paintEvent(QPaintEvent*) override
-    {
+    void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         QStyleOptionButton option;
         initStyleOption(&option);
@@ -69,10 +67,11 @@ protected:
         indicator.moveTop((height() - indicator.height()) / 2);
         option.rect = indicator;
         style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &option, &painter, this);
-        QRect textRect = rect().adjusted(indicator.right() + 1 + style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing),
-                                         0, 0, 0);
-        style()->drawItemText(&painter, textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap | Qt::TextShowMnemonic,
-                              palette(), isEnabled(), text(), QPalette::WindowText);
+        QRect textRect =
+            rect().adjusted(indicator.right() + 1 + style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing), 0, 0, 0);
+        style()->drawItemText(&painter, textRect,
+                              Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap | Qt::TextShowMnemonic, palette(),
+                              isEnabled(), text(), QPalette::WindowText);
         if (hasFocus()) {
             QStyleOptionFocusRect focus;
             focus.initFrom(this);
@@ -89,8 +88,7 @@ protected:
 // before a step and the new position written into it.
 class UpDownControl : public QWidget {
 public:
-    UpDownControl(QWidget* parent, std::uint32_t style) : QWidget(parent), style_(style)
-    {
+    UpDownControl(QWidget* parent, std::uint32_t style) : QWidget(parent), style_(style) {
         up_ = new QToolButton(this);
         down_ = new QToolButton(this);
         up_->setArrowType(Qt::UpArrow);
@@ -105,25 +103,19 @@ public:
         setFocusPolicy(Qt::NoFocus);
     }
 
-    void Bind(QLineEdit* buddy)
-    {
+    void Bind(QLineEdit* buddy) {
         buddy_ = buddy;
-        if (buddy_ && (style_ & UDS_ARROWKEYS))
-            buddy_->installEventFilter(this);
+        if (buddy_ && (style_ & UDS_ARROWKEYS)) buddy_->installEventFilter(this);
     }
     QLineEdit* Buddy() const { return buddy_; }
-    void SetRange(int low, int high)
-    {
+    void SetRange(int low, int high) {
         low_ = low;
         high_ = high;
         position_ = Clamp(position_);
     }
-    void Range(int* low, int* high) const
-    {
-        if (low)
-            *low = low_;
-        if (high)
-            *high = high_;
+    void Range(int* low, int* high) const {
+        if (low) *low = low_;
+        if (high) *high = high_;
     }
     // Only the user's steps write the buddy: the program's own text in it stays.
     void SetPosition(int position) { position_ = Clamp(position); }
@@ -132,14 +124,12 @@ public:
     std::function<void(int)> moved;
 
 protected:
-    void resizeEvent(QResizeEvent*) override
-    {
+    void resizeEvent(QResizeEvent*) override {
         int half = height() / 2;
         up_->setGeometry(0, 0, width(), half);
         down_->setGeometry(0, half, width(), height() - half);
     }
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
+    bool eventFilter(QObject* watched, QEvent* event) override {
         if (watched == buddy_ && event->type() == QEvent::KeyPress && isEnabled()) {
             int key = static_cast<QKeyEvent*>(event)->key();
             if (key == Qt::Key_Up || key == Qt::Key_Down) {
@@ -151,39 +141,30 @@ protected:
     }
 
 private:
-    int Clamp(int value) const
-    {
+    int Clamp(int value) const {
         int low = std::min(low_, high_);
         int high = std::max(low_, high_);
         return std::clamp(value, low, high);
     }
-    void Step(int direction)
-    {
+    void Step(int direction) {
         if ((style_ & UDS_SETBUDDYINT) && buddy_) {
             bool ok = false;
             int typed = buddy_->text().remove(',').toInt(&ok);
-            if (ok)
-                position_ = Clamp(typed);
+            if (ok) position_ = Clamp(typed);
         }
         // An inverted range counts down with the up arrow, as the platform's control does.
         int next = Clamp(position_ + (low_ <= high_ ? direction : -direction));
-        if (next == position_)
-            return;
+        if (next == position_) return;
         position_ = next;
-        if (style_ & UDS_SETBUDDYINT)
-            WriteBuddy();
-        if (moved)
-            moved(position_);
+        if (style_ & UDS_SETBUDDYINT) WriteBuddy();
+        if (moved) moved(position_);
     }
-    void WriteBuddy()
-    {
-        if (!buddy_)
-            return;
+    void WriteBuddy() {
+        if (!buddy_) return;
         QString digits = QString::number(position_);
         if (!(style_ & UDS_NOTHOUSANDS)) {
             int first = digits.startsWith('-') ? 1 : 0;
-            for (int at = digits.size() - 3; at > first; at -= 3)
-                digits.insert(at, ',');
+            for (int at = digits.size() - 3; at > first; at -= 3) digits.insert(at, ',');
         }
         buddy_->setText(digits);
     }
@@ -207,8 +188,7 @@ struct Control {
 class DialogWindow : public QDialog {
 public:
     DialogWindow(const DialogResource& resource, QWidget* owner, DialogProc proc, void* param)
-        : QDialog(owner), resource_(resource), proc_(proc), param_(param)
-    {
+        : QDialog(owner), resource_(resource), proc_(proc), param_(param) {
         setObjectName(QString("dialog%1").arg(resource.id));
         setWindowTitle(QString::fromLatin1(resource.caption));
         setFont(DialogFont(resource));
@@ -218,14 +198,11 @@ public:
         setFixedSize(client.width, client.height);
         // Moves without a button reach the procedure too (links that follow the pointer).
         setMouseTracking(true);
-        for (std::size_t i = 0; i < resource.controlCount; ++i)
-            Build(resource.controls[i]);
+        for (std::size_t i = 0; i < resource.controlCount; ++i) Build(resource.controls[i]);
         QWidget* previous = nullptr;
         for (const Control& control : controls_) {
-            if (control.widget->focusPolicy() == Qt::NoFocus)
-                continue;
-            if (previous)
-                QWidget::setTabOrder(previous, control.widget);
+            if (control.widget->focusPolicy() == Qt::NoFocus) continue;
+            if (previous) QWidget::setTabOrder(previous, control.widget);
             previous = control.widget;
         }
         if (resource.style & DS_CENTER)
@@ -240,50 +217,39 @@ public:
     bool Ended() const { return ended_; }
     int Result() const { return result_; }
 
-    Control* Find(int id)
-    {
+    Control* Find(int id) {
         for (Control& control : controls_)
-            if (control.id == id)
-                return &control;
+            if (control.id == id) return &control;
         return nullptr;
     }
     std::vector<Control>& Controls() { return controls_; }
-    Control* Find(QWidget* widget)
-    {
+    Control* Find(QWidget* widget) {
         for (Control& control : controls_)
-            if (control.widget == widget)
-                return &control;
+            if (control.widget == widget) return &control;
         return nullptr;
     }
 
     bool Deliver(const DialogEvent& event) { return proc_ && proc_(Handle(this), event, param_); }
-    void Command(int id, int notification)
-    {
+    void Command(int id, int notification) {
         DialogEvent event{DialogEventKind::Command};
         event.control = id;
         event.notification = notification;
         Deliver(event);
     }
-    void CloseRequest()
-    {
-        if (!Deliver(DialogEvent{DialogEventKind::Close}))
-            Command(2, BN_CLICKED);
+    void CloseRequest() {
+        if (!Deliver(DialogEvent{DialogEventKind::Close})) Command(2, BN_CLICKED);
     }
 
-    void Init()
-    {
+    void Init() {
         Deliver(DialogEvent{DialogEventKind::Init});
-        if (!ended_)
-            FocusFirst();
+        if (!ended_) FocusFirst();
     }
-    void End(int result)
-    {
+    void End(int result) {
         ended_ = true;
         result_ = result;
         QDialog::done(result);
     }
-    void SetTimer(int id, int milliseconds)
-    {
+    void SetTimer(int id, int milliseconds) {
         QTimer*& timer = timers_[id];
         if (!timer) {
             timer = new QTimer(this);
@@ -295,11 +261,9 @@ public:
         }
         timer->start(milliseconds);
     }
-    void KillTimer(int id)
-    {
+    void KillTimer(int id) {
         auto found = timers_.find(id);
-        if (found != timers_.end() && found->second)
-            found->second->stop();
+        if (found != timers_.end() && found->second) found->second->stop();
     }
 
     // Ends only through EndDialog: Escape and the close box are events for the procedure.
@@ -308,31 +272,28 @@ public:
     void done(int) override {}
 
 protected:
-    void keyPressEvent(QKeyEvent* event) override
-    {
+    void keyPressEvent(QKeyEvent* event) override {
         switch (event->key()) {
-        case Qt::Key_Return:
-        case Qt::Key_Enter: {
-            auto* button = dynamic_cast<QPushButton*>(focusWidget());
-            Control* focused = button && !button->isCheckable() ? Find(button) : nullptr;
-            Command(focused ? focused->id : DefaultId(), BN_CLICKED);
-            return;
-        }
-        case Qt::Key_Escape: Command(2, BN_CLICKED); return;
-        case Qt::Key_F1: Deliver(DialogEvent{DialogEventKind::Help}); return;
-        default: QDialog::keyPressEvent(event);
+            case Qt::Key_Return:
+            case Qt::Key_Enter: {
+                auto* button = dynamic_cast<QPushButton*>(focusWidget());
+                Control* focused = button && !button->isCheckable() ? Find(button) : nullptr;
+                Command(focused ? focused->id : DefaultId(), BN_CLICKED);
+                return;
+            }
+            case Qt::Key_Escape: Command(2, BN_CLICKED); return;
+            case Qt::Key_F1: Deliver(DialogEvent{DialogEventKind::Help}); return;
+            default: QDialog::keyPressEvent(event);
         }
     }
-    void closeEvent(QCloseEvent* event) override
-    {
+    void closeEvent(QCloseEvent* event) override {
         event->ignore();
         CloseRequest();
     }
     void mousePressEvent(QMouseEvent* event) override { Mouse(DialogEventKind::MouseDown, event); }
     void mouseMoveEvent(QMouseEvent* event) override { Mouse(DialogEventKind::MouseMove, event); }
     void mouseReleaseEvent(QMouseEvent* event) override { Mouse(DialogEventKind::MouseUp, event); }
-    void Mouse(DialogEventKind kind, QMouseEvent* event)
-    {
+    void Mouse(DialogEventKind kind, QMouseEvent* event) {
         DialogEvent mouse{kind};
         QPoint global = event->globalPosition().toPoint();
         mouse.x = global.x();
@@ -345,20 +306,16 @@ protected:
             event->ignore();
             return;
         }
-        if (!Deliver(mouse))
-            event->ignore();
+        if (!Deliver(mouse)) event->ignore();
     }
-    void changeEvent(QEvent* event) override
-    {
+    void changeEvent(QEvent* event) override {
         QDialog::changeEvent(event);
         if (event->type() == QEvent::WindowStateChange) {
             bool minimised = windowState() & Qt::WindowMinimized;
-            if (minimised && !wasMinimised_)
-                Deliver(DialogEvent{DialogEventKind::Minimise});
+            if (minimised && !wasMinimised_) Deliver(DialogEvent{DialogEventKind::Minimise});
             // The window manager restores before it activates; the activation
             // still counts as one of a minimised window.
-            if (!minimised && wasMinimised_)
-                restoredFromMinimised_ = true;
+            if (!minimised && wasMinimised_) restoredFromMinimised_ = true;
             wasMinimised_ = minimised;
         } else if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
             DialogEvent activate{DialogEventKind::Activate};
@@ -370,56 +327,45 @@ protected:
     }
 
 private:
-    static QFont DialogFont(const DialogResource& resource)
-    {
+    static QFont DialogFont(const DialogResource& resource) {
         QString name = QString::fromLatin1(resource.fontName);
         QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
         // The platform's logical dialog fonts are the desktop's default sans.
         static const char* const logical[] = {"MS Shell Dlg", "MS Shell Dlg 2", "MS Sans Serif", "Tahoma"};
         bool isLogical = std::any_of(std::begin(logical), std::end(logical),
                                      [&](const char* n) { return name.compare(n, Qt::CaseInsensitive) == 0; });
-        if (!isLogical)
-            font.setFamily(name);
+        if (!isLogical) font.setFamily(name);
         font.setPointSize(resource.fontPointSize);
         return font;
     }
-    static DialogBaseUnits UnitsOf(const QFont& font)
-    {
+    static DialogBaseUnits UnitsOf(const QFont& font) {
         QFontMetrics metrics(font);
         int letters = metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
         return {(letters / 26 + 1) / 2, metrics.height()};
     }
-    static Qt::WindowFlags Flags(std::uint32_t style)
-    {
+    static Qt::WindowFlags Flags(std::uint32_t style) {
         Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint;
         if ((style & WS_CAPTION) == WS_CAPTION) {
             flags |= Qt::WindowTitleHint;
-            if (style & WS_SYSMENU)
-                flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
-            if (style & WS_MINIMIZEBOX)
-                flags |= Qt::WindowMinimizeButtonHint;
+            if (style & WS_SYSMENU) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+            if (style & WS_MINIMIZEBOX) flags |= Qt::WindowMinimizeButtonHint;
         } else {
             flags |= Qt::FramelessWindowHint;
         }
         return flags;
     }
-    void Centre()
-    {
+    void Centre() {
         QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
-        if (!screen)
-            return;
+        if (!screen) return;
         QRect area = screen->availableGeometry();
         move(area.center() - QPoint(width() / 2, height() / 2));
     }
-    int DefaultId() const
-    {
+    int DefaultId() const {
         for (const Control& control : controls_)
-            if (control.kind == DialogControlKind::DefaultPushButton)
-                return control.id;
+            if (control.kind == DialogControlKind::DefaultPushButton) return control.id;
         return 1;
     }
-    void FocusFirst()
-    {
+    void FocusFirst() {
         for (const Control& control : controls_)
             if (control.shown && control.widget->isEnabled() && control.widget->focusPolicy() != Qt::NoFocus) {
                 control.widget->setFocus(Qt::TabFocusReason);
@@ -427,8 +373,7 @@ private:
             }
     }
 
-    void Build(const DialogControlResource& item)
-    {
+    void Build(const DialogControlResource& item) {
         DialogControlKind kind = ClassifyDialogControl(item.className, item.style);
         QString text = QString::fromLatin1(item.text);
         PixelRect rect = MapDialogRect(units_, item.x, item.y, item.width, item.height);
@@ -437,143 +382,140 @@ private:
         QWidget* widget = nullptr;
         int id = item.id;
         switch (kind) {
-        case DialogControlKind::Static: {
-            auto* label = new QLabel(text, this);
-            label->setTextFormat(Qt::PlainText);
-            std::uint32_t type = style & SS_TYPEMASK;
-            Qt::Alignment horizontal = type == SS_CENTER  ? Qt::AlignHCenter
-                                       : type == SS_RIGHT ? Qt::AlignRight
-                                                          : Qt::AlignLeft;
-            label->setAlignment(horizontal | Qt::AlignTop);
-            label->setWordWrap(type != SS_LEFTNOWORDWRAP);
-            label->setFocusPolicy(Qt::NoFocus);
-            label->setMouseTracking(true);  // the pointer's moves pass on to the dialog
-            widget = label;
-            break;
-        }
-        case DialogControlKind::Picture: {
-            auto* label = new QLabel(this);
-            if (style & SS_SUNKEN)
-                label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-            label->setAlignment(style & SS_CENTERIMAGE ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignTop);
-            label->setFocusPolicy(Qt::NoFocus);
-            label->setMouseTracking(true);
-            widget = label;
-            break;
-        }
-        case DialogControlKind::GroupBox: {
-            auto* group = new QGroupBox(text, this);
-            group->setFocusPolicy(Qt::NoFocus);
-            widget = group;
-            break;
-        }
-        case DialogControlKind::Edit: {
-            auto* edit = new QLineEdit(this);
-            edit->setReadOnly(style & ES_READONLY);
-            edit->setFrame(style & WS_BORDER);
-            if (style & ES_NUMBER)
-                edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
-            edit->installEventFilter(this);
-            QObject::connect(edit, &QLineEdit::textChanged, this, [this, id, edit] {
-                DialogEvent event{DialogEventKind::Command};
-                event.control = id;
-                event.notification = EN_UPDATE;
-                SelectionOf(edit, &event.selectionStart, &event.selectionEnd);
-                Deliver(event);
-            });
-            widget = edit;
-            break;
-        }
-        case DialogControlKind::PushButton:
-        case DialogControlKind::DefaultPushButton: {
-            auto* button = new QPushButton(text, this);
-            button->setAutoDefault(false);
-            button->setDefault(kind == DialogControlKind::DefaultPushButton);
-            QObject::connect(button, &QPushButton::clicked, this, [this, id] { Command(id, BN_CLICKED); });
-            widget = button;
-            break;
-        }
-        case DialogControlKind::CheckBox: {
-            QAbstractButton* button;
-            if (style & BS_PUSHLIKE) {
-                auto* push = new QPushButton(text, this);
-                push->setCheckable(true);
-                push->setAutoDefault(false);
-                button = push;
-            } else if (style & BS_MULTILINE) {
-                button = new WrappingCheckBox(text, this);
-            } else {
-                button = new QCheckBox(text, this);
+            case DialogControlKind::Static: {
+                auto* label = new QLabel(text, this);
+                label->setTextFormat(Qt::PlainText);
+                std::uint32_t type = style & SS_TYPEMASK;
+                Qt::Alignment horizontal = type == SS_CENTER  ? Qt::AlignHCenter
+                                           : type == SS_RIGHT ? Qt::AlignRight
+                                                              : Qt::AlignLeft;
+                label->setAlignment(horizontal | Qt::AlignTop);
+                label->setWordWrap(type != SS_LEFTNOWORDWRAP);
+                label->setFocusPolicy(Qt::NoFocus);
+                label->setMouseTracking(true);  // the pointer's moves pass on to the dialog
+                widget = label;
+                break;
             }
-            QObject::connect(button, &QAbstractButton::clicked, this, [this, id] { Command(id, BN_CLICKED); });
-            widget = button;
-            break;
-        }
-        case DialogControlKind::DropDownList: {
-            auto* list = new QComboBox(this);
-            list->setEditable(false);
-            // Only a choice the user completes is reported, not every highlight.
-            QObject::connect(list, &QComboBox::activated, this, [this, id] { Command(id, CBN_SELENDOK); });
-            int closed = std::max(list->sizeHint().height(), MapDialogRect(units_, 0, 0, 0, 12).height);
-            int row = list->fontMetrics().height() + 2;
-            list->setMaxVisibleItems(std::max(1, (rect.height - closed) / row));
-            rect.height = std::min(closed, rect.height);
-            widget = list;
-            break;
-        }
-        case DialogControlKind::UpDown: {
-            auto* upDown = new UpDownControl(this, style);
-            QLineEdit* buddy = nullptr;
-            if ((style & UDS_AUTOBUDDY) && !controls_.empty())
-                buddy = dynamic_cast<QLineEdit*>(controls_.back().widget);
-            upDown->Bind(buddy);
-            if (buddy && (style & UDS_ALIGNRIGHT)) {
-                // The up-down takes the right end of its buddy, which gives up that width.
-                QRect buddyRect = buddy->geometry();
-                buddyRect.setWidth(std::max(0, buddyRect.width() - rect.width));
-                buddy->setGeometry(buddyRect);
-                rect = {buddyRect.x() + buddyRect.width(), buddyRect.y(), rect.width, buddyRect.height()};
+            case DialogControlKind::Picture: {
+                auto* label = new QLabel(this);
+                if (style & SS_SUNKEN) label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+                label->setAlignment(style & SS_CENTERIMAGE ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignTop);
+                label->setFocusPolicy(Qt::NoFocus);
+                label->setMouseTracking(true);
+                widget = label;
+                break;
             }
-            upDown->moved = [this, id](int position) {
-                DialogEvent event{DialogEventKind::VScroll};
-                event.control = id;
-                event.position = position;
-                Deliver(event);
-            };
-            widget = upDown;
-            break;
-        }
-        case DialogControlKind::ProgressBar: {
-            auto* bar = new QProgressBar(this);
-            bar->setRange(0, 100);
-            bar->setValue(0);
-            bar->setTextVisible(false);
-            bar->setFocusPolicy(Qt::NoFocus);
-            widget = bar;
-            break;
-        }
-        case DialogControlKind::RichEdit: {
-            auto* edit = new QTextEdit(this);
-            edit->setReadOnly(style & ES_READONLY);
-            edit->setFrameStyle(style & WS_BORDER ? QFrame::StyledPanel | QFrame::Sunken : QFrame::NoFrame);
-            edit->setVerticalScrollBarPolicy(style & WS_VSCROLL ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
-            widget = edit;
-            break;
-        }
-        case DialogControlKind::Invalid: return;  // the resource compiler refuses these
+            case DialogControlKind::GroupBox: {
+                auto* group = new QGroupBox(text, this);
+                group->setFocusPolicy(Qt::NoFocus);
+                widget = group;
+                break;
+            }
+            case DialogControlKind::Edit: {
+                auto* edit = new QLineEdit(this);
+                edit->setReadOnly(style & ES_READONLY);
+                edit->setFrame(style & WS_BORDER);
+                if (style & ES_NUMBER)
+                    edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
+                edit->installEventFilter(this);
+                QObject::connect(edit, &QLineEdit::textChanged, this, [this, id, edit] {
+                    DialogEvent event{DialogEventKind::Command};
+                    event.control = id;
+                    event.notification = EN_UPDATE;
+                    SelectionOf(edit, &event.selectionStart, &event.selectionEnd);
+                    Deliver(event);
+                });
+                widget = edit;
+                break;
+            }
+            case DialogControlKind::PushButton:
+            case DialogControlKind::DefaultPushButton: {
+                auto* button = new QPushButton(text, this);
+                button->setAutoDefault(false);
+                button->setDefault(kind == DialogControlKind::DefaultPushButton);
+                QObject::connect(button, &QPushButton::clicked, this, [this, id] { Command(id, BN_CLICKED); });
+                widget = button;
+                break;
+            }
+            case DialogControlKind::CheckBox: {
+                QAbstractButton* button;
+                if (style & BS_PUSHLIKE) {
+                    auto* push = new QPushButton(text, this);
+                    push->setCheckable(true);
+                    push->setAutoDefault(false);
+                    button = push;
+                } else if (style & BS_MULTILINE) {
+                    button = new WrappingCheckBox(text, this);
+                } else {
+                    button = new QCheckBox(text, this);
+                }
+                QObject::connect(button, &QAbstractButton::clicked, this, [this, id] { Command(id, BN_CLICKED); });
+                widget = button;
+                break;
+            }
+            case DialogControlKind::DropDownList: {
+                auto* list = new QComboBox(this);
+                list->setEditable(false);
+                // Only a choice the user completes is reported, not every highlight.
+                QObject::connect(list, &QComboBox::activated, this, [this, id] { Command(id, CBN_SELENDOK); });
+                int closed = std::max(list->sizeHint().height(), MapDialogRect(units_, 0, 0, 0, 12).height);
+                int row = list->fontMetrics().height() + 2;
+                list->setMaxVisibleItems(std::max(1, (rect.height - closed) / row));
+                rect.height = std::min(closed, rect.height);
+                widget = list;
+                break;
+            }
+            case DialogControlKind::UpDown: {
+                auto* upDown = new UpDownControl(this, style);
+                QLineEdit* buddy = nullptr;
+                if ((style & UDS_AUTOBUDDY) && !controls_.empty())
+                    buddy = dynamic_cast<QLineEdit*>(controls_.back().widget);
+                upDown->Bind(buddy);
+                if (buddy && (style & UDS_ALIGNRIGHT)) {
+                    // The up-down takes the right end of its buddy, which gives up that width.
+                    QRect buddyRect = buddy->geometry();
+                    buddyRect.setWidth(std::max(0, buddyRect.width() - rect.width));
+                    buddy->setGeometry(buddyRect);
+                    rect = {buddyRect.x() + buddyRect.width(), buddyRect.y(), rect.width, buddyRect.height()};
+                }
+                upDown->moved = [this, id](int position) {
+                    DialogEvent event{DialogEventKind::VScroll};
+                    event.control = id;
+                    event.position = position;
+                    Deliver(event);
+                };
+                widget = upDown;
+                break;
+            }
+            case DialogControlKind::ProgressBar: {
+                auto* bar = new QProgressBar(this);
+                bar->setRange(0, 100);
+                bar->setValue(0);
+                bar->setTextVisible(false);
+                bar->setFocusPolicy(Qt::NoFocus);
+                widget = bar;
+                break;
+            }
+            case DialogControlKind::RichEdit: {
+                auto* edit = new QTextEdit(this);
+                edit->setReadOnly(style & ES_READONLY);
+                edit->setFrameStyle(style & WS_BORDER ? QFrame::StyledPanel | QFrame::Sunken : QFrame::NoFrame);
+                edit->setVerticalScrollBarPolicy(style & WS_VSCROLL ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+                widget = edit;
+                break;
+            }
+            case DialogControlKind::Invalid: return;  // the resource compiler refuses these
         }
         widget->setObjectName(id == IDC_STATIC ? QString() : QString("control%1").arg(id));
         widget->setGeometry(rect.x, rect.y, rect.width, rect.height);
-        if (widget->focusPolicy() != Qt::NoFocus)
-            widget->setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::ClickFocus);
+        if (widget->focusPolicy() != Qt::NoFocus) widget->setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::ClickFocus);
         widget->setEnabled(!(style & WS_DISABLED));
         bool shown = style & WS_VISIBLE;
         widget->setVisible(shown);
         controls_.push_back({id, kind, widget, shown});
     }
 
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
+    bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::FocusOut) {
             auto* focus = static_cast<QFocusEvent*>(event);
             Control* control = Find(static_cast<QWidget*>(watched));
@@ -595,45 +537,31 @@ private:
     bool restoredFromMinimised_ = false;
 };
 
-DialogWindow* DialogOf(HWND window)
-{
-    return window ? dynamic_cast<DialogWindow*>(Widget(window)) : nullptr;
-}
+DialogWindow* DialogOf(HWND window) { return window ? dynamic_cast<DialogWindow*>(Widget(window)) : nullptr; }
 
-Control* ControlOf(HWND dialog, int id)
-{
+Control* ControlOf(HWND dialog, int id) {
     DialogWindow* window = DialogOf(dialog);
     return window ? window->Find(id) : nullptr;
 }
 
 template <class T>
-T* ControlAs(HWND dialog, int id)
-{
+T* ControlAs(HWND dialog, int id) {
     Control* control = ControlOf(dialog, id);
     return control ? dynamic_cast<T*>(control->widget) : nullptr;
 }
 
-QString TextOf(QWidget* widget)
-{
-    if (auto* dialog = dynamic_cast<QDialog*>(widget))
-        return dialog->windowTitle();
-    if (auto* edit = dynamic_cast<QLineEdit*>(widget))
-        return edit->text();
-    if (auto* label = dynamic_cast<QLabel*>(widget))
-        return label->text();
-    if (auto* button = dynamic_cast<QAbstractButton*>(widget))
-        return button->text();
-    if (auto* group = dynamic_cast<QGroupBox*>(widget))
-        return group->title();
-    if (auto* list = dynamic_cast<QComboBox*>(widget))
-        return list->currentText();
-    if (auto* rich = dynamic_cast<QTextEdit*>(widget))
-        return rich->toPlainText();
+QString TextOf(QWidget* widget) {
+    if (auto* dialog = dynamic_cast<QDialog*>(widget)) return dialog->windowTitle();
+    if (auto* edit = dynamic_cast<QLineEdit*>(widget)) return edit->text();
+    if (auto* label = dynamic_cast<QLabel*>(widget)) return label->text();
+    if (auto* button = dynamic_cast<QAbstractButton*>(widget)) return button->text();
+    if (auto* group = dynamic_cast<QGroupBox*>(widget)) return group->title();
+    if (auto* list = dynamic_cast<QComboBox*>(widget)) return list->currentText();
+    if (auto* rich = dynamic_cast<QTextEdit*>(widget)) return rich->toPlainText();
     return widget->windowTitle();
 }
 
-void SetTextOf(QWidget* widget, const QString& text)
-{
+void SetTextOf(QWidget* widget, const QString& text) {
     if (auto* dialog = dynamic_cast<QDialog*>(widget))
         dialog->setWindowTitle(text);
     else if (auto* edit = dynamic_cast<QLineEdit*>(widget))
@@ -650,10 +578,8 @@ void SetTextOf(QWidget* widget, const QString& text)
         widget->setWindowTitle(text);
 }
 
-int CopyOut(const QString& text, char* buffer, int size)
-{
-    if (!buffer || size <= 0)
-        return 0;
+int CopyOut(const QString& text, char* buffer, int size) {
+    if (!buffer || size <= 0) return 0;
     QByteArray bytes = text.toLatin1();
     int length = std::min(static_cast<int>(bytes.size()), size - 1);
     std::memcpy(buffer, bytes.constData(), length);
@@ -661,41 +587,34 @@ int CopyOut(const QString& text, char* buffer, int size)
     return length;
 }
 
-DialogWindow* Create(HINSTANCE module, int templateId, HWND owner, DialogProc proc, void* param)
-{
+DialogWindow* Create(HINSTANCE module, int templateId, HWND owner, DialogProc proc, void* param) {
     const DialogResource* resource = FindDialogResource(module, templateId);
-    if (!resource)
-        return nullptr;
+    if (!resource) return nullptr;
     return new DialogWindow(*resource, owner ? Widget(owner) : nullptr, proc, param);
 }
 
 }  // namespace
 
-const DialogResource* FindDialogResource(HINSTANCE module, int templateId)
-{
-    if (!module || !module->dialogs)
-        return nullptr;
+const DialogResource* FindDialogResource(HINSTANCE module, int templateId) {
+    if (!module || !module->dialogs) return nullptr;
     for (std::size_t i = 0; i < module->dialogCount; ++i)
-        if (module->dialogs[i].id == templateId)
-            return &module->dialogs[i];
+        if (module->dialogs[i].id == templateId) return &module->dialogs[i];
     return nullptr;
 }
 
-PixelRect MapDialogRect(DialogBaseUnits units, int x, int y, int width, int height)
-{
+PixelRect MapDialogRect(DialogBaseUnits units, int x, int y, int width, int height) {
     auto scale = [](int value, int base, int divisor) {
         long long product = static_cast<long long>(value) * base;
-        return static_cast<int>(product >= 0 ? (product + divisor / 2) / divisor : -((-product + divisor / 2) / divisor));
+        return static_cast<int>(product >= 0 ? (product + divisor / 2) / divisor
+                                             : -((-product + divisor / 2) / divisor));
     };
     return {scale(x, units.baseX, 4), scale(y, units.baseY, 8), scale(width, units.baseX, 4),
             scale(height, units.baseY, 8)};
 }
 
-int DialogBoxParamA(HINSTANCE module, int templateId, HWND owner, DialogProc proc, void* param)
-{
+int DialogBoxParamA(HINSTANCE module, int templateId, HWND owner, DialogProc proc, void* param) {
     DialogWindow* dialog = Create(module, templateId, owner, proc, param);
-    if (!dialog)
-        return -1;
+    if (!dialog) return -1;
     dialog->Init();
     int result = dialog->Result();
     if (!dialog->Ended()) {
@@ -707,11 +626,9 @@ int DialogBoxParamA(HINSTANCE module, int templateId, HWND owner, DialogProc pro
     return result;
 }
 
-HWND CreateDialogParamA(HINSTANCE module, int templateId, HWND owner, DialogProc proc, void* param)
-{
+HWND CreateDialogParamA(HINSTANCE module, int templateId, HWND owner, DialogProc proc, void* param) {
     DialogWindow* dialog = Create(module, templateId, owner, proc, param);
-    if (!dialog)
-        return nullptr;
+    if (!dialog) return nullptr;
     dialog->Init();
     if (dialog->Ended()) {
         delete dialog;
@@ -721,119 +638,93 @@ HWND CreateDialogParamA(HINSTANCE module, int templateId, HWND owner, DialogProc
     return Handle(dialog);
 }
 
-void DestroyWindow(HWND window)
-{
-    delete Widget(window);
-}
+void DestroyWindow(HWND window) { delete Widget(window); }
 
-bool EndDialog(HWND dialog, int result)
-{
+bool EndDialog(HWND dialog, int result) {
     DialogWindow* window = DialogOf(dialog);
-    if (!window)
-        return false;
+    if (!window) return false;
     window->End(result);
     return true;
 }
 
-void* GetDialogParam(HWND dialog)
-{
+void* GetDialogParam(HWND dialog) {
     DialogWindow* window = DialogOf(dialog);
     return window ? window->Param() : nullptr;
 }
 
-HWND GetDlgItem(HWND dialog, int id)
-{
+HWND GetDlgItem(HWND dialog, int id) {
     Control* control = ControlOf(dialog, id);
     return control ? Handle(control->widget) : nullptr;
 }
 
-int GetDlgItemCount(HWND dialog)
-{
+int GetDlgItemCount(HWND dialog) {
     DialogWindow* window = DialogOf(dialog);
     return window ? static_cast<int>(window->Controls().size()) : 0;
 }
 
-HWND GetDlgItemAt(HWND dialog, int index)
-{
+HWND GetDlgItemAt(HWND dialog, int index) {
     DialogWindow* window = DialogOf(dialog);
-    if (!window || index < 0 || index >= static_cast<int>(window->Controls().size()))
-        return nullptr;
+    if (!window || index < 0 || index >= static_cast<int>(window->Controls().size())) return nullptr;
     return Handle(window->Controls()[index].widget);
 }
 
-int GetDlgCtrlID(HWND control)
-{
-    if (!control)
-        return 0;
+int GetDlgCtrlID(HWND control) {
+    if (!control) return 0;
     DialogWindow* dialog = DialogOf(Widget(control)->parentWidget());
     Control* found = dialog ? dialog->Find(Widget(control)) : nullptr;
     return found ? found->id : 0;
 }
 
-DialogControlKind GetDlgItemKind(HWND dialog, int id)
-{
+DialogControlKind GetDlgItemKind(HWND dialog, int id) {
     Control* control = ControlOf(dialog, id);
     return control ? control->kind : DialogControlKind::Invalid;
 }
 
-bool SetDlgItemTextA(HWND dialog, int id, const char* text)
-{
+bool SetDlgItemTextA(HWND dialog, int id, const char* text) {
     Control* control = ControlOf(dialog, id);
-    if (!control)
-        return false;
+    if (!control) return false;
     SetTextOf(control->widget, QString::fromLatin1(text ? text : ""));
     return true;
 }
 
-int GetDlgItemTextA(HWND dialog, int id, char* buffer, int size)
-{
+int GetDlgItemTextA(HWND dialog, int id, char* buffer, int size) {
     Control* control = ControlOf(dialog, id);
     return CopyOut(control ? TextOf(control->widget) : QString(), buffer, size);
 }
 
-void CheckDlgButton(HWND dialog, int id, bool checked)
-{
-    if (auto* button = ControlAs<QAbstractButton>(dialog, id))
-        button->setChecked(checked);
+void CheckDlgButton(HWND dialog, int id, bool checked) {
+    if (auto* button = ControlAs<QAbstractButton>(dialog, id)) button->setChecked(checked);
 }
 
-bool IsDlgButtonChecked(HWND dialog, int id)
-{
+bool IsDlgButtonChecked(HWND dialog, int id) {
     auto* button = ControlAs<QAbstractButton>(dialog, id);
     return button && button->isChecked();
 }
 
-void EnableDlgItem(HWND dialog, int id, bool enable)
-{
-    if (Control* control = ControlOf(dialog, id))
-        control->widget->setEnabled(enable);
+void EnableDlgItem(HWND dialog, int id, bool enable) {
+    if (Control* control = ControlOf(dialog, id)) control->widget->setEnabled(enable);
 }
 
-bool IsDlgItemEnabled(HWND dialog, int id)
-{
+bool IsDlgItemEnabled(HWND dialog, int id) {
     Control* control = ControlOf(dialog, id);
     return control && control->widget->isEnabled();
 }
 
-void ShowDlgItem(HWND dialog, int id, bool show)
-{
+void ShowDlgItem(HWND dialog, int id, bool show) {
     if (Control* control = ControlOf(dialog, id)) {
         control->shown = show;
         control->widget->setVisible(show);
     }
 }
 
-bool IsDlgItemShown(HWND dialog, int id)
-{
+bool IsDlgItemShown(HWND dialog, int id) {
     Control* control = ControlOf(dialog, id);
     return control && control->shown;
 }
 
-int AddListItem(HWND dialog, int id, const char* text)
-{
+int AddListItem(HWND dialog, int id, const char* text) {
     auto* list = ControlAs<QComboBox>(dialog, id);
-    if (!list)
-        return -1;
+    if (!list) return -1;
     // A new list selects nothing until told, like the platform's list.
     int index = list->count();
     int selected = list->currentIndex();
@@ -842,101 +733,77 @@ int AddListItem(HWND dialog, int id, const char* text)
     return index;
 }
 
-void ResetList(HWND dialog, int id)
-{
-    if (auto* list = ControlAs<QComboBox>(dialog, id))
-        list->clear();
+void ResetList(HWND dialog, int id) {
+    if (auto* list = ControlAs<QComboBox>(dialog, id)) list->clear();
 }
 
-int GetListCount(HWND dialog, int id)
-{
+int GetListCount(HWND dialog, int id) {
     auto* list = ControlAs<QComboBox>(dialog, id);
     return list ? list->count() : 0;
 }
 
-void SetListSelection(HWND dialog, int id, int index)
-{
+void SetListSelection(HWND dialog, int id, int index) {
     if (auto* list = ControlAs<QComboBox>(dialog, id))
         list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
 }
 
-int GetListSelection(HWND dialog, int id)
-{
+int GetListSelection(HWND dialog, int id) {
     auto* list = ControlAs<QComboBox>(dialog, id);
     return list ? list->currentIndex() : -1;
 }
 
-void SetSpinRange(HWND dialog, int id, int low, int high)
-{
-    if (auto* spin = ControlAs<UpDownControl>(dialog, id))
-        spin->SetRange(low, high);
+void SetSpinRange(HWND dialog, int id, int low, int high) {
+    if (auto* spin = ControlAs<UpDownControl>(dialog, id)) spin->SetRange(low, high);
 }
 
-void GetSpinRange(HWND dialog, int id, int* low, int* high)
-{
+void GetSpinRange(HWND dialog, int id, int* low, int* high) {
     if (auto* spin = ControlAs<UpDownControl>(dialog, id)) {
         spin->Range(low, high);
         return;
     }
-    if (low)
-        *low = 0;
-    if (high)
-        *high = 0;
+    if (low) *low = 0;
+    if (high) *high = 0;
 }
 
-void SetSpinPos(HWND dialog, int id, int position)
-{
-    if (auto* spin = ControlAs<UpDownControl>(dialog, id))
-        spin->SetPosition(position);
+void SetSpinPos(HWND dialog, int id, int position) {
+    if (auto* spin = ControlAs<UpDownControl>(dialog, id)) spin->SetPosition(position);
 }
 
-int GetSpinPos(HWND dialog, int id)
-{
+int GetSpinPos(HWND dialog, int id) {
     auto* spin = ControlAs<UpDownControl>(dialog, id);
     return spin ? spin->Position() : 0;
 }
 
-HWND GetSpinBuddy(HWND dialog, int id)
-{
+HWND GetSpinBuddy(HWND dialog, int id) {
     auto* spin = ControlAs<UpDownControl>(dialog, id);
     return spin ? Handle(spin->Buddy()) : nullptr;
 }
 
-void SetProgressRange(HWND dialog, int id, int low, int high)
-{
-    if (auto* bar = ControlAs<QProgressBar>(dialog, id))
-        bar->setRange(low, high);
+void SetProgressRange(HWND dialog, int id, int low, int high) {
+    if (auto* bar = ControlAs<QProgressBar>(dialog, id)) bar->setRange(low, high);
 }
 
-void SetProgressPos(HWND dialog, int id, int position)
-{
+void SetProgressPos(HWND dialog, int id, int position) {
     if (auto* bar = ControlAs<QProgressBar>(dialog, id))
         bar->setValue(std::clamp(position, bar->minimum(), bar->maximum()));
 }
 
-int GetProgressPos(HWND dialog, int id)
-{
+int GetProgressPos(HWND dialog, int id) {
     auto* bar = ControlAs<QProgressBar>(dialog, id);
     return bar ? bar->value() : 0;
 }
 
-void GetEditSelection(HWND dialog, int id, int* start, int* end)
-{
+void GetEditSelection(HWND dialog, int id, int* start, int* end) {
     int from = 0;
     int to = 0;
-    if (auto* edit = ControlAs<QLineEdit>(dialog, id))
-        SelectionOf(edit, &from, &to);
-    if (start)
-        *start = from;
-    if (end)
-        *end = to;
+    if (auto* edit = ControlAs<QLineEdit>(dialog, id)) SelectionOf(edit, &from, &to);
+    if (start) *start = from;
+    if (end) *end = to;
 }
 
-void SetEditSelection(HWND dialog, int id, int start, int end)
-{
+void SetEditSelection(HWND dialog, int id, int start, int end) {
     auto* edit = ControlAs<QLineEdit>(dialog, id);
-    if (!edit)
-        return;
+    if (!edit) return;
     int length = static_cast<int>(edit->text().size());
     start = std::clamp(start, 0, length);
     end = std::clamp(end, 0, length);
@@ -946,11 +813,9 @@ void SetEditSelection(HWND dialog, int id, int start, int end)
         edit->setSelection(start, end - start);
 }
 
-void SetDlgItemBitmap(HWND dialog, int id, int width, int height, int bitsPerPixel, const void* pixels)
-{
+void SetDlgItemBitmap(HWND dialog, int id, int width, int height, int bitsPerPixel, const void* pixels) {
     auto* label = ControlAs<QLabel>(dialog, id);
-    if (!label)
-        return;
+    if (!label) return;
     if (!pixels || width <= 0 || height <= 0 || (bitsPerPixel != 24 && bitsPerPixel != 8)) {
         label->setPixmap(QPixmap());
         return;
@@ -968,88 +833,67 @@ void SetDlgItemBitmap(HWND dialog, int id, int width, int height, int bitsPerPix
     label->setPixmap(QPixmap::fromImage(image));
 }
 
-void PostCommand(HWND dialog, int id, int notification)
-{
+void PostCommand(HWND dialog, int id, int notification) {
     DialogWindow* window = DialogOf(dialog);
     if (window)
-        QMetaObject::invokeMethod(window, [window, id, notification] { window->Command(id, notification); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            window, [window, id, notification] { window->Command(id, notification); }, Qt::QueuedConnection);
 }
 
-void PostClose(HWND dialog)
-{
+void PostClose(HWND dialog) {
     DialogWindow* window = DialogOf(dialog);
     if (window)
-        QMetaObject::invokeMethod(window, [window] { window->CloseRequest(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            window, [window] { window->CloseRequest(); }, Qt::QueuedConnection);
 }
 
-bool SetWindowTextA(HWND window, const char* text)
-{
-    if (!window)
-        return false;
+bool SetWindowTextA(HWND window, const char* text) {
+    if (!window) return false;
     SetTextOf(Widget(window), QString::fromLatin1(text ? text : ""));
     return true;
 }
 
-int GetWindowTextA(HWND window, char* buffer, int size)
-{
+int GetWindowTextA(HWND window, char* buffer, int size) {
     return CopyOut(window ? TextOf(Widget(window)) : QString(), buffer, size);
 }
 
-void ShowWindow(HWND window, int command)
-{
-    if (!window)
-        return;
+void ShowWindow(HWND window, int command) {
+    if (!window) return;
     QWidget* widget = Widget(window);
     switch (command) {
-    case SW_HIDE: widget->hide(); break;
-    case SW_MINIMIZE: widget->showMinimized(); break;
-    case SW_RESTORE:
-    case SW_SHOWNORMAL: widget->showNormal(); break;
-    default: widget->show(); break;
+        case SW_HIDE: widget->hide(); break;
+        case SW_MINIMIZE: widget->showMinimized(); break;
+        case SW_RESTORE:
+        case SW_SHOWNORMAL: widget->showNormal(); break;
+        default: widget->show(); break;
     }
 }
 
-bool IsIconic(HWND window)
-{
-    return window && Widget(window)->isMinimized();
+bool IsIconic(HWND window) { return window && Widget(window)->isMinimized(); }
+
+HWND GetForegroundWindow() { return Handle(QApplication::activeWindow()); }
+
+void FlashWindow(HWND window, bool) {
+    if (window) QApplication::alert(Widget(window), 0);
 }
 
-HWND GetForegroundWindow()
-{
-    return Handle(QApplication::activeWindow());
-}
-
-void FlashWindow(HWND window, bool)
-{
-    if (window)
-        QApplication::alert(Widget(window), 0);
-}
-
-void SetWindowCursor(HWND window, int cursorId)
-{
-    if (!window)
-        return;
+void SetWindowCursor(HWND window, int cursorId) {
+    if (!window) return;
     Qt::CursorShape shape = cursorId == IDC_HAND   ? Qt::PointingHandCursor
                             : cursorId == IDC_WAIT ? Qt::WaitCursor
                                                    : Qt::ArrowCursor;
     Widget(window)->setCursor(shape);
 }
 
-void SetDialogTimer(HWND dialog, int timerId, int milliseconds)
-{
-    if (DialogWindow* window = DialogOf(dialog))
-        window->SetTimer(timerId, milliseconds);
+void SetDialogTimer(HWND dialog, int timerId, int milliseconds) {
+    if (DialogWindow* window = DialogOf(dialog)) window->SetTimer(timerId, milliseconds);
 }
 
-void KillDialogTimer(HWND dialog, int timerId)
-{
-    if (DialogWindow* window = DialogOf(dialog))
-        window->KillTimer(timerId);
+void KillDialogTimer(HWND dialog, int timerId) {
+    if (DialogWindow* window = DialogOf(dialog)) window->KillTimer(timerId);
 }
 
-DialogBaseUnits GetDialogBaseUnits(HWND dialog)
-{
+DialogBaseUnits GetDialogBaseUnits(HWND dialog) {
     DialogWindow* window = DialogOf(dialog);
     return window ? window->Units() : DialogBaseUnits{0, 0};
 }
@@ -1062,27 +906,22 @@ struct FontHandle {
     QFont font;
 };
 
-HCURSOR LoadCursorA(HINSTANCE module, int id)
-{
+HCURSOR LoadCursorA(HINSTANCE module, int id) {
     HRSRC resource = FindResourceA(module, id, "CURSOR");
     const void* bytes = LockResource(LoadResource(module, resource));
-    if (!bytes)
-        return nullptr;
+    if (!bytes) return nullptr;
     QPixmap picture;
     if (!picture.loadFromData(static_cast<const uchar*>(bytes), SizeofResource(module, resource), "PNG"))
         return nullptr;
     return new CursorHandle{QCursor(picture, 10, 1)};
 }
 
-void SetWindowCursorHandle(HWND window, HCURSOR cursor)
-{
-    if (!window)
-        return;
+void SetWindowCursorHandle(HWND window, HCURSOR cursor) {
+    if (!window) return;
     Widget(window)->setCursor(cursor ? cursor->cursor : QCursor(Qt::ArrowCursor));
 }
 
-bool SetProgramIcon(HINSTANCE module, int id)
-{
+bool SetProgramIcon(HINSTANCE module, int id) {
     HRSRC resource = FindResourceA(module, id, "ICON");
     const void* bytes = LockResource(LoadResource(module, resource));
     QPixmap picture;
@@ -1092,19 +931,14 @@ bool SetProgramIcon(HINSTANCE module, int id)
     return true;
 }
 
-void GetCursorPos(int* x, int* y)
-{
+void GetCursorPos(int* x, int* y) {
     QPoint at = QCursor::pos();
-    if (x)
-        *x = at.x();
-    if (y)
-        *y = at.y();
+    if (x) *x = at.x();
+    if (y) *y = at.y();
 }
 
-PixelRect GetWindowRect(HWND window)
-{
-    if (!window)
-        return {0, 0, 0, 0};
+PixelRect GetWindowRect(HWND window) {
+    if (!window) return {0, 0, 0, 0};
     QWidget* widget = Widget(window);
     if (widget->isWindow()) {
         QRect frame = widget->frameGeometry();
@@ -1114,20 +948,15 @@ PixelRect GetWindowRect(HWND window)
     return {origin.x(), origin.y(), widget->width(), widget->height()};
 }
 
-void MoveWindow(HWND window, int x, int y, int width, int height)
-{
-    if (!window)
-        return;
+void MoveWindow(HWND window, int x, int y, int width, int height) {
+    if (!window) return;
     QWidget* widget = Widget(window);
     widget->move(x, y);
-    if (widget->width() != width || widget->height() != height)
-        widget->resize(width, height);
+    if (widget->width() != width || widget->height() != height) widget->resize(width, height);
 }
 
-void GetDefaultGuiFont(LOGFONTA* font)
-{
-    if (!font)
-        return;
+void GetDefaultGuiFont(LOGFONTA* font) {
+    if (!font) return;
     QFont general = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
     *font = LOGFONTA{};
     font->lfHeight = -QFontInfo(general).pixelSize();
@@ -1137,21 +966,17 @@ void GetDefaultGuiFont(LOGFONTA* font)
     std::snprintf(font->lfFaceName, sizeof font->lfFaceName, "%s", general.family().toLatin1().constData());
 }
 
-HFONT CreateFontIndirectA(const LOGFONTA* description)
-{
-    if (!description)
-        return nullptr;
+HFONT CreateFontIndirectA(const LOGFONTA* description) {
+    if (!description) return nullptr;
     QFont font(QString::fromLatin1(description->lfFaceName));
-    if (description->lfHeight != 0)
-        font.setPixelSize(std::abs(description->lfHeight));
+    if (description->lfHeight != 0) font.setPixelSize(std::abs(description->lfHeight));
     font.setWeight(static_cast<QFont::Weight>(std::clamp(description->lfWeight, 1, 1000)));
     font.setItalic(description->lfItalic);
     font.setUnderline(description->lfUnderline);
     return new FontHandle{font};
 }
 
-void SetDlgItemFont(HWND dialog, int id, HFONT font)
-{
+void SetDlgItemFont(HWND dialog, int id, HFONT font) {
     if (Control* control = ControlOf(dialog, id)) {
         if (font)
             control->widget->setFont(font->font);
@@ -1160,22 +985,18 @@ void SetDlgItemFont(HWND dialog, int id, HFONT font)
     }
 }
 
-COLORREF GetSysColor(int index)
-{
+COLORREF GetSysColor(int index) {
     QColor colour = index == COLOR_BTNFACE ? QApplication::palette().color(QPalette::Button)
                                            : QApplication::palette().color(QPalette::Window);
     return RGB(colour.red(), colour.green(), colour.blue());
 }
 
-void SetDlgItemColors(HWND dialog, int id, COLORREF text, COLORREF background)
-{
+void SetDlgItemColors(HWND dialog, int id, COLORREF text, COLORREF background) {
     SetControlColors(GetDlgItem(dialog, id), text, background);
 }
 
-void SetControlColors(HWND control, COLORREF text, COLORREF background)
-{
-    if (!control)
-        return;
+void SetControlColors(HWND control, COLORREF text, COLORREF background) {
+    if (!control) return;
     auto colour = [](COLORREF c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); };
     QWidget* widget = Widget(control);
     QPalette palette = widget->palette();
@@ -1191,8 +1012,6 @@ void SetControlColors(HWND control, COLORREF text, COLORREF background)
     widget->update();
 }
 
-void SetDlgItemRichText(HWND dialog, int id, const char* html)
-{
-    if (auto* rich = ControlAs<QTextEdit>(dialog, id))
-        rich->setHtml(QString::fromUtf8(html ? html : ""));
+void SetDlgItemRichText(HWND dialog, int id, const char* html) {
+    if (auto* rich = ControlAs<QTextEdit>(dialog, id)) rich->setHtml(QString::fromUtf8(html ? html : ""));
 }

@@ -24,8 +24,8 @@ enum class DialogEventKind {
     Activate,  // byMouseClick, minimised
     Close,     // close box, Alt+F4, PostClose; unhandled it becomes the command of id 2
     Minimise,
-    Help,      // F1
-    Timer,     // control is the timer's id
+    Help,   // F1
+    Timer,  // control is the timer's id
     // A mouse button went down or up, or the pointer moved, over the dialog or
     // a control that leaves the mouse to it (statics, pictures); x, y: the
     // pointer on the screen, button: 1 left, 2 right, 3 middle.
@@ -170,8 +170,7 @@ void SetDlgItemFont(HWND dialog, int id, HFONT font);
 
 // Colours: a COLORREF holds red in the low byte, then green, then blue.
 using COLORREF = std::uint32_t;
-constexpr COLORREF RGB(int red, int green, int blue)
-{
+constexpr COLORREF RGB(int red, int green, int blue) {
     return static_cast<COLORREF>(red & 0xFF) | static_cast<COLORREF>(green & 0xFF) << 8 |
            static_cast<COLORREF>(blue & 0xFF) << 16;
 }

@@ -40,22 +40,18 @@ struct Written {
     std::string bytes;
     std::size_t at = 0;
 };
-OPJ_SIZE_T WriteBytes(void* buffer, OPJ_SIZE_T count, void* user)
-{
+OPJ_SIZE_T WriteBytes(void* buffer, OPJ_SIZE_T count, void* user) {
     auto* out = static_cast<Written*>(user);
-    if (out->bytes.size() < out->at + count)
-        out->bytes.resize(out->at + count);
+    if (out->bytes.size() < out->at + count) out->bytes.resize(out->at + count);
     std::memcpy(&out->bytes[out->at], buffer, count);
     out->at += count;
     return count;
 }
-OPJ_OFF_T SkipBytes(OPJ_OFF_T count, void* user)
-{
+OPJ_OFF_T SkipBytes(OPJ_OFF_T count, void* user) {
     static_cast<Written*>(user)->at += count;
     return count;
 }
-OPJ_BOOL SeekBytes(OPJ_OFF_T position, void* user)
-{
+OPJ_BOOL SeekBytes(OPJ_OFF_T position, void* user) {
     static_cast<Written*>(user)->at = position;
     return OPJ_TRUE;
 }
@@ -63,8 +59,7 @@ void Complain(const char* message, void*) { std::fprintf(stderr, "OpenJPEG: %s",
 
 // A lossless raw codestream of components of the given precision.
 std::string Encode(int width, int height, int components, int precision,
-                   const std::function<int(int, int, int)>& sample)
-{
+                   const std::function<int(int, int, int)>& sample) {
     std::vector<opj_image_cmptparm_t> parts(components);
     for (auto& part : parts) {
         std::memset(&part, 0, sizeof part);
@@ -79,8 +74,7 @@ std::string Encode(int width, int height, int components, int precision,
     image->y1 = height;
     for (int c = 0; c < components; ++c)
         for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                image->comps[c].data[y * width + x] = sample(c, x, y);
+            for (int x = 0; x < width; ++x) image->comps[c].data[y * width + x] = sample(c, x, y);
     opj_cparameters_t parameters;
     opj_set_default_encoder_parameters(&parameters);
     parameters.tcp_numlayers = 1;
@@ -105,8 +99,7 @@ std::string Encode(int width, int height, int components, int precision,
 }
 
 // OpenJPEG's own planes of a codestream, through a file.
-opj_image_t* DecodeFile(const std::string& bytes)
-{
+opj_image_t* DecodeFile(const std::string& bytes) {
     std::string path = std::filesystem::temp_directory_path() / "tavrick-about-test.j2k";
     std::FILE* file = std::fopen(path.c_str(), "wb");
     std::fwrite(bytes.data(), 1, bytes.size(), file);
@@ -125,12 +118,10 @@ opj_image_t* DecodeFile(const std::string& bytes)
     return image;
 }
 
-std::string ProgramResource(int id, const char* type)
-{
+std::string ProgramResource(int id, const char* type) {
     HINSTANCE program = GetModuleHandleA(nullptr);
     HRSRC resource = FindResourceA(program, id, type);
-    if (!resource)
-        return {};
+    if (!resource) return {};
     return std::string(static_cast<const char*>(LockResource(LoadResource(program, resource))),
                        SizeofResource(program, resource));
 }
@@ -140,8 +131,7 @@ int Sample(int c, int x, int y) { return (c * 60 + x * 7 + y * 3) & 0xFF; }
 // A module of test pictures stands in for the program's while a test runs.
 class ResourceImageTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ours = ProgramResource(IDR_SIDE_PICTURE, "J2KIMG");
         four = Encode(9, 5, 4, 8, Sample);
         two = Encode(7, 3, 2, 8, Sample);
@@ -156,8 +146,7 @@ protected:
         saved = appState.instance;
         appState.instance = &module;
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         appState.instance = saved;
         DeleteObject(slot);
     }
@@ -169,8 +158,7 @@ protected:
     HBITMAP slot = nullptr;
 };
 
-TEST_F(ResourceImageTest, OurPictureBecomesBottomUpBgrOfOpenJpegsPlanes)
-{
+TEST_F(ResourceImageTest, OurPictureBecomesBottomUpBgrOfOpenJpegsPlanes) {
     ASSERT_FALSE(ours.empty()) << "the program carries no J2KIMG 107";
     ASSERT_EQ(LoadResourceImage(nullptr, 107, &slot), 0);
     const BITMAPINFOHEADER& header = slot->header;
@@ -191,14 +179,12 @@ TEST_F(ResourceImageTest, OurPictureBecomesBottomUpBgrOfOpenJpegsPlanes)
         for (int x = 0; x < 59; ++x)
             for (int j = 0; j < 3; ++j)
                 mismatches += slot->bits[(259 - y) * stride + x * 3 + j] != image->comps[2 - j].data[y * 59 + x];
-    for (int y = 0; y < 260; ++y)
-        mismatches += slot->bits[y * stride + 177] != 0;  // the row's padding
+    for (int y = 0; y < 260; ++y) mismatches += slot->bits[y * stride + 177] != 0;  // the row's padding
     opj_image_destroy(image);
     EXPECT_EQ(mismatches, 0);
 }
 
-TEST_F(ResourceImageTest, FourComponentsShowTheFirstThreeTwoShowTheFirstAsGrey)
-{
+TEST_F(ResourceImageTest, FourComponentsShowTheFirstThreeTwoShowTheFirstAsGrey) {
     ASSERT_EQ(LoadResourceImage(nullptr, 108, &slot), 0);
     ASSERT_EQ(slot->header.biBitCount, 24);
     ASSERT_EQ(slot->header.biWidth, 9);
@@ -214,14 +200,12 @@ TEST_F(ResourceImageTest, FourComponentsShowTheFirstThreeTwoShowTheFirstAsGrey)
     ASSERT_EQ(slot->header.biHeight, 3);
     ASSERT_EQ(slot->size, 8u * 3);
     for (int y = 0; y < 3; ++y) {
-        for (int x = 0; x < 7; ++x)
-            EXPECT_EQ(slot->bits[(2 - y) * 8 + x], Sample(0, x, y));
+        for (int x = 0; x < 7; ++x) EXPECT_EQ(slot->bits[(2 - y) * 8 + x], Sample(0, x, y));
         EXPECT_EQ(slot->bits[(2 - y) * 8 + 7], 0);
     }
 }
 
-TEST_F(ResourceImageTest, FailuresGiveTheirCodesAndLeaveTheSlotAlone)
-{
+TEST_F(ResourceImageTest, FailuresGiveTheirCodesAndLeaveTheSlotAlone) {
     EXPECT_EQ(LoadResourceImage(nullptr, 110, &slot), 5);  // 16-bit components
     EXPECT_EQ(slot, nullptr);
     EXPECT_EQ(LoadResourceImage(nullptr, 111, &slot), 4);  // not a codestream
@@ -235,21 +219,17 @@ TEST_F(ResourceImageTest, FailuresGiveTheirCodesAndLeaveTheSlotAlone)
 
 class AboutBoxTest : public MainDialogTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         MainDialogTest::SetUp();
-        if (!appState.normalFont)
-            CreateLabelFonts();
+        if (!appState.normalFont) CreateLabelFonts();
         QCursor::setPos(0, 0);
         box = CreateDialogParamA(appState.instance, IDD_ABOUT, nullptr, AboutBoxProc, nullptr);
         ASSERT_NE(box, nullptr);
         Widget()->move(300, 200);
         QApplication::processEvents();
     }
-    void TearDown() override
-    {
-        if (box)
-            DestroyWindow(box);
+    void TearDown() override {
+        if (box) DestroyWindow(box);
         MainDialogTest::TearDown();
     }
     QWidget* Widget() const { return static_cast<QWidget*>(box); }
@@ -257,19 +237,15 @@ protected:
     QPoint Centre(int id) const { return Control(id)->mapToGlobal(Control(id)->rect().center()); }
     QPoint Background() const { return Widget()->mapToGlobal(QPoint(4, Widget()->height() - 4)); }
     // A mouse event sent where the pointer is, to the widget under it.
-    void Send(QEvent::Type type, QPoint global, Qt::MouseButton button, Qt::MouseButtons held)
-    {
+    void Send(QEvent::Type type, QPoint global, Qt::MouseButton button, Qt::MouseButtons held) {
         QCursor::setPos(global);
         QWidget* target = QApplication::widgetAt(global);
-        if (!target || target->window() != Widget())
-            target = Widget();
-        if (QWidget* grabber = QWidget::mouseGrabber())
-            target = grabber;
+        if (!target || target->window() != Widget()) target = Widget();
+        if (QWidget* grabber = QWidget::mouseGrabber()) target = grabber;
         QMouseEvent event(type, target->mapFromGlobal(global), global, button, held, Qt::NoModifier);
         QApplication::sendEvent(target, &event);
     }
-    void MoveTo(QPoint global, Qt::MouseButtons held = Qt::NoButton)
-    {
+    void MoveTo(QPoint global, Qt::MouseButtons held = Qt::NoButton) {
         Send(QEvent::MouseMove, global, Qt::NoButton, held);
     }
     static QColor TextColour(QWidget* w) { return w->palette().color(QPalette::WindowText); }
@@ -277,8 +253,7 @@ protected:
     HWND box = nullptr;
 };
 
-TEST_F(AboutBoxTest, ShowsTitleColoursTextAndPicture)
-{
+TEST_F(AboutBoxTest, ShowsTitleColoursTextAndPicture) {
     EXPECT_EQ(TextColour(Control(IDC_ABOUT_TITLE)), QColor(31, 127, 0));
     EXPECT_EQ(TextColour(Control(IDC_ABOUT_MAKER)), QColor(31, 127, 0));
     EXPECT_EQ(Control(IDC_ABOUT_TITLE)->font().weight(), 700);
@@ -291,8 +266,7 @@ TEST_F(AboutBoxTest, ShowsTitleColoursTextAndPicture)
     EXPECT_EQ(picture.size(), QSize(59, 260));
 }
 
-TEST_F(AboutBoxTest, LinkTurnsHotUnderThePointerAndColdAgainOnMoveOrTimer)
-{
+TEST_F(AboutBoxTest, LinkTurnsHotUnderThePointerAndColdAgainOnMoveOrTimer) {
     QWidget* web = Control(IDC_WEB_LINK);
     MoveTo(Centre(IDC_WEB_LINK));
     EXPECT_TRUE(aboutBox.webLinkHot);
@@ -315,8 +289,7 @@ TEST_F(AboutBoxTest, LinkTurnsHotUnderThePointerAndColdAgainOnMoveOrTimer)
     EXPECT_FALSE(Control(IDC_MAIL_LINK)->font().underline());
 }
 
-TEST_F(AboutBoxTest, AnyButtonDragsTheBoxAndAReleaseOverALinkOpensIt)
-{
+TEST_F(AboutBoxTest, AnyButtonDragsTheBoxAndAReleaseOverALinkOpensIt) {
     QPoint start = Widget()->pos();
     QPoint from = Background();
     Send(QEvent::MouseButtonPress, from, Qt::RightButton, Qt::RightButton);
@@ -345,25 +318,21 @@ TEST_F(AboutBoxTest, AnyButtonDragsTheBoxAndAReleaseOverALinkOpensIt)
     EXPECT_EQ(shell.files[1].find('\\'), std::string::npos) << "a URL of this system's paths";
 }
 
-TEST_F(AboutBoxTest, EscapeEndsTheBox)
-{
+TEST_F(AboutBoxTest, EscapeEndsTheBox) {
     QTest::keyClick(Widget(), Qt::Key_Escape);
     EXPECT_FALSE(Widget()->isVisible());
     EXPECT_EQ(aboutBox.sidePicture, nullptr);
 }
 
 // The main dialog's "Ab&out..." runs the box modally; its OK ends it.
-TEST_F(MainDialogTest, AboutButtonOpensTheAboutBox)
-{
+TEST_F(MainDialogTest, AboutButtonOpensTheAboutBox) {
     OpenMainDialog();
-    if (!appState.normalFont)
-        CreateLabelFonts();
+    if (!appState.normalFont) CreateLabelFonts();
     QString seen;
     QTimer::singleShot(0, [&] {
         QWidget* about = QApplication::activeModalWidget();
         seen = about ? about->objectName() : QString();
-        if (about)
-            static_cast<QAbstractButton*>(GetDlgItem(static_cast<HWND>(about), IDOK))->click();
+        if (about) static_cast<QAbstractButton*>(GetDlgItem(static_cast<HWND>(about), IDOK))->click();
     });
     Click(IDC_ABOUT);
     EXPECT_EQ(seen, "dialog108");
@@ -371,8 +340,7 @@ TEST_F(MainDialogTest, AboutButtonOpensTheAboutBox)
 }
 
 // The guide: beside the program (the build tree), else installed below ../share.
-TEST_F(MainDialogTest, UserGuideBesideTheProgramFirstThenInstalled)
-{
+TEST_F(MainDialogTest, UserGuideBesideTheProgramFirstThenInstalled) {
     std::string bin = base + "/prefix/bin";
     std::filesystem::create_directories(bin);
     std::string directory = bin + "\\";

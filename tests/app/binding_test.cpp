@@ -15,8 +15,7 @@ namespace {
 
 class Binding : public MainDialogTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         MainDialogTest::SetUp();
         OpenMainDialog();
     }
@@ -24,17 +23,14 @@ protected:
     void Key(int id, Qt::Key key) { QTest::keyClick(Item(id), key); }
     void Leave(int id) { QTest::keyClick(Item(id), Qt::Key_Tab); }
     int Caret(int id) const { return static_cast<QLineEdit*>(Item(id))->cursorPosition(); }
-    void Step(int spin, Qt::ArrowType direction)
-    {
+    void Step(int spin, Qt::ArrowType direction) {
         for (QToolButton* arrow : Item(spin)->findChildren<QToolButton*>())
-            if (arrow->arrowType() == direction)
-                QTest::mouseClick(arrow, Qt::LeftButton);
+            if (arrow->arrowType() == direction) QTest::mouseClick(arrow, Qt::LeftButton);
     }
     const ConversionSettings& settings() const { return appState.settings; }
 };
 
-TEST_F(Binding, TypedRatesAreCleanedAsTheyAreTyped)
-{
+TEST_F(Binding, TypedRatesAreCleanedAsTheyAreTyped) {
     Retype(IDC_RATE, "12,5");
     EXPECT_EQ(Text(IDC_RATE), "12.5");
     EXPECT_EQ(settings().dstRate, 12.5);
@@ -75,8 +71,7 @@ TEST_F(Binding, TypedRatesAreCleanedAsTheyAreTyped)
     EXPECT_EQ(Text(IDC_RATE), "25");
 }
 
-TEST_F(Binding, LeavingADecimalFieldClampsIt)
-{
+TEST_F(Binding, LeavingADecimalFieldClampsIt) {
     Retype(IDC_RATE, "0");
     Leave(IDC_RATE);
     EXPECT_EQ(settings().dstRate, 0.001);
@@ -106,8 +101,7 @@ TEST_F(Binding, LeavingADecimalFieldClampsIt)
     EXPECT_EQ(Text(IDC_RANGE), "0");
 }
 
-TEST_F(Binding, SpinsStepFromTheRefreshedPosition)
-{
+TEST_F(Binding, SpinsStepFromTheRefreshedPosition) {
     Retype(IDC_RATE, "29.97");
     Step(IDC_RATE_SPIN, Qt::UpArrow);
     EXPECT_EQ(settings().dstRate, 30);
@@ -122,8 +116,7 @@ TEST_F(Binding, SpinsStepFromTheRefreshedPosition)
     EXPECT_DOUBLE_EQ(settings().srcSpeed, 1.01);
 }
 
-TEST_F(Binding, LetterboxBoxesExcludeEachOther)
-{
+TEST_F(Binding, LetterboxBoxesExcludeEachOther) {
     Click(IDC_LETTERBOX_IMAGE);
     EXPECT_EQ(settings().letterbox, LetterboxMode::FrameKept);
     Click(IDC_LETTERBOX_FRAME);
@@ -135,8 +128,7 @@ TEST_F(Binding, LetterboxBoxesExcludeEachOther)
     EXPECT_FALSE(IsDlgButtonChecked(dialog, IDC_LETTERBOX_FRAME));
 }
 
-TEST_F(Binding, MethodsAndTheSourceGreyTheirControls)
-{
+TEST_F(Binding, MethodsAndTheSourceGreyTheirControls) {
     struct Case {
         InterpolationMethod method;
         bool range;
@@ -164,8 +156,7 @@ TEST_F(Binding, MethodsAndTheSourceGreyTheirControls)
     EXPECT_FALSE(IsDlgItemShown(dialog, IDC_THRESHOLD));
 }
 
-TEST_F(Binding, OutputHeightFollowsThePresetAndTheSource)
-{
+TEST_F(Binding, OutputHeightFollowsThePresetAndTheSource) {
     ChooseSource(WriteTestClip(base + "/pal.avi", 720, 576, 2, false));
     ASSERT_TRUE(Messages().empty()) << Messages()[0];
     int low = 0, high = 0;
@@ -195,8 +186,7 @@ TEST_F(Binding, OutputHeightFollowsThePresetAndTheSource)
     EXPECT_EQ(Text(IDC_HEIGHT), "48");
 }
 
-TEST_F(Binding, HandEditedStoreValuesOutsideTheListsFallBackToDefaults)
-{
+TEST_F(Binding, HandEditedStoreValuesOutsideTheListsFallBackToDefaults) {
     DestroyWindow(dialog);
     dialog = nullptr;
     HKEY key = nullptr;
@@ -221,8 +211,7 @@ TEST_F(Binding, HandEditedStoreValuesOutsideTheListsFallBackToDefaults)
     EXPECT_EQ(static_cast<int>(appState.settings.intMethod), 12);
 }
 
-TEST(NumberText, CleaningAndFormatting)
-{
+TEST(NumberText, CleaningAndFormatting) {
     char text[32] = "1a2,3.4";
     EXPECT_EQ(CleanNumberText(text, 5), 4);  // "a" before the caret
     EXPECT_STREQ(text, "12.34");

@@ -35,8 +35,7 @@ public:
     std::vector<std::string> titles;
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
+    bool eventFilter(QObject* watched, QEvent* event) override {
         if (watched == window_ && event->type() == QEvent::WindowTitleChange)
             titles.push_back(window_->windowTitle().toStdString());
         return false;
@@ -46,15 +45,13 @@ private:
     QWidget* window_;
 };
 
-QAbstractButton* ProgressButton(int id)
-{
+QAbstractButton* ProgressButton(int id) {
     return static_cast<QAbstractButton*>(GetDlgItem(appState.progressWindow, id));
 }
 
 class Conversion : public MainDialogTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         MainDialogTest::SetUp();
         OpenMainDialog();
         appState.settings.dstRate = 50;
@@ -68,14 +65,12 @@ protected:
     }
 
     // The options dialog: what it showed, then OK (or Cancel).
-    static void Accept(void* dialog, void* self)
-    {
+    static void Accept(void* dialog, void* self) {
         auto* test = static_cast<Conversion*>(self);
         auto* options = static_cast<QDialog*>(dialog);
         test->optionsShown = true;
         test->optionsOwner = options->parentWidget();
-        if (test->pauseFirst)
-            ProgressButton(1020)->click();
+        if (test->pauseFirst) ProgressButton(1020)->click();
         if (test->minimiseFirst) {
             // From the taskbar: the progress dialog minimised, then the main window brought back.
             ShowWindow(appState.progressWindow, SW_MINIMIZE);
@@ -112,8 +107,7 @@ protected:
     int restoredPriority = 0;
 };
 
-TEST_F(Conversion, RunsToDoneWithTheTitleCountingAndAPlayableFile)
-{
+TEST_F(Conversion, RunsToDoneWithTheTitleCountingAndAPlayableFile) {
     TitleLog log(static_cast<QWidget*>(dialog));
     Go();
     ASSERT_EQ(Messages(), std::vector<std::string>{"Done successfully!"});
@@ -141,8 +135,7 @@ TEST_F(Conversion, RunsToDoneWithTheTitleCountingAndAPlayableFile)
     EXPECT_EQ(Probe(destination, "stream", "nb_read_frames", "v:0", true), "50");
 }
 
-TEST_F(Conversion, StopWhilePausedEndsAtOnceWithoutAMessage)
-{
+TEST_F(Conversion, StopWhilePausedEndsAtOnceWithoutAMessage) {
     pauseFirst = true;
     Clock::time_point stopped{};
     // Paused before the first frame; Stop a little later.
@@ -160,8 +153,7 @@ TEST_F(Conversion, StopWhilePausedEndsAtOnceWithoutAMessage)
     EXPECT_EQ(Text(IDC_SOURCE_PATH), base + "/clip.avi");
 }
 
-TEST_F(Conversion, MinimisingTheProgressDialogMinimisesAllAndSlowsTheWorkerUntilRestored)
-{
+TEST_F(Conversion, MinimisingTheProgressDialogMinimisesAllAndSlowsTheWorkerUntilRestored) {
     minimiseFirst = true;
     Go();
     EXPECT_TRUE(mainMinimised);
@@ -175,8 +167,7 @@ TEST_F(Conversion, MinimisingTheProgressDialogMinimisesAllAndSlowsTheWorkerUntil
     EXPECT_EQ(Messages(), std::vector<std::string>{"Done successfully!"});
 }
 
-TEST_F(Conversion, OverwriteAnsweredNoLeavesTheFileAlone)
-{
+TEST_F(Conversion, OverwriteAnsweredNoLeavesTheFileAlone) {
     std::ofstream(destination) << "keep me";
     boxes.questionAnswer = IDNO;
     Go();
@@ -186,8 +177,7 @@ TEST_F(Conversion, OverwriteAnsweredNoLeavesTheFileAlone)
     EXPECT_FALSE(optionsShown);
 }
 
-TEST_F(Conversion, CancellingTheOptionsEndsSilently)
-{
+TEST_F(Conversion, CancellingTheOptionsEndsSilently) {
     cancelOptions = true;
     Go();
     EXPECT_TRUE(optionsShown);
@@ -197,16 +187,14 @@ TEST_F(Conversion, CancellingTheOptionsEndsSilently)
     EXPECT_STREQ(title, "Tavrick");
 }
 
-TEST_F(Conversion, ClosingWhileTheWorkerAsksDoesNotDeadlock)
-{
+TEST_F(Conversion, ClosingWhileTheWorkerAsksDoesNotDeadlock) {
     std::ofstream(destination) << "old";
     // The worker's question comes while the UI thread is already waiting for
     // it in the close request; the box must still come up and be answered.
     appState.frontEnd.messageBox = [](void* self, HWND owner, const char* text, const char* caption, UINT style) {
         auto* test = static_cast<Conversion*>(self);
         PresentToRecorder(&test->Boxes(), owner, text, caption, style);
-        if ((style & MB_TYPEMASK) != MB_YESNO)
-            return IDOK;
+        if ((style & MB_TYPEMASK) != MB_YESNO) return IDOK;
         PostClose(appState.progressWindow);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         return PresentWithQt(nullptr, owner, text, caption, style);
@@ -222,8 +210,7 @@ TEST_F(Conversion, ClosingWhileTheWorkerAsksDoesNotDeadlock)
     answer->start(5);
     std::atomic<bool> finished{false};
     std::thread watchdog([&] {
-        for (int i = 0; i < 300 && !finished; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        for (int i = 0; i < 300 && !finished; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
         if (!finished) {
             std::fprintf(stderr, "deadlock: the close request and the worker's question wait for each other\n");
             std::_Exit(3);

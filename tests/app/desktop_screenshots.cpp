@@ -18,8 +18,7 @@
 
 namespace {
 
-bool Save(QWidget* widget, const std::string& path)
-{
+bool Save(QWidget* widget, const std::string& path) {
     QApplication::processEvents();
     bool saved = widget->grab().save(QString::fromStdString(path));
     std::printf("%s %s\n", saved ? "wrote" : "could not write", path.c_str());
@@ -28,8 +27,7 @@ bool Save(QWidget* widget, const std::string& path)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 3) {
         std::fprintf(stderr, "usage: tavrick_desktop_screenshots GUIDE_FOLDER OUTPUT_FOLDER\n");
         return 2;
@@ -45,8 +43,7 @@ int main(int argc, char** argv)
 
     bool ok = true;
     HWND about = CreateDialogParamA(appState.instance, IDD_ABOUT, nullptr, AboutBoxProc, nullptr);
-    if (!about)
-        return 1;
+    if (!about) return 1;
     auto* box = static_cast<QWidget*>(about);
     // The pointer over the web link, as when it is about to be clicked.
     QWidget* web = static_cast<QWidget*>(GetDlgItem(about, IDC_WEB_LINK));

@@ -22,15 +22,13 @@ const char go119[] = "Please specify destination AVI file!";
 
 class Flows : public MainDialogTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         MainDialogTest::SetUp();
         OpenMainDialog();
     }
 };
 
-TEST_F(Flows, GoNeedsASourceThenADestination)
-{
+TEST_F(Flows, GoNeedsASourceThenADestination) {
     Retype(IDC_DESTINATION_PATH, "/tmp/out.avi");
     Click(IDC_GO);
     ASSERT_EQ(Messages(), std::vector<std::string>{go118});
@@ -45,8 +43,7 @@ TEST_F(Flows, GoNeedsASourceThenADestination)
     EXPECT_EQ(Messages(), (std::vector<std::string>{go118, go119}));
 }
 
-TEST_F(Flows, AFailedSourceAfterAGoodOneLeavesNoSource)
-{
+TEST_F(Flows, AFailedSourceAfterAGoodOneLeavesNoSource) {
     ChooseSource(WriteTestClip(base + "/clip.avi", 64, 48, 3));
     ASSERT_TRUE(appState.media.source.isOpen);
     EXPECT_NE(Text(IDC_VIDEO_INFO), emptyVideoInfoText);
@@ -67,8 +64,7 @@ TEST_F(Flows, AFailedSourceAfterAGoodOneLeavesNoSource)
     EXPECT_EQ(Messages().size(), 1u);
 }
 
-TEST_F(Flows, SourcesUpToTwoGigabytesPassTheSizeTest)
-{
+TEST_F(Flows, SourcesUpToTwoGigabytesPassTheSizeTest) {
     ChooseSource(WriteTestClip(base + "/clip.avi", 64, 48, 3));
     std::string good = Text(IDC_SOURCE_PATH);
     // Sparse files: only their size matters here.
@@ -84,16 +80,14 @@ TEST_F(Flows, SourcesUpToTwoGigabytesPassTheSizeTest)
     EXPECT_EQ(Text(IDC_SOURCE_PATH), base + "/exact.avi");
 }
 
-TEST_F(Flows, TheProposedDestinationReplacesTheExtensionOfTheFileName)
-{
+TEST_F(Flows, TheProposedDestinationReplacesTheExtensionOfTheFileName) {
     EXPECT_EQ(ProposedDestination("D:\\video\\clip.avi"), "D:\\video\\clip_proc.avi");
     EXPECT_EQ(ProposedDestination("/home/j.smith/clip"), "/home/j.smith/clip_proc.avi");
     EXPECT_EQ(ProposedDestination("clip"), "clip_proc.avi");
     EXPECT_EQ(ProposedDestination(std::string(255, 'a').c_str()), "");  // past 260 characters: none
 }
 
-TEST_F(Flows, DestinationBrowseOpensOnTheCurrentPath)
-{
+TEST_F(Flows, DestinationBrowseOpensOnTheCurrentPath) {
     Retype(IDC_DESTINATION_PATH, "/tmp/a.avi");
     files.answers.push_back("/tmp/holiday");
     Click(IDC_DESTINATION_BROWSE);
@@ -105,8 +99,7 @@ TEST_F(Flows, DestinationBrowseOpensOnTheCurrentPath)
     EXPECT_EQ(std::string(appState.settings.destinationPath), "/tmp/holiday");
 }
 
-TEST_F(Flows, F1AndHelpOpenTheSameGuide)
-{
+TEST_F(Flows, F1AndHelpOpenTheSameGuide) {
     QTest::keyClick(Item(IDC_RATE), Qt::Key_F1);
     QApplication::processEvents();
     Click(IDC_HELP_BUTTON);
@@ -117,8 +110,7 @@ TEST_F(Flows, F1AndHelpOpenTheSameGuide)
     EXPECT_TRUE(Messages().empty());
 }
 
-TEST_F(Flows, EscapeSavesTheSettingsAndEndsWithZero)
-{
+TEST_F(Flows, EscapeSavesTheSettingsAndEndsWithZero) {
     DestroyWindow(dialog);
     dialog = nullptr;
     QTimer::singleShot(0, [] {

@@ -15,24 +15,20 @@
 
 namespace {
 
-bool AnswerFileDialog(void* context, bool save, OPENFILENAMEA* request)
-{
+bool AnswerFileDialog(void* context, bool save, OPENFILENAMEA* request) {
     auto* log = static_cast<FileDialogLog*>(context);
     log->titles.push_back(request->lpstrTitle ? request->lpstrTitle : "");
     log->saves.push_back(save);
     log->initialNames.push_back(request->lpstrFile);
-    if (log->answers.empty())
-        return false;
+    if (log->answers.empty()) return false;
     std::string answer = log->answers.front();
     log->answers.pop_front();
-    if (answer.empty() || answer.size() + 1 > request->nMaxFile)
-        return false;
+    if (answer.empty() || answer.size() + 1 > request->nMaxFile) return false;
     std::memcpy(request->lpstrFile, answer.c_str(), answer.size() + 1);
     return true;
 }
 
-bool RecordShell(void* context, const char*, const char* file, const char*, const char* directory, int)
-{
+bool RecordShell(void* context, const char*, const char* file, const char*, const char* directory, int) {
     auto* log = static_cast<ShellLog*>(context);
     log->files.push_back(file ? file : "");
     log->directories.push_back(directory ? directory : "");
@@ -41,8 +37,7 @@ bool RecordShell(void* context, const char*, const char* file, const char*, cons
 
 }  // namespace
 
-void MainDialogTest::SetUp()
-{
+void MainDialogTest::SetUp() {
     TempStoreTest::SetUp();
     CloseMedia(appState.media, nullptr, false);
     appState.settings = DefaultSettings();
@@ -61,10 +56,8 @@ void MainDialogTest::SetUp()
     SetShellOpenHandler(RecordShell, &shell);
 }
 
-void MainDialogTest::TearDown()
-{
-    if (dialog)
-        DestroyWindow(dialog);
+void MainDialogTest::TearDown() {
+    if (dialog) DestroyWindow(dialog);
     CloseMedia(appState.media, nullptr, false);
     appState.frontEnd = FrontEnd{};
     SetFileDialogPresenter(nullptr, nullptr);
@@ -73,23 +66,20 @@ void MainDialogTest::TearDown()
     TempStoreTest::TearDown();
 }
 
-void MainDialogTest::OpenMainDialog()
-{
+void MainDialogTest::OpenMainDialog() {
     ASSERT_TRUE(LoadSettings(AppUser(), appState.settings));
     dialog = CreateDialogParamA(appState.instance, IDD_MAIN, nullptr, MainDialogProc, nullptr);
     ASSERT_NE(dialog, nullptr);
     QApplication::setActiveWindow(static_cast<QWidget*>(dialog));
 }
 
-std::string MainDialogTest::Text(int id) const
-{
+std::string MainDialogTest::Text(int id) const {
     char text[300];
     GetDlgItemTextA(dialog, id, text, sizeof text);
     return text;
 }
 
-void MainDialogTest::Retype(int id, const char* keys)
-{
+void MainDialogTest::Retype(int id, const char* keys) {
     auto* edit = static_cast<QLineEdit*>(Item(id));
     edit->setFocus();
     edit->selectAll();
@@ -100,27 +90,20 @@ void MainDialogTest::Retype(int id, const char* keys)
         QTest::keyClick(edit, Qt::Key_Delete);
 }
 
-void MainDialogTest::Click(int id)
-{
-    QTest::mouseClick(Item(id), Qt::LeftButton);
-}
+void MainDialogTest::Click(int id) { QTest::mouseClick(Item(id), Qt::LeftButton); }
 
-void MainDialogTest::ChooseSource(const std::string& path)
-{
+void MainDialogTest::ChooseSource(const std::string& path) {
     files.answers.push_back(path);
     Click(IDC_SOURCE_BROWSE);
 }
 
-std::vector<std::string> MainDialogTest::Messages() const
-{
+std::vector<std::string> MainDialogTest::Messages() const {
     std::vector<std::string> texts;
-    for (const RecordedMessageBox& box : boxes.boxes)
-        texts.push_back(box.text);
+    for (const RecordedMessageBox& box : boxes.boxes) texts.push_back(box.text);
     return texts;
 }
 
-std::string WriteTestClip(const std::string& path, int width, int height, int frames, bool audio)
-{
+std::string WriteTestClip(const std::string& path, int width, int height, int frames, bool audio) {
     ClipSpec spec;
     spec.width = width;
     spec.height = height;

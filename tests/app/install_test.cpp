@@ -18,13 +18,11 @@
 
 namespace {
 
-std::string RunCommand(const std::string& command, int* status)
-{
+std::string RunCommand(const std::string& command, int* status) {
     std::string output;
     if (std::FILE* pipe = popen((command + " 2>&1").c_str(), "r")) {
         char buffer[512];
-        while (std::fgets(buffer, sizeof buffer, pipe))
-            output += buffer;
+        while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
         *status = pclose(pipe);
     } else {
         *status = -1;
@@ -34,8 +32,7 @@ std::string RunCommand(const std::string& command, int* status)
 
 class InstallTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
+    static void SetUpTestSuite() {
         char pattern[] = "/tmp/tavrick-install-XXXXXX";
         root = mkdtemp(pattern);
         int status = 0;
@@ -43,8 +40,7 @@ protected:
         installed = status == 0;
         prefix = root + "/usr";
     }
-    static void TearDownTestSuite()
-    {
+    static void TearDownTestSuite() {
         std::error_code ignored;
         std::filesystem::remove_all(root, ignored);
     }
@@ -54,8 +50,7 @@ protected:
     static inline bool installed = false;
 };
 
-TEST_F(InstallTest, LayoutHasProgramsGuideEntryIconsAndManPage)
-{
+TEST_F(InstallTest, LayoutHasProgramsGuideEntryIconsAndManPage) {
     for (const char* program : {"bin/converter", "bin/tavrick", "bin/Vellux"}) {
         struct stat info {};
         ASSERT_EQ(stat((prefix + "/" + program).c_str(), &info), 0) << program;
@@ -70,8 +65,7 @@ TEST_F(InstallTest, LayoutHasProgramsGuideEntryIconsAndManPage)
         "share/icons/hicolor/scalable/apps/tavrick.svg",
         "share/man/man1/tavrick.1",
     };
-    for (const char* file : files)
-        EXPECT_TRUE(std::filesystem::is_regular_file(prefix + "/" + file)) << file;
+    for (const char* file : files) EXPECT_TRUE(std::filesystem::is_regular_file(prefix + "/" + file)) << file;
     // A PNG's width and height sit at bytes 16..23, big-endian.
     std::ifstream png(prefix + "/share/icons/hicolor/48x48/apps/tavrick.png", std::ios::binary);
     unsigned char header[24] = {};
@@ -80,8 +74,7 @@ TEST_F(InstallTest, LayoutHasProgramsGuideEntryIconsAndManPage)
     EXPECT_EQ(header[23], 48);
 }
 
-TEST_F(InstallTest, DesktopEntryValidatesAndOpensFilesWithConverter)
-{
+TEST_F(InstallTest, DesktopEntryValidatesAndOpensFilesWithConverter) {
     std::string entry = prefix + "/share/applications/tavrick.desktop";
     int status = 0;
     std::string complaints = RunCommand("desktop-file-validate " + entry, &status);
@@ -95,8 +88,7 @@ TEST_F(InstallTest, DesktopEntryValidatesAndOpensFilesWithConverter)
     EXPECT_NE(text.str().find("\nIcon=tavrick\n"), std::string::npos);
 }
 
-TEST_F(InstallTest, InstalledProgramsRunAndConverterFindsTheInstalledGuide)
-{
+TEST_F(InstallTest, InstalledProgramsRunAndConverterFindsTheInstalledGuide) {
     int status = 0;
     std::string version = RunCommand(prefix + "/bin/tavrick --version", &status);
     EXPECT_EQ(status, 0);

@@ -33,43 +33,35 @@ struct Driver {
     bool qualityEnabled = false, keyFramesEnabled = false, dataRateEnabled = false;
 };
 
-void Drive(void* dialog, void* context)
-{
+void Drive(void* dialog, void* context) {
     auto* d = static_cast<Driver*>(context);
     auto* window = static_cast<QDialog*>(dialog);
     auto* list = window->findChild<QComboBox*>("compressor");
-    for (int i = 0; i < list->count(); ++i)
-        d->entries << list->itemText(i);
+    for (int i = 0; i < list->count(); ++i) d->entries << list->itemText(i);
     d->current = list->currentText();
-    if (!d->compressor.isEmpty())
-        list->setCurrentIndex(list->findText(d->compressor));
+    if (!d->compressor.isEmpty()) list->setCurrentIndex(list->findText(d->compressor));
     d->qualityEnabled = window->findChild<QSlider*>("quality")->isEnabled();
     d->keyFramesEnabled = window->findChild<QCheckBox*>("keyFrames")->isEnabled();
     d->dataRateEnabled = window->findChild<QCheckBox*>("dataRate")->isEnabled();
-    if (d->quality >= 0)
-        window->findChild<QSlider*>("quality")->setValue(d->quality);
+    if (d->quality >= 0) window->findChild<QSlider*>("quality")->setValue(d->quality);
     window->findChild<QCheckBox*>("keyFrames")->setChecked(d->keyFrameEvery > 0);
-    if (d->keyFrameEvery > 0)
-        window->findChild<QSpinBox*>("keyFrameEvery")->setValue(d->keyFrameEvery);
+    if (d->keyFrameEvery > 0) window->findChild<QSpinBox*>("keyFrameEvery")->setValue(d->keyFrameEvery);
     window->findChild<QCheckBox*>("dataRate")->setChecked(d->kilobytes > 0);
-    if (d->kilobytes > 0)
-        window->findChild<QSpinBox*>("kilobytesPerSecond")->setValue(d->kilobytes);
+    if (d->kilobytes > 0) window->findChild<QSpinBox*>("kilobytesPerSecond")->setValue(d->kilobytes);
     d->confirm ? window->accept() : window->reject();
 }
 
 class OptionsDialog : public ::testing::Test {
 protected:
     void TearDown() override { SetOptionsDialogDriver(nullptr, nullptr); }
-    bool Run(Driver& driver, AVICOMPRESSOPTIONS& options, std::uint32_t flags = bothChoices)
-    {
+    bool Run(Driver& driver, AVICOMPRESSOPTIONS& options, std::uint32_t flags = bothChoices) {
         SetOptionsDialogDriver(Drive, &driver);
         AVICOMPRESSOPTIONS* list[] = {&options};
         return PresentOptionsDialog(nullptr, nullptr, flags, 1, nullptr, list);
     }
 };
 
-TEST_F(OptionsDialog, ListsTheCompressorsAndOpensOnTheCurrentChoice)
-{
+TEST_F(OptionsDialog, ListsTheCompressorsAndOpensOnTheCurrentChoice) {
     AVICOMPRESSOPTIONS options = DefaultCompressOptions();
     options.fccHandler = mmioFOURCC('X', 'V', 'I', 'D');  // FMP4's alias
     Driver driver;
@@ -84,8 +76,7 @@ TEST_F(OptionsDialog, ListsTheCompressorsAndOpensOnTheCurrentChoice)
     EXPECT_TRUE(driver.current.startsWith("MPEG-4 Part 2")) << driver.current.toStdString();
 }
 
-TEST_F(OptionsDialog, GreysWhatTheCompressorOrTheCallerCantUse)
-{
+TEST_F(OptionsDialog, GreysWhatTheCompressorOrTheCallerCantUse) {
     struct Case {
         std::uint32_t fcc;
         std::uint32_t flags;
@@ -111,8 +102,7 @@ TEST_F(OptionsDialog, GreysWhatTheCompressorOrTheCallerCantUse)
     }
 }
 
-TEST_F(OptionsDialog, FillsTheRecordAsTheCommandLineDoes)
-{
+TEST_F(OptionsDialog, FillsTheRecordAsTheCommandLineDoes) {
     AVICOMPRESSOPTIONS gui = DefaultCompressOptions();
     Driver driver;
     driver.compressor = "H.264 (x264) (H264)";

@@ -26,16 +26,14 @@ namespace {
 std::string folder;
 bool saved[3] = {};
 
-void Save(QWidget* widget, const char* name, int index)
-{
+void Save(QWidget* widget, const char* name, int index) {
     std::string path = folder + "/" + name;
     saved[index] = widget->grab().save(QString::fromStdString(path));
     std::printf("%s %s\n", saved[index] ? "wrote" : "could not write", path.c_str());
 }
 
 // The options dialog: pictured, then confirmed with what it shows.
-void PictureOptions(void* dialog, void*)
-{
+void PictureOptions(void* dialog, void*) {
     auto* options = static_cast<QDialog*>(dialog);
     options->adjustSize();
     QApplication::processEvents();
@@ -44,13 +42,11 @@ void PictureOptions(void* dialog, void*)
 }
 
 // The progress dialog once the run is well under way: paused, pictured, stopped.
-void WatchProgress()
-{
+void WatchProgress() {
     auto* poll = new QTimer;
     QObject::connect(poll, &QTimer::timeout, [poll] {
         HWND progress = appState.progressWindow;
-        if (!progress || GetProgressPos(progress, 1010) < 40)
-            return;
+        if (!progress || GetProgressPos(progress, 1010) < 40) return;
         poll->stop();
         poll->deleteLater();
         static_cast<QAbstractButton*>(GetDlgItem(progress, 1020))->click();
@@ -64,8 +60,7 @@ void WatchProgress()
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 3) {
         std::fprintf(stderr, "usage: tavrick_screenshots SOURCE.avi OUTPUT_FOLDER\n");
         return 2;
@@ -77,8 +72,7 @@ int main(int argc, char** argv)
 
     appState.instance = GetModuleHandleA(nullptr);
     appState.frontEnd = GuiFrontEnd();
-    if (!LoadSettings(AppUser(), appState.settings))
-        return 255;
+    if (!LoadSettings(AppUser(), appState.settings)) return 255;
     GuardLoadedSettings(appState.settings);
     // The pictures show a typical choice, whatever the store held.
     appState.settings.dstRate = 50;

@@ -19,8 +19,7 @@ class Startup : public MainDialogTest {
 protected:
     std::string StoreFile() const { return root + "/HKEY_LOCAL_MACHINE/Software/Norvane Software/Tavrick.reg"; }
     // converter as its own process, with no display: only the switch can end well.
-    int RunWithoutDisplay(const std::string& argument) const
-    {
+    int RunWithoutDisplay(const std::string& argument) const {
         std::string command = "env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY TAVRICK_REGISTRY_DIR='" + root +
                               "' " CONVERTER " '" + argument + "' 2>/dev/null";
         int status = std::system(command.c_str());
@@ -28,8 +27,7 @@ protected:
     }
 };
 
-TEST_F(Startup, UninstallDeletesTheKeyInAnyCaseAndNothingElseDoes)
-{
+TEST_F(Startup, UninstallDeletesTheKeyInAnyCaseAndNothingElseDoes) {
     ASSERT_TRUE(LoadSettings(AppUser(), appState.settings));  // creates the key
     ASSERT_TRUE(std::filesystem::exists(StoreFile()));
     EXPECT_EQ(RunWithoutDisplay("-uninstall "), 1);  // not the switch: it wants a display
@@ -39,18 +37,17 @@ TEST_F(Startup, UninstallDeletesTheKeyInAnyCaseAndNothingElseDoes)
     EXPECT_EQ(RunWithoutDisplay("-UNINSTALL"), 0);  // no key: still 0
 }
 
-TEST_F(Startup, AStoreThatCantBeOpenedGives122And255)
-{
+TEST_F(Startup, AStoreThatCantBeOpenedGives122And255) {
     std::ofstream(base + "/file") << "x";
     setenv("TAVRICK_REGISTRY_DIR", (base + "/file/registry").c_str(), 1);
     EXPECT_EQ(RunConverter("/opt/tavrick/converter", ""), 255);
-    EXPECT_EQ(Messages(), std::vector<std::string>{"Cannot open or create the registry key! Try to reboot your computer."});
+    EXPECT_EQ(Messages(),
+              std::vector<std::string>{"Cannot open or create the registry key! Try to reboot your computer."});
     EXPECT_EQ(boxes.boxes[0].caption, "Tavrick");
     EXPECT_EQ(endedWith, 255);
 }
 
-TEST_F(Startup, ProgramDirectoryAndCommandLinePath)
-{
+TEST_F(Startup, ProgramDirectoryAndCommandLinePath) {
     EXPECT_EQ(ProgramDirectoryOf("C:\\Tools\\conv\\converter.exe"), "C:\\Tools\\conv\\");
     EXPECT_EQ(ProgramDirectoryOf("C:\\converter.exe"), "C:\\");
     EXPECT_EQ(ProgramDirectoryOf("/usr/local/bin/converter"), "/usr/local/bin\\");
@@ -62,8 +59,7 @@ TEST_F(Startup, ProgramDirectoryAndCommandLinePath)
     EXPECT_FALSE(IsUninstallSwitch("-uninstall x"));
 }
 
-TEST_F(Startup, ASourceOnTheCommandLineOpensOnceTheDialogIsUp)
-{
+TEST_F(Startup, ASourceOnTheCommandLineOpensOnceTheDialogIsUp) {
     std::string clip = WriteTestClip(base + "/clip.avi", 64, 48, 3);
     std::string shown;
     // Once the posted open has run: read the fields, then Escape.
@@ -82,7 +78,8 @@ TEST_F(Startup, ASourceOnTheCommandLineOpensOnceTheDialogIsUp)
     // Longer than a path may be: refused like a file that can't be opened.
     QTimer::singleShot(50, [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Escape); });
     EXPECT_EQ(RunConverter("/opt/tavrick/converter", "/tmp/" + std::string(300, 'a') + ".avi"), 0);
-    EXPECT_EQ(Messages(), std::vector<std::string>{"Cannot open the input file. Please check that it's not opened elsewhere."});
+    EXPECT_EQ(Messages(),
+              std::vector<std::string>{"Cannot open the input file. Please check that it's not opened elsewhere."});
 }
 
 }  // namespace

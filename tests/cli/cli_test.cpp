@@ -1,6 +1,6 @@
 // The real tavrick process: its commands, options, answers, exit codes and signals.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -27,9 +27,8 @@ std::string Registry() { return TempDir() + "/registry"; }
 // Runs tavrick with a test settings folder and no terminal.
 Result Tavrick(const std::string& args, const std::string& prefix = "") {
     int status = 0;
-    const std::string out = Capture(prefix + "TAVRICK_REGISTRY_DIR='" + Registry() + "' '" TAVRICK_BIN "' " + args +
-                                        " </dev/null 2>&1",
-                                    &status);
+    const std::string out = Capture(
+        prefix + "TAVRICK_REGISTRY_DIR='" + Registry() + "' '" TAVRICK_BIN "' " + args + " </dev/null 2>&1", &status);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
 }
 
@@ -82,10 +81,11 @@ TEST(Info, PanelTextsAndOpenCodes) {
 TEST(Usage, ValuesTheProductCannotTakeAreErrors) {
     const std::string src = Q(MakeSource("u.avi", Spec(16, 8, 2)));
     const std::string dst = Q(Out("u-out.avi"));
-    for (const char* bad : {"--rate abc", "--rate -5", "--rate 1.2.3", "--speed 50%", "--method foo", "--method 10",
-                            "--deinterlace 5", "--resample bob", "--aspect 3:2", "--height -1", "--letterbox both",
-                            "--codec ZZZZ", "--codec TOOLONG", "--quality 10001", "--keyframes x", "--range 5.5",
-                            "--frobnicate 1", "--rate", "--threads 0", "--threads x"}) {
+    for (const char* bad :
+         {"--rate abc",       "--rate -5",       "--rate 1.2.3",    "--speed 50%",     "--method foo",
+          "--method 10",      "--deinterlace 5", "--resample bob",  "--aspect 3:2",    "--height -1",
+          "--letterbox both", "--codec ZZZZ",    "--codec TOOLONG", "--quality 10001", "--keyframes x",
+          "--range 5.5",      "--frobnicate 1",  "--rate",          "--threads 0",     "--threads x"}) {
         const Result r = Tavrick("convert " + src + " " + dst + " " + bad);
         EXPECT_EQ(r.code, 64) << bad << ": " << r.output;
         EXPECT_TRUE(Has(r.output, "tavrick: ")) << bad;
@@ -96,9 +96,10 @@ TEST(Usage, ValuesTheProductCannotTakeAreErrors) {
     EXPECT_FALSE(std::filesystem::exists(Out("u-out.avi")));
     const Result help = Tavrick("--help");
     EXPECT_EQ(help.code, 0);
-    for (const char* option : {"--rate", "--speed", "--method", "--range", "--deinterlace", "--resample", "--height",
-                               "--aspect", "--letterbox", "--codec", "--quality", "--keyframes", "--data-rate",
-                               "--interleave", "--segment", "--no-segment", "--yes", "--no", "--save", "--threads"})
+    for (const char* option :
+         {"--rate",    "--speed",      "--method", "--range",   "--deinterlace", "--resample",  "--height",
+          "--aspect",  "--letterbox",  "--codec",  "--quality", "--keyframes",   "--data-rate", "--interleave",
+          "--segment", "--no-segment", "--yes",    "--no",      "--save",        "--threads"})
         EXPECT_TRUE(Has(help.output, option)) << option;
     for (const char* code : {"  0 ", "  2 ", "  6 ", "  10 ", "  12 ", "  64 ", "  130 ", "  255 "})
         EXPECT_TRUE(Has(help.output, code)) << code;
@@ -144,7 +145,8 @@ TEST(Convert, StoredValuesOutOfRangeAreSaidAndReplaced) {
                                            "\"srcSpeed\"=hex(4):00,00,00,00,00,00,00,00\n"
                                            "\"intMethod\"=dword:00000063\n";
     const std::string src = Q(MakeSource("range.avi", Spec(16, 8, 10)));
-    const Result r = Tavrick("convert " + src + " " + Q(Out("range-out.avi")) + " --deinterlace off --resample coarse --quiet");
+    const Result r =
+        Tavrick("convert " + src + " " + Q(Out("range-out.avi")) + " --deinterlace off --resample coarse --quiet");
     EXPECT_EQ(r.code, 0) << r.output;
     EXPECT_EQ(r.output,
               "tavrick: stored setting dstRate nan is out of range; using 25\n"
@@ -157,7 +159,8 @@ TEST(Convert, StoredValuesOutOfRangeAreSaidAndReplaced) {
 
 TEST(Convert, ScalarLevelWritesTheSameFileAsTheBest) {
     const std::string src = Q(MakeSource("simd.avi", Spec(200, 64, 6, true)));
-    const std::string options = " --rate 60 --method lansin3 --deinterlace both-top --resample interlaced-top --height 50 --quiet --yes";
+    const std::string options =
+        " --rate 60 --method lansin3 --deinterlace both-top --resample interlaced-top --height 50 --quiet --yes";
     Result r = Tavrick("convert " + src + " " + Q(Out("simd-best.avi")) + options);
     ASSERT_EQ(r.code, 0) << r.output;
     r = Tavrick("convert " + src + " " + Q(Out("simd-scalar.avi")) + options + " --threads 1", "TAVRICK_SIMD=scalar ");
@@ -183,8 +186,10 @@ TEST(Convert, OverwriteAnswersAndMissingFolder) {
 
     r = Tavrick("convert " + src + " " + Q(Out("nowhere/x.avi")) + " --quiet");
     EXPECT_EQ(r.code, 5);
-    EXPECT_EQ(r.output, "Tavrick: Cannot create the output file. Please check that it's not opened elsewhere.\n"
-                        "tavrick: " + Out("nowhere/x.avi") + ": No such file or directory");
+    EXPECT_EQ(r.output,
+              "Tavrick: Cannot create the output file. Please check that it's not opened elsewhere.\n"
+              "tavrick: " +
+                  Out("nowhere/x.avi") + ": No such file or directory");
 }
 
 TEST(Convert, YesReplacesOnlyRegularFiles) {
@@ -196,8 +201,10 @@ TEST(Convert, YesReplacesOnlyRegularFiles) {
     for (const auto& [path, what] : {std::pair{fifo, "a FIFO"}, {folder, "a folder"}, {device, "a device"}}) {
         const Result r = Tavrick("convert " + src + " " + Q(path) + " --yes --quiet");
         EXPECT_EQ(r.code, 5) << r.output;
-        EXPECT_EQ(r.output, "Tavrick: Cannot create the output file. Please check that it's not opened elsewhere.\n"
-                            "tavrick: " + path + " is " + what + ", not a file that can be replaced");
+        EXPECT_EQ(r.output,
+                  "Tavrick: Cannot create the output file. Please check that it's not opened elsewhere.\n"
+                  "tavrick: " +
+                      path + " is " + what + ", not a file that can be replaced");
         EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(path))) << path;
     }
     EXPECT_TRUE(std::filesystem::is_fifo(fifo));
@@ -219,8 +226,9 @@ TEST(Convert, FailuresNameTheirCauseOnASecondLine) {
     // An encoder's refusal names the encoder, the frame size and its reason.
     r = Tavrick("convert " + src + " " + Q(Out("h264.avi")) + " --codec H264 --height 47 --quiet");
     EXPECT_EQ(r.code, 8) << r.output;
-    EXPECT_TRUE(Has(r.output, "Tavrick: Cannot compress a frame. Try to reboot your computer and check your disk for "
-                              "errors.\ntavrick: the H.264 (x264) encoder (libx264) refused 64x47 frames: "))
+    EXPECT_TRUE(Has(r.output,
+                    "Tavrick: Cannot compress a frame. Try to reboot your computer and check your disk for "
+                    "errors.\ntavrick: the H.264 (x264) encoder (libx264) refused 64x47 frames: "))
         << r.output;
 }
 

@@ -9,8 +9,7 @@
 
 namespace {
 
-TEST(StringTable, HoldsIds103To124Without109)
-{
+TEST(StringTable, HoldsIds103To124Without109) {
     int found = 0;
     for (int id = 0; id <= 0xFFFF; ++id) {
         char text[messageChars];
@@ -24,8 +23,9 @@ TEST(StringTable, HoldsIds103To124Without109)
     LoadStringA(GetModuleHandleA(nullptr), IDS_ASK_OVERWRITE, text, messageChars);
     EXPECT_STREQ(text, "\"%s\" already exists. Overwrite it?");
     LoadStringA(GetModuleHandleA(nullptr), IDS_CANNOT_RENAME_SEGMENT, text, messageChars);
-    EXPECT_STREQ(text, "Cannot rename the output file to create the first segment. "
-                       "Please check that it's not opened elsewhere.");
+    EXPECT_STREQ(text,
+                 "Cannot rename the output file to create the first segment. "
+                 "Please check that it's not opened elsewhere.");
 }
 
 class ShowMessageTest : public ::testing::Test {
@@ -34,8 +34,7 @@ protected:
     UserCalls user{&recorder, PresentToRecorder, nullptr};
 };
 
-TEST_F(ShowMessageTest, ShowsTheTextUnderTheCaptionTaskModal)
-{
+TEST_F(ShowMessageTest, ShowsTheTextUnderTheCaptionTaskModal) {
     int owner = 0;
     recorder.questionAnswer = IDYES;
     EXPECT_EQ(ShowMessage(user, &owner, IDS_CAPTION, IDS_DONE, MB_ICONINFORMATION), IDOK);
@@ -49,17 +48,16 @@ TEST_F(ShowMessageTest, ShowsTheTextUnderTheCaptionTaskModal)
     EXPECT_EQ(recorder.boxes[0].text, "Done successfully!");
     EXPECT_EQ(recorder.boxes[0].style, MB_ICONINFORMATION | MB_TASKMODAL);
     EXPECT_EQ(recorder.boxes[1].owner, nullptr);
-    EXPECT_EQ(recorder.boxes[1].text, "Output file size has reached the 2 GB (2048 MB) limit. Continue processing with dividing the "
-                                     "output file into 2 GB segments?");
+    EXPECT_EQ(recorder.boxes[1].text,
+              "Output file size has reached the 2 GB (2048 MB) limit. Continue processing with dividing the "
+              "output file into 2 GB segments?");
     EXPECT_EQ(recorder.boxes[1].style, MB_ICONQUESTION | MB_YESNO | MB_TASKMODAL);
     EXPECT_EQ(recorder.boxes[3].text, "Cannot save the registry value! Try to reboot your computer.");
     EXPECT_EQ(recorder.boxes[3].style, MB_ICONERROR | MB_TASKMODAL);
-    for (const RecordedMessageBox& box : recorder.boxes)
-        EXPECT_EQ(box.caption, "Tavrick");
+    for (const RecordedMessageBox& box : recorder.boxes) EXPECT_EQ(box.caption, "Tavrick");
 }
 
-TEST(FileNamePart, FollowsTheBackslashThenSlashRule)
-{
+TEST(FileNamePart, FollowsTheBackslashThenSlashRule) {
     EXPECT_STREQ(FileNamePart("D:\\video\\out.avi"), "out.avi");
     EXPECT_STREQ(FileNamePart("/home/user/out.avi"), "out.avi");
     EXPECT_STREQ(FileNamePart("out.avi"), "out.avi");
@@ -71,8 +69,7 @@ TEST(FileNamePart, FollowsTheBackslashThenSlashRule)
     EXPECT_STREQ(FileNamePart(nullptr), "");
 }
 
-TEST(FormatFileMessage, PutsTheQuotedFileNameIntoText120)
-{
+TEST(FormatFileMessage, PutsTheQuotedFileNameIntoText120) {
     char text[messageChars];
     FormatFileMessage(IDS_ASK_OVERWRITE, "D:\\video\\out.avi", text, messageChars);
     EXPECT_STREQ(text, "\"out.avi\" already exists. Overwrite it?");
@@ -91,11 +88,11 @@ TEST(FormatFileMessage, PutsTheQuotedFileNameIntoText120)
     EXPECT_EQ(std::strlen(text), static_cast<size_t>(messageChars - 1));
 }
 
-TEST_F(ShowMessageTest, FileQuestionIsAskedLikeEveryOtherBox)
-{
+TEST_F(ShowMessageTest, FileQuestionIsAskedLikeEveryOtherBox) {
     recorder.questionAnswer = IDYES;
     int owner = 0;
-    EXPECT_EQ(ShowFileMessage(user, &owner, IDS_CAPTION, IDS_ASK_OVERWRITE, "out.avi", MB_ICONQUESTION | MB_YESNO), IDYES);
+    EXPECT_EQ(ShowFileMessage(user, &owner, IDS_CAPTION, IDS_ASK_OVERWRITE, "out.avi", MB_ICONQUESTION | MB_YESNO),
+              IDYES);
     ASSERT_EQ(recorder.boxes.size(), 1u);
     EXPECT_EQ(recorder.boxes[0].owner, &owner);
     EXPECT_EQ(recorder.boxes[0].caption, "Tavrick");

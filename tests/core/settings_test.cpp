@@ -37,14 +37,12 @@ const Field fields[] = {
     {"intDupThr", offsetof(ConversionSettings, intDupThr), 4}, {"pOptions", offsetof(ConversionSettings, pOptions), 44},
 };
 
-std::vector<BYTE> FieldBytes(const ConversionSettings& settings, const Field& field)
-{
+std::vector<BYTE> FieldBytes(const ConversionSettings& settings, const Field& field) {
     const BYTE* start = reinterpret_cast<const BYTE*>(&settings) + field.offset;
     return {start, start + field.size};
 }
 
-ConversionSettings Zeroed()
-{
+ConversionSettings Zeroed() {
     ConversionSettings settings;
     std::memset(&settings, 0, sizeof settings);
     return settings;
@@ -52,8 +50,7 @@ ConversionSettings Zeroed()
 
 // Every persisted field away from its default (and some outside what the
 // dialog produces: nothing is validated on the way through the store).
-ConversionSettings Custom()
-{
+ConversionSettings Custom() {
     ConversionSettings settings = Zeroed();
     settings.dstRate = 29.97;
     settings.srcSpeed = 0.00001;
@@ -79,16 +76,14 @@ ConversionSettings Custom()
 
 int endCode = -1;
 int endCount = 0;
-void RecordEnd(int code)
-{
+void RecordEnd(int code) {
     endCode = code;
     ++endCount;
 }
 
 class SettingsTest : public TempStoreTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         TempStoreTest::SetUp();
         user.context = &recorder;
         user.messageBox = PresentToRecorder;
@@ -96,16 +91,12 @@ protected:
         endCode = -1;
         endCount = 0;
     }
-    void TearDown() override
-    {
-        TempStoreTest::TearDown();
-    }
+    void TearDown() override { TempStoreTest::TearDown(); }
 
     std::string KeyFile() const { return root + "/HKEY_LOCAL_MACHINE/Software/Norvane Software/Tavrick.reg"; }
 
     // Rewrites the key file without the lines of the named values.
-    void RemoveValues(const std::vector<std::string>& names)
-    {
+    void RemoveValues(const std::vector<std::string>& names) {
         std::string text = ReadText(KeyFile());
         for (const std::string& name : names) {
             size_t at = text.find("\"" + name + "\"=");
@@ -115,8 +106,7 @@ protected:
         WriteText(KeyFile(), text);
     }
 
-    static void SetValue(const char* name, DWORD type, const std::vector<BYTE>& data)
-    {
+    static void SetValue(const char* name, DWORD type, const std::vector<BYTE>& data) {
         HKEY key = nullptr;
         ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, settingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
                   ERROR_SUCCESS);
@@ -124,23 +114,19 @@ protected:
         RegCloseKey(key);
     }
 
-    static std::pair<DWORD, std::vector<BYTE>> StoredValue(const char* name)
-    {
+    static std::pair<DWORD, std::vector<BYTE>> StoredValue(const char* name) {
         HKEY key = nullptr;
         std::vector<BYTE> data(256);
         DWORD type = 0, size = 256;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, settingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-            return {0, {}};
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, settingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return {0, {}};
         LONG status = RegQueryValueExA(key, name, nullptr, &type, data.data(), &size);
         RegCloseKey(key);
-        if (status != ERROR_SUCCESS)
-            return {0, {}};
+        if (status != ERROR_SUCCESS) return {0, {}};
         data.resize(size);
         return {type, data};
     }
 
-    void ExpectOneFailure(HWND owner, const char* text)
-    {
+    void ExpectOneFailure(HWND owner, const char* text) {
         ASSERT_EQ(recorder.boxes.size(), 1u);
         EXPECT_EQ(recorder.boxes[0].owner, owner);
         EXPECT_EQ(recorder.boxes[0].caption, "Tavrick");
@@ -154,8 +140,7 @@ protected:
     UserCalls user;  // boxes to the recorder, the process end to RecordEnd
 };
 
-TEST_F(SettingsTest, FirstRunCreatesTheKeyAndTakesEveryDefault)
-{
+TEST_F(SettingsTest, FirstRunCreatesTheKeyAndTakesEveryDefault) {
     ConversionSettings settings = Zeroed();
     std::strcpy(settings.sourcePath, "source.avi");
     settings.outputHeight = 77;
@@ -175,66 +160,63 @@ TEST_F(SettingsTest, FirstRunCreatesTheKeyAndTakesEveryDefault)
     EXPECT_EQ(settings.letterbox, LetterboxMode::None);
     EXPECT_EQ(settings.intDup, 0);
     EXPECT_EQ(settings.intDupThr, 5);
-    const std::vector<BYTE> defaultOptions = {0x76, 0x69, 0x64, 0x73, 0x44, 0x49, 0x42, 0x20, 30, 0, 0, 0,
-                                              0x10, 0x27, 0, 0, 0, 0, 0, 0, 13, 0, 0, 0,
-                                              0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const std::vector<BYTE> defaultOptions = {
+        0x76, 0x69, 0x64, 0x73, 0x44, 0x49, 0x42, 0x20, 30, 0, 0, 0, 0x10, 0x27, 0, 0, 0, 0, 0, 0, 13, 0,
+        0,    0,    0,    0,    0,    0,    0,    0,    0,  0, 0, 0, 0,    0,    0, 0, 0, 0, 0, 0, 0,  0};
     EXPECT_EQ(FieldBytes(settings, fields[11]), defaultOptions);
     // The run-time fields are not the store's business.
     EXPECT_STREQ(settings.sourcePath, "source.avi");
     EXPECT_EQ(settings.outputHeight, 77);
 }
 
-TEST_F(SettingsTest, SaveStoresEachFieldAsItsMemoryImageInOrder)
-{
+TEST_F(SettingsTest, SaveStoresEachFieldAsItsMemoryImageInOrder) {
     int owner = 0;
     ASSERT_TRUE(SaveSettings(user, &owner, DefaultSettings()));
     EXPECT_TRUE(recorder.boxes.empty());
-    EXPECT_EQ(ReadText(KeyFile()), "Windows Registry Editor Version 5.00\n"
-                                   "\n"
-                                   "[HKEY_LOCAL_MACHINE\\Software\\Norvane Software\\Tavrick]\n"
-                                   "\"dstRate\"=hex(4):00,00,00,00,00,00,39,40\n"
-                                   "\"srcSpeed\"=hex(4):00,00,00,00,00,00,f0,3f\n"
-                                   "\"intMethod\"=hex(4):06,00,00,00\n"
-                                   "\"intRange\"=hex(4):00,00,00,00,00,00,f0,3f\n"
-                                   "\"deint\"=hex(4):02,00,00,00\n"
-                                   "\"deintRes\"=hex(4):01,00,00,00\n"
-                                   "\"segment\"=hex(4):01,00,00,00\n"
-                                   "\"aspect\"=hex(4):02,00,00,00\n"
-                                   "\"letterbox\"=hex(4):00,00,00,00\n"
-                                   "\"intDup\"=hex(4):00,00,00,00\n"
-                                   "\"intDupThr\"=hex(4):05,00,00,00\n"
-                                   "\"pOptions\"=hex:76,69,64,73,44,49,42,20,1e,00,00,00,10,27,00,00,00,00,00,00,"
-                                   "0d,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00\n");
+    EXPECT_EQ(ReadText(KeyFile()),
+              "Windows Registry Editor Version 5.00\n"
+              "\n"
+              "[HKEY_LOCAL_MACHINE\\Software\\Norvane Software\\Tavrick]\n"
+              "\"dstRate\"=hex(4):00,00,00,00,00,00,39,40\n"
+              "\"srcSpeed\"=hex(4):00,00,00,00,00,00,f0,3f\n"
+              "\"intMethod\"=hex(4):06,00,00,00\n"
+              "\"intRange\"=hex(4):00,00,00,00,00,00,f0,3f\n"
+              "\"deint\"=hex(4):02,00,00,00\n"
+              "\"deintRes\"=hex(4):01,00,00,00\n"
+              "\"segment\"=hex(4):01,00,00,00\n"
+              "\"aspect\"=hex(4):02,00,00,00\n"
+              "\"letterbox\"=hex(4):00,00,00,00\n"
+              "\"intDup\"=hex(4):00,00,00,00\n"
+              "\"intDupThr\"=hex(4):05,00,00,00\n"
+              "\"pOptions\"=hex:76,69,64,73,44,49,42,20,1e,00,00,00,10,27,00,00,00,00,00,00,"
+              "0d,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00\n");
     auto [type, data] = StoredValue("dstRate");
     EXPECT_EQ(type, REG_DWORD);
     EXPECT_EQ(data.size(), 8u);
 }
 
-TEST_F(SettingsTest, SavedFieldsLoadBackUnchangedAndUnvalidated)
-{
+TEST_F(SettingsTest, SavedFieldsLoadBackUnchangedAndUnvalidated) {
     const ConversionSettings saved = Custom();
     ASSERT_TRUE(SaveSettings(user, nullptr, saved));
     ConversionSettings loaded = Zeroed();
     ASSERT_TRUE(LoadSettings(user, loaded));
-    for (const Field& field : fields)
-        EXPECT_EQ(FieldBytes(loaded, field), FieldBytes(saved, field)) << field.name;
+    for (const Field& field : fields) EXPECT_EQ(FieldBytes(loaded, field), FieldBytes(saved, field)) << field.name;
     EXPECT_EQ(static_cast<int>(loaded.intMethod), 42);
     EXPECT_EQ(loaded.intDupThr, -3);
 }
 
-TEST_F(SettingsTest, SavingUnchangedSettingsRewritesTheSameBytes)
-{
+TEST_F(SettingsTest, SavingUnchangedSettingsRewritesTheSameBytes) {
     // A key as a person might have typed it: dword: forms, another order.
-    WriteText(KeyFile(), "Windows Registry Editor Version 5.00\n\n"
-                         "[HKEY_LOCAL_MACHINE\\Software\\Norvane Software\\Tavrick]\n"
-                         "\"intDupThr\"=dword:00000009\n"
-                         "\"intMethod\"=dword:00000003\n"
-                         "\"dstRate\"=hex(4):00,00,00,00,00,00,49,40\n");
+    WriteText(KeyFile(),
+              "Windows Registry Editor Version 5.00\n\n"
+              "[HKEY_LOCAL_MACHINE\\Software\\Norvane Software\\Tavrick]\n"
+              "\"intDupThr\"=dword:00000009\n"
+              "\"intMethod\"=dword:00000003\n"
+              "\"dstRate\"=hex(4):00,00,00,00,00,00,49,40\n");
     ConversionSettings settings = Zeroed();
     ASSERT_TRUE(LoadSettings(user, settings));
     std::vector<std::pair<DWORD, std::vector<BYTE>>> before;
-    for (const char* name : {"intDupThr", "intMethod", "dstRate"})
-        before.push_back(StoredValue(name));
+    for (const char* name : {"intDupThr", "intMethod", "dstRate"}) before.push_back(StoredValue(name));
     ASSERT_TRUE(SaveSettings(user, nullptr, settings));
     EXPECT_EQ(StoredValue("intDupThr"), before[0]);
     EXPECT_EQ(StoredValue("intMethod"), before[1]);
@@ -245,8 +227,7 @@ TEST_F(SettingsTest, SavingUnchangedSettingsRewritesTheSameBytes)
     EXPECT_EQ(settings.dstRate, 50.0);
 }
 
-TEST_F(SettingsTest, EachMissingValueRevertsOnlyItsOwnField)
-{
+TEST_F(SettingsTest, EachMissingValueRevertsOnlyItsOwnField) {
     const ConversionSettings custom = Custom();
     const ConversionSettings defaults = DefaultSettings();
     for (const Field& missing : fields) {
@@ -260,8 +241,7 @@ TEST_F(SettingsTest, EachMissingValueRevertsOnlyItsOwnField)
     }
 }
 
-TEST_F(SettingsTest, ValueThatDoesNotFillItsFieldExactlyTakesTheDefault)
-{
+TEST_F(SettingsTest, ValueThatDoesNotFillItsFieldExactlyTakesTheDefault) {
     const ConversionSettings custom = Custom();
     const ConversionSettings defaults = DefaultSettings();
     struct Case {
@@ -269,7 +249,7 @@ TEST_F(SettingsTest, ValueThatDoesNotFillItsFieldExactlyTakesTheDefault)
         size_t size;
     };
     // Larger than the field, and shorter (a shorter value counts as missing).
-    const Case cases[] = {{"dstRate", 12}, {"dstRate", 4}, {"intMethod", 8}, {"intMethod", 2},
+    const Case cases[] = {{"dstRate", 12},  {"dstRate", 4},   {"intMethod", 8}, {"intMethod", 2},
                           {"pOptions", 48}, {"pOptions", 40}, {"segment", 0}};
     for (const Case& c : cases) {
         ASSERT_TRUE(SaveSettings(user, nullptr, custom));
@@ -284,8 +264,7 @@ TEST_F(SettingsTest, ValueThatDoesNotFillItsFieldExactlyTakesTheDefault)
     }
 }
 
-TEST_F(SettingsTest, FittingValueOfAnotherTypeIsTakenByteForByte)
-{
+TEST_F(SettingsTest, FittingValueOfAnotherTypeIsTakenByteForByte) {
     double rate = 50.0;
     std::vector<BYTE> rateBytes(8);
     std::memcpy(rateBytes.data(), &rate, 8);
@@ -306,8 +285,7 @@ TEST_F(SettingsTest, FittingValueOfAnotherTypeIsTakenByteForByte)
     EXPECT_EQ(loaded.pOptions.fccHandler, mmioFOURCC('F', 'F', 'V', '1'));
 }
 
-TEST_F(SettingsTest, PointerSlotsNeverCarryAnAddress)
-{
+TEST_F(SettingsTest, PointerSlotsNeverCarryAnAddress) {
     ConversionSettings inMemory = Custom();
     inMemory.pOptions.lpFormat = 0x12345678;
     inMemory.pOptions.lpParms = 0x9ABCDEF0;
@@ -316,8 +294,7 @@ TEST_F(SettingsTest, PointerSlotsNeverCarryAnAddress)
     EXPECT_EQ(inMemory.pOptions.lpFormat, 0x12345678u) << "saving leaves the record in use alone";
     std::vector<BYTE> stored = StoredValue("pOptions").second;
     ASSERT_EQ(stored.size(), 44u);
-    for (int i : {24, 25, 26, 27, 32, 33, 34, 35})
-        EXPECT_EQ(stored[i], 0) << "byte " << i;
+    for (int i : {24, 25, 26, 27, 32, 33, 34, 35}) EXPECT_EQ(stored[i], 0) << "byte " << i;
     EXPECT_EQ(stored[28], 40) << "the sizes are kept";
 
     // Slots filled by someone else are cleared on load; the sizes stay.
@@ -333,8 +310,7 @@ TEST_F(SettingsTest, PointerSlotsNeverCarryAnAddress)
     EXPECT_EQ(loaded.pOptions.dwQuality, 7500u);
 }
 
-TEST_F(SettingsTest, KeyThatCannotBeOpenedOrCreatedShows122AndEnds255)
-{
+TEST_F(SettingsTest, KeyThatCannotBeOpenedOrCreatedShows122AndEnds255) {
     WriteText(root, "a file where the store's folder should be");
     ConversionSettings settings = Zeroed();
     EXPECT_FALSE(LoadSettings(user, settings));
@@ -357,8 +333,7 @@ TEST_F(SettingsTest, KeyThatCannotBeOpenedOrCreatedShows122AndEnds255)
     ExpectOneFailure(nullptr, text122);
 }
 
-TEST_F(SettingsTest, FirstFailedWriteStopsTheSaveWithMessage124)
-{
+TEST_F(SettingsTest, FirstFailedWriteStopsTheSaveWithMessage124) {
     // A key holding only the first five values: saving rewrites those in place
     // and must grow the file for the sixth, which the file-size limit refuses.
     ASSERT_TRUE(SaveSettings(user, nullptr, DefaultSettings()));
@@ -387,8 +362,7 @@ TEST_F(SettingsTest, FirstFailedWriteStopsTheSaveWithMessage124)
     }
 }
 
-TEST_F(SettingsTest, WithoutHandlersAFailureEndsTheProcessWith255OnStandardError)
-{
+TEST_F(SettingsTest, WithoutHandlersAFailureEndsTheProcessWith255OnStandardError) {
     WriteText(root, "a file where the store's folder should be");
     EXPECT_EXIT(
         {
@@ -398,8 +372,7 @@ TEST_F(SettingsTest, WithoutHandlersAFailureEndsTheProcessWith255OnStandardError
         ::testing::ExitedWithCode(255), "Tavrick: Cannot open or create the registry key!");
 }
 
-TEST_F(SettingsTest, DeletedSettingsStartOverFromTheDefaults)
-{
+TEST_F(SettingsTest, DeletedSettingsStartOverFromTheDefaults) {
     ASSERT_TRUE(SaveSettings(user, nullptr, Custom()));
     DeleteSettings();
     EXPECT_FALSE(fs::exists(KeyFile()));
@@ -407,16 +380,14 @@ TEST_F(SettingsTest, DeletedSettingsStartOverFromTheDefaults)
     ConversionSettings loaded = Zeroed();
     ASSERT_TRUE(LoadSettings(user, loaded));
     const ConversionSettings defaults = DefaultSettings();
-    for (const Field& field : fields)
-        EXPECT_EQ(FieldBytes(loaded, field), FieldBytes(defaults, field)) << field.name;
+    for (const Field& field : fields) EXPECT_EQ(FieldBytes(loaded, field), FieldBytes(defaults, field)) << field.name;
     EXPECT_TRUE(recorder.boxes.empty());
     EXPECT_EQ(endCount, 0);
 }
 
 }  // namespace
 
-TEST_F(SettingsTest, StoreThatCanOnlyBeReadStillLoads)
-{
+TEST_F(SettingsTest, StoreThatCanOnlyBeReadStillLoads) {
     const ConversionSettings custom = Custom();
     ASSERT_TRUE(SaveSettings(user, nullptr, custom));
     fs::permissions(base, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
@@ -424,14 +395,11 @@ TEST_F(SettingsTest, StoreThatCanOnlyBeReadStillLoads)
     // a read-only store are to everybody).
     const pid_t child = fork();
     if (child == 0) {
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
-            _exit(90);
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(90);
         ConversionSettings loaded = Zeroed();
-        if (!LoadSettings(user, loaded))
-            _exit(1);
+        if (!LoadSettings(user, loaded)) _exit(1);
         for (const Field& field : fields)
-            if (FieldBytes(loaded, field) != FieldBytes(custom, field))
-                _exit(2);
+            if (FieldBytes(loaded, field) != FieldBytes(custom, field)) _exit(2);
         _exit(recorder.boxes.empty() ? 0 : 3);
     }
     int status = 0;
@@ -440,8 +408,7 @@ TEST_F(SettingsTest, StoreThatCanOnlyBeReadStillLoads)
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
-TEST_F(SettingsTest, HandEditedValuesOutOfRangeGoBackToTheirDefaults)
-{
+TEST_F(SettingsTest, HandEditedValuesOutOfRangeGoBackToTheirDefaults) {
     const ConversionSettings defaults = DefaultSettings();
     // Rates and speeds that are no number, or outside the dialog's bounds.
     for (double bad : {std::nan(""), 0.0, -25.0, HUGE_VAL, -HUGE_VAL, 1e6}) {

@@ -13,18 +13,15 @@
 
 namespace {
 
-std::string Contents(std::FILE* stream)
-{
+std::string Contents(std::FILE* stream) {
     std::fflush(stream);
     std::rewind(stream);
     std::string text;
-    for (int c; (c = std::fgetc(stream)) != EOF;)
-        text += static_cast<char>(c);
+    for (int c; (c = std::fgetc(stream)) != EOF;) text += static_cast<char>(c);
     return text;
 }
 
-TEST(MessageBox, GoesToTheFrontEndsPresenterOrTheConsole)
-{
+TEST(MessageBox, GoesToTheFrontEndsPresenterOrTheConsole) {
     MessageBoxRecorder recorder;
     recorder.questionAnswer = IDYES;
     int owner = 0;
@@ -54,14 +51,12 @@ TEST(MessageBox, GoesToTheFrontEndsPresenterOrTheConsole)
 
 int endedWith = -1;
 int endCount = 0;
-void RecordEnd(void*, int code)
-{
+void RecordEnd(void*, int code) {
     endedWith = code;
     ++endCount;
 }
 
-TEST(EndProcess, GoesThroughTheFrontEndsHandler)
-{
+TEST(EndProcess, GoesThroughTheFrontEndsHandler) {
     UserCalls user;
     user.endProcess = RecordEnd;
     EndProcess(user, 255);

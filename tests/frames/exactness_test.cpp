@@ -15,9 +15,23 @@ namespace {
 
 // Lansin also runs with spans the product doesn't offer, so every way the
 // fast loops look up the mixing row is compared.
-enum Kernel { coarse, linear, sine, cubic, lanczos, lansin7, lansin31, lansin127, lansin90, lansin200, med3, med5, kernelCount };
-const char* const kernelNames[] = {"coarse",  "linear",   "sine",      "cubic",   "lanczos",
-                                   "lansin7", "lansin31", "lansin127", "lansin90", "lansin200", "median3", "median5"};
+enum Kernel {
+    coarse,
+    linear,
+    sine,
+    cubic,
+    lanczos,
+    lansin7,
+    lansin31,
+    lansin127,
+    lansin90,
+    lansin200,
+    med3,
+    med5,
+    kernelCount
+};
+const char* const kernelNames[] = {"coarse",   "linear",    "sine",     "cubic",     "lanczos", "lansin7",
+                                   "lansin31", "lansin127", "lansin90", "lansin200", "median3", "median5"};
 
 void runKernel(Kernel k, const KernelContext& ctx, bool fieldOnly, int parity, double t) {
     switch (k) {
@@ -115,9 +129,9 @@ struct RingSetup {
         for (std::size_t i = 0; i < frameBytes; ++i)
             if (expected->data[i] != actual->data[i])
                 return ::testing::AssertionFailure()
-                       << "byte " << i << ": reference " << int(expected->data[i]) << ", " << SimdLevelName(level->level)
-                       << " " << int(actual->data[i]) << " (t " << t << ", fieldOnly " << fieldOnly << ", parity "
-                       << parity << ", frame " << stride << "x" << rows << ")";
+                       << "byte " << i << ": reference " << int(expected->data[i]) << ", "
+                       << SimdLevelName(level->level) << " " << int(actual->data[i]) << " (t " << t << ", fieldOnly "
+                       << fieldOnly << ", parity " << parity << ", frame " << stride << "x" << rows << ")";
         return ::testing::AssertionSuccess();
     }
 };
@@ -150,7 +164,9 @@ TEST_P(Exactness, EveryBoundaryPosition) {
 
 TEST_P(Exactness, FramesFieldsSizesAndAlignments) {
     SCOPED_TRACE(SeedNote());
-    struct Size { int width, rows; };
+    struct Size {
+        int width, rows;
+    };
     // Widths give strides of 4 .. 1924 bytes; 1- and 5-row frames included.
     const Size sizes[] = {{1, 1}, {1, 5}, {13, 1}, {7, 5}, {103, 3}, {641, 7}, {1920, 2}, {333, 6}};
     for (const Size& size : sizes) {

@@ -23,7 +23,8 @@ inline const KernelTables& Tables() {
 // TAVRICK_TEST_SEED replays a failing run; otherwise a fresh seed.
 inline std::uint32_t TestSeed() {
     static const std::uint32_t seed = [] {
-        if (const char* s = std::getenv("TAVRICK_TEST_SEED")) return static_cast<std::uint32_t>(std::strtoul(s, nullptr, 10));
+        if (const char* s = std::getenv("TAVRICK_TEST_SEED"))
+            return static_cast<std::uint32_t>(std::strtoul(s, nullptr, 10));
         return static_cast<std::uint32_t>(std::random_device{}());
     }();
     return seed;
@@ -40,7 +41,8 @@ struct GuardedBuffer {
     std::uint8_t* data = nullptr;
     std::size_t size = 0;
 
-    GuardedBuffer(std::size_t bytes, std::size_t misalign) : storage(bytes + 2 * guardBytes + 128, guardValue), size(bytes) {
+    GuardedBuffer(std::size_t bytes, std::size_t misalign)
+        : storage(bytes + 2 * guardBytes + 128, guardValue), size(bytes) {
         auto base = reinterpret_cast<std::uintptr_t>(storage.data()) + guardBytes;
         base = (base + 63) & ~std::uintptr_t{63};
         data = reinterpret_cast<std::uint8_t*>(base + misalign);

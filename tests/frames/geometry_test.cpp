@@ -39,11 +39,16 @@ std::vector<std::uint8_t> RowNumberedFrame(int width, int rows, int allocatedRow
     return f;
 }
 
-int RowValue(const std::vector<std::uint8_t>& f, int stride, int row) { return f[static_cast<std::size_t>(row) * stride]; }
+int RowValue(const std::vector<std::uint8_t>& f, int stride, int row) {
+    return f[static_cast<std::size_t>(row) * stride];
+}
 
 TEST(SplitFields, AllModesOnAFiveRowFrame) {
     const int stride = RowStride(1);
-    struct Case { int mode; std::vector<int> first, second; };
+    struct Case {
+        int mode;
+        std::vector<int> first, second;
+    };
     const Case cases[] = {{1, {1, 3}, {0, 2}}, {2, {0, 2}, {1, 3}}, {3, {1, 3}, {}}, {4, {0, 2}, {}}};
     for (const Case& c : cases) {
         auto frame = RowNumberedFrame(1, 5, 5);
@@ -61,10 +66,12 @@ struct Resampler {
     int width, stride, frameRows;
     std::vector<std::uint8_t> scratch;
     ResampleContext ctx;
-    Resampler(int w, int rows) : width(w), stride(RowStride(w)), frameRows(rows), scratch(static_cast<std::size_t>(stride) * rows, 0) {
+    Resampler(int w, int rows)
+        : width(w), stride(RowStride(w)), frameRows(rows), scratch(static_cast<std::size_t>(stride) * rows, 0) {
         ctx = {scratch.data(), stride, &Tables(), nullptr};
     }
-    void Run(const std::vector<std::uint8_t>& source, int sourceRows, int imageRows, int rowOffset, int method, double shift) {
+    void Run(const std::vector<std::uint8_t>& source, int sourceRows, int imageRows, int rowOffset, int method,
+             double shift) {
         resampleRows(ctx, source.data(), width, sourceRows, imageRows, rowOffset, frameRows, method, shift);
     }
     int Row(int r) const { return RowValue(scratch, stride, r); }

@@ -14,7 +14,7 @@ namespace {
 struct SmallRing {
     static constexpr int rows = 5;
     static constexpr int stride = 4;  // one pixel plus padding
-    std::vector<std::vector<std::uint8_t>> buffers{ringSlotCount, std::vector<std::uint8_t>(rows * stride)};
+    std::vector<std::vector<std::uint8_t>> buffers{ringSlotCount, std::vector<std::uint8_t>(rows* stride)};
     std::vector<std::uint8_t> output = std::vector<std::uint8_t>(rows * stride, 0);
     FrameRing ring;
     KernelContext ctx;
@@ -129,7 +129,8 @@ TEST_P(Kernels, FieldOnlyWritesOneFieldAndNothingElse) {
         for (int row = 0; row < SmallRing::rows; ++row) {
             const bool written = (row % 2) == (1 - parity);
             for (int b = 0; b < SmallRing::stride; ++b)
-                EXPECT_EQ(r.output[row * SmallRing::stride + b], written ? 42 : 7) << "parity " << parity << " row " << row;
+                EXPECT_EQ(r.output[row * SmallRing::stride + b], written ? 42 : 7)
+                    << "parity " << parity << " row " << row;
         }
     }
 }

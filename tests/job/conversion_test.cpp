@@ -33,10 +33,10 @@ TEST(Schedule, FrameCountsOfRatesSpeedsAndFieldModes) {
         InterlaceResampleMethod res;
         std::size_t frames;
     } cases[] = {
-        {50, 1.0, DeinterlaceMode::Disabled, InterlaceResampleMethod::Coarse, 40},     // up
-        {10, 1.0, DeinterlaceMode::Disabled, InterlaceResampleMethod::Coarse, 8},      // down: 20 / 2.5
-        {25, 2.0, DeinterlaceMode::Disabled, InterlaceResampleMethod::Coarse, 10},     // twice as fast
-        {25, 0.5, DeinterlaceMode::Disabled, InterlaceResampleMethod::Linear, 40},     // half speed
+        {50, 1.0, DeinterlaceMode::Disabled, InterlaceResampleMethod::Coarse, 40},              // up
+        {10, 1.0, DeinterlaceMode::Disabled, InterlaceResampleMethod::Coarse, 8},               // down: 20 / 2.5
+        {25, 2.0, DeinterlaceMode::Disabled, InterlaceResampleMethod::Coarse, 10},              // twice as fast
+        {25, 0.5, DeinterlaceMode::Disabled, InterlaceResampleMethod::Linear, 40},              // half speed
         {25, 1.0, DeinterlaceMode::Disabled, InterlaceResampleMethod::InterlacedTopFirst, 20},  // 40 fields
         {20, 1.0, DeinterlaceMode::Disabled, InterlaceResampleMethod::InterlacedBottomFirst, 16},
         {50, 1.0, DeinterlaceMode::BothTopFirst, InterlaceResampleMethod::Linear, 40},
@@ -125,7 +125,8 @@ TEST(Pixels, CoarseHoldsAndMedian3FiltersAtEqualRates) {
     int filtered = 0;
     for (int k = 0; k < 5; ++k) {
         // Before the start slot 1 holds frame 0; past the end slot 3 repeats the last frame.
-        const Bytes p = RgbPicture(w, h, std::max(k - 1, 0)), c = RgbPicture(w, h, k), n = RgbPicture(w, h, std::min(k + 1, 4));
+        const Bytes p = RgbPicture(w, h, std::max(k - 1, 0)), c = RgbPicture(w, h, k),
+                    n = RgbPicture(w, h, std::min(k + 1, 4));
         Bytes m(c.size());
         for (std::size_t i = 0; i < m.size(); ++i)
             m[i] = std::max(std::min(p[i], c[i]), std::min(std::max(p[i], c[i]), n[i]));
@@ -157,7 +158,8 @@ TEST(Pixels, Median3OverFieldPairsReadsTheFieldsOfItsTime) {
         Bytes picture(source.size());
         for (int row = 0; row < h; ++row) {
             const int fieldRow = second ? std::min((row + 1) / 2, h / 2 - 1) : row / 2;
-            std::copy_n(source.begin() + (2 * fieldRow + (second ? 0 : 1)) * stride, stride, picture.begin() + row * stride);
+            std::copy_n(source.begin() + (2 * fieldRow + (second ? 0 : 1)) * stride, stride,
+                        picture.begin() + row * stride);
         }
         return picture;
     };
@@ -165,10 +167,11 @@ TEST(Pixels, Median3OverFieldPairsReadsTheFieldsOfItsTime) {
     for (int k = 0; k < frames; ++k) {
         const Bytes a = field(std::max(k - 1, 0), true), b = field(k, false), c = field(k, true);
         Bytes m(b.size());
-        for (std::size_t i = 0; i < m.size(); ++i) m[i] = std::max(std::min(a[i], b[i]), std::min(std::max(a[i], b[i]), c[i]));
+        for (std::size_t i = 0; i < m.size(); ++i)
+            m[i] = std::max(std::min(a[i], b[i]), std::min(std::max(a[i], b[i]), c[i]));
         const auto differ = std::mismatch(m.begin(), m.end(), out[k].begin(), out[k].end());
-        EXPECT_TRUE(differ.first == m.end()) << "frame " << k << " row " << (differ.first - m.begin()) / stride << " byte "
-                                             << (differ.first - m.begin()) % stride;
+        EXPECT_TRUE(differ.first == m.end()) << "frame " << k << " row " << (differ.first - m.begin()) / stride
+                                             << " byte " << (differ.first - m.begin()) % stride;
         filtered += out[k] != b;
     }
     EXPECT_GT(filtered, 0) << "the median changed nothing: the test pictures prove nothing";
@@ -181,7 +184,8 @@ TEST(Pixels, UndecodableFrameIsReplacedByTheNextOne) {
     FixtureStream v;
     v.format = BitmapFormat(16, 8, 24, BI_RGB);
     v.length = 5;
-    for (int n = 0; n < 5; ++n) v.chunks.push_back(n == 2 ? Bytes(10, 0) : RgbPicture(16, 8, n));  // frame 2 is cut short
+    for (int n = 0; n < 5; ++n)
+        v.chunks.push_back(n == 2 ? Bytes(10, 0) : RgbPicture(16, 8, n));  // frame 2 is cut short
     f.streams.push_back(v);
     TestRun t(WriteFile("holey.avi", BuildAvi(f)), Out("holey-out.avi"));
     t.settings.intMethod = InterpolationMethod::Coarse;
@@ -215,7 +219,8 @@ TEST(Pixels, LetterboxRowsAreBlackAndPictureInside) {
 
 TEST(Pixels, ScalarAndFastestLoopsWriteTheSameFile) {
     const std::string src = MakeSource("simd.avi", Spec(50, 36, 6, true));
-    for (InterpolationMethod m : {InterpolationMethod::Lansin2, InterpolationMethod::Cubic, InterpolationMethod::Median5}) {
+    for (InterpolationMethod m :
+         {InterpolationMethod::Lansin2, InterpolationMethod::Cubic, InterpolationMethod::Median5}) {
         Bytes files[2];
         for (int level = 0; level < 2; ++level) {
             const std::string out = Out("simd-" + std::to_string(level) + ".avi");
@@ -278,9 +283,11 @@ TEST(Audio, BytesCarriedOverUnchangedAndNoAudioGivesOneStream) {
 TEST(Audio, FractionalChunksAt2997AndSilencePastTheEnd) {
     if (!HaveFfmpeg()) GTEST_SKIP() << "no ffmpeg";
     const std::string src = Out("dat.avi");
-    ASSERT_TRUE(RunFfmpeg("-f lavfi -i testsrc=size=32x24:rate=30000/1001:duration=1 -f lavfi -i "
-                          "sine=frequency=300:sample_rate=48000:duration=1 -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le "
-                          "-ac 2 " + src));
+    ASSERT_TRUE(
+        RunFfmpeg("-f lavfi -i testsrc=size=32x24:rate=30000/1001:duration=1 -f lavfi -i "
+                  "sine=frequency=300:sample_rate=48000:duration=1 -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le "
+                  "-ac 2 " +
+                  src));
     TestRun t(src, Out("dat-out.avi"));
     t.settings.dstRate = 29.97;
     t.settings.intMethod = InterpolationMethod::Coarse;
@@ -332,9 +339,9 @@ TEST(Audio, SourceAudioEndingEarlyIsPaddedWithSilence) {
         ASSERT_GT(audio.size(), in.size());
         EXPECT_TRUE(std::equal(in.begin(), in.end(), audio.begin())) << c.rate;
         const std::uint8_t silence = c.bits == 8 ? 0x80 : 0;
-        EXPECT_TRUE(std::all_of(audio.begin() + static_cast<long>(in.size()), audio.end(),
-                                [silence](std::uint8_t b) { return b == silence; }))
-            << c.rate;
+        EXPECT_TRUE(std::all_of(audio.begin() + static_cast<long>(in.size()), audio.end(), [silence](std::uint8_t b) {
+            return b == silence;
+        })) << c.rate;
         if (HaveFfmpeg()) {
             EXPECT_EQ(DecodeErrors(out), "") << c.rate;
         }
@@ -546,9 +553,7 @@ TEST(Control, PauseHoldsTheRunAndStopEndsItWithAPlayableFile) {
     // Without pause, a stop mid-run keeps every frame written so far.
     TestRun u(src, Out("stopped2.avi"));
     u.settings.dstRate = 100;
-    u.run.frontEnd.setProgressBar = [](void* c, int) {
-        static_cast<TestRun*>(c)->control.stopRequested = 1;
-    };
+    u.run.frontEnd.setProgressBar = [](void* c, int) { static_cast<TestRun*>(c)->control.stopRequested = 1; };
     u.run.frontEnd.setStatusText = nullptr;
     ASSERT_EQ(u.Run(), conversionStopped);
     EXPECT_EQ(u.job.framesWritten, 10u) << "stopped after the first progress report";
@@ -573,7 +578,9 @@ TEST(Control, WorkerReportsResultsAndKeepsTheTitle) {
     f.messageBox = [](void* c, HWND owner, const char* text, const char* caption, UINT style) {
         return PresentToRecorder(static_cast<Ui*>(c)->boxes, owner, text, caption, style);
     };
-    f.reportResult = [](void* c, int id, unsigned) { static_cast<Ui*>(c)->order.push_back("message " + std::to_string(id)); };
+    f.reportResult = [](void* c, int id, unsigned) {
+        static_cast<Ui*>(c)->order.push_back("message " + std::to_string(id));
+    };
     f.endProgress = [](void* c) { static_cast<Ui*>(c)->order.push_back("end"); };
     EXPECT_EQ(WorkerThread(t.run), conversionDone);
     ASSERT_GE(ui.titles.size(), 2u);
@@ -610,8 +617,8 @@ TEST(Failures, OutputDeletedDuringTheRunIsNeverSuccess) {
         t.run.frontEnd.setStatusText = nullptr;
         t.run.frontEnd.setProgressBar = [](void* c, int) {
             TestRun& run = *static_cast<TestRun*>(c);
-            const std::string path = run.job.segmentIndex == 0 ? run.settings.destinationPath
-                                                              : SegmentName(run.settings.destinationPath, 0);
+            const std::string path =
+                run.job.segmentIndex == 0 ? run.settings.destinationPath : SegmentName(run.settings.destinationPath, 0);
             std::filesystem::remove(path);
         };
         EXPECT_EQ(t.Run(), conversionCannotWrite) << closedSegment;

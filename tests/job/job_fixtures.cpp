@@ -31,16 +31,16 @@ TestRun::TestRun(const std::string& source, const std::string& destination) {
     run.tables = &TestTables();
     run.control = &control;
     run.frontEnd.context = this;
-    run.frontEnd.setStatusText = [](void* c, const char* s) { static_cast<TestRun*>(c)->progress.statuses.push_back(s); };
+    run.frontEnd.setStatusText = [](void* c, const char* s) {
+        static_cast<TestRun*>(c)->progress.statuses.push_back(s);
+    };
     run.frontEnd.setProgressBar = [](void* c, int p) { static_cast<TestRun*>(c)->progress.bars.push_back(p); };
     run.frontEnd.messageBox = [](void* c, HWND owner, const char* text, const char* caption, UINT style) {
         return PresentToRecorder(&static_cast<TestRun*>(c)->boxes, owner, text, caption, style);
     };
 }
 
-TestRun::~TestRun() {
-    CloseMedia(media, nullptr, false);
-}
+TestRun::~TestRun() { CloseMedia(media, nullptr, false); }
 
 std::vector<std::string> TestRun::Texts() {
     std::vector<std::string> texts;

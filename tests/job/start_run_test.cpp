@@ -39,7 +39,8 @@ TEST(StartRun, StepsOfAFrontEndThatKeepsItsEventLoop) {
     EXPECT_EQ(session.settings.outputHeight, 9);
     EXPECT_STREQ(session.settings.destinationPath, dst.c_str());
     ASSERT_EQ(StartConversion(session, RecordingFrontEnd(r)), conversionDone);
-    const RunResult result = WaitForConversion(session, [](void* c) { ++static_cast<Recorded*>(c)->served; }, &r);
+    const RunResult result = WaitForConversion(
+        session, [](void* c) { ++static_cast<Recorded*>(c)->served; }, &r);
     EXPECT_EQ(result, conversionDone);
     EXPECT_EQ(r.results, std::vector<int>{IDS_DONE});
     EXPECT_TRUE(r.boxes.boxes.empty());

@@ -87,8 +87,10 @@ TEST(LyingSource, UnusableRatesStartsAndFramesAreRefusedAtOpen) {
         RunResult result;
     };
     const Case cases[] = {
-        {"scale-max", 25, 0xffffffffu, 0, sourceNoInfo}, {"rate-0", 0, 1, 0, sourceNoInfo},
-        {"scale-0", 25, 0, 0, sourceNoInfo},             {"start-max", 25, 1, 0xffffffffu, sourceNoInfo},
+        {"scale-max", 25, 0xffffffffu, 0, sourceNoInfo},
+        {"rate-0", 0, 1, 0, sourceNoInfo},
+        {"scale-0", 25, 0, 0, sourceNoInfo},
+        {"start-max", 25, 1, 0xffffffffu, sourceNoInfo},
         {"ntsc", 30000, 1001, 7, sourceOpened},
     };
     for (const Case& c : cases) {
@@ -139,9 +141,12 @@ TEST(CompressedSound, UncarriableFormatsAreRefusedAtOpen) {
         RunResult result;
     };
     const Case cases[] = {
-        {"pcm", 0, 1, 2, sourceOpened},          {"no-channels", 2, 0, 2, sourceNoInfo},
-        {"65535-channels", 2, 65535, 2, sourceNoInfo}, {"no-block", 12, 0, 2, sourceNoInfo},
-        {"ac3-blocks", 0, 0x2000, 2, sourceOpened}, {"ac3-cut-blocks", 0, 0x2000, 3, sourceNoInfo},
+        {"pcm", 0, 1, 2, sourceOpened},
+        {"no-channels", 2, 0, 2, sourceNoInfo},
+        {"65535-channels", 2, 65535, 2, sourceNoInfo},
+        {"no-block", 12, 0, 2, sourceNoInfo},
+        {"ac3-blocks", 0, 0x2000, 2, sourceOpened},
+        {"ac3-cut-blocks", 0, 0x2000, 3, sourceNoInfo},
     };
     for (const Case& c : cases) {
         Bytes format = PcmFormat(1, 8000, 16, true);
@@ -160,9 +165,10 @@ TEST(CompressedSound, UncarriableFormatsAreRefusedAtOpen) {
 TEST(CompressedSound, Ac3ChunksAreCarriedWhole) {
     if (!HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
     const std::string source = TempDir() + "/ac3-src.avi";
-    ASSERT_TRUE(RunFfmpeg("-f lavfi -i testsrc2=size=16x8:rate=25:duration=2 -f lavfi -i "
-                          "sine=sample_rate=48000:duration=2 -c:v rawvideo -pix_fmt bgr24 -c:a ac3 -b:a 96k '" +
-                          source + "'"));
+    ASSERT_TRUE(
+        RunFfmpeg("-f lavfi -i testsrc2=size=16x8:rate=25:duration=2 -f lavfi -i "
+                  "sine=sample_rate=48000:duration=2 -c:v rawvideo -pix_fmt bgr24 -c:a ac3 -b:a 96k '" +
+                  source + "'"));
     const Bytes stored = ReadAudio(source);
     ASSERT_GT(stored.size(), 10000u);
     for (const double rate : {25.0, 29.97}) {

@@ -12,39 +12,38 @@
 using Bytes = std::vector<uint8_t>;
 
 struct FixtureStream {
-  uint32_t type = streamtypeVIDEO;
-  uint32_t handler = 0;
-  uint32_t scale = 1;
-  uint32_t rate = 25;
-  uint32_t start = 0;
-  uint32_t length = 0;  // written as given: tests make headers lie
-  uint32_t sampleSize = 0;
-  uint32_t suggestedBuffer = 0;
-  int16_t frame[4] = {0, 0, 0, 0};
-  uint32_t strhSize = 56;  // shorter writes a cut-off stream header
-  Bytes format;
-  std::string name;
-  std::vector<Bytes> chunks;
-  std::vector<bool> keys;  // per chunk; missing: key
-  const char* suffix = "dc";
+    uint32_t type = streamtypeVIDEO;
+    uint32_t handler = 0;
+    uint32_t scale = 1;
+    uint32_t rate = 25;
+    uint32_t start = 0;
+    uint32_t length = 0;  // written as given: tests make headers lie
+    uint32_t sampleSize = 0;
+    uint32_t suggestedBuffer = 0;
+    int16_t frame[4] = {0, 0, 0, 0};
+    uint32_t strhSize = 56;  // shorter writes a cut-off stream header
+    Bytes format;
+    std::string name;
+    std::vector<Bytes> chunks;
+    std::vector<bool> keys;  // per chunk; missing: key
+    const char* suffix = "dc";
 };
 
 enum class FixtureIndex { Relative, Absolute, None, OpenDml };
 
 struct FixtureFile {
-  std::vector<FixtureStream> streams;
-  FixtureIndex index = FixtureIndex::Relative;
-  bool recLists = false;  // wrap each round of chunks in a 'rec ' list
-  // OpenDML: chunks from this round on go into an 'AVIX' extension form.
-  size_t extensionFrom = SIZE_MAX;
-  uint32_t width = 0, height = 0;
+    std::vector<FixtureStream> streams;
+    FixtureIndex index = FixtureIndex::Relative;
+    bool recLists = false;  // wrap each round of chunks in a 'rec ' list
+    // OpenDML: chunks from this round on go into an 'AVIX' extension form.
+    size_t extensionFrom = SIZE_MAX;
+    uint32_t width = 0, height = 0;
 };
 
 Bytes BuildAvi(const FixtureFile& f);
 
 // A BITMAPINFOHEADER (plus palette bytes) as a strf body.
-Bytes BitmapFormat(int32_t width, int32_t height, uint16_t bits, uint32_t compression,
-                   const Bytes& palette = {});
+Bytes BitmapFormat(int32_t width, int32_t height, uint16_t bits, uint32_t compression, const Bytes& palette = {});
 Bytes PcmFormat(uint16_t channels, uint32_t rate, uint16_t bits, bool withCbSize);
 
 // Deterministic picture bytes: a bottom-up 24-bit DIB of frame n, rows padded.

@@ -70,9 +70,7 @@ struct DestinationRun {
         options.fccHandler = mmioFOURCC('D', 'I', 'B', ' ');
         options.dwQuality = 10000;
     }
-    ~DestinationRun() {
-        CloseMedia(media, nullptr, false);
-    }
+    ~DestinationRun() { CloseMedia(media, nullptr, false); }
     RunResult Create(const std::string& path, bool continuation = false, int height = 24, double rate = 25.0) {
         const DestinationPrompts prompts{UserCalls{&boxes, PresentToRecorder, nullptr}, presenter, nullptr};
         return CreateDestination(media, options, prompts, path.c_str(), continuation, height, rate);

@@ -9,33 +9,33 @@
 #include <vector>
 
 struct ClipSpec {
-  uint32_t fcc = mmioFOURCC('D', 'I', 'B', ' ');
-  int32_t width = 64;
-  int32_t height = 48;
-  uint32_t rate = 25;
-  uint32_t scale = 1;
-  int frames = 10;
-  // Frames flagged AVIIF_KEYFRAME: every forceEvery-th (0: only the first),
-  // plus any listed in forceAt.
-  uint32_t forceEvery = 0;
-  std::vector<int> forceAt;
-  uint32_t quality = 10000;
-  uint32_t keyFrameEvery = 0;  // the options' dwKeyFrameEvery
-  uint32_t bytesPerSecond = 0;  // with AVICOMPRESSF_DATARATE when not 0
-  // Audio: PCM written after each frame, samplesPerChunk samples each.
-  bool audio = false;
-  uint16_t channels = 1;
-  uint16_t bits = 8;
-  uint32_t sampleRate = 11025;
-  uint32_t samplesPerChunk = 441;
+    uint32_t fcc = mmioFOURCC('D', 'I', 'B', ' ');
+    int32_t width = 64;
+    int32_t height = 48;
+    uint32_t rate = 25;
+    uint32_t scale = 1;
+    int frames = 10;
+    // Frames flagged AVIIF_KEYFRAME: every forceEvery-th (0: only the first),
+    // plus any listed in forceAt.
+    uint32_t forceEvery = 0;
+    std::vector<int> forceAt;
+    uint32_t quality = 10000;
+    uint32_t keyFrameEvery = 0;   // the options' dwKeyFrameEvery
+    uint32_t bytesPerSecond = 0;  // with AVICOMPRESSF_DATARATE when not 0
+    // Audio: PCM written after each frame, samplesPerChunk samples each.
+    bool audio = false;
+    uint16_t channels = 1;
+    uint16_t bits = 8;
+    uint32_t sampleRate = 11025;
+    uint32_t samplesPerChunk = 441;
 };
 
 struct ClipResult {
-  AVIRESULT status = AVIERR_OK;  // the first failure, if any
-  int framesWritten = 0;
-  uint64_t reported = 0;  // sum of the bytes AVIStreamWrite reported
-  std::vector<Bytes> pictures;  // bottom-up padded, as written
-  Bytes audio;                  // every audio byte written, in order
+    AVIRESULT status = AVIERR_OK;  // the first failure, if any
+    int framesWritten = 0;
+    uint64_t reported = 0;        // sum of the bytes AVIStreamWrite reported
+    std::vector<Bytes> pictures;  // bottom-up padded, as written
+    Bytes audio;                  // every audio byte written, in order
 };
 
 // A smooth moving picture (lossy codecs have something fair to work on).
@@ -46,10 +46,10 @@ ClipResult WriteClip(const std::string& path, const ClipSpec& spec);
 
 // One chunk of a RIFF form or list, by absolute offsets.
 struct RiffChunk {
-  uint32_t id;
-  uint32_t type;  // for RIFF and LIST
-  uint64_t at;    // header offset
-  uint32_t size;
+    uint32_t id;
+    uint32_t type;  // for RIFF and LIST
+    uint64_t at;    // header offset
+    uint32_t size;
 };
 
 // The chunks directly inside [start, end), stepping over padding.
@@ -69,47 +69,47 @@ std::string DecodeErrors(const std::string& path);
 
 // An open destination with one video stream and its compressing stream.
 struct Destination {
-  PAVIFILE file = nullptr;
-  PAVISTREAM video = nullptr;
-  PAVISTREAM compressed = nullptr;
+    PAVIFILE file = nullptr;
+    PAVISTREAM video = nullptr;
+    PAVISTREAM compressed = nullptr;
 
-  AVIRESULT Open(const std::string& path, uint32_t fcc, int32_t width = 64, int32_t height = 48,
-                 uint32_t sampleSize = 0, uint32_t rate = 25, uint32_t scale = 1) {
-    AVIRESULT r = AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_SHARE_DENY_WRITE, nullptr);
-    if (r != AVIERR_OK) return r;
-    AVISTREAMINFOA vi{};
-    vi.fccType = streamtypeVIDEO;
-    vi.dwScale = scale;
-    vi.dwRate = rate;
-    vi.rcFrame = {0, 0, width, height};
-    vi.dwSampleSize = sampleSize;
-    if ((r = AVIFileCreateStreamA(file, &video, &vi)) != AVIERR_OK) return r;
-    AVICOMPRESSOPTIONS o{};
-    o.fccType = streamtypeVIDEO;
-    o.fccHandler = fcc;
-    o.dwQuality = 7500;
-    return AVIMakeCompressedStream(&compressed, video, &o, nullptr);
-  }
-  // The last release completes the file.
-  void Close() {
-    if (compressed) AVIStreamRelease(compressed);
-    if (video) AVIStreamRelease(video);
-    if (file) AVIFileRelease(file);
-    compressed = video = nullptr;
-    file = nullptr;
-  }
-  ~Destination() { Close(); }
+    AVIRESULT Open(const std::string& path, uint32_t fcc, int32_t width = 64, int32_t height = 48,
+                   uint32_t sampleSize = 0, uint32_t rate = 25, uint32_t scale = 1) {
+        AVIRESULT r = AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_SHARE_DENY_WRITE, nullptr);
+        if (r != AVIERR_OK) return r;
+        AVISTREAMINFOA vi{};
+        vi.fccType = streamtypeVIDEO;
+        vi.dwScale = scale;
+        vi.dwRate = rate;
+        vi.rcFrame = {0, 0, width, height};
+        vi.dwSampleSize = sampleSize;
+        if ((r = AVIFileCreateStreamA(file, &video, &vi)) != AVIERR_OK) return r;
+        AVICOMPRESSOPTIONS o{};
+        o.fccType = streamtypeVIDEO;
+        o.fccHandler = fcc;
+        o.dwQuality = 7500;
+        return AVIMakeCompressedStream(&compressed, video, &o, nullptr);
+    }
+    // The last release completes the file.
+    void Close() {
+        if (compressed) AVIStreamRelease(compressed);
+        if (video) AVIStreamRelease(video);
+        if (file) AVIFileRelease(file);
+        compressed = video = nullptr;
+        file = nullptr;
+    }
+    ~Destination() { Close(); }
 };
 
 inline AVIRESULT SetFrameFormat(PAVISTREAM s, int32_t width, int32_t height, uint16_t bits = 24,
-                         uint32_t compression = BI_RGB) {
-  const Bytes bi = BitmapFormat(width, height, bits, compression);
-  return AVIStreamSetFormat(s, 0, bi.data(), static_cast<int32_t>(bi.size()));
+                                uint32_t compression = BI_RGB) {
+    const Bytes bi = BitmapFormat(width, height, bits, compression);
+    return AVIStreamSetFormat(s, 0, bi.data(), static_cast<int32_t>(bi.size()));
 }
 
 inline AVIRESULT WriteFrame(PAVISTREAM s, int32_t pos, const Bytes& picture, int32_t* bytes = nullptr) {
-  return AVIStreamWrite(s, pos, 1, picture.data(), static_cast<int32_t>(picture.size()), AVIIF_KEYFRAME, nullptr,
-                        bytes);
+    return AVIStreamWrite(s, pos, 1, picture.data(), static_cast<int32_t>(picture.size()), AVIIF_KEYFRAME, nullptr,
+                          bytes);
 }
 
 // The description our reader gives of the first stream of `type` in a file.

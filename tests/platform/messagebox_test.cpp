@@ -12,18 +12,15 @@
 
 namespace {
 
-std::string Contents(std::FILE* stream)
-{
+std::string Contents(std::FILE* stream) {
     std::fflush(stream);
     std::rewind(stream);
     std::string text;
-    for (int c; (c = std::fgetc(stream)) != EOF;)
-        text += static_cast<char>(c);
+    for (int c; (c = std::fgetc(stream)) != EOF;) text += static_cast<char>(c);
     return text;
 }
 
-TEST(FourCharacterCode, PadsWithBlanksAndKeepsCase)
-{
+TEST(FourCharacterCode, PadsWithBlanksAndKeepsCase) {
     EXPECT_EQ(mmioStringToFOURCC("DIB", 0), 0x20424944u);
     EXPECT_EQ(mmioStringToFOURCC("vids", 0), 0x73646976u);
     EXPECT_EQ(mmioStringToFOURCC("dib", 0), mmioFOURCC('d', 'i', 'b', ' '));
@@ -32,8 +29,7 @@ TEST(FourCharacterCode, PadsWithBlanksAndKeepsCase)
     EXPECT_EQ(mmioStringToFOURCC("dv", MMIO_TOUPPER), mmioFOURCC('D', 'V', ' ', ' '));
 }
 
-TEST(StringTable, LoadsWithinTheBufferAndRefusesUnknownIds)
-{
+TEST(StringTable, LoadsWithinTheBufferAndRefusesUnknownIds) {
     const StringResource strings[] = {{5, "short"}, {7, "a longer text"}, {9, ""}};
     const ResourceModule module{strings, 3};
     char buffer[8];
@@ -55,8 +51,7 @@ TEST(StringTable, LoadsWithinTheBufferAndRefusesUnknownIds)
     EXPECT_STREQ(caption, "Tavrick");
 }
 
-TEST(ConsolePresenter, PrintsCaptionAndTextAndAnswersFromItsSetting)
-{
+TEST(ConsolePresenter, PrintsCaptionAndTextAndAnswersFromItsSetting) {
     std::FILE* stream = std::tmpfile();
     ASSERT_NE(stream, nullptr);
     ConsoleMessageBox console{stream, IDYES};
@@ -66,8 +61,9 @@ TEST(ConsolePresenter, PrintsCaptionAndTextAndAnswersFromItsSetting)
     EXPECT_EQ(PresentOnConsole(&console, nullptr, "Again?", "Tavrick", MB_YESNO), IDNO);
     console.questionAnswer = IDOK;  // not an answer to a question: No
     EXPECT_EQ(PresentOnConsole(&console, nullptr, "Once more?", "Tavrick", MB_YESNO), IDNO);
-    EXPECT_EQ(Contents(stream), "Tavrick: Done successfully!\nTavrick: Overwrite it?\n"
-                                "Tavrick: Again?\nTavrick: Once more?\n");
+    EXPECT_EQ(Contents(stream),
+              "Tavrick: Done successfully!\nTavrick: Overwrite it?\n"
+              "Tavrick: Again?\nTavrick: Once more?\n");
     std::fclose(stream);
 }
 

@@ -8,8 +8,7 @@
 
 namespace {
 
-TEST(KeyText, EveryNameTypeAndByteSurvivesARoundTrip)
-{
+TEST(KeyText, EveryNameTypeAndByteSurvivesARoundTrip) {
     std::mt19937 random(20261208);
     std::vector<RegistryValue> values;
     for (int i = 0; i < 200; ++i) {
@@ -17,10 +16,9 @@ TEST(KeyText, EveryNameTypeAndByteSurvivesARoundTrip)
         const int nameLength = i == 0 ? 0 : 1 + static_cast<int>(random() % 12);  // the first is "@"
         for (int c = 0; c < nameLength; ++c)
             v.name += static_cast<char>(1 + random() % 255);  // quotes, backslashes, line breaks, high bytes
-        v.name += std::to_string(i);  // distinct whatever their case
+        v.name += std::to_string(i);                          // distinct whatever their case
         v.data.resize(random() % 70);
-        for (BYTE& b : v.data)
-            b = static_cast<BYTE>(random());
+        for (BYTE& b : v.data) b = static_cast<BYTE>(random());
         values.push_back(v);
     }
     values[0].name.clear();
@@ -34,14 +32,14 @@ TEST(KeyText, EveryNameTypeAndByteSurvivesARoundTrip)
     }
 }
 
-TEST(KeyText, LaterLinesReplaceEarlierOnesWhateverTheirCase)
-{
-    const std::vector<RegistryValue> values = ParseKeyText("\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n"
-                                                           "[HKEY_LOCAL_MACHINE\\Software]\r\n"
-                                                           "\"Rate\"=dword:00000019\r\n"
-                                                           "not a value\r\n"
-                                                           "\"rate\"=hex:01,02\r\n"
-                                                           "\"name\"=\"text\"\r\n");
+TEST(KeyText, LaterLinesReplaceEarlierOnesWhateverTheirCase) {
+    const std::vector<RegistryValue> values = ParseKeyText(
+        "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n"
+        "[HKEY_LOCAL_MACHINE\\Software]\r\n"
+        "\"Rate\"=dword:00000019\r\n"
+        "not a value\r\n"
+        "\"rate\"=hex:01,02\r\n"
+        "\"name\"=\"text\"\r\n");
     ASSERT_EQ(values.size(), 2u);
     EXPECT_EQ(values[0].name, "Rate") << "the first spelling stays";
     EXPECT_EQ(values[0].type, REG_BINARY);
@@ -50,16 +48,16 @@ TEST(KeyText, LaterLinesReplaceEarlierOnesWhateverTheirCase)
     EXPECT_EQ(values[1].data, (std::vector<BYTE>{'t', 'e', 'x', 't', 0}));
 }
 
-TEST(KeyText, RegistryEditorExportsInUtf16AreRead)
-{
+TEST(KeyText, RegistryEditorExportsInUtf16AreRead) {
     // "Windows Registry Editor Version 5.00" files as regedit writes them:
     // UTF-16 with a byte-order mark and CRLF, here with a string beyond ASCII
     // (e, acute accent, and a character outside the basic plane).
-    const std::u16string text = u"Windows Registry Editor Version 5.00\r\n\r\n"
-                                u"[HKEY_LOCAL_MACHINE\\Software\\Norvane Software\\Tavrick]\r\n"
-                                u"\"dstRate\"=hex(4):00,00,00,00,00,00,39,40\r\n"
-                                u"\"intMethod\"=dword:00000003\r\n"
-                                u"\"name\"=\"caf\u00e9 \U0001F3AC\"\r\n";
+    const std::u16string text =
+        u"Windows Registry Editor Version 5.00\r\n\r\n"
+        u"[HKEY_LOCAL_MACHINE\\Software\\Norvane Software\\Tavrick]\r\n"
+        u"\"dstRate\"=hex(4):00,00,00,00,00,00,39,40\r\n"
+        u"\"intMethod\"=dword:00000003\r\n"
+        u"\"name\"=\"caf\u00e9 \U0001F3AC\"\r\n";
     for (bool bigEndian : {false, true}) {
         std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
         for (char16_t unit : text) {

@@ -26,14 +26,12 @@ struct Recorder {
     int endAtInit = -1;
 };
 
-bool Record(HWND dialog, const DialogEvent& event, void* param)
-{
+bool Record(HWND dialog, const DialogEvent& event, void* param) {
     auto* recorder = static_cast<Recorder*>(param);
     recorder->events.push_back(event);
     if (event.kind == DialogEventKind::Init) {
         recorder->shownAtInit = static_cast<QWidget*>(dialog)->isVisible();
-        if (recorder->endAtInit >= 0)
-            EndDialog(dialog, recorder->endAtInit);
+        if (recorder->endAtInit >= 0) EndDialog(dialog, recorder->endAtInit);
     }
     if (event.kind == DialogEventKind::Command && event.control == recorder->endOnCommand)
         EndDialog(dialog, 100 + event.control);
@@ -42,8 +40,7 @@ bool Record(HWND dialog, const DialogEvent& event, void* param)
 
 class DialogEvents : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         dialog = CreateDialogParamA(GetModuleHandleA(nullptr), 101, nullptr, Record, &recorder);
         ASSERT_NE(dialog, nullptr);
         window()->activateWindow();
@@ -56,20 +53,16 @@ protected:
     QWidget* item(int id) const { return static_cast<QWidget*>(GetDlgItem(dialog, id)); }
 
     // The events after the last clear, of one kind.
-    std::vector<DialogEvent> Of(DialogEventKind kind) const
-    {
+    std::vector<DialogEvent> Of(DialogEventKind kind) const {
         std::vector<DialogEvent> found;
         for (const DialogEvent& event : recorder.events)
-            if (event.kind == kind)
-                found.push_back(event);
+            if (event.kind == kind) found.push_back(event);
         return found;
     }
-    std::vector<int> Commands(int notification) const
-    {
+    std::vector<int> Commands(int notification) const {
         std::vector<int> ids;
         for (const DialogEvent& event : Of(DialogEventKind::Command))
-            if (event.notification == notification)
-                ids.push_back(event.control);
+            if (event.notification == notification) ids.push_back(event.control);
         return ids;
     }
 
@@ -77,8 +70,7 @@ protected:
     HWND dialog = nullptr;
 };
 
-TEST_F(DialogEvents, InitComesFirstBeforeTheDialogShows)
-{
+TEST_F(DialogEvents, InitComesFirstBeforeTheDialogShows) {
     ASSERT_FALSE(recorder.events.empty());
     EXPECT_EQ(recorder.events.front().kind, DialogEventKind::Init);
     EXPECT_FALSE(recorder.shownAtInit);
@@ -87,8 +79,7 @@ TEST_F(DialogEvents, InitComesFirstBeforeTheDialogShows)
     EXPECT_EQ(QApplication::focusWidget(), item(1001));
 }
 
-TEST_F(DialogEvents, ButtonsAndKeysGiveTheirCommands)
-{
+TEST_F(DialogEvents, ButtonsAndKeysGiveTheirCommands) {
     recorder.events.clear();
     QTest::mouseClick(item(1012), Qt::LeftButton);
     QTest::mouseClick(item(1013), Qt::LeftButton);
@@ -119,8 +110,7 @@ TEST_F(DialogEvents, ButtonsAndKeysGiveTheirCommands)
     EXPECT_EQ(Commands(BN_CLICKED), (std::vector<int>{2, 4}));
 }
 
-TEST_F(DialogEvents, EditsReportTypingWithTheCaretAndTheLostFocus)
-{
+TEST_F(DialogEvents, EditsReportTypingWithTheCaretAndTheLostFocus) {
     auto* rate = static_cast<QLineEdit*>(item(1005));
     rate->setFocus();
     recorder.events.clear();
@@ -161,10 +151,8 @@ TEST_F(DialogEvents, EditsReportTypingWithTheCaretAndTheLostFocus)
     EXPECT_EQ(range->text(), "29");
 }
 
-TEST_F(DialogEvents, ListsReportOnlyACompletedChoice)
-{
-    for (const char* label : {"Coarse", "Linear (fast)", "Sine (good)"})
-        AddListItem(dialog, 1014, label);
+TEST_F(DialogEvents, ListsReportOnlyACompletedChoice) {
+    for (const char* label : {"Coarse", "Linear (fast)", "Sine (good)"}) AddListItem(dialog, 1014, label);
     EXPECT_EQ(GetListCount(dialog, 1014), 3);
     EXPECT_EQ(GetListSelection(dialog, 1014), -1);
     recorder.events.clear();
@@ -183,8 +171,7 @@ TEST_F(DialogEvents, ListsReportOnlyACompletedChoice)
     EXPECT_EQ(GetListSelection(dialog, 1014), -1);
 }
 
-TEST_F(DialogEvents, UpDownsStepTheirBuddiesWithinTheRange)
-{
+TEST_F(DialogEvents, UpDownsStepTheirBuddiesWithinTheRange) {
     // 1008 writes its position into the range field; 1007 leaves the rate field to the procedure.
     SetSpinRange(dialog, 1008, 1, 100);
     SetDlgItemTextA(dialog, 1006, "0");
@@ -239,8 +226,7 @@ TEST_F(DialogEvents, UpDownsStepTheirBuddiesWithinTheRange)
     EXPECT_EQ(GetSpinPos(dialog, 1020), 288);
 }
 
-TEST_F(DialogEvents, ControlsByIdAndWindowState)
-{
+TEST_F(DialogEvents, ControlsByIdAndWindowState) {
     EnableDlgItem(dialog, 1011, false);
     EXPECT_FALSE(IsDlgItemEnabled(dialog, 1011));
     EXPECT_FALSE(IsDlgItemShown(dialog, 1023));
@@ -273,8 +259,7 @@ TEST_F(DialogEvents, ControlsByIdAndWindowState)
     EXPECT_FALSE(activations.back().byMouseClick);
 }
 
-TEST(ModalDialogs, EndWithTheirCodeAndNeverShowWhenInitEndsThem)
-{
+TEST(ModalDialogs, EndWithTheirCodeAndNeverShowWhenInitEndsThem) {
     Recorder early;
     early.endAtInit = 7;
     EXPECT_EQ(DialogBoxParamA(GetModuleHandleA(nullptr), 104, nullptr, Record, &early), 7);
@@ -289,8 +274,7 @@ TEST(ModalDialogs, EndWithTheirCodeAndNeverShowWhenInitEndsThem)
     QTimer::singleShot(0, [&] {
         QWidget* active = QApplication::activeModalWidget();
         ownedAndModal = active && active->parentWidget() == &owner && active->isModal();
-        if (active)
-            QTest::keyClick(active, Qt::Key_Escape);
+        if (active) QTest::keyClick(active, Qt::Key_Escape);
     });
     EXPECT_EQ(DialogBoxParamA(GetModuleHandleA(nullptr), 104, &owner, Record, &modal), 102);
     EXPECT_TRUE(ownedAndModal);

@@ -125,27 +125,25 @@ const DialogCase dialogs[] = {
     {108, "", 231, 174, DS_CENTER | DS_MODALFRAME | WS_POPUP, &aboutBox},
 };
 
-bool IsA(QWidget* widget, K kind)
-{
+bool IsA(QWidget* widget, K kind) {
     switch (kind) {
-    case K::Static:
-    case K::Picture: return dynamic_cast<QLabel*>(widget);
-    case K::GroupBox: return dynamic_cast<QGroupBox*>(widget);
-    case K::Edit: return dynamic_cast<QLineEdit*>(widget);
-    case K::PushButton:
-    case K::DefaultPushButton: return dynamic_cast<QPushButton*>(widget);
-    case K::CheckBox: return dynamic_cast<QCheckBox*>(widget) || dynamic_cast<QPushButton*>(widget);
-    case K::DropDownList: return dynamic_cast<QComboBox*>(widget);
-    case K::ProgressBar: return dynamic_cast<QProgressBar*>(widget);
-    case K::RichEdit: return dynamic_cast<QTextEdit*>(widget);
-    case K::UpDown: return widget != nullptr;
-    case K::Invalid: break;
+        case K::Static:
+        case K::Picture: return dynamic_cast<QLabel*>(widget);
+        case K::GroupBox: return dynamic_cast<QGroupBox*>(widget);
+        case K::Edit: return dynamic_cast<QLineEdit*>(widget);
+        case K::PushButton:
+        case K::DefaultPushButton: return dynamic_cast<QPushButton*>(widget);
+        case K::CheckBox: return dynamic_cast<QCheckBox*>(widget) || dynamic_cast<QPushButton*>(widget);
+        case K::DropDownList: return dynamic_cast<QComboBox*>(widget);
+        case K::ProgressBar: return dynamic_cast<QProgressBar*>(widget);
+        case K::RichEdit: return dynamic_cast<QTextEdit*>(widget);
+        case K::UpDown: return widget != nullptr;
+        case K::Invalid: break;
     }
     return false;
 }
 
-QRect Mapped(const QFont& font, const Expected& e)
-{
+QRect Mapped(const QFont& font, const Expected& e) {
     // The dialog units of the font: average width of the 52 letters, and the height.
     QFontMetrics metrics(font);
     int baseX = (metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 26 + 1) / 2;
@@ -156,8 +154,7 @@ QRect Mapped(const QFont& font, const Expected& e)
 
 class DialogTemplates : public ::testing::TestWithParam<DialogCase> {};
 
-TEST_P(DialogTemplates, ResourceHoldsEveryControlAsLaidOut)
-{
+TEST_P(DialogTemplates, ResourceHoldsEveryControlAsLaidOut) {
     const DialogCase& want = GetParam();
     const DialogResource* resource = FindDialogResource(GetModuleHandleA(nullptr), want.id);
     ASSERT_NE(resource, nullptr);
@@ -195,8 +192,7 @@ TEST_P(DialogTemplates, ResourceHoldsEveryControlAsLaidOut)
     }
 }
 
-TEST_P(DialogTemplates, WidgetsSitAtTheirConvertedRectangles)
-{
+TEST_P(DialogTemplates, WidgetsSitAtTheirConvertedRectangles) {
     const DialogCase& want = GetParam();
     HWND dialog = CreateDialogParamA(GetModuleHandleA(nullptr), want.id, nullptr, nullptr, nullptr);
     ASSERT_NE(dialog, nullptr);
@@ -251,28 +247,30 @@ TEST_P(DialogTemplates, WidgetsSitAtTheirConvertedRectangles)
         }
 
         switch (e.kind) {
-        case K::Edit: {
-            auto* edit = static_cast<QLineEdit*>(widget);
-            EXPECT_EQ(edit->isReadOnly(), bool(e.flags & ES_READONLY));
-            EXPECT_EQ(edit->validator() != nullptr, bool(e.flags & ES_NUMBER));
-            break;
-        }
-        case K::CheckBox:
-            EXPECT_EQ(dynamic_cast<QPushButton*>(widget) != nullptr, bool(e.flags & BS_PUSHLIKE));
-            EXPECT_TRUE(static_cast<QAbstractButton*>(widget)->isCheckable());
-            break;
-        case K::PushButton:
-        case K::DefaultPushButton:
-            EXPECT_EQ(static_cast<QPushButton*>(widget)->isDefault(), e.kind == K::DefaultPushButton);
-            break;
-        case K::Static: {
-            Qt::Alignment align = static_cast<QLabel*>(widget)->alignment() & Qt::AlignHorizontal_Mask;
-            std::uint32_t type = e.flags & SS_TYPEMASK;
-            EXPECT_EQ(align, type == SS_CENTER ? Qt::AlignHCenter : type == SS_RIGHT ? Qt::AlignRight : Qt::AlignLeft);
-            break;
-        }
-        case K::RichEdit: EXPECT_TRUE(static_cast<QTextEdit*>(widget)->isReadOnly()); break;
-        default: break;
+            case K::Edit: {
+                auto* edit = static_cast<QLineEdit*>(widget);
+                EXPECT_EQ(edit->isReadOnly(), bool(e.flags & ES_READONLY));
+                EXPECT_EQ(edit->validator() != nullptr, bool(e.flags & ES_NUMBER));
+                break;
+            }
+            case K::CheckBox:
+                EXPECT_EQ(dynamic_cast<QPushButton*>(widget) != nullptr, bool(e.flags & BS_PUSHLIKE));
+                EXPECT_TRUE(static_cast<QAbstractButton*>(widget)->isCheckable());
+                break;
+            case K::PushButton:
+            case K::DefaultPushButton:
+                EXPECT_EQ(static_cast<QPushButton*>(widget)->isDefault(), e.kind == K::DefaultPushButton);
+                break;
+            case K::Static: {
+                Qt::Alignment align = static_cast<QLabel*>(widget)->alignment() & Qt::AlignHorizontal_Mask;
+                std::uint32_t type = e.flags & SS_TYPEMASK;
+                EXPECT_EQ(align, type == SS_CENTER  ? Qt::AlignHCenter
+                                 : type == SS_RIGHT ? Qt::AlignRight
+                                                    : Qt::AlignLeft);
+                break;
+            }
+            case K::RichEdit: EXPECT_TRUE(static_cast<QTextEdit*>(widget)->isReadOnly()); break;
+            default: break;
         }
     }
     DestroyWindow(dialog);
@@ -281,15 +279,14 @@ TEST_P(DialogTemplates, WidgetsSitAtTheirConvertedRectangles)
 INSTANTIATE_TEST_SUITE_P(Dialogs, DialogTemplates, ::testing::ValuesIn(dialogs),
                          [](const auto& info) { return "Dialog" + std::to_string(info.param.id); });
 
-TEST(DialogUnits, ConvertWithRoundingToNearest)
-{
+TEST(DialogUnits, ConvertWithRoundingToNearest) {
     // 7 x 13 pixel characters: 7/4 and 13/8 pixels per unit.
     DialogBaseUnits units{7, 13};
     PixelRect r = MapDialogRect(units, 7, 7, 301, 345);
-    EXPECT_EQ(r.x, 12);       // 12.25
-    EXPECT_EQ(r.y, 11);       // 11.375
-    EXPECT_EQ(r.width, 527);  // 526.75
-    EXPECT_EQ(r.height, 561); // 560.625
+    EXPECT_EQ(r.x, 12);        // 12.25
+    EXPECT_EQ(r.y, 11);        // 11.375
+    EXPECT_EQ(r.width, 527);   // 526.75
+    EXPECT_EQ(r.height, 561);  // 560.625
     EXPECT_EQ(FindDialogResource(GetModuleHandleA(nullptr), 999), nullptr);
     EXPECT_EQ(CreateDialogParamA(GetModuleHandleA(nullptr), 999, nullptr, nullptr, nullptr), nullptr);
 }
@@ -302,15 +299,12 @@ struct Compiled {
 };
 
 // beside: a file written next to the script, for the resources it embeds.
-Compiled Compile(const std::string& script, const std::string& besideName = "", const std::string& besideBytes = "")
-{
+Compiled Compile(const std::string& script, const std::string& besideName = "", const std::string& besideBytes = "") {
     char dir[] = "/tmp/tavrick-rc-XXXXXX";
-    if (!mkdtemp(dir))
-        return {-1, "mkdtemp"};
+    if (!mkdtemp(dir)) return {-1, "mkdtemp"};
     std::string base = dir;
     std::ofstream(base + "/t.rc") << script;
-    if (!besideName.empty())
-        std::ofstream(base + "/" + besideName, std::ios::binary) << besideBytes;
+    if (!besideName.empty()) std::ofstream(base + "/" + besideName, std::ios::binary) << besideBytes;
     std::string command = std::string(TAVRICK_RC) + " " + base + "/t.rc " + base + "/t.cpp m 2>" + base + "/err";
     int status = std::system(command.c_str());
     std::ifstream in(base + (status == 0 ? "/t.cpp" : "/err"));
@@ -319,16 +313,15 @@ Compiled Compile(const std::string& script, const std::string& besideName = "", 
     return {status, output};
 }
 
-std::string Dialog(const std::string& body, const std::string& options = "FONT 8, \"MS Shell Dlg\"\n")
-{
+std::string Dialog(const std::string& body, const std::string& options = "FONT 8, \"MS Shell Dlg\"\n") {
     return "// a test\n5 DIALOGEX 0, 0, 100, 50\nSTYLE WS_POPUP | WS_CAPTION\n" + options + "BEGIN\n" + body + "END\n";
 }
 
-TEST(ResourceCompiler, BuildsTemplatesWithTheStatementsDefaults)
-{
-    Compiled good = Compile(Dialog("    EDITTEXT 10, 1, 1, 40, 14, ES_NUMBER | NOT WS_VISIBLE\n"
-                                   "    CONTROL \"\", 11, \"msctls_updown32\", UDS_AUTOBUDDY | UDS_SETBUDDYINT, 1, 1, 8, 14\n"
-                                   "    LTEXT \"a \"\"b\"\"\", -1, 1, 20, 40, 8\n"));
+TEST(ResourceCompiler, BuildsTemplatesWithTheStatementsDefaults) {
+    Compiled good =
+        Compile(Dialog("    EDITTEXT 10, 1, 1, 40, 14, ES_NUMBER | NOT WS_VISIBLE\n"
+                       "    CONTROL \"\", 11, \"msctls_updown32\", UDS_AUTOBUDDY | UDS_SETBUDDYINT, 1, 1, 8, 14\n"
+                       "    LTEXT \"a \"\"b\"\"\", -1, 1, 20, 40, 8\n"));
     ASSERT_EQ(good.status, 0) << good.output;
     // EDITTEXT: child, tab stop and border by default, minus WS_VISIBLE.
     EXPECT_NE(good.output.find("{10, \"Edit\", \"\", 0x40812000u"), std::string::npos) << good.output;
@@ -336,8 +329,7 @@ TEST(ResourceCompiler, BuildsTemplatesWithTheStatementsDefaults)
     EXPECT_NE(good.output.find("{-1, \"Static\", \"a \\\"b\\\"\", 0x50020000u"), std::string::npos) << good.output;
 }
 
-TEST(ResourceCompiler, EmbedsFilesNamedBesideTheScript)
-{
+TEST(ResourceCompiler, EmbedsFilesNamedBesideTheScript) {
     Compiled good = Compile("7 J2KIMG \"pic.bin\"\n2 CURSOR \"pic.bin\"\n", "pic.bin", std::string("\x01\xff", 2));
     ASSERT_EQ(good.status, 0) << good.output;
     // Sorted by type, then id; the bytes end in an extra terminator not counted.
@@ -354,16 +346,17 @@ TEST(ResourceCompiler, EmbedsFilesNamedBesideTheScript)
     EXPECT_NE(twice.output.find(":2: ICON resource id defined twice"), std::string::npos) << twice.output;
 }
 
-TEST(ResourceCompiler, RefusesMalformedTemplatesWithTheLine)
-{
+TEST(ResourceCompiler, RefusesMalformedTemplatesWithTheLine) {
     struct Bad {
         std::string script;
         const char* message;
     };
     const Bad cases[] = {
         {Dialog("    EDITTEXT 10, 1, 1, 40, 14, ES_NUMBR\n"), ":6: unknown style 'ES_NUMBR'"},
-        {Dialog("    EDITTEXT 10, 1, 1, 40, 14\n    PUSHBUTTON \"x\", 10, 1, 20, 40, 14\n"), ":7: control id 10 used twice"},
-        {Dialog("    LTEXT \"x\", 1, 1, 1, 40, 8\n    CONTROL \"\", 11, \"msctls_updown32\", UDS_AUTOBUDDY, 1, 1, 8, 14\n"),
+        {Dialog("    EDITTEXT 10, 1, 1, 40, 14\n    PUSHBUTTON \"x\", 10, 1, 20, 40, 14\n"),
+         ":7: control id 10 used twice"},
+        {Dialog("    LTEXT \"x\", 1, 1, 1, 40, 8\n    CONTROL \"\", 11, \"msctls_updown32\", UDS_AUTOBUDDY, 1, 1, 8, "
+                "14\n"),
          ":7: an up-down with UDS_AUTOBUDDY needs an edit"},
         {Dialog("    PUSHBUTTON \"x\", 3, 70, 1, 40, 14\n"), ":6: control lies outside its dialog"},
         {Dialog("    CONTROL \"\", 3, \"SysListView32\", 0, 1, 1, 40, 14\n"), ":6: no control of class"},
@@ -371,7 +364,8 @@ TEST(ResourceCompiler, RefusesMalformedTemplatesWithTheLine)
         {Dialog("    LTEXT \"x\", 1, 1, 1, 40\n"), ":7: expected ','"},
         {Dialog("    LTEXT \"unterminated, 1, 1, 1, 40, 8\n"), ":6: unterminated string"},
         {Dialog("    LTEXT \"x\", 1, 1, 1, 40, 8\n", ""), ":2: dialog 5 has no FONT"},
-        {Dialog("    LTEXT \"x\", 1, 1, 1, 40, 8\n", "FONT 8, \"MS Shell Dlg\"\nCOLOUR 3\n"), ":5: unknown dialog option"},
+        {Dialog("    LTEXT \"x\", 1, 1, 1, 40, 8\n", "FONT 8, \"MS Shell Dlg\"\nCOLOUR 3\n"),
+         ":5: unknown dialog option"},
         {Dialog("") + Dialog(""), ":8: dialog id defined twice"},
     };
     for (const Bad& bad : cases) {

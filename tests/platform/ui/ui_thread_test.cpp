@@ -42,21 +42,18 @@ struct SeenBox {
 };
 
 // Answers the next message box with `press` (or Escape) as soon as it is up.
-void AnswerNextBox(SeenBox* seen, QMessageBox::StandardButton press)
-{
+void AnswerNextBox(SeenBox* seen, QMessageBox::StandardButton press) {
     auto* poll = new QTimer;
     QObject::connect(poll, &QTimer::timeout, [poll, seen, press] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box)
-            return;
+        if (!box) return;
         poll->stop();
         poll->deleteLater();
         seen->caption = box->windowTitle();
         seen->text = box->text();
         seen->icon = box->icon();
         seen->taskModal = box->windowModality() == Qt::ApplicationModal;
-        for (QAbstractButton* button : box->buttons())
-            seen->buttons << box->standardButton(button);
+        for (QAbstractButton* button : box->buttons()) seen->buttons << box->standardButton(button);
         if (press == QMessageBox::NoButton)
             QTest::keyClick(box, Qt::Key_Escape);
         else
@@ -65,8 +62,7 @@ void AnswerNextBox(SeenBox* seen, QMessageBox::StandardButton press)
     poll->start(5);
 }
 
-TEST(UiThread, WorkerCallsRunOnTheUiThreadWhileItWaits)
-{
+TEST(UiThread, WorkerCallsRunOnTheUiThreadWhileItWaits) {
     std::atomic<bool> finished{false};
     int answer = 0;
     bool ranOnUi = false;
@@ -75,8 +71,7 @@ TEST(UiThread, WorkerCallsRunOnTheUiThreadWhileItWaits)
     AnswerNextBox(&seen, QMessageBox::No);
     std::thread worker([&] {
         EXPECT_FALSE(IsUiThread());
-        for (int i = 0; i < 50; ++i)
-            calls = CallOnUiThread([&] { return calls + 1; });
+        for (int i = 0; i < 50; ++i) calls = CallOnUiThread([&] { return calls + 1; });
         ranOnUi = CallOnUiThread([] { return IsUiThread(); });
         // A question from the worker while the UI thread only waits for it.
         answer = PresentWithQt(nullptr, nullptr, "Overwrite?", "Tavrick", MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL);
@@ -88,8 +83,7 @@ TEST(UiThread, WorkerCallsRunOnTheUiThreadWhileItWaits)
         ServeUiCalls();
     }
     bool done = finished;
-    if (!done)
-        QApplication::closeAllWindows();
+    if (!done) QApplication::closeAllWindows();
     worker.join();
     ASSERT_TRUE(done) << "the worker's calls were not served";
     EXPECT_EQ(calls, 50);
@@ -99,8 +93,7 @@ TEST(UiThread, WorkerCallsRunOnTheUiThreadWhileItWaits)
     EXPECT_EQ(CallOnUiThread([] { return 42; }), 42);  // on the UI thread itself: at once
 }
 
-TEST(MessageBoxes, CaptionIconAndButtonsFollowTheStyle)
-{
+TEST(MessageBoxes, CaptionIconAndButtonsFollowTheStyle) {
     struct Case {
         UINT style;
         QMessageBox::StandardButton press;
@@ -111,10 +104,22 @@ TEST(MessageBoxes, CaptionIconAndButtonsFollowTheStyle)
     const Case cases[] = {
         {MB_ICONERROR | MB_TASKMODAL, QMessageBox::Ok, QMessageBox::Critical, {QMessageBox::Ok}, IDOK},
         {MB_ICONINFORMATION, QMessageBox::NoButton, QMessageBox::Information, {QMessageBox::Ok}, IDOK},
-        {MB_YESNO | MB_ICONQUESTION, QMessageBox::Yes, QMessageBox::Question, {QMessageBox::Yes, QMessageBox::No}, IDYES},
+        {MB_YESNO | MB_ICONQUESTION,
+         QMessageBox::Yes,
+         QMessageBox::Question,
+         {QMessageBox::Yes, QMessageBox::No},
+         IDYES},
         // Escape on a question is No, never Yes.
-        {MB_YESNO | MB_ICONQUESTION, QMessageBox::NoButton, QMessageBox::Question, {QMessageBox::Yes, QMessageBox::No}, IDNO},
-        {MB_OKCANCEL | MB_ICONWARNING, QMessageBox::NoButton, QMessageBox::Warning, {QMessageBox::Ok, QMessageBox::Cancel}, IDCANCEL},
+        {MB_YESNO | MB_ICONQUESTION,
+         QMessageBox::NoButton,
+         QMessageBox::Question,
+         {QMessageBox::Yes, QMessageBox::No},
+         IDNO},
+        {MB_OKCANCEL | MB_ICONWARNING,
+         QMessageBox::NoButton,
+         QMessageBox::Warning,
+         {QMessageBox::Ok, QMessageBox::Cancel},
+         IDCANCEL},
     };
     QWidget owner;
     for (const Case& c : cases) {
@@ -137,15 +142,13 @@ struct ShellCall {
     int calls = 0;
 };
 
-bool RecordShell(void* context, const char* verb, const char* file, const char*, const char* directory, int)
-{
+bool RecordShell(void* context, const char* verb, const char* file, const char*, const char* directory, int) {
     auto* call = static_cast<ShellCall*>(context);
     *call = {verb ? verb : "", file ? file : "", directory ? directory : "", call->calls + 1};
     return true;
 }
 
-TEST(Shell, OpenGoesToTheHandlerAndAMissingFileFails)
-{
+TEST(Shell, OpenGoesToTheHandlerAndAMissingFileFails) {
     ShellCall call;
     SetShellOpenHandler(RecordShell, &call);
     EXPECT_GT(ShellExecuteA(nullptr, "open", "/opt/t\\Guide\\index.htm", nullptr, "/opt/t\\", SW_SHOW), 32);
@@ -159,8 +162,7 @@ TEST(Shell, OpenGoesToTheHandlerAndAMissingFileFails)
 
 class FileDialogs : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         char pattern[] = "/tmp/tavrick-files-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir = pattern;
@@ -168,13 +170,11 @@ protected:
     void TearDown() override { std::filesystem::remove_all(dir); }
 
     // Types name into the next Qt file dialog and presses Enter; records what it showed.
-    void TypeIntoNextDialog(const QString& name)
-    {
+    void TypeIntoNextDialog(const QString& name) {
         auto* poll = new QTimer;
         QObject::connect(poll, &QTimer::timeout, [this, poll, name] {
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            if (!dialog)
-                return;
+            if (!dialog) return;
             poll->stop();
             poll->deleteLater();
             title = dialog->windowTitle();
@@ -190,8 +190,7 @@ protected:
             edit->selectAll();
             QTest::keyClicks(edit, name);
             QTest::keyClick(edit, Qt::Key_Return);
-            if (dialog->isVisible())
-                dialog->reject();
+            if (dialog->isVisible()) dialog->reject();
         });
         poll->start(5);
     }
@@ -204,8 +203,7 @@ protected:
 
 constexpr char filter[] = "Supported Files (*.avi, *.vdr)\0*.avi;*.vdr\0All Files (*.*)\0*.*\0";
 
-TEST_F(FileDialogs, SaveKeepsANameTypedWithoutExtensionAndNeverAsksToOverwrite)
-{
+TEST_F(FileDialogs, SaveKeepsANameTypedWithoutExtensionAndNeverAsksToOverwrite) {
     std::string start = dir + "/clip_proc.avi";
     char file[261] = {};
     std::snprintf(file, sizeof file, "%s", start.c_str());
@@ -224,8 +222,7 @@ TEST_F(FileDialogs, SaveKeepsANameTypedWithoutExtensionAndNeverAsksToOverwrite)
     EXPECT_FALSE(overwritePrompt);
 }
 
-TEST_F(FileDialogs, OpenRefusesAPathLongerThanTheBuffer)
-{
+TEST_F(FileDialogs, OpenRefusesAPathLongerThanTheBuffer) {
     std::string name(40, 'a');
     std::ofstream(dir + "/" + name + ".avi") << "x";
     char file[261] = {};
