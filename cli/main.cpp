@@ -10,6 +10,7 @@
 
 #include "cli/options.h"
 #include "core/settings.h"
+#include "core/version.h"
 #include "job/front_end.h"
 #include "job/source_info.h"
 #include "job/start_run.h"
@@ -286,7 +287,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == "--version") {
-        Print("tavrick 0.1.0");
+        Print(std::string("tavrick ") + productVersion);
         return 0;
     }
     if (command == "convert") return Convert(args);
