@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <new>
 #include <string>
 
@@ -211,14 +210,6 @@ std::string DvRefusal(int32_t width, int32_t height, uint32_t rate, uint32_t sca
 // PAL DV is 4:2:0 and NTSC DV 4:1:1.
 bool DvTakes(int32_t height, AVPixelFormat pixels) {
     return pixels == (height == 576 ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV411P);
-}
-
-std::mutex refusalLock;
-std::string lastRefusal;
-
-void SetRefusal(std::string why) {
-    std::lock_guard<std::mutex> hold(refusalLock);
-    lastRefusal = std::move(why);
 }
 
 AviCompressorInfo InfoOf(const Codec& c) {
@@ -496,7 +487,6 @@ AVIRESULT AVIMakeCompressedStream(PAVISTREAM* ppsCompressed, PAVISTREAM psSource
         delete s;
         return AVIERR_MEMORY;
     }
-    SetRefusal({});
     c->options = *lpOptions;
     c->codec = codec;
     c->stored = !codec ? lpOptions->fccHandler : codec->stored ? Code(codec->stored) : Upper(lpOptions->fccHandler);
@@ -546,8 +536,7 @@ AVIRESULT CompressorSetFormat(AviStream* s, const void* format, int32_t size) {
         if (IsDv(*c->codec)) {
             std::string why = DvRefusal(c->width, c->height, c->target->header.dwRate, c->target->header.dwScale);
             if (!why.empty()) {
-                c->target->file->failure = why;
-                SetRefusal(std::move(why));
+                c->target->file->failure = std::move(why);
                 return AVIERR_BADFORMAT;
             }
         }
@@ -556,7 +545,7 @@ AVIRESULT CompressorSetFormat(AviStream* s, const void* format, int32_t size) {
             char why[120];
             std::snprintf(why, sizeof why, "%s can't take frames of %dx%d", c->codec->name, static_cast<int>(c->width),
                           static_cast<int>(c->height));
-            SetRefusal(why);
+            if (c->target->file->failure.empty()) c->target->file->failure = why;
         }
         if (r != AVIERR_OK) return r;
         try {
@@ -639,10 +628,6 @@ std::string AviCompressorRefusal(uint32_t fccHandler, int32_t width, int32_t hei
     return c && IsDv(*c) ? DvRefusal(width, height, rate, scale) : std::string{};
 }
 
-std::string AviLastCompressorRefusal() {
-    std::lock_guard<std::mutex> hold(refusalLock);
-    return lastRefusal;
-}
 
 void AviCompressorDestroy(AviStream* s) {
     AviCompressor* c = s->compressor;

@@ -28,6 +28,3 @@ bool AviFindCompressor(uint32_t fccHandler, AviCompressorInfo* info);
 // Why a compressor can't take frames of this size at this rate (dwRate /
 // dwScale), for people; empty when it can. Only DV has such limits.
 std::string AviCompressorRefusal(uint32_t fccHandler, int32_t width, int32_t height, uint32_t rate, uint32_t scale);
-
-// Why the last compressing stream refused its frame format, or empty.
-std::string AviLastCompressorRefusal();
