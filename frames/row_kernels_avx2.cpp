@@ -119,15 +119,21 @@ inline __m128i tapFour(const u8* p0, const u8* p1, const u8* p2, const u8* p3, c
 // clamp-then-truncate, for every v). Otherwise the eight samples are redone:
 // from a per-call table when every undecided one is flat (P0 = P1 = P2 = P3,
 // where the sum sits on an integer by design), else in double.
+//
+// The hot loop holds the fixed weights in registers; what it rarely needs
+// (the flat table, the double path) sits behind a pointer and out of line.
 constexpr int fixedBits = 20;
 
-struct FixedTaps {
-    bool usable = false;
-    __m256i w[4] = {};
-    __m256i margin = _mm256_setzero_si256();
-    // Flat samples, built on first need: the result of every value, and as
-    // one bit per value, set where the result is the value minus one (it is
-    // the value or one less, checked as the table is built).
+struct FixedWeights {
+    __m256i w0, w1, w2, w3, margin;
+};
+
+// Flat samples, built on first need: the result of every value, and as one
+// bit per value, set where the result is the value minus one (it is the
+// value or one less, checked as the table is built).
+struct RareTaps {
+    explicit RareTaps(const TapWeights& w) : weights(&w) {}
+    const TapWeights* weights;
     bool flatBuilt = false, flatBitsUsable = false;
     alignas(32) int flat[256];
     alignas(16) u8 flatBits[32];
@@ -141,39 +147,40 @@ inline int referenceByte(int c0, int c1, int c2, int c3, const TapWeights& w) {
 }
 
 template <bool normalised>
-inline void buildFlat(FixedTaps& f, const TapWeights& w) {
-    f.flatBitsUsable = true;
-    std::memset(f.flatBits, 0, sizeof f.flatBits);
+[[gnu::noinline]] void buildFlat(RareTaps& r) {
+    r.flatBitsUsable = true;
+    std::memset(r.flatBits, 0, sizeof r.flatBits);
     for (int v = 0; v < 256; ++v) {
-        f.flat[v] = referenceByte<normalised>(v, v, v, v, w);
-        if (f.flat[v] == v - 1)
-            f.flatBits[v >> 3] |= static_cast<u8>(1 << (v & 7));
-        else if (f.flat[v] != v)
-            f.flatBitsUsable = false;
+        r.flat[v] = referenceByte<normalised>(v, v, v, v, *r.weights);
+        if (r.flat[v] == v - 1)
+            r.flatBits[v >> 3] |= static_cast<u8>(1 << (v & 7));
+        else if (r.flat[v] != v)
+            r.flatBitsUsable = false;
     }
-    f.flatBuilt = true;
+    r.flatBuilt = true;
 }
 
 // Sixteen flat samples (P0 = P1 = P2 = P3 = c): c minus c's bit, the bit's
 // byte picked by c / 8 from two 16-byte halves and the bit by c % 8.
-inline __m128i flatSixteen(__m128i c, const FixedTaps& f) {
+inline __m128i flatSixteen(__m128i c, const RareTaps& r) {
     const __m128i index = _mm_and_si128(_mm_srli_epi16(c, 3), _mm_set1_epi8(0x1F));
-    const __m128i low = _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(f.flatBits)), index);
-    const __m128i high = _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(f.flatBits + 16)), index);
+    const __m128i low = _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(r.flatBits)), index);
+    const __m128i high = _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(r.flatBits + 16)), index);
     const __m128i bits = _mm_blendv_epi8(low, high, _mm_slli_epi16(index, 3));  // index bit 4 to the sign bit
     const __m128i bit = _mm_shuffle_epi8(_mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128),
                                          _mm_and_si128(c, _mm_set1_epi8(7)));
     return _mm_add_epi8(c, _mm_cmpeq_epi8(_mm_and_si128(bits, bit), bit));  // adds -1 where set
 }
 
+// False when the weights are too large for the fixed point to hold.
 template <bool normalised>
-inline void prepareFixed(FixedTaps& f, const TapWeights& w) {
+inline bool prepareFixed(FixedWeights& f, const TapWeights& w) {
     const double scale = static_cast<double>(1 << fixedBits);
     double error = 0, magnitude = 0;
     int weights[4];
     for (int i = 0; i < 4; ++i) {
         const double exact = (normalised ? w.w[i] * w.normaliser : w.w[i]) * scale;
-        if (!(std::fabs(exact) < 4.0 * scale)) return;  // also refuses NaN
+        if (!(std::fabs(exact) < 4.0 * scale)) return false;  // also refuses NaN
         const double rounded = std::nearbyint(exact);
         weights[i] = static_cast<int>(rounded);
         error += std::fabs(rounded - exact);
@@ -181,42 +188,49 @@ inline void prepareFixed(FixedTaps& f, const TapWeights& w) {
     }
     // Two units more cover the rounding of `exact` itself and of the double sum.
     const double margin = std::ceil(255 * error) + 2;
-    if (255 * magnitude + margin >= 1073741824.0) return;
-    for (int i = 0; i < 4; ++i) f.w[i] = _mm256_set1_epi32(weights[i]);
-    f.margin = _mm256_set1_epi32(static_cast<int>(margin));
-    f.usable = true;
+    if (255 * magnitude + margin >= 1073741824.0) return false;
+    f = {_mm256_set1_epi32(weights[0]), _mm256_set1_epi32(weights[1]), _mm256_set1_epi32(weights[2]),
+         _mm256_set1_epi32(weights[3]), _mm256_set1_epi32(static_cast<int>(margin))};
+    return true;
 }
 
 inline __m256i eightSamples(const u8* p) {
     return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
 }
 
+// Eight results in double, the reference's multiplies and adds in its order.
 template <bool normalised>
-inline __m256i doubleEight(const u8* p0, const u8* p1, const u8* p2, const u8* p3, const Taps& t) {
+[[gnu::noinline]] __m256i doubleEight(const u8* p0, const u8* p1, const u8* p2, const u8* p3, const TapWeights& w) {
+    const Taps t(w);
     return _mm256_set_m128i(tapFour<normalised>(p0 + 4, p1 + 4, p2 + 4, p3 + 4, t),
                             tapFour<normalised>(p0, p1, p2, p3, t));
 }
 
+// Eight samples the fixed point left undecided (`decided` marks the others).
+template <bool normalised>
+[[gnu::noinline]] __m256i undecidedEight(const u8* p0, const u8* p1, const u8* p2, const u8* p3, __m256i fixed,
+                                         __m256i decided, RareTaps& r) {
+    const __m256i a = eightSamples(p0), b = eightSamples(p1), c = eightSamples(p2), d = eightSamples(p3);
+    const __m256i flat = _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi32(a, b), _mm256_cmpeq_epi32(b, c)),
+                                          _mm256_cmpeq_epi32(c, d));
+    if (_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_or_si256(decided, flat))) != 0xFF)
+        return doubleEight<normalised>(p0, p1, p2, p3, *r.weights);
+    if (!r.flatBuilt) buildFlat<normalised>(r);
+    return _mm256_blendv_epi8(_mm256_i32gather_epi32(r.flat, a, 4), fixed, decided);
+}
+
 // Eight results as 32-bit integers, saturated to 0..255 by the caller.
 template <bool normalised>
-inline __m256i tapEight(const u8* p0, const u8* p1, const u8* p2, const u8* p3, const Taps& t, FixedTaps& f,
-                        const TapWeights& w) {
-    if (!f.usable) return doubleEight<normalised>(p0, p1, p2, p3, t);
-    const __m256i a = eightSamples(p0), b = eightSamples(p1), c = eightSamples(p2), d = eightSamples(p3);
-    __m256i x = _mm256_add_epi32(_mm256_mullo_epi32(a, f.w[0]), _mm256_mullo_epi32(b, f.w[1]));
-    x = _mm256_add_epi32(x, _mm256_mullo_epi32(c, f.w[2]));
-    x = _mm256_add_epi32(x, _mm256_mullo_epi32(d, f.w[3]));
+inline __m256i tapEight(const u8* p0, const u8* p1, const u8* p2, const u8* p3, const FixedWeights& f,
+                        RareTaps& r) {
+    __m256i x = _mm256_add_epi32(_mm256_mullo_epi32(eightSamples(p0), f.w0), _mm256_mullo_epi32(eightSamples(p1), f.w1));
+    x = _mm256_add_epi32(x, _mm256_mullo_epi32(eightSamples(p2), f.w2));
+    x = _mm256_add_epi32(x, _mm256_mullo_epi32(eightSamples(p3), f.w3));
     const __m256i low = _mm256_srai_epi32(_mm256_sub_epi32(x, f.margin), fixedBits);
     const __m256i high = _mm256_srai_epi32(_mm256_add_epi32(x, f.margin), fixedBits);
     const __m256i decided = _mm256_cmpeq_epi32(low, high);
-    const int decidedMask = _mm256_movemask_ps(_mm256_castsi256_ps(decided));
-    if (decidedMask == 0xFF) return low;
-    const __m256i flat = _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi32(a, b), _mm256_cmpeq_epi32(b, c)),
-                                          _mm256_cmpeq_epi32(c, d));
-    if ((decidedMask | _mm256_movemask_ps(_mm256_castsi256_ps(flat))) != 0xFF)
-        return doubleEight<normalised>(p0, p1, p2, p3, t);
-    if (!f.flatBuilt) buildFlat<normalised>(f, w);
-    return _mm256_blendv_epi8(_mm256_i32gather_epi32(f.flat, a, 4), low, decided);
+    if (_mm256_movemask_ps(_mm256_castsi256_ps(decided)) == 0xFF) return low;
+    return undecidedEight<normalised>(p0, p1, p2, p3, low, decided, r);
 }
 
 // Sixteen bytes from two sets of eight 32-bit results; saturating gives 0..255.
@@ -227,27 +241,40 @@ inline __m128i packSixteen(__m256i lo, __m256i hi) {
 
 // Still areas are common in video: sixteen flat samples skip the arithmetic.
 template <bool normalised>
-inline __m128i tapSixteen(const u8* p0, const u8* p1, const u8* p2, const u8* p3, const Taps& t, FixedTaps& f,
-                          const TapWeights& w) {
+inline __m128i tapSixteen(const u8* p0, const u8* p1, const u8* p2, const u8* p3, const FixedWeights& f,
+                          RareTaps& r) {
     const __m128i b = load16(p1);
     const __m128i same = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(load16(p0), b), _mm_cmpeq_epi8(b, load16(p2))),
                                        _mm_cmpeq_epi8(b, load16(p3)));
     if (_mm_movemask_epi8(same) == 0xFFFF) {
-        if (!f.flatBuilt) buildFlat<normalised>(f, w);
-        if (f.flatBitsUsable) return flatSixteen(b, f);
+        if (!r.flatBuilt) buildFlat<normalised>(r);
+        if (r.flatBitsUsable) return flatSixteen(b, r);
     }
-    return packSixteen(tapEight<normalised>(p0, p1, p2, p3, t, f, w),
-                       tapEight<normalised>(p0 + 8, p1 + 8, p2 + 8, p3 + 8, t, f, w));
+    return packSixteen(tapEight<normalised>(p0, p1, p2, p3, f, r),
+                       tapEight<normalised>(p0 + 8, p1 + 8, p2 + 8, p3 + 8, f, r));
+}
+
+// Sixteen results in double, for weights the fixed point can't hold.
+template <bool normalised>
+void doubleTaps16(u8* out, const u8* p0, const u8* p1, const u8* p2, const u8* p3, size_t n, const TapWeights& w) {
+    const Taps t(w);
+    overlappedSteps<16>(n, [&](size_t i) {
+        const auto eight = [&](size_t j) {
+            return _mm256_set_m128i(tapFour<normalised>(p0 + j + 4, p1 + j + 4, p2 + j + 4, p3 + j + 4, t),
+                                    tapFour<normalised>(p0 + j, p1 + j, p2 + j, p3 + j, t));
+        };
+        store16(out + i, packSixteen(eight(i), eight(i + 8)));
+    });
 }
 
 template <bool normalised>
 void taps16(u8* out, const u8* p0, const u8* p1, const u8* p2, const u8* p3, size_t n, const TapWeights& w) {
     if (n < 16) return normalised ? lanczos(out, p0, p1, p2, p3, n, w) : cubic(out, p0, p1, p2, p3, n, w);
-    const Taps t(w);
-    FixedTaps f;
-    prepareFixed<normalised>(f, w);
+    FixedWeights f;
+    if (!prepareFixed<normalised>(f, w)) return doubleTaps16<normalised>(out, p0, p1, p2, p3, n, w);
+    RareTaps r(w);
     overlappedSteps<16>(
-        n, [&](size_t i) { store16(out + i, tapSixteen<normalised>(p0 + i, p1 + i, p2 + i, p3 + i, t, f, w)); });
+        n, [&](size_t i) { store16(out + i, tapSixteen<normalised>(p0 + i, p1 + i, p2 + i, p3 + i, f, r)); });
 }
 
 // The mixing multiplier of |P2 - P1| for sixteen samples, as 16-bit lanes.
@@ -294,9 +321,9 @@ inline void prepareMixShuffle(MixShuffle& s, const std::uint32_t* mix) {
 
 void lansin32(u8* out, const u8* p0, const u8* p1, const u8* p2, const u8* p3, size_t n, const LansinWeights& w) {
     if (n < 32) return lansin(out, p0, p1, p2, p3, n, w);
-    const Taps t(w.lanczos);
-    FixedTaps f;
-    prepareFixed<true>(f, w.lanczos);
+    FixedWeights f;
+    if (!prepareFixed<true>(f, w.lanczos)) return lansin(out, p0, p1, p2, p3, n, w);
+    RareTaps r(w.lanczos);
     MixShuffle shuffle;
     prepareMixShuffle(shuffle, w.multiplierByDifference);
     const __m256i sineMultiplier = _mm256_set1_epi16(static_cast<short>(w.sine.multiplier));
@@ -304,8 +331,8 @@ void lansin32(u8* out, const u8* p0, const u8* p1, const u8* p2, const u8* p3, s
     const __m256i zero = _mm256_setzero_si256();
     overlappedSteps<32>(n, [&](size_t i) {
         const __m256i v =
-            _mm256_set_m128i(tapSixteen<true>(p0 + i + 16, p1 + i + 16, p2 + i + 16, p3 + i + 16, t, f, w.lanczos),
-                             tapSixteen<true>(p0 + i, p1 + i, p2 + i, p3 + i, t, f, w.lanczos));
+            _mm256_set_m128i(tapSixteen<true>(p0 + i + 16, p1 + i + 16, p2 + i + 16, p3 + i + 16, f, r),
+                             tapSixteen<true>(p0 + i, p1 + i, p2 + i, p3 + i, f, r));
         const __m256i a = load32(p1 + i), b = load32(p2 + i);
         const __m256i magnitude = _mm256_sub_epi8(_mm256_max_epu8(a, b), _mm256_min_epu8(a, b));
         __m256i motionLo, motionHi;
