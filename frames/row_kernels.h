@@ -6,8 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
-enum class SimdLevel { scalar = 0, sse2 = 1, avx2 = 2, avx512 = 3 };
-constexpr int simdLevelCount = 4;
+// In the order of the instruction sets each level needs: a CPU with one level
+// has every level below it.
+enum class SimdLevel { scalar = 0, sse2 = 1, sse41 = 2, avx2 = 3, avx512 = 4 };
+constexpr int simdLevelCount = 5;
 const char* SimdLevelName(SimdLevel level);
 
 // One BlendTable row and the same row re-expressed as a multiplier:
@@ -60,7 +62,7 @@ const RowKernels& ReferenceRowKernels();
 const RowKernels* RowKernelsFor(SimdLevel level);
 // Highest level this CPU executes.
 SimdLevel HighestCpuLevel();
-// The level to run: TAVRICK_SIMD (scalar|sse2|avx2|avx512) when set, never
+// The level to run: TAVRICK_SIMD (scalar|sse2|sse41|avx2|avx512) when set, never
 // above what the CPU has; otherwise the highest the CPU has.
 const RowKernels& SelectRowKernels();
 // SelectRowKernels() as resolved on first use, for the rest of the process:

@@ -13,11 +13,10 @@
 // (outputs never alias inputs).
 #define TAVRICK_FAST_NAMESPACE fast_avx2
 #include "frames/row_kernels_fast.inc"
+#include "frames/row_kernels_sse41.inc"
 
 #include <immintrin.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstring>
 
 namespace fast_avx2 {
@@ -25,17 +24,6 @@ namespace {
 
 inline __m256i load32(const u8* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
 inline void store32(u8* p, __m256i v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
-inline __m128i load16(const u8* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-inline void store16(u8* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
-
-// Runs body(i) for i = 0, step, 2 step, ... and once more at n - step for the
-// remainder; n must be at least step.
-template <std::size_t step, typename Body>
-inline void overlappedSteps(size_t n, Body body) {
-    size_t i = 0;
-    for (; i + step <= n; i += step) body(i);
-    if (i < n) body(n - step);
-}
 
 // The multiplier is below 65536, so q <= |to - from| and the result stays
 // between from and to: never outside 0..255.
@@ -109,88 +97,19 @@ inline __m128i tapFour(const u8* p0, const u8* p1, const u8* p2, const u8* p3, c
     return _mm256_cvttpd_epi32(v);
 }
 
-// The four-tap sum in 32-bit fixed point with 20 fraction bits, as a fast
-// path that must land on the reference's byte. With W_i the weight times the
-// normaliser rounded to fixed point, X = sum P_i W_i differs from the exact
-// sum by at most 255 sum |rounding error_i| units; the double sum differs
-// from the exact one by far less than a unit. So when X - margin and
-// X + margin have the same integer part, the double result has it too, and
-// the byte is that integer part saturated to 0..255 (the reference's
-// clamp-then-truncate, for every v). Otherwise the eight samples are redone:
-// from a per-call table when every undecided one is flat (P0 = P1 = P2 = P3,
-// where the sum sits on an integer by design), else in double.
-//
+// The four-tap sums in fixed point (row_kernels_fast.inc gives the bound).
 // The hot loop holds the fixed weights in registers; what it rarely needs
 // (the flat table, the double path) sits behind a pointer and out of line.
-constexpr int fixedBits = 20;
-
 struct FixedWeights {
     __m256i w0, w1, w2, w3, margin;
 };
 
-// Flat samples, built on first need: the result of every value, and as one
-// bit per value, set where the result is the value minus one (it is the
-// value or one less, checked as the table is built).
-struct RareTaps {
-    explicit RareTaps(const TapWeights& w) : weights(&w) {}
-    const TapWeights* weights;
-    bool flatBuilt = false, flatBitsUsable = false;
-    alignas(32) int flat[256];
-    alignas(16) u8 flatBits[32];
-};
-
-template <bool normalised>
-inline int referenceByte(int c0, int c1, int c2, int c3, const TapWeights& w) {
-    double v = c0 * w.w[0] + c1 * w.w[1] + c2 * w.w[2] + c3 * w.w[3];
-    if (normalised) v = v * w.normaliser;
-    return clampTruncate(v);
-}
-
-template <bool normalised>
-[[gnu::noinline]] void buildFlat(RareTaps& r) {
-    r.flatBitsUsable = true;
-    std::memset(r.flatBits, 0, sizeof r.flatBits);
-    for (int v = 0; v < 256; ++v) {
-        r.flat[v] = referenceByte<normalised>(v, v, v, v, *r.weights);
-        if (r.flat[v] == v - 1)
-            r.flatBits[v >> 3] |= static_cast<u8>(1 << (v & 7));
-        else if (r.flat[v] != v)
-            r.flatBitsUsable = false;
-    }
-    r.flatBuilt = true;
-}
-
-// Sixteen flat samples (P0 = P1 = P2 = P3 = c): c minus c's bit, the bit's
-// byte picked by c / 8 from two 16-byte halves and the bit by c % 8.
-inline __m128i flatSixteen(__m128i c, const RareTaps& r) {
-    const __m128i index = _mm_and_si128(_mm_srli_epi16(c, 3), _mm_set1_epi8(0x1F));
-    const __m128i low = _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(r.flatBits)), index);
-    const __m128i high = _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(r.flatBits + 16)), index);
-    const __m128i bits = _mm_blendv_epi8(low, high, _mm_slli_epi16(index, 3));  // index bit 4 to the sign bit
-    const __m128i bit = _mm_shuffle_epi8(_mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128),
-                                         _mm_and_si128(c, _mm_set1_epi8(7)));
-    return _mm_add_epi8(c, _mm_cmpeq_epi8(_mm_and_si128(bits, bit), bit));  // adds -1 where set
-}
-
-// False when the weights are too large for the fixed point to hold.
 template <bool normalised>
 inline bool prepareFixed(FixedWeights& f, const TapWeights& w) {
-    const double scale = static_cast<double>(1 << fixedBits);
-    double error = 0, magnitude = 0;
-    int weights[4];
-    for (int i = 0; i < 4; ++i) {
-        const double exact = (normalised ? w.w[i] * w.normaliser : w.w[i]) * scale;
-        if (!(std::fabs(exact) < 4.0 * scale)) return false;  // also refuses NaN
-        const double rounded = std::nearbyint(exact);
-        weights[i] = static_cast<int>(rounded);
-        error += std::fabs(rounded - exact);
-        magnitude += std::fabs(rounded);
-    }
-    // Two units more cover the rounding of `exact` itself and of the double sum.
-    const double margin = std::ceil(255 * error) + 2;
-    if (255 * magnitude + margin >= 1073741824.0) return false;
+    int weights[4], margin;
+    if (!fixedTapWeights<normalised>(w, weights, margin)) return false;
     f = {_mm256_set1_epi32(weights[0]), _mm256_set1_epi32(weights[1]), _mm256_set1_epi32(weights[2]),
-         _mm256_set1_epi32(weights[3]), _mm256_set1_epi32(static_cast<int>(margin))};
+         _mm256_set1_epi32(weights[3]), _mm256_set1_epi32(margin)};
     return true;
 }
 
@@ -239,17 +158,10 @@ inline __m128i packSixteen(__m256i lo, __m256i hi) {
     return _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
 }
 
-// Still areas are common in video: sixteen flat samples skip the arithmetic.
 template <bool normalised>
 inline __m128i tapSixteen(const u8* p0, const u8* p1, const u8* p2, const u8* p3, const FixedWeights& f,
                           RareTaps& r) {
-    const __m128i b = load16(p1);
-    const __m128i same = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(load16(p0), b), _mm_cmpeq_epi8(b, load16(p2))),
-                                       _mm_cmpeq_epi8(b, load16(p3)));
-    if (_mm_movemask_epi8(same) == 0xFFFF) {
-        if (!r.flatBuilt) buildFlat<normalised>(r);
-        if (r.flatBitsUsable) return flatSixteen(b, r);
-    }
+    if (__m128i flat; flatTaps<normalised>(flat, p0, p1, p2, p3, r)) return flat;
     return packSixteen(tapEight<normalised>(p0, p1, p2, p3, f, r),
                        tapEight<normalised>(p0 + 8, p1 + 8, p2 + 8, p3 + 8, f, r));
 }
@@ -286,13 +198,7 @@ inline __m256i gatherMultipliers(__m256i magnitude, const int* mix) {
     return _mm256_permute4x64_epi64(_mm256_packus_epi32(lo, hi), 0xD8);
 }
 
-// The multiplier stops changing once |P2 - P1| reaches the span (7, 31 or
-// 127 in the product), so for spans up to 127 the lookup is byte shuffles
-// over groups of 16 entries instead of a gather. Group g's shuffle sees
-// index - 16 g: negative (top bit set, shuffle gives 0) below the group and
-// the right low nibble from the group on, so each group's table holds its
-// entries XORed with the group below and the XOR of all shuffles is the
-// entry.
+// The mixing multiplier's shuffle tables in both 128-bit lanes.
 struct MixShuffle {
     int groups = 0;  // 0: gather
     __m256i last;
@@ -300,22 +206,13 @@ struct MixShuffle {
 };
 
 inline void prepareMixShuffle(MixShuffle& s, const std::uint32_t* mix) {
-    int saturated = 255;
-    while (saturated > 0 && mix[saturated - 1] == mix[255]) --saturated;
-    if (saturated > 127) return;
-    s.groups = saturated / 16 + 1;
-    s.last = _mm256_set1_epi8(static_cast<char>(saturated));
-    alignas(16) u8 low[16], high[16];
-    for (int g = 0; g < s.groups; ++g) {
-        for (int j = 0; j < 16; ++j) {
-            const int k = std::min(16 * g + j, saturated);
-            const int below = std::min(16 * (g - 1) + j, saturated);
-            const std::uint32_t entry = mix[k], previous = g > 0 ? mix[below] : 0;
-            low[j] = static_cast<u8>((entry ^ previous) & 0xFF);
-            high[j] = static_cast<u8>(((entry ^ previous) >> 8) & 0xFF);
-        }
-        s.low[g] = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(low)));
-        s.high[g] = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(high)));
+    MixTables t;
+    prepareMixTables(t, mix);
+    s.groups = t.groups;
+    s.last = _mm256_set1_epi8(static_cast<char>(t.last));
+    for (int g = 0; g < t.groups; ++g) {
+        s.low[g] = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(t.low[g])));
+        s.high[g] = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(t.high[g])));
     }
 }
 

@@ -6,9 +6,6 @@
 
 #include <emmintrin.h>
 
-#include <cmath>
-#include <cstring>
-
 namespace fast_sse2 {
 namespace {
 
@@ -54,27 +51,19 @@ struct FixedTaps {
 
 template <bool normalised>
 void prepareFixed(FixedTaps& f, const TapWeights& w) {
-    const double scale = 1 << 20;
-    double error = 0, magnitude = 0;
+    int weights[4], margin;
+    if (!fixedTapWeights<normalised>(w, weights, margin)) return;
     int high[4], low[4];
     for (int i = 0; i < 4; ++i) {
-        const double exact = (normalised ? w.w[i] * w.normaliser : w.w[i]) * scale;
-        if (!(std::fabs(exact) < 4.0 * scale)) return;  // also refuses NaN
-        const double rounded = std::nearbyint(exact);
-        const int whole = static_cast<int>(rounded);
-        high[i] = whole >> 10;  // floor: the low part stays 0..1023
-        low[i] = whole & 1023;
-        error += std::fabs(rounded - exact);
-        magnitude += std::fabs(rounded);
+        high[i] = weights[i] >> 10;  // floor: the low part stays 0..1023
+        low[i] = weights[i] & 1023;
     }
-    const double margin = std::ceil(255 * error) + 2;
-    if (255 * magnitude + margin >= 1073741824.0) return;
     auto pair = [](int a, int b) { return _mm_set_epi16(b, a, b, a, b, a, b, a); };
     f.high01 = pair(high[0], high[1]);
     f.high23 = pair(high[2], high[3]);
     f.low01 = pair(low[0], low[1]);
     f.low23 = pair(low[2], low[3]);
-    f.margin = _mm_set1_epi32(static_cast<int>(margin));
+    f.margin = _mm_set1_epi32(margin);
     f.usable = true;
 }
 
@@ -98,8 +87,8 @@ inline bool fixedSixteen(u8* out, const u8* p0, const u8* p1, const u8* p2, cons
             const __m128i pairs01 = quarter ? _mm_unpackhi_epi8(ab[half], zero) : _mm_unpacklo_epi8(ab[half], zero);
             const __m128i pairs23 = quarter ? _mm_unpackhi_epi8(cd[half], zero) : _mm_unpacklo_epi8(cd[half], zero);
             const __m128i x = fixedFour(pairs01, pairs23, f);
-            const __m128i lowEnd = _mm_srai_epi32(_mm_sub_epi32(x, f.margin), 20);
-            const __m128i highEnd = _mm_srai_epi32(_mm_add_epi32(x, f.margin), 20);
+            const __m128i lowEnd = _mm_srai_epi32(_mm_sub_epi32(x, f.margin), fixedBits);
+            const __m128i highEnd = _mm_srai_epi32(_mm_add_epi32(x, f.margin), fixedBits);
             decided &= _mm_movemask_epi8(_mm_cmpeq_epi32(lowEnd, highEnd));
             value[2 * half + quarter] = lowEnd;
         }

@@ -6,6 +6,7 @@
 // Each level replaces, in the record inherited from the level below, only
 // the loops it makes faster.
 void OverrideRowKernels_sse2(RowKernels& kernels);
+void OverrideRowKernels_sse41(RowKernels& kernels);
 void OverrideRowKernels_avx2(RowKernels& kernels);
 void OverrideRowKernels_avx512(RowKernels& kernels);
 
@@ -13,6 +14,7 @@ const char* SimdLevelName(SimdLevel level) {
     switch (level) {
         case SimdLevel::scalar: return "scalar";
         case SimdLevel::sse2: return "sse2";
+        case SimdLevel::sse41: return "sse41";
         case SimdLevel::avx2: return "avx2";
         case SimdLevel::avx512: return "avx512";
     }
@@ -27,6 +29,7 @@ SimdLevel QueryCpuLevel() {
         __builtin_cpu_supports("avx512dq"))
         return SimdLevel::avx512;
     if (__builtin_cpu_supports("avx2")) return SimdLevel::avx2;
+    if (__builtin_cpu_supports("sse4.1")) return SimdLevel::sse41;  // implies SSSE3
     if (__builtin_cpu_supports("sse2")) return SimdLevel::sse2;
     return SimdLevel::scalar;
 }
@@ -35,8 +38,9 @@ struct LevelRecords {
     RowKernels level[simdLevelCount];
     LevelRecords() {
         level[0] = ReferenceRowKernels();
-        void (*const overrides[simdLevelCount])(RowKernels&) = {nullptr, OverrideRowKernels_sse2,
-                                                                OverrideRowKernels_avx2, OverrideRowKernels_avx512};
+        void (*const overrides[simdLevelCount])(RowKernels&) = {
+            nullptr, OverrideRowKernels_sse2, OverrideRowKernels_sse41, OverrideRowKernels_avx2,
+            OverrideRowKernels_avx512};
         for (int i = 1; i < simdLevelCount; ++i) {
             level[i] = level[i - 1];
             level[i].level = static_cast<SimdLevel>(i);
