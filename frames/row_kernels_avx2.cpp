@@ -128,44 +128,20 @@ struct FixedWeights {
     __m256i w0, w1, w2, w3, margin;
 };
 
-// Flat samples, built on first need: the result of every value, and as one
-// bit per value, set where the result is the value minus one (it is the
-// value or one less, checked as the table is built).
+// What the hot loop rarely needs: the weights for the double path and the
+// flat table, looked up on first need.
 struct RareTaps {
     explicit RareTaps(const TapWeights& w) : weights(&w) {}
     const TapWeights* weights;
-    bool flatBuilt = false, flatBitsUsable = false;
-    alignas(32) int flat[256];
-    alignas(16) u8 flatBits[32];
+    const FlatTable* flat = nullptr;
 };
-
-template <bool normalised>
-inline int referenceByte(int c0, int c1, int c2, int c3, const TapWeights& w) {
-    double v = c0 * w.w[0] + c1 * w.w[1] + c2 * w.w[2] + c3 * w.w[3];
-    if (normalised) v = v * w.normaliser;
-    return clampTruncate(v);
-}
-
-template <bool normalised>
-[[gnu::noinline]] void buildFlat(RareTaps& r) {
-    r.flatBitsUsable = true;
-    std::memset(r.flatBits, 0, sizeof r.flatBits);
-    for (int v = 0; v < 256; ++v) {
-        r.flat[v] = referenceByte<normalised>(v, v, v, v, *r.weights);
-        if (r.flat[v] == v - 1)
-            r.flatBits[v >> 3] |= static_cast<u8>(1 << (v & 7));
-        else if (r.flat[v] != v)
-            r.flatBitsUsable = false;
-    }
-    r.flatBuilt = true;
-}
 
 // Sixteen flat samples (P0 = P1 = P2 = P3 = c): c minus c's bit, the bit's
 // byte picked by c / 8 from two 16-byte halves and the bit by c % 8.
-inline __m128i flatSixteen(__m128i c, const RareTaps& r) {
+inline __m128i flatSixteen(__m128i c, const FlatTable& t) {
     const __m128i index = _mm_and_si128(_mm_srli_epi16(c, 3), _mm_set1_epi8(0x1F));
-    const __m128i low = _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(r.flatBits)), index);
-    const __m128i high = _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(r.flatBits + 16)), index);
+    const __m128i low = _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(t.bits)), index);
+    const __m128i high = _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(t.bits + 16)), index);
     const __m128i bits = _mm_blendv_epi8(low, high, _mm_slli_epi16(index, 3));  // index bit 4 to the sign bit
     const __m128i bit = _mm_shuffle_epi8(_mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128),
                                          _mm_and_si128(c, _mm_set1_epi8(7)));
@@ -215,8 +191,8 @@ template <bool normalised>
                                           _mm256_cmpeq_epi32(c, d));
     if (_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_or_si256(decided, flat))) != 0xFF)
         return doubleEight<normalised>(p0, p1, p2, p3, *r.weights);
-    if (!r.flatBuilt) buildFlat<normalised>(r);
-    return _mm256_blendv_epi8(_mm256_i32gather_epi32(r.flat, a, 4), fixed, decided);
+    if (!r.flat) r.flat = &FlatTableFor<normalised>(*r.weights);
+    return _mm256_blendv_epi8(_mm256_i32gather_epi32(r.flat->value, a, 4), fixed, decided);
 }
 
 // Eight results as 32-bit integers, saturated to 0..255 by the caller.
@@ -247,8 +223,8 @@ inline __m128i tapSixteen(const u8* p0, const u8* p1, const u8* p2, const u8* p3
     const __m128i same = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(load16(p0), b), _mm_cmpeq_epi8(b, load16(p2))),
                                        _mm_cmpeq_epi8(b, load16(p3)));
     if (_mm_movemask_epi8(same) == 0xFFFF) {
-        if (!r.flatBuilt) buildFlat<normalised>(r);
-        if (r.flatBitsUsable) return flatSixteen(b, r);
+        if (!r.flat) r.flat = &FlatTableFor<normalised>(*r.weights);
+        if (r.flat->bitsUsable) return flatSixteen(b, *r.flat);
     }
     return packSixteen(tapEight<normalised>(p0, p1, p2, p3, f, r),
                        tapEight<normalised>(p0 + 8, p1 + 8, p2 + 8, p3 + 8, f, r));
