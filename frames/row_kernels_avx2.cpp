@@ -134,8 +134,8 @@ template <bool normalised>
                                           _mm256_cmpeq_epi32(c, d));
     if (_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_or_si256(decided, flat))) != 0xFF)
         return doubleEight<normalised>(p0, p1, p2, p3, *r.weights);
-    if (!r.flatBuilt) buildFlat<normalised>(r);
-    return _mm256_blendv_epi8(_mm256_i32gather_epi32(r.flat, a, 4), fixed, decided);
+    if (!r.flat) r.flat = &FlatTableFor<normalised>(*r.weights);
+    return _mm256_blendv_epi8(_mm256_i32gather_epi32(r.flat->value, a, 4), fixed, decided);
 }
 
 // Eight results as 32-bit integers, saturated to 0..255 by the caller.

@@ -41,12 +41,11 @@ inline __m128i load16(const u8* p) { return _mm_loadu_si128(reinterpret_cast<con
 // multiplied in 16-bit pairs: (P0 H0 + P1 H1) + (P2 H2 + P3 H3), likewise
 // for L, then X = 1024 * sumH + sumL exactly. The byte is taken from X when
 // X +- margin has one integer part; flat sixteen-sample blocks come from a
-// per-call table; everything else is redone by the double loop.
+// flat table kept per thread; everything else is redone by the double loop.
 struct FixedTaps {
     bool usable = false;
     __m128i high01, high23, low01, low23, margin;
-    bool flatBuilt = false;
-    u8 flat[256];
+    const FlatTable* flat = nullptr;  // looked up on first need
 };
 
 template <bool normalised>
@@ -108,15 +107,8 @@ inline void tapSixteen(u8* out, const u8* p0, const u8* p1, const u8* p2, const 
     const __m128i same = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(load16(p0), b), _mm_cmpeq_epi8(b, load16(p2))),
                                        _mm_cmpeq_epi8(b, load16(p3)));
     if (_mm_movemask_epi8(same) == 0xFFFF) {
-        if (!f.flatBuilt) {
-            for (int v = 0; v < 256; ++v) {
-                double sum = v * w.w[0] + v * w.w[1] + v * w.w[2] + v * w.w[3];
-                if (normalised) sum = sum * w.normaliser;
-                f.flat[v] = clampTruncate(sum);
-            }
-            f.flatBuilt = true;
-        }
-        for (int j = 0; j < 16; ++j) out[j] = f.flat[p1[j]];
+        if (!f.flat) f.flat = &FlatTableFor<normalised>(w);
+        for (int j = 0; j < 16; ++j) out[j] = static_cast<u8>(f.flat->value[p1[j]]);
         return;
     }
     if (normalised)

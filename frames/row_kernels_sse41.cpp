@@ -62,8 +62,8 @@ template <bool normalised>
     for (int j = 0; j < 16; ++j) {
         if (decided & (1 << j)) continue;
         if (p0[j] == p1[j] && p1[j] == p2[j] && p2[j] == p3[j]) {
-            if (!r.flatBuilt) buildFlat<normalised>(r);
-            bytes[j] = static_cast<u8>(r.flat[p1[j]]);
+            if (!r.flat) r.flat = &FlatTableFor<normalised>(*r.weights);
+            bytes[j] = static_cast<u8>(r.flat->value[p1[j]]);
         } else {
             bytes[j] = static_cast<u8>(referenceByte<normalised>(p0[j], p1[j], p2[j], p3[j], *r.weights));
         }

@@ -17,5 +17,8 @@ pid_t CurrentThreadId();
 
 // The level a thread runs at, read back from its scheduling policy and nice value.
 int GetThreadPriority(pid_t thread);
-// Sets the level; false when the system refused it (the thread keeps what it had).
+// Sets the level; false when the system refused it (the thread keeps what it
+// had). A lowering is refused too where the system would not allow the
+// thread back to where it is now (no CAP_SYS_NICE, RLIMIT_NICE too small):
+// Windows lets a thread's priority go down and up again, Linux does not.
 bool SetThreadPriority(pid_t thread, int priority);
