@@ -13,6 +13,7 @@
 // (outputs never alias inputs).
 #define TAVRICK_FAST_NAMESPACE fast_avx2
 #include "frames/row_kernels_fast.inc"
+// After the generic loops: it builds on them.
 #include "frames/row_kernels_sse41.inc"
 
 #include <immintrin.h>

@@ -7,6 +7,7 @@
 // per sample. Everything else is the SSE2 level's.
 #define TAVRICK_FAST_NAMESPACE fast_sse41
 #include "frames/row_kernels_fast.inc"
+// After the generic loops: it builds on them.
 #include "frames/row_kernels_sse41.inc"
 
 namespace fast_sse41 {
@@ -41,8 +42,8 @@ template <bool normalised>
 inline bool prepareFixed(FixedWeights& f, const TapWeights& w) {
     int weights[4], margin;
     if (!fixedTapWeights<normalised>(w, weights, margin)) return false;
-    f = {_mm_set1_epi32(weights[0]), _mm_set1_epi32(weights[1]), _mm_set1_epi32(weights[2]),
-         _mm_set1_epi32(weights[3]), _mm_set1_epi32(margin)};
+    f = {_mm_set1_epi32(weights[0]), _mm_set1_epi32(weights[1]), _mm_set1_epi32(weights[2]), _mm_set1_epi32(weights[3]),
+         _mm_set1_epi32(margin)};
     return true;
 }
 
@@ -72,22 +73,20 @@ template <bool normalised>
 }
 
 template <bool normalised>
-inline __m128i tapSixteen(const u8* p0, const u8* p1, const u8* p2, const u8* p3, const FixedWeights& f,
-                          RareTaps& r) {
+inline __m128i tapSixteen(const u8* p0, const u8* p1, const u8* p2, const u8* p3, const FixedWeights& f, RareTaps& r) {
     if (__m128i flat; flatTaps<normalised>(flat, p0, p1, p2, p3, r)) return flat;
     __m128i value[4], decided[4];
     for (int q = 0; q < 4; ++q) {
         const int at = 4 * q;
-        __m128i x = _mm_add_epi32(_mm_mullo_epi32(fourSamples(p0 + at), f.w0),
-                                  _mm_mullo_epi32(fourSamples(p1 + at), f.w1));
+        __m128i x =
+            _mm_add_epi32(_mm_mullo_epi32(fourSamples(p0 + at), f.w0), _mm_mullo_epi32(fourSamples(p1 + at), f.w1));
         x = _mm_add_epi32(x, _mm_mullo_epi32(fourSamples(p2 + at), f.w2));
         x = _mm_add_epi32(x, _mm_mullo_epi32(fourSamples(p3 + at), f.w3));
         value[q] = _mm_srai_epi32(_mm_sub_epi32(x, f.margin), fixedBits);
         decided[q] = _mm_cmpeq_epi32(value[q], _mm_srai_epi32(_mm_add_epi32(x, f.margin), fixedBits));
     }
     // Saturating packs: the reference's clamp to 0..255; the masks stay all ones or zero.
-    const __m128i bytes =
-        _mm_packus_epi16(_mm_packs_epi32(value[0], value[1]), _mm_packs_epi32(value[2], value[3]));
+    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(value[0], value[1]), _mm_packs_epi32(value[2], value[3]));
     const int decidedBits = _mm_movemask_epi8(
         _mm_packs_epi16(_mm_packs_epi32(decided[0], decided[1]), _mm_packs_epi32(decided[2], decided[3])));
     if (decidedBits == 0xFFFF) return bytes;

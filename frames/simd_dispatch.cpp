@@ -38,9 +38,9 @@ struct LevelRecords {
     RowKernels level[simdLevelCount];
     LevelRecords() {
         level[0] = ReferenceRowKernels();
-        void (*const overrides[simdLevelCount])(RowKernels&) = {
-            nullptr, OverrideRowKernels_sse2, OverrideRowKernels_sse41, OverrideRowKernels_avx2,
-            OverrideRowKernels_avx512};
+        void (*const overrides[simdLevelCount])(RowKernels&) = {nullptr, OverrideRowKernels_sse2,
+                                                                OverrideRowKernels_sse41, OverrideRowKernels_avx2,
+                                                                OverrideRowKernels_avx512};
         for (int i = 1; i < simdLevelCount; ++i) {
             level[i] = level[i - 1];
             level[i].level = static_cast<SimdLevel>(i);
