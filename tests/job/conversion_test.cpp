@@ -647,8 +647,9 @@ TEST(Failures, IndexThatCannotBeWrittenIsNeverSuccess) {
 }
 
 TEST(Failures, FilesLeftAfterRefusalsAndACancelledChoicePlay) {
-    // An unknown compressor (7), one that refuses the frame size (8), an
-    // audio format the writer refuses (11), and the options dialog cancelled (6).
+    // An unknown compressor (7), one chosen in the options dialog that refuses
+    // the frame size (8), an audio format the writer refuses (11), and the
+    // options dialog cancelled (6).
     SourceSpec extra = Spec(16, 8, 3, true);
     extra.audioFormat = PcmFormat(2, 8000, 16, true);
     extra.audioFormat[16] = 4;  // cbSize: 4 bytes more than the 18 the destination is given
@@ -670,6 +671,9 @@ TEST(Failures, FilesLeftAfterRefusalsAndACancelledChoicePlay) {
         if (c.cancel)
             t.run.frontEnd.chooseCompressOptions = [](void*, void*, std::uint32_t, std::int32_t, PAVISTREAM*,
                                                       AVICOMPRESSOPTIONS**) { return false; };
+        else if (c.result == destinationFormatRefused)
+            t.run.frontEnd.chooseCompressOptions = [](void*, void*, std::uint32_t, std::int32_t, PAVISTREAM*,
+                                                      AVICOMPRESSOPTIONS**) { return true; };
         ASSERT_EQ(t.Run(), c.result) << c.name;
         EXPECT_EQ(StreamCount(Out(c.name)), 1) << c.name;
         EXPECT_TRUE(ReadPictures(Out(c.name)).empty()) << c.name;
@@ -687,10 +691,18 @@ TEST(Failures, MissingFolderRejectingCompressorAndBadSettings) {
         EXPECT_EQ(ResultCode(t.Run()), 5);
     }
     {
-        TestRun t(src, Out("dv.avi"));
+        // Options given in advance that the compressor can't take: refused
+        // before the file there is asked about, replaced or written.
+        const std::string taken = WriteFile("dv.avi", Bytes{'k', 'e', 'e', 'p'});
+        TestRun t(src, taken);
+        t.boxes.questionAnswer = IDYES;
         t.settings.pOptions.fccHandler = mmioFOURCC('d', 'v', 's', 'd');  // DV takes only 720-wide frames
         EXPECT_EQ(ResultCode(t.Run()), 8);
         EXPECT_TRUE(t.media.source.isOpen);
+        EXPECT_TRUE(t.boxes.boxes.empty());
+        EXPECT_EQ(ReadWholeFile(taken), (Bytes{'k', 'e', 'e', 'p'}));
+        EXPECT_EQ(t.media.destination.failureDetail.rfind("DV takes 720x576 at 25 fps", 0), 0u)
+            << t.media.destination.failureDetail;
     }
     {
         // The source itself as the destination: refused before anything is asked or deleted.
