@@ -13,6 +13,7 @@
 #include <QSpinBox>
 #include <QTimer>
 
+#include "app/app_state.h"
 #include "platform/ui/ui_thread.h"
 
 namespace {
@@ -59,8 +60,14 @@ void ApplyChoice(const OptionsChoice& choice, const AviCompressorInfo& compresso
     options.dwFlags |= AVICOMPRESSF_VALID;
 }
 
-bool RunOptionsDialog(void* owner, std::uint32_t flags, AVICOMPRESSOPTIONS& options) {
-    const std::vector<AviCompressorInfo> compressors = AviListCompressors();
+bool RunOptionsDialog(void* owner, std::uint32_t flags, AVICOMPRESSOPTIONS& options, const OptionsTarget* target) {
+    std::vector<AviCompressorInfo> compressors = AviListCompressors();
+    // DV at a size or rate it has no system for is not offered.
+    if (target)
+        std::erase_if(compressors, [target](const AviCompressorInfo& c) {
+            return !AviCompressorRefusal(c.fccHandler, target->width, target->height, target->rate, target->scale)
+                        .empty();
+        });
     OptionsChoice choice = ChoiceFromOptions(options);
 
     QDialog dialog(static_cast<QWidget*>(owner));
@@ -164,7 +171,14 @@ bool PresentOptionsDialog(void*, void* owner, std::uint32_t flags, std::int32_t 
                           AVICOMPRESSOPTIONS** options) {
     if (streams < 1 || !options || !options[0]) return false;
     AVICOMPRESSOPTIONS& record = *options[0];
-    return CallOnUiThread([&] { return RunOptionsDialog(owner, flags, record); });
+    const DestinationMedia& destination = appState.media.destination;
+    OptionsTarget target;
+    target.width = destination.frameFormat.header.biWidth;
+    target.height = destination.frameFormat.header.biHeight;
+    target.rate = destination.videoRate;
+    target.scale = destination.videoScale;
+    const OptionsTarget* known = target.rate ? &target : nullptr;
+    return CallOnUiThread([&] { return RunOptionsDialog(owner, flags, record, known); });
 }
 
 void SetOptionsDialogDriver(OptionsDialogDriver drive, void* context) {

@@ -26,11 +26,20 @@ OptionsChoice ChoiceFromOptions(const AVICOMPRESSOPTIONS& options);
 void ApplyChoice(const OptionsChoice& choice, const AviCompressorInfo& compressor, std::uint32_t flags,
                  AVICOMPRESSOPTIONS& options);
 
-// Runs the dialog modally over owner (UI thread); true on OK.
-bool RunOptionsDialog(void* owner, std::uint32_t flags, AVICOMPRESSOPTIONS& options);
+// The video a run will write: the dialog lists only the compressors that take it.
+struct OptionsTarget {
+    std::int32_t width = 0, height = 0;
+    std::uint32_t rate = 0, scale = 1;  // frames per second as rate / scale
+};
 
-// The front end's compression options choice: this dialog, shown on the UI
-// thread; callable from the worker, which waits for the answer.
+// Runs the dialog modally over owner (UI thread); true on OK. Without a
+// target every compressor is listed.
+bool RunOptionsDialog(void* owner, std::uint32_t flags, AVICOMPRESSOPTIONS& options,
+                      const OptionsTarget* target = nullptr);
+
+// The front end's compression options choice: this dialog for the video the
+// run's destination was set up for, shown on the UI thread; callable from
+// the worker, which waits for the answer.
 bool PresentOptionsDialog(void* context, void* owner, std::uint32_t flags, std::int32_t streams, PAVISTREAM* ppavi,
                           AVICOMPRESSOPTIONS** options);
 

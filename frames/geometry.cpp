@@ -37,7 +37,7 @@ void splitFields(int mode, std::uint8_t* secondField, std::uint8_t* frame, int r
 }
 
 void resampleRows(const ResampleContext& ctx, const std::uint8_t* source, int width, int sourceRows, int imageRows,
-                  int rowOffset, int frameRows, int method, double shift) {
+                  int rowOffset, int frameRows, int method, double shift, int firstRow, int endRow) {
     // A field of a one-row frame has no rows: the picture stays black.
     if (sourceRows < 1 || imageRows < 1) return;
     const KernelTables& tables = *ctx.tables;
@@ -54,7 +54,7 @@ void resampleRows(const ResampleContext& ctx, const std::uint8_t* source, int wi
 
     for (int n = 0; n < imageRows; ++n) {
         const int q = rowOffset + n;
-        if (q < 0 || q >= frameRows) continue;
+        if (q < 0 || q >= frameRows || q < firstRow || q >= endRow) continue;
         double position = n * ratio + shift;
         if (position >= sourceRows)
             position = sourceRows - 1;
@@ -96,13 +96,35 @@ void resampleRows(const ResampleContext& ctx, const std::uint8_t* source, int wi
 
 namespace {
 
+void forRowBands(const SlotPreparation& prep, void (*work)(void*, int, int), void* context) {
+    if (prep.split.forEachBand)
+        prep.split.forEachBand(prep.split.runner, work, context);
+    else
+        work(context, 0, prep.geometry.frameRows);
+}
+
 // Resamples `rows` rows of `buffer` into ScratchFrame and copies the whole
-// destination frame back.
+// destination frame back, both over the run's threads. Every row is
+// resampled before any is copied back: the source rows are in `buffer` too.
 void resampleInPlace(const SlotPreparation& prep, std::uint8_t* buffer, int rows, double shift) {
-    const FrameGeometry& g = prep.geometry;
-    resampleRows(prep.resample, buffer, g.width, rows, g.imageRows, g.rowOffset, g.frameRows, prep.rowResampleMethod,
-                 shift);
-    std::memcpy(buffer, prep.resample.scratch, g.frameBytes);
+    struct Work {
+        const SlotPreparation& prep;
+        std::uint8_t* buffer;
+        int rows;
+        double shift;
+    } work{prep, buffer, rows, shift};
+    forRowBands(prep, [](void* context, int firstRow, int endRow) {
+        const Work& w = *static_cast<const Work*>(context);
+        const FrameGeometry& g = w.prep.geometry;
+        resampleRows(w.prep.resample, w.buffer, g.width, w.rows, g.imageRows, g.rowOffset, g.frameRows,
+                     w.prep.rowResampleMethod, w.shift, firstRow, endRow);
+    }, &work);
+    forRowBands(prep, [](void* context, int firstRow, int endRow) {
+        const Work& w = *static_cast<const Work*>(context);
+        const std::size_t stride = static_cast<std::size_t>(w.prep.geometry.stride);
+        std::memcpy(w.buffer + firstRow * stride, w.prep.resample.scratch + firstRow * stride,
+                    static_cast<std::size_t>(endRow - firstRow) * stride);
+    }, &work);
 }
 
 }  // namespace

@@ -52,10 +52,20 @@ struct ResampleContext {
 };
 
 // Writes picture rows rowOffset .. rowOffset + imageRows - 1 of ScratchFrame
-// from `sourceRows` rows of `source`; rows outside the frame are skipped and
-// only pixel bytes are written.
+// from `sourceRows` rows of `source`; rows outside the frame, and outside
+// frame rows firstRow .. endRow - 1, are skipped and only pixel bytes are
+// written.
 void resampleRows(const ResampleContext& ctx, const std::uint8_t* source, int width, int sourceRows, int imageRows,
-                  int rowOffset, int frameRows, int method, double shift);
+                  int rowOffset, int frameRows, int method, double shift, int firstRow = 0,
+                  int endRow = 2147483647);
+
+// Row work shared out over a run's threads: forEachBand calls
+// work(context, firstRow, endRow) for every band of frame rows, all at once,
+// and returns when every band has ended. Null: the whole frame on the caller.
+struct RowSplitter {
+    void* runner = nullptr;
+    void (*forEachBand)(void* runner, void (*work)(void* context, int firstRow, int endRow), void* context) = nullptr;
+};
 
 // Brings the decoded source frame already copied into ring slot `slot`
 // (0 to 4) into the destination geometry, filling its second-field
@@ -65,5 +75,6 @@ struct SlotPreparation {
     int deint = deintDisabled;
     int rowResampleMethod = rowLinear;
     ResampleContext resample;
+    RowSplitter split;
 };
 void PrepareSlot(const SlotPreparation& prep, FrameRing& ring, int slot);

@@ -46,13 +46,34 @@ struct BandPool {
     double intRange = 0;
     StepPosition position{};
     bool bothFields = false, interlacedOutput = false;
+    // Row work of a slot's preparation, when set, instead of the step.
+    void (*rowWork)(void* context, int firstRow, int endRow) = nullptr;
+    void* rowContext = nullptr;
 
     void RunBand(int band) {
-        RunStepKernel(contexts[band], intMethod, intRange, position, bothFields, interlacedOutput, fieldParity);
+        if (rowWork)
+            rowWork(rowContext, firstRows[band], firstRows[band + 1]);
+        else
+            RunStepKernel(contexts[band], intMethod, intRange, position, bothFields, interlacedOutput, fieldParity);
     }
     static void Compute(void* work) {
         const BandWork& w = *static_cast<const BandWork*>(work);
         w.pool->RunBand(w.band);
+    }
+    // Every band at once: band 0 here, the others on their helpers. Posting
+    // orders memory, so the helpers see what was written before.
+    void RunAll() {
+        const int count = static_cast<int>(contexts.size());
+        for (int band = 1; band < count; ++band) helpers[band - 1].Post();
+        RunBand(0);
+        for (int band = 1; band < count; ++band) helpers[band - 1].Wait();
+    }
+    static void ForEachBand(void* pool, void (*work)(void*, int, int), void* context) {
+        BandPool& b = *static_cast<BandPool*>(pool);
+        b.rowWork = work;
+        b.rowContext = context;
+        b.RunAll();
+        b.rowWork = nullptr;
     }
 };
 
@@ -100,7 +121,6 @@ void RunKernel(Pipeline& p, const StepPosition& position) {
     }
     BandPool& b = *p.bands;
     const int count = static_cast<int>(b.contexts.size());
-    // Posting orders memory, so the helpers see what is written here.
     // The ring's slots rotate as it advances: every band's view follows.
     for (int band = 0; band < count; ++band)
         for (int slot = 0; slot < ringSlotCount; ++slot)
@@ -111,9 +131,7 @@ void RunKernel(Pipeline& p, const StepPosition& position) {
     b.bothFields = job.plan.bothFields;
     b.interlacedOutput = job.plan.interlacedOutput;
     b.fieldParity = job.fieldParity;
-    for (int band = 1; band < count; ++band) b.helpers[band - 1].Post();
-    b.RunBand(0);
-    for (int band = 1; band < count; ++band) b.helpers[band - 1].Wait();
+    b.RunAll();
 }
 
 // Splits the frame into up to `threads` bands of even row counts and starts
@@ -578,7 +596,10 @@ RunResult RunConversion(ConversionRun& run) {
                              frameBytes, run.tables,          run.kernels};
     BandPool bands;
     const int threads = run.threads > 0 ? run.threads : UsableCores();
-    if (threads > 1 && StartBands(p, bands, threads)) p.bands = &bands;
+    if (threads > 1 && StartBands(p, bands, threads)) {
+        p.bands = &bands;
+        p.prep.split = RowSplitter{&bands, BandPool::ForEachBand};  // resampling slots shares the bands
+    }
     // A second OutputFrame lets one frame be written while the next is computed.
     struct SpareFrame {
         std::uint8_t* buffer = nullptr;

@@ -12,6 +12,7 @@
 
 #include "core/messages.h"
 #include "media/source.h"
+#include "media/vfw/compressor.h"
 
 namespace {
 
@@ -141,6 +142,20 @@ RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, cons
                             const char* path, bool continuation, std::int32_t outputHeight, double outputRate) {
     SourceMedia& s = media.source;
     DestinationMedia& d = media.destination;
+    d.frameFormat = s.frameFormat;
+    d.frameFormat.header.biHeight = outputHeight;
+    d.frameFormat.header.biSizeImage = s.stride * static_cast<std::uint32_t>(outputHeight);
+    DestinationRate(outputRate, &d.videoRate, &d.videoScale);
+    // Options nobody will choose again (given in advance) that the
+    // compressor can't take are refused before anything is replaced or written.
+    if (!continuation && !prompts.options.present) {
+        const std::string refusal = AviCompressorRefusal(options.fccHandler, d.frameFormat.header.biWidth,
+                                                         outputHeight, d.videoRate, d.videoScale);
+        if (!refusal.empty()) {
+            d.failureDetail = refusal;
+            return destinationFormatRefused;
+        }
+    }
     if (FileExists(path)) {
         // --yes or a careless Yes must never remove a device, a FIFO or a folder.
         if (const char* what = nullptr; !IsReplaceable(path, &what)) {
@@ -183,7 +198,8 @@ RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, cons
     video.rcFrame.bottom = outputHeight;
     video.dwStart = 0;
     video.dwLength = 0;
-    DestinationRate(outputRate, &video.dwRate, &video.dwScale);
+    video.dwRate = d.videoRate;
+    video.dwScale = d.videoScale;
     if (AVIFileCreateStreamA(d.file, &d.videoStream, &video) != AVIERR_OK) {
         d.videoStream = nullptr;
         return fail(destinationNoStream);
@@ -193,9 +209,6 @@ RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, cons
         d.compressedStream = nullptr;
         return fail(destinationNoStream);
     }
-    d.frameFormat = s.frameFormat;
-    d.frameFormat.header.biHeight = outputHeight;
-    d.frameFormat.header.biSizeImage = s.stride * static_cast<std::uint32_t>(outputHeight);
     if (AVIStreamSetFormat(d.compressedStream, 0, &d.frameFormat, sizeof d.frameFormat) != AVIERR_OK)
         return fail(destinationFormatRefused);
     if (!s.audioStream) return destinationCreated;

@@ -35,7 +35,11 @@ struct DestinationMedia {
     PAVISTREAM videoStream = nullptr;
     PAVISTREAM compressedStream = nullptr;  // frames are written here
     PAVISTREAM audioStream = nullptr;
+    // The video as written: frame format, and rate as videoRate / videoScale.
+    // Known before the compression options are chosen, so a chooser can
+    // offer only the compressors that take it.
     FrameFormat frameFormat{};
+    std::uint32_t videoRate = 0, videoScale = 1;
     std::uint32_t framesPerAudioChunk = 1;
     double samplesPerAudioChunk = 0;
     std::uint32_t audioChunkBytes = 0;

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/app_state.h"
 #include "app/options_dialog.h"
 #include "core/settings.h"
 #include "media/vfw/saveoptions.h"
@@ -53,7 +54,10 @@ void Drive(void* dialog, void* context) {
 
 class OptionsDialog : public ::testing::Test {
 protected:
-    void TearDown() override { SetOptionsDialogDriver(nullptr, nullptr); }
+    void TearDown() override {
+        SetOptionsDialogDriver(nullptr, nullptr);
+        appState.media.destination = DestinationMedia{};
+    }
     bool Run(Driver& driver, AVICOMPRESSOPTIONS& options, std::uint32_t flags = bothChoices) {
         SetOptionsDialogDriver(Drive, &driver);
         AVICOMPRESSOPTIONS* list[] = {&options};
@@ -74,6 +78,35 @@ TEST_F(OptionsDialog, ListsTheCompressorsAndOpensOnTheCurrentChoice) {
     for (std::size_t i = 0; i < compressors.size(); ++i)
         EXPECT_TRUE(driver.entries[static_cast<int>(i)].startsWith(compressors[i].name));
     EXPECT_TRUE(driver.current.startsWith("MPEG-4 Part 2")) << driver.current.toStdString();
+}
+
+TEST_F(OptionsDialog, OffersOnlyWhatTakesTheRunsVideo) {
+    AviCompressorInfo dv;
+    if (!AviFindCompressor(mmioFOURCC('d', 'v', 's', 'd'), &dv)) GTEST_SKIP() << "no DV encoder here";
+    struct Case {
+        std::int32_t width, height;
+        std::uint32_t rate, scale;
+        bool dvOffered;
+    } cases[] = {{720, 576, 25, 1, true}, {720, 576, 30000, 1001, false}, {640, 480, 30000, 1001, false}};
+    for (const Case& c : cases) {
+        DestinationMedia& destination = appState.media.destination;
+        destination.frameFormat.header.biWidth = c.width;
+        destination.frameFormat.header.biHeight = c.height;
+        destination.videoRate = c.rate;
+        destination.videoScale = c.scale;
+        AVICOMPRESSOPTIONS options = DefaultCompressOptions();
+        options.fccHandler = dv.fccHandler;
+        Driver driver;
+        driver.confirm = false;
+        Run(driver, options);
+        const bool offered = driver.entries.filter(QString::fromLatin1(dv.name)).size() == 1;
+        EXPECT_EQ(offered, c.dvOffered) << c.width << "x" << c.height << " at " << c.rate << "/" << c.scale;
+        // A stored choice that isn't offered opens on the first entry.
+        if (!c.dvOffered) {
+            EXPECT_EQ(driver.current, driver.entries.value(0));
+        }
+        EXPECT_GT(driver.entries.size(), 1);
+    }
 }
 
 TEST_F(OptionsDialog, GreysWhatTheCompressorOrTheCallerCantUse) {

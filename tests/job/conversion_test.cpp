@@ -241,16 +241,29 @@ TEST(Pixels, ScalarAndFastestLoopsWriteTheSameFile) {
 }
 
 TEST(Pixels, EveryThreadCountGivesTheSameFileAsOneThread) {
-    // 640 x 290 output rows: large enough to be split, for whole frames and for single fields.
+    // 640 x 290 output rows: large enough to be split, for whole frames and
+    // for single fields; the slots' resampling is split too, fields and
+    // letterbox bars included.
     const std::string src = MakeSource("bands.avi", Spec(640, 96, 4));
-    for (InterlaceResampleMethod res : {InterlaceResampleMethod::Cubic, InterlaceResampleMethod::InterlacedTopFirst}) {
+    struct Case {
+        InterlaceResampleMethod res;
+        DeinterlaceMode deint;
+        LetterboxMode letterbox;
+    } cases[] = {
+        {InterlaceResampleMethod::Cubic, DeinterlaceMode::Disabled, LetterboxMode::None},
+        {InterlaceResampleMethod::Lanczos, DeinterlaceMode::BothTopFirst, LetterboxMode::FrameKept},
+        {InterlaceResampleMethod::InterlacedTopFirst, DeinterlaceMode::BothBottomFirst, LetterboxMode::None},
+    };
+    for (const Case& c : cases) {
         Bytes oneThread;
         for (int threads : {1, 2, 3, 0}) {
             const std::string out = Out("bands-" + std::to_string(threads) + ".avi");
             TestRun t(src, out);
             t.settings.intMethod = InterpolationMethod::Lansin1;
             t.settings.dstRate = 40;
-            t.settings.deintRes = res;
+            t.settings.deintRes = c.res;
+            t.settings.deint = c.deint;
+            t.settings.letterbox = c.letterbox;
             t.settings.outputHeight = 290;  // bands of 144 and 146, or 96, 96 and 98 rows
             t.run.threads = threads;
             ASSERT_EQ(t.Run(), conversionDone);
@@ -258,7 +271,7 @@ TEST(Pixels, EveryThreadCountGivesTheSameFileAsOneThread) {
             std::filesystem::remove(out);
             if (threads == 1) {
                 oneThread = file;
-                EXPECT_GT(file.size(), 640u * 3 * 290 * 3);
+                EXPECT_GT(file.size(), 640u * 3 * 96 * 3);  // three frames at least
             } else {
                 EXPECT_EQ(file, oneThread) << threads << " threads";
             }
@@ -647,8 +660,9 @@ TEST(Failures, IndexThatCannotBeWrittenIsNeverSuccess) {
 }
 
 TEST(Failures, FilesLeftAfterRefusalsAndACancelledChoicePlay) {
-    // An unknown compressor (7), one that refuses the frame size (8), an
-    // audio format the writer refuses (11), and the options dialog cancelled (6).
+    // An unknown compressor (7), one chosen in the options dialog that refuses
+    // the frame size (8), an audio format the writer refuses (11), and the
+    // options dialog cancelled (6).
     SourceSpec extra = Spec(16, 8, 3, true);
     extra.audioFormat = PcmFormat(2, 8000, 16, true);
     extra.audioFormat[16] = 4;  // cbSize: 4 bytes more than the 18 the destination is given
@@ -670,6 +684,9 @@ TEST(Failures, FilesLeftAfterRefusalsAndACancelledChoicePlay) {
         if (c.cancel)
             t.run.frontEnd.chooseCompressOptions = [](void*, void*, std::uint32_t, std::int32_t, PAVISTREAM*,
                                                       AVICOMPRESSOPTIONS**) { return false; };
+        else if (c.result == destinationFormatRefused)
+            t.run.frontEnd.chooseCompressOptions = [](void*, void*, std::uint32_t, std::int32_t, PAVISTREAM*,
+                                                      AVICOMPRESSOPTIONS**) { return true; };
         ASSERT_EQ(t.Run(), c.result) << c.name;
         EXPECT_EQ(StreamCount(Out(c.name)), 1) << c.name;
         EXPECT_TRUE(ReadPictures(Out(c.name)).empty()) << c.name;
@@ -687,10 +704,18 @@ TEST(Failures, MissingFolderRejectingCompressorAndBadSettings) {
         EXPECT_EQ(ResultCode(t.Run()), 5);
     }
     {
-        TestRun t(src, Out("dv.avi"));
+        // Options given in advance that the compressor can't take: refused
+        // before the file there is asked about, replaced or written.
+        const std::string taken = WriteFile("dv.avi", Bytes{'k', 'e', 'e', 'p'});
+        TestRun t(src, taken);
+        t.boxes.questionAnswer = IDYES;
         t.settings.pOptions.fccHandler = mmioFOURCC('d', 'v', 's', 'd');  // DV takes only 720-wide frames
         EXPECT_EQ(ResultCode(t.Run()), 8);
         EXPECT_TRUE(t.media.source.isOpen);
+        EXPECT_TRUE(t.boxes.boxes.empty());
+        EXPECT_EQ(ReadWholeFile(taken), (Bytes{'k', 'e', 'e', 'p'}));
+        EXPECT_EQ(t.media.destination.failureDetail.rfind("DV takes 720x576 at 25 fps", 0), 0u)
+            << t.media.destination.failureDetail;
     }
     {
         // The source itself as the destination: refused before anything is asked or deleted.
