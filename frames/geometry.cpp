@@ -113,18 +113,24 @@ void resampleInPlace(const SlotPreparation& prep, std::uint8_t* buffer, int rows
         int rows;
         double shift;
     } work{prep, buffer, rows, shift};
-    forRowBands(prep, [](void* context, int firstRow, int endRow) {
-        const Work& w = *static_cast<const Work*>(context);
-        const FrameGeometry& g = w.prep.geometry;
-        resampleRows(w.prep.resample, w.buffer, g.width, w.rows, g.imageRows, g.rowOffset, g.frameRows,
-                     w.prep.rowResampleMethod, w.shift, firstRow, endRow);
-    }, &work);
-    forRowBands(prep, [](void* context, int firstRow, int endRow) {
-        const Work& w = *static_cast<const Work*>(context);
-        const std::size_t stride = static_cast<std::size_t>(w.prep.geometry.stride);
-        std::memcpy(w.buffer + firstRow * stride, w.prep.resample.scratch + firstRow * stride,
-                    static_cast<std::size_t>(endRow - firstRow) * stride);
-    }, &work);
+    forRowBands(
+        prep,
+        [](void* context, int firstRow, int endRow) {
+            const Work& w = *static_cast<const Work*>(context);
+            const FrameGeometry& g = w.prep.geometry;
+            resampleRows(w.prep.resample, w.buffer, g.width, w.rows, g.imageRows, g.rowOffset, g.frameRows,
+                         w.prep.rowResampleMethod, w.shift, firstRow, endRow);
+        },
+        &work);
+    forRowBands(
+        prep,
+        [](void* context, int firstRow, int endRow) {
+            const Work& w = *static_cast<const Work*>(context);
+            const std::size_t stride = static_cast<std::size_t>(w.prep.geometry.stride);
+            std::memcpy(w.buffer + firstRow * stride, w.prep.resample.scratch + firstRow * stride,
+                        static_cast<std::size_t>(endRow - firstRow) * stride);
+        },
+        &work);
 }
 
 }  // namespace

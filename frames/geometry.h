@@ -56,8 +56,7 @@ struct ResampleContext {
 // frame rows firstRow .. endRow - 1, are skipped and only pixel bytes are
 // written.
 void resampleRows(const ResampleContext& ctx, const std::uint8_t* source, int width, int sourceRows, int imageRows,
-                  int rowOffset, int frameRows, int method, double shift, int firstRow = 0,
-                  int endRow = 2147483647);
+                  int rowOffset, int frameRows, int method, double shift, int firstRow = 0, int endRow = 2147483647);
 
 // Row work shared out over a run's threads: forEachBand calls
 // work(context, firstRow, endRow) for every band of frame rows, all at once,

@@ -141,9 +141,9 @@ template <bool normalised>
 
 // Eight results as 32-bit integers, saturated to 0..255 by the caller.
 template <bool normalised>
-inline __m256i tapEight(const u8* p0, const u8* p1, const u8* p2, const u8* p3, const FixedWeights& f,
-                        RareTaps& r) {
-    __m256i x = _mm256_add_epi32(_mm256_mullo_epi32(eightSamples(p0), f.w0), _mm256_mullo_epi32(eightSamples(p1), f.w1));
+inline __m256i tapEight(const u8* p0, const u8* p1, const u8* p2, const u8* p3, const FixedWeights& f, RareTaps& r) {
+    __m256i x =
+        _mm256_add_epi32(_mm256_mullo_epi32(eightSamples(p0), f.w0), _mm256_mullo_epi32(eightSamples(p1), f.w1));
     x = _mm256_add_epi32(x, _mm256_mullo_epi32(eightSamples(p2), f.w2));
     x = _mm256_add_epi32(x, _mm256_mullo_epi32(eightSamples(p3), f.w3));
     const __m256i low = _mm256_srai_epi32(_mm256_sub_epi32(x, f.margin), fixedBits);
@@ -160,8 +160,7 @@ inline __m128i packSixteen(__m256i lo, __m256i hi) {
 }
 
 template <bool normalised>
-inline __m128i tapSixteen(const u8* p0, const u8* p1, const u8* p2, const u8* p3, const FixedWeights& f,
-                          RareTaps& r) {
+inline __m128i tapSixteen(const u8* p0, const u8* p1, const u8* p2, const u8* p3, const FixedWeights& f, RareTaps& r) {
     if (__m128i flat; flatTaps<normalised>(flat, p0, p1, p2, p3, r)) return flat;
     return packSixteen(tapEight<normalised>(p0, p1, p2, p3, f, r),
                        tapEight<normalised>(p0 + 8, p1 + 8, p2 + 8, p3 + 8, f, r));
@@ -228,9 +227,8 @@ void lansin32(u8* out, const u8* p0, const u8* p1, const u8* p2, const u8* p3, s
     const int* mix = reinterpret_cast<const int*>(w.multiplierByDifference);
     const __m256i zero = _mm256_setzero_si256();
     overlappedSteps<32>(n, [&](size_t i) {
-        const __m256i v =
-            _mm256_set_m128i(tapSixteen<true>(p0 + i + 16, p1 + i + 16, p2 + i + 16, p3 + i + 16, f, r),
-                             tapSixteen<true>(p0 + i, p1 + i, p2 + i, p3 + i, f, r));
+        const __m256i v = _mm256_set_m128i(tapSixteen<true>(p0 + i + 16, p1 + i + 16, p2 + i + 16, p3 + i + 16, f, r),
+                                           tapSixteen<true>(p0 + i, p1 + i, p2 + i, p3 + i, f, r));
         const __m256i a = load32(p1 + i), b = load32(p2 + i);
         const __m256i magnitude = _mm256_sub_epi8(_mm256_max_epu8(a, b), _mm256_min_epu8(a, b));
         __m256i motionLo, motionHi;

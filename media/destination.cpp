@@ -149,8 +149,8 @@ RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, cons
     // Options nobody will choose again (given in advance) that the
     // compressor can't take are refused before anything is replaced or written.
     if (!continuation && !prompts.options.present) {
-        const std::string refusal = AviCompressorRefusal(options.fccHandler, d.frameFormat.header.biWidth,
-                                                         outputHeight, d.videoRate, d.videoScale);
+        const std::string refusal = AviCompressorRefusal(options.fccHandler, d.frameFormat.header.biWidth, outputHeight,
+                                                         d.videoRate, d.videoScale);
         if (!refusal.empty()) {
             d.failureDetail = refusal;
             return destinationFormatRefused;
