@@ -216,13 +216,34 @@ inline void prepareMixShuffle(MixShuffle& s, const std::uint32_t* mix) {
     }
 }
 
-void lansin32(u8* out, const u8* p0, const u8* p1, const u8* p2, const u8* p3, size_t n, const LansinWeights& w) {
-    if (n < 32) return lansin(out, p0, p1, p2, p3, n, w);
-    FixedWeights f;
-    if (!prepareFixed<true>(f, w.lanczos)) return lansin(out, p0, p1, p2, p3, n, w);
-    RareTaps r(w.lanczos);
-    MixShuffle shuffle;
-    prepareMixShuffle(shuffle, w.multiplierByDifference);
+// The mixing multipliers of 32 samples' |P2 - P1|: from `groups` shuffle
+// tables (a count the compiler unrolls), or gathered when groups is 0.
+template <int groups>
+inline void mixMultipliers(__m256i magnitude, const MixShuffle& shuffle, const int* mix, __m256i& motionLo,
+                           __m256i& motionHi) {
+    if constexpr (groups > 0) {
+        const __m256i index = _mm256_min_epu8(magnitude, shuffle.last);
+        __m256i low = _mm256_setzero_si256(), high = _mm256_setzero_si256();
+        for (int g = 0; g < groups; ++g) {
+            const __m256i local = _mm256_sub_epi8(index, _mm256_set1_epi8(static_cast<char>(16 * g)));
+            low = _mm256_xor_si256(low, _mm256_shuffle_epi8(shuffle.low[g], local));
+            high = _mm256_xor_si256(high, _mm256_shuffle_epi8(shuffle.high[g], local));
+        }
+        motionLo = _mm256_unpacklo_epi8(low, high);
+        motionHi = _mm256_unpackhi_epi8(low, high);
+    } else {
+        // Gathered in memory order; the blends work on the in-lane halves
+        // that unpacking gives.
+        const __m256i first = gatherMultipliers(_mm256_cvtepu8_epi16(_mm256_castsi256_si128(magnitude)), mix);
+        const __m256i second = gatherMultipliers(_mm256_cvtepu8_epi16(_mm256_extracti128_si256(magnitude, 1)), mix);
+        motionLo = _mm256_permute2x128_si256(first, second, 0x20);
+        motionHi = _mm256_permute2x128_si256(first, second, 0x31);
+    }
+}
+
+template <int groups>
+void lansinSteps(u8* out, const u8* p0, const u8* p1, const u8* p2, const u8* p3, size_t n, const LansinWeights& w,
+                 const FixedWeights& f, RareTaps& r, const MixShuffle& shuffle) {
     const __m256i sineMultiplier = _mm256_set1_epi16(static_cast<short>(w.sine.multiplier));
     const int* mix = reinterpret_cast<const int*>(w.multiplierByDifference);
     const __m256i zero = _mm256_setzero_si256();
@@ -230,32 +251,36 @@ void lansin32(u8* out, const u8* p0, const u8* p1, const u8* p2, const u8* p3, s
         const __m256i v = _mm256_set_m128i(tapSixteen<true>(p0 + i + 16, p1 + i + 16, p2 + i + 16, p3 + i + 16, f, r),
                                            tapSixteen<true>(p0 + i, p1 + i, p2 + i, p3 + i, f, r));
         const __m256i a = load32(p1 + i), b = load32(p2 + i);
-        const __m256i magnitude = _mm256_sub_epi8(_mm256_max_epu8(a, b), _mm256_min_epu8(a, b));
         __m256i motionLo, motionHi;
-        if (shuffle.groups) {
-            const __m256i index = _mm256_min_epu8(magnitude, shuffle.last);
-            __m256i low = zero, high = zero;
-            for (int g = 0; g < shuffle.groups; ++g) {
-                const __m256i local = _mm256_sub_epi8(index, _mm256_set1_epi8(static_cast<char>(16 * g)));
-                low = _mm256_xor_si256(low, _mm256_shuffle_epi8(shuffle.low[g], local));
-                high = _mm256_xor_si256(high, _mm256_shuffle_epi8(shuffle.high[g], local));
-            }
-            motionLo = _mm256_unpacklo_epi8(low, high);
-            motionHi = _mm256_unpackhi_epi8(low, high);
-        } else {
-            // Gathered in memory order; the blends below work on the in-lane
-            // halves that unpacking gives.
-            const __m256i first = gatherMultipliers(_mm256_cvtepu8_epi16(_mm256_castsi256_si128(magnitude)), mix);
-            const __m256i second = gatherMultipliers(_mm256_cvtepu8_epi16(_mm256_extracti128_si256(magnitude, 1)), mix);
-            motionLo = _mm256_permute2x128_si256(first, second, 0x20);
-            motionHi = _mm256_permute2x128_si256(first, second, 0x31);
-        }
+        mixMultipliers<groups>(_mm256_sub_epi8(_mm256_max_epu8(a, b), _mm256_min_epu8(a, b)), shuffle, mix, motionLo,
+                               motionHi);
         const __m256i sLo = blendWords(_mm256_unpacklo_epi8(a, zero), _mm256_unpacklo_epi8(b, zero), sineMultiplier);
         const __m256i sHi = blendWords(_mm256_unpackhi_epi8(a, zero), _mm256_unpackhi_epi8(b, zero), sineMultiplier);
         const __m256i lo = blendWords(sLo, _mm256_unpacklo_epi8(v, zero), motionLo);
         const __m256i hi = blendWords(sHi, _mm256_unpackhi_epi8(v, zero), motionHi);
         store32(out + i, _mm256_packus_epi16(lo, hi));
     });
+}
+
+void lansin32(u8* out, const u8* p0, const u8* p1, const u8* p2, const u8* p3, size_t n, const LansinWeights& w) {
+    if (n < 32) return lansin(out, p0, p1, p2, p3, n, w);
+    FixedWeights f;
+    if (!prepareFixed<true>(f, w.lanczos)) return lansin(out, p0, p1, p2, p3, n, w);
+    RareTaps r(w.lanczos);
+    MixShuffle shuffle;
+    prepareMixShuffle(shuffle, w.multiplierByDifference);
+    // The product's spans (7, 31, 127) need 1, 2 or 8 groups.
+    switch (shuffle.groups) {
+        case 1: return lansinSteps<1>(out, p0, p1, p2, p3, n, w, f, r, shuffle);
+        case 2: return lansinSteps<2>(out, p0, p1, p2, p3, n, w, f, r, shuffle);
+        case 8: return lansinSteps<8>(out, p0, p1, p2, p3, n, w, f, r, shuffle);
+        default: break;
+    }
+    if (shuffle.groups == 0) return lansinSteps<0>(out, p0, p1, p2, p3, n, w, f, r, shuffle);
+    // Other spans: the tables up to eight groups; the groups past the last are
+    // all zero and leave the multiplier as it is.
+    for (int g = shuffle.groups; g < 8; ++g) shuffle.low[g] = shuffle.high[g] = _mm256_setzero_si256();
+    lansinSteps<8>(out, p0, p1, p2, p3, n, w, f, r, shuffle);
 }
 
 }  // namespace
