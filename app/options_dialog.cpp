@@ -62,7 +62,8 @@ void ApplyChoice(const OptionsChoice& choice, const AviCompressorInfo& compresso
 
 bool RunOptionsDialog(void* owner, std::uint32_t flags, AVICOMPRESSOPTIONS& options, const OptionsTarget* target) {
     std::vector<AviCompressorInfo> compressors = AviListCompressors();
-    // DV at a size or rate it has no system for is not offered.
+    // What would refuse the run's video is not offered: DV outside its two
+    // systems, encoders that need even or multiple-of-four sizes.
     if (target)
         std::erase_if(compressors, [target](const AviCompressorInfo& c) {
             return !AviCompressorRefusal(c.fccHandler, target->width, target->height, target->rate, target->scale)

@@ -26,7 +26,8 @@ OptionsChoice ChoiceFromOptions(const AVICOMPRESSOPTIONS& options);
 void ApplyChoice(const OptionsChoice& choice, const AviCompressorInfo& compressor, std::uint32_t flags,
                  AVICOMPRESSOPTIONS& options);
 
-// The video a run will write: the dialog lists only the compressors that take it.
+// The video a run will write: the dialog lists only the compressors that
+// take it (AviCompressorRefusal is empty).
 struct OptionsTarget {
     std::int32_t width = 0, height = 0;
     std::uint32_t rate = 0, scale = 1;  // frames per second as rate / scale

@@ -150,7 +150,7 @@ RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, cons
     // compressor can't take are refused before anything is replaced or written.
     if (!continuation && !prompts.options.present) {
         const std::string refusal = AviCompressorRefusal(options.fccHandler, d.frameFormat.header.biWidth, outputHeight,
-                                                         d.videoRate, d.videoScale);
+                                                         d.videoRate, d.videoScale, &options);
         if (!refusal.empty()) {
             d.failureDetail = refusal;
             return destinationFormatRefused;

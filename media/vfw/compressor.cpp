@@ -261,24 +261,32 @@ void CloseEncoder(AviCompressor* c) {
     avcodec_free_context(&c->ctx);
 }
 
+// What an encoder is opened for: the compressor, its options, the frame
+// size and the rate (dwRate / dwScale).
+struct EncoderSetup {
+    const Codec& codec;
+    const AVICOMPRESSOPTIONS& options;
+    int32_t width, height;
+    uint32_t rate, scale;
+};
+
 // The options mapped onto one encoder context for one pixel format.
-AVCodecContext* NewContext(const AviCompressor* c, const AVCodec* enc, AVPixelFormat pixels, AVDictionary** opts) {
+AVCodecContext* NewContext(const EncoderSetup& e, const AVCodec* enc, AVPixelFormat pixels, AVDictionary** opts) {
     AVCodecContext* ctx = avcodec_alloc_context3(enc);
     if (!ctx) return nullptr;
-    const AviStreamHeader& h = c->target->header;
     int num = 1, den = 25;
-    if (h.dwRate && h.dwScale) av_reduce(&num, &den, h.dwScale, h.dwRate, 65535);
+    if (e.rate && e.scale) av_reduce(&num, &den, e.scale, e.rate, 65535);
     ctx->time_base = {num, den};
     ctx->framerate = {den, num};
-    ctx->width = c->width;
-    ctx->height = c->height;
+    ctx->width = e.width;
+    ctx->height = e.height;
     ctx->pix_fmt = pixels;
     ctx->max_b_frames = 0;
     ctx->thread_count = 0;
     ctx->thread_type = FF_THREAD_SLICE;  // frame threads would hold frames back
 
-    const AVICOMPRESSOPTIONS& o = c->options;
-    const Codec& codec = *c->codec;
+    const AVICOMPRESSOPTIONS& o = e.options;
+    const Codec& codec = e.codec;
     const bool rate = codec.dataRate && (o.dwFlags & AVICOMPRESSF_DATARATE) && o.dwBytesPerSecond > 0;
     if (rate) {
         ctx->bit_rate = int64_t{o.dwBytesPerSecond} * 8;
@@ -332,62 +340,74 @@ void KeepEncoderComplaint(void* object, int level, const char* format, va_list a
 }
 
 // The refusal in words: which encoder, which frame size, and the encoder's reason.
-void NoteRefusal(AviCompressor* c, const std::string& reason) {
+std::string RefusalText(const Codec& codec, int32_t width, int32_t height, const std::string& reason) {
     char text[640];
-    std::snprintf(text, sizeof text, "the %s encoder (%s) refused %dx%d frames: %s", c->codec->name, c->codec->encoder,
-                  c->width, c->height, reason.c_str());
-    c->target->file->failure = text;
+    std::snprintf(text, sizeof text, "the %s encoder (%s) refused %dx%d frames: %s", codec.name, codec.encoder,
+                  static_cast<int>(width), static_cast<int>(height), reason.c_str());
+    return text;
 }
 
-AVIRESULT OpenEncoder(AviCompressor* c) {
-    CloseEncoder(c);
+// The encoder opened for the setup in the first pixel layout it takes; null
+// when none (*reason says why) or memory is short (*reason empty).
+AVCodecContext* OpenContext(const EncoderSetup& e, std::string* reason) {
     QuietFfmpegLog();
     static std::once_flag hooked;
     std::call_once(hooked, [] { av_log_set_callback(KeepEncoderComplaint); });
-    const AVCodec* enc = avcodec_find_encoder_by_name(c->codec->encoder);
-    if (!enc) return AVIERR_NOCOMPRESSOR;
-    std::string reason = "no pixel layout it takes fits them";
-    for (AVPixelFormat pixels : c->codec->pixels) {
+    const AVCodec* enc = avcodec_find_encoder_by_name(e.codec.encoder);
+    *reason = "no encoder in this build";
+    if (!enc) return nullptr;
+    *reason = "no pixel layout it takes fits them";
+    for (AVPixelFormat pixels : e.codec.pixels) {
         if (pixels == AV_PIX_FMT_NONE) break;
-        if (IsDv(*c->codec) && !DvTakes(c->height, pixels)) continue;
+        if (IsDv(e.codec) && !DvTakes(e.height, pixels)) continue;
         AVDictionary* opts = nullptr;
-        AVCodecContext* ctx = NewContext(c, enc, pixels, &opts);
+        AVCodecContext* ctx = NewContext(e, enc, pixels, &opts);
         if (!ctx) {
             av_dict_free(&opts);
-            return AVIERR_MEMORY;
+            reason->clear();
+            return nullptr;
         }
         std::string complaint;
         encoderComplaints = &complaint;
         const int r = avcodec_open2(ctx, enc, &opts);
         encoderComplaints = nullptr;
         av_dict_free(&opts);
-        if (r < 0) {
-            char error[AV_ERROR_MAX_STRING_SIZE];
-            av_strerror(r, error, sizeof error);
-            reason = complaint.empty() ? error : complaint;
-            avcodec_free_context(&ctx);
-            continue;
-        }
-        c->ctx = ctx;
-        c->frame = av_frame_alloc();
-        c->packet = av_packet_alloc();
-        c->sws = sws_getContext(c->width, c->height, c->input, c->width, c->height, pixels, SWS_BICUBIC, nullptr,
-                                nullptr, nullptr);
-        if (!c->frame || !c->packet || !c->sws) {
-            CloseEncoder(c);
-            return AVIERR_MEMORY;
-        }
-        c->frame->format = pixels;
-        c->frame->width = c->width;
-        c->frame->height = c->height;
-        if (av_frame_get_buffer(c->frame, 0) < 0) {
-            CloseEncoder(c);
-            return AVIERR_MEMORY;
-        }
-        return AVIERR_OK;
+        if (r >= 0) return ctx;
+        char error[AV_ERROR_MAX_STRING_SIZE];
+        av_strerror(r, error, sizeof error);
+        *reason = complaint.empty() ? error : complaint;
+        avcodec_free_context(&ctx);
     }
-    NoteRefusal(c, reason);
-    return AVIERR_BADFORMAT;  // no pixel layout this encoder takes fits the frames
+    return nullptr;
+}
+
+AVIRESULT OpenEncoder(AviCompressor* c) {
+    CloseEncoder(c);
+    const AviStreamHeader& h = c->target->header;
+    std::string reason;
+    c->ctx = OpenContext({*c->codec, c->options, c->width, c->height, h.dwRate, h.dwScale}, &reason);
+    if (!c->ctx) {
+        if (reason.empty()) return AVIERR_MEMORY;
+        c->target->file->failure = RefusalText(*c->codec, c->width, c->height, reason);
+        return AVIERR_BADFORMAT;  // no pixel layout this encoder takes fits the frames
+    }
+    const AVPixelFormat pixels = c->ctx->pix_fmt;
+    c->frame = av_frame_alloc();
+    c->packet = av_packet_alloc();
+    c->sws = sws_getContext(c->width, c->height, c->input, c->width, c->height, pixels, SWS_BICUBIC, nullptr, nullptr,
+                            nullptr);
+    if (!c->frame || !c->packet || !c->sws) {
+        CloseEncoder(c);
+        return AVIERR_MEMORY;
+    }
+    c->frame->format = pixels;
+    c->frame->width = c->width;
+    c->frame->height = c->height;
+    if (av_frame_get_buffer(c->frame, 0) < 0) {
+        CloseEncoder(c);
+        return AVIERR_MEMORY;
+    }
+    return AVIERR_OK;
 }
 
 // The format the encoder produces, as it goes into 'strf'.
@@ -623,11 +643,23 @@ AVIRESULT AVIStreamWrite(PAVISTREAM pavi, int32_t lStart, int32_t lSamples, cons
     return AviWriterWrite(pavi, lStart, lSamples, lpBuffer, cbBuffer, dwFlags, plSampWritten, plBytesWritten);
 }
 
-std::string AviCompressorRefusal(uint32_t fccHandler, int32_t width, int32_t height, uint32_t rate, uint32_t scale) {
+std::string AviCompressorRefusal(uint32_t fccHandler, int32_t width, int32_t height, uint32_t rate, uint32_t scale,
+                                 const AVICOMPRESSOPTIONS* options) {
     const Codec* c = IsDib(fccHandler) ? nullptr : Lookup(fccHandler);
-    return c && IsDv(*c) ? DvRefusal(width, height, rate, scale) : std::string{};
+    if (!c) return {};
+    if (IsDv(*c)) return DvRefusal(width, height, rate, scale);
+    // Anything else: the encoder opened and closed again, as it will be.
+    AVICOMPRESSOPTIONS defaults{};
+    defaults.dwQuality = kDefaultQuality;
+    std::string reason;
+    AVCodecContext* ctx = OpenContext({*c, options ? *options : defaults, width, height, rate, scale}, &reason);
+    if (ctx) {
+        avcodec_free_context(&ctx);
+        return {};
+    }
+    if (reason.empty()) return {};  // memory: the run itself will say so
+    return RefusalText(*c, width, height, reason);
 }
-
 
 void AviCompressorDestroy(AviStream* s) {
     AviCompressor* c = s->compressor;

@@ -26,5 +26,8 @@ std::vector<AviCompressorInfo> AviListCompressors();
 bool AviFindCompressor(uint32_t fccHandler, AviCompressorInfo* info);
 
 // Why a compressor can't take frames of this size at this rate (dwRate /
-// dwScale), for people; empty when it can. Only DV has such limits.
-std::string AviCompressorRefusal(uint32_t fccHandler, int32_t width, int32_t height, uint32_t rate, uint32_t scale);
+// dwScale) with these options (null: its defaults), for people; empty when it
+// can. DV's sizes and rates are checked by rule, every other encoder by
+// opening it once.
+std::string AviCompressorRefusal(uint32_t fccHandler, int32_t width, int32_t height, uint32_t rate, uint32_t scale,
+                                 const AVICOMPRESSOPTIONS* options = nullptr);

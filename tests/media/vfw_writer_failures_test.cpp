@@ -82,6 +82,35 @@ TEST(WriterRefuses, DvOutsideItsTwoSystems) {
     }
 }
 
+// Before anything is written, the refusal the encoder will give when its
+// format is set: the same words, from opening it once.
+TEST(WriterRefuses, EncoderRefusalsAreKnownBeforeWriting) {
+    struct Case {
+        uint32_t fcc;
+        int32_t width, height;
+        bool refused;
+    } cases[] = {{mmioFOURCC('H', '2', '6', '4'), 65, 49, true},
+                 {mmioFOURCC('H', '2', '6', '4'), 64, 48, false},
+                 {mmioFOURCC('C', 'V', 'I', 'D'), 66, 50, true},
+                 {mmioFOURCC('M', 'J', 'P', 'G'), 65, 49, false},
+                 {kDib, 65, 49, false}};
+    for (const Case& c : cases) {
+        AviCompressorInfo info;
+        if (!AviFindCompressor(c.fcc, &info)) continue;  // not in this build
+        const std::string what =
+            std::string(info.name) + " " + std::to_string(c.width) + "x" + std::to_string(c.height);
+        const std::string refusal = AviCompressorRefusal(c.fcc, c.width, c.height, 25, 1);
+        EXPECT_EQ(!refusal.empty(), c.refused) << what << ": " << refusal;
+        if (!c.refused) continue;
+        const std::string path = PathFor("refusal-known.avi");
+        std::remove(path.c_str());
+        Destination d;
+        ASSERT_EQ(d.Open(path, c.fcc, c.width, c.height), AVIERR_OK) << what;
+        EXPECT_EQ(SetFrameFormat(d.compressed, c.width, c.height), AVIERR_BADFORMAT) << what;
+        EXPECT_EQ(AviFileFailure(d.file), refusal) << what;
+    }
+}
+
 TEST(WriterRefuses, CompressorsAndStreamsThatDontFit) {
     const std::string path = PathFor("streams.avi");
     PAVIFILE file = nullptr;
