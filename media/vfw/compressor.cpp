@@ -20,6 +20,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 #include <libavutil/rational.h>
 #include <libswscale/swscale.h>
 }
@@ -347,6 +348,28 @@ std::string RefusalText(const Codec& codec, int32_t width, int32_t height, const
     return text;
 }
 
+// x264 takes only whole chroma samples and says so in these words; knowing it
+// here spares opening it (which leaks in the library on a refusal).
+std::string WholeChromaRefusal(const EncoderSetup& e, AVPixelFormat pixels) {
+    if (std::strcmp(e.codec.encoder, "libx264") != 0) return {};
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(pixels);
+    if (!d) return {};
+    const char* side = nullptr;
+    int mod = 1;
+    if (e.width % (1 << d->log2_chroma_w) != 0) {
+        side = "width";
+        mod = 1 << d->log2_chroma_w;
+    } else if (e.height % (1 << d->log2_chroma_h) != 0) {
+        side = "height";
+        mod = 1 << d->log2_chroma_h;
+    }
+    if (!side) return {};
+    char text[96];
+    std::snprintf(text, sizeof text, "%s not divisible by %d (%dx%d)", side, mod, static_cast<int>(e.width),
+                  static_cast<int>(e.height));
+    return text;
+}
+
 // The encoder opened for the setup in the first pixel layout it takes; null
 // when none (*reason says why) or memory is short (*reason empty).
 AVCodecContext* OpenContext(const EncoderSetup& e, std::string* reason) {
@@ -360,6 +383,10 @@ AVCodecContext* OpenContext(const EncoderSetup& e, std::string* reason) {
     for (AVPixelFormat pixels : e.codec.pixels) {
         if (pixels == AV_PIX_FMT_NONE) break;
         if (IsDv(e.codec) && !DvTakes(e.height, pixels)) continue;
+        if (std::string whole = WholeChromaRefusal(e, pixels); !whole.empty()) {
+            *reason = whole;
+            continue;
+        }
         AVDictionary* opts = nullptr;
         AVCodecContext* ctx = NewContext(e, enc, pixels, &opts);
         if (!ctx) {
