@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/app_state.h"
+#include "job/methods.h"
 #include "job/source_info.h"
 #include "platform/ui/window.h"
 
@@ -175,8 +176,8 @@ void RefreshMainDialog(HWND dialog, bool full) {
     bool customHeight = haveSource && s.aspect == AspectPreset::Custom;
     EnableDlgItem(dialog, IDC_HEIGHT, customHeight);
     EnableDlgItem(dialog, IDC_HEIGHT_SPIN, customHeight);
-    bool blends = s.intMethod != InterpolationMethod::Coarse && s.intMethod != InterpolationMethod::Median3 &&
-                  s.intMethod != InterpolationMethod::Median5;
+    const MethodEntry* method = FindMethod(static_cast<int>(s.intMethod));
+    bool blends = !method || method->usesRange;
     EnableDlgItem(dialog, IDC_RANGE, blends);
     EnableDlgItem(dialog, IDC_RANGE_SPIN, blends);
     EnableDlgItem(dialog, IDC_THRESHOLD, s.intDup != 0);

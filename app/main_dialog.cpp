@@ -10,6 +10,7 @@
 #include "app/binding.h"
 #include "app/progress_dialog.h"
 #include "core/messages.h"
+#include "job/methods.h"
 #include "media/source.h"
 #include "platform/threads.h"
 #include "platform/ui/common_dialogs.h"
@@ -37,8 +38,7 @@ void Initialise(HWND dialog) {
     SetSpinRange(dialog, IDC_HEIGHT_SPIN, 1, 32767);
     SetSpinRange(dialog, IDC_THRESHOLD_SPIN, 0, 255);
     FillList(
-        dialog, IDC_METHOD, [](int v) { return InterpolationMethodLabel(static_cast<InterpolationMethod>(v)); },
-        interpolationMethodCount);
+        dialog, IDC_METHOD, [](int v) { return methodTable[v].label; }, interpolationMethodCount);
     FillList(
         dialog, IDC_DEINTERLACE, [](int v) { return DeinterlaceModeLabel(static_cast<DeinterlaceMode>(v)); },
         deinterlaceModeCount);

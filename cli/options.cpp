@@ -6,12 +6,16 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "job/methods.h"
 #include "media/vfw/compressor.h"
 #include "platform/mmsystem.h"
 #include "platform/msgbox.h"
 
-const std::vector<std::string> methodNames = {"coarse",  "linear",  "sine",    "cubic",   "lanczos",
-                                              "lansin1", "lansin2", "lansin3", "median3", "median5"};
+const std::vector<std::string> methodNames = [] {
+    std::vector<std::string> names;
+    for (const MethodEntry& m : methodTable) names.emplace_back(m.name);
+    return names;
+}();
 const std::vector<std::string> deinterlaceNames = {"off", "both-top", "both-bottom", "odd", "even"};
 const std::vector<std::string> resampleNames = {
     "interlaced-top", "interlaced-bottom", "coarse", "linear", "sine", "cubic", "lanczos"};
@@ -158,7 +162,8 @@ bool ParseConvertArguments(const std::vector<std::string>& args, ConvertRequest&
             r.threads = static_cast<int>(n);
         } else if (name == "--method") {
             if (!ParseChoice(value, methodNames, choice))
-                return bad("expected one of " + Joined(methodNames) + " or 0..9");
+                return bad("expected one of " + Joined(methodNames) + " or 0.." +
+                           std::to_string(interpolationMethodCount - 1));
             r.intMethod = choice;
         } else if (name == "--deinterlace") {
             if (!ParseChoice(value, deinterlaceNames, choice))

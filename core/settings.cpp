@@ -9,9 +9,6 @@
 
 namespace {
 
-const char* const interpolationMethodLabels[interpolationMethodCount] = {
-    "Coarse",          "Linear (fast)",   "Sine (good)",     "Cubic (smoothest)", "Lanczos (sharpest)",
-    "Lansin 1 (best)", "Lansin 2 (best)", "Lansin 3 (best)", "Median 3",          "Median 5"};
 const char* const deinterlaceModeLabels[deinterlaceModeCount] = {
     "Disabled", "Both fields (top first)", "Both fields (bottom first)", "Only odd fields", "Only even fields"};
 const char* const interlaceResampleMethodLabels[interlaceResampleMethodCount] = {
@@ -69,7 +66,6 @@ constexpr REGSAM readWrite = KEY_READ | KEY_WRITE;
 
 }  // namespace
 
-const char* InterpolationMethodLabel(InterpolationMethod method) { return Label(interpolationMethodLabels, method); }
 const char* DeinterlaceModeLabel(DeinterlaceMode mode) { return Label(deinterlaceModeLabels, mode); }
 const char* InterlaceResampleMethodLabel(InterlaceResampleMethod method) {
     return Label(interlaceResampleMethodLabels, method);

@@ -66,8 +66,8 @@ inline constexpr int aspectPresetCount = 17;
 inline constexpr int letterboxModeCount = 3;
 
 // The labels the main dialog shows, or nullptr for a value outside the
-// enumeration. LetterboxMode::None has no control and so no label.
-const char* InterpolationMethodLabel(InterpolationMethod method);
+// enumeration. LetterboxMode::None has no control and so no label. The
+// methods' labels are in their table (job/methods.h).
 const char* DeinterlaceModeLabel(DeinterlaceMode mode);
 const char* InterlaceResampleMethodLabel(InterlaceResampleMethod method);
 const char* AspectPresetLabel(AspectPreset preset);

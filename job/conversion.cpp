@@ -253,15 +253,8 @@ StepEnd RefillRing(Pipeline& p) {
     const int m = p.intMethod;
     for (int slot = 0; slot <= 4; ++slot) {
         if (!MethodUsesSlot(m, slot)) continue;
-        bool copy = false;
-        switch (slot) {
-            case 0:
-            case 1: copy = advanced; break;
-            case 2: copy = advanced && m != 0; break;
-            case 3: copy = advanced && ((m >= 3 && m <= 7) || m == 9); break;
-            default: copy = false; break;
-        }
-        if (copy) {
+        // One frame on, this slot's frame is the one above it, if the method read that one too.
+        if (advanced && MethodUsesSlot(m, slot + 1)) {
             // Rotating the pointers gives the kernels the bytes a copy would;
             // the buffer that moves up is refilled or rotated on before use.
             std::swap(p.ring.slots[slot], p.ring.slots[slot + 1]);

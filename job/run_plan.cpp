@@ -1,9 +1,11 @@
 #include "job/run_plan.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
 #include "frames/geometry.h"
+#include "job/methods.h"
 
 namespace {
 
@@ -48,61 +50,24 @@ bool CompletesFrame(bool interlacedOutput, int deintRes, int fieldParity) {
 }
 
 bool MethodUsesSlot(int intMethod, int slot) {
-    switch (slot) {
-        case 0: return intMethod == 9;
-        case 1: return intMethod >= 3 && intMethod <= 9;
-        case 2: return intMethod >= 0 && intMethod <= 9;
-        case 3: return intMethod >= 1 && intMethod <= 9;
-        case 4: return (intMethod >= 3 && intMethod <= 7) || intMethod == 9;
-        default: return false;
-    }
+    const MethodEntry* m = FindMethod(intMethod);
+    if (!m) return false;
+    const int* progressive = m->slots.slots[0];
+    return std::find(progressive, progressive + m->slots.count, slot) != progressive + m->slots.count;
 }
-
-namespace {
-
-// Slots of each method, by image set: progressive (or single field), first
-// field of a field pair, second field.
-struct MethodSlots {
-    int slots[3][5];
-};
-const MethodSlots methodSlots[10] = {
-    {{{2}, {2}, {6}}},                                      // Coarse
-    {{{2, 3}, {2, 6}, {6, 3}}},                             // Linear
-    {{{2, 3}, {2, 6}, {6, 3}}},                             // Sine
-    {{{1, 2, 3, 4}, {5, 2, 6, 3}, {2, 6, 3, 7}}},           // Cubic
-    {{{1, 2, 3, 4}, {5, 2, 6, 3}, {2, 6, 3, 7}}},           // Lanczos
-    {{{1, 2, 3, 4}, {5, 2, 6, 3}, {2, 6, 3, 7}}},           // Lansin 1
-    {{{1, 2, 3, 4}, {5, 2, 6, 3}, {2, 6, 3, 7}}},           // Lansin 2
-    {{{1, 2, 3, 4}, {5, 2, 6, 3}, {2, 6, 3, 7}}},           // Lansin 3
-    {{{1, 2, 3}, {5, 2, 6}, {2, 6, 3}}},                    // Median 3
-    {{{0, 1, 2, 3, 4}, {1, 5, 2, 6, 3}, {5, 2, 6, 3, 7}}},  // Median 5
-};
-const double lansinSpans[3] = {7.0, 31.0, 127.0};
-
-}  // namespace
 
 void RunStepKernel(const KernelContext& ctx, int intMethod, double intRange, const StepPosition& position,
                    bool bothFields, bool interlacedOutput, int fieldParity) {
-    if (intMethod < 0 || intMethod > 9) return;  // only an edited settings store gets here
+    const MethodEntry* m = FindMethod(intMethod);
+    if (!m) return;  // only an edited settings store gets here
     const double whole = std::trunc(position.samplePosition);
     const double frac = position.samplePosition - whole;
     const bool secondField = bothFields && whole != 2.0 * static_cast<double>(position.baseFrame);
     const int set = !bothFields ? 0 : (secondField ? 2 : 1);
-    const int* s = methodSlots[intMethod].slots[set];
-    const int parity = fieldParity;
-
-    if (intMethod == 0) return interpolateCoarse(ctx, interlacedOutput, parity, s[0]);
-    if (intMethod == 8) return median3(ctx, interlacedOutput, parity, s[0], s[1], s[2]);
-    if (intMethod == 9) return median5(ctx, interlacedOutput, parity, s[0], s[1], s[2], s[3], s[4]);
-    if (frac <= 1 - intRange) return interpolateCoarse(ctx, interlacedOutput, parity, secondField ? 6 : 2);
-    const double t = (frac - (1 - intRange)) / intRange;
-    switch (intMethod) {
-        case 1: return interpolateLinear(ctx, interlacedOutput, parity, s[0], s[1], t);
-        case 2: return interpolateSine(ctx, interlacedOutput, parity, s[0], s[1], t);
-        case 3: return interpolateCubic(ctx, interlacedOutput, parity, s[0], s[1], s[2], s[3], t);
-        case 4: return interpolateLanczos(ctx, interlacedOutput, parity, s[0], s[1], s[2], s[3], t);
-        default:
-            return interpolateLansin(ctx, interlacedOutput, parity, s[0], s[1], s[2], s[3], t,
-                                     lansinSpans[intMethod - 5]);
+    StepArgs args{m->slots.slots[set], 0.0, interlacedOutput, fieldParity, m->span};
+    if (m->usesRange) {
+        if (frac <= 1 - intRange) return interpolateCoarse(ctx, interlacedOutput, fieldParity, secondField ? 6 : 2);
+        args.t = (frac - (1 - intRange)) / intRange;
     }
+    m->kernel(ctx, args);
 }

@@ -151,7 +151,7 @@ TEST_F(SettingsTest, FirstRunCreatesTheKeyAndTakesEveryDefault) {
 
     EXPECT_EQ(settings.dstRate, 25.0);
     EXPECT_EQ(settings.srcSpeed, 1.0);
-    EXPECT_STREQ(InterpolationMethodLabel(settings.intMethod), "Lansin 2 (best)");
+    EXPECT_EQ(settings.intMethod, InterpolationMethod::Lansin2);
     EXPECT_EQ(settings.intRange, 1.0);
     EXPECT_STREQ(DeinterlaceModeLabel(settings.deint), "Both fields (bottom first)");
     EXPECT_STREQ(InterlaceResampleMethodLabel(settings.deintRes), "Interlaced (bottom first)");

@@ -2,8 +2,11 @@
 
 #include <cmath>
 #include <functional>
+#include <set>
+#include <string>
 #include <vector>
 
+#include "job/methods.h"
 #include "job/run_plan.h"
 #include "job/segments.h"
 
@@ -64,6 +67,22 @@ TEST(MethodUsesSlot, FetchesOnlyWhatTheMethodReads) {
                                  {0, 1, 1, 1, 1}, {0, 1, 1, 1, 1}, {0, 1, 1, 1, 1}, {0, 1, 1, 1, 0}, {1, 1, 1, 1, 1}};
     for (int m = 0; m < 10; ++m)
         for (int s = 0; s < 5; ++s) EXPECT_EQ(MethodUsesSlot(m, s), expected[m][s] == 1) << m << " " << s;
+}
+
+// The table's entries fit the ring and the front ends: slots inside the ring,
+// the base frame read by every method, names the command line can tell apart.
+TEST(MethodTable, EntriesFitTheRingAndTheFrontEnds) {
+    std::set<std::string> names, labels;
+    for (const MethodEntry& m : methodTable) {
+        EXPECT_TRUE(names.insert(m.name).second) << m.name;
+        EXPECT_TRUE(labels.insert(m.label).second) << m.label;
+        EXPECT_EQ(FindMethod(static_cast<int>(m.id)), &m);
+        for (const auto& set : m.slots.slots)
+            for (int i = 0; i < m.slots.count; ++i) EXPECT_TRUE(set[i] >= 0 && set[i] < ringSlotCount) << m.name;
+        EXPECT_TRUE(MethodUsesSlot(static_cast<int>(m.id), 2)) << m.name;
+    }
+    EXPECT_EQ(FindMethod(-1), nullptr);
+    EXPECT_EQ(FindMethod(interpolationMethodCount), nullptr);
 }
 
 // A ring of one-row frames with distinct random contents per slot, and a

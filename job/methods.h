@@ -1,0 +1,46 @@
+// The interpolation methods: one table, indexed by InterpolationMethod, holds
+// everything the run, the front ends and the tests know about a method.
+// Adding a method is one entry here plus its kernel.
+#pragma once
+
+#include <cstddef>
+
+#include "core/settings.h"
+#include "frames/kernels.h"
+
+// What one step's kernel gets: the ring slots of its image set, the blend
+// position t in 0..1 (methods that use the range) and the output's field.
+struct StepArgs {
+    const int* slots;
+    double t;
+    bool interlacedOutput;
+    int fieldParity;
+    double span;  // the entry's own constant (Lansin's motion span)
+};
+using StepKernel = void (*)(const KernelContext& ctx, const StepArgs& args);
+
+inline constexpr int maxMethodSlots = 5;
+
+// The ring slots a method reads, by image set: progressive frames (or single
+// fields), the first field of a field pair, the second field. Slots 0..4 are
+// frames around the base frame (2 is the base), 5..7 the fields between them.
+struct MethodSlots {
+    int count;
+    int slots[3][maxMethodSlots];
+};
+
+struct MethodEntry {
+    InterpolationMethod id;
+    const char* label;  // the main dialog's drop-down
+    const char* name;   // tavrick --method
+    MethodSlots slots;
+    bool usesRange;  // holds the earlier image for the first (1 - range) of an interval
+    StepKernel kernel;
+    double span;
+};
+
+extern const MethodEntry methodTable[interpolationMethodCount];
+
+// The entry of a stored method number, or nullptr outside the table (only an
+// edited settings store gets there).
+const MethodEntry* FindMethod(int intMethod);
