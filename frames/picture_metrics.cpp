@@ -12,35 +12,21 @@ BgrPicture BottomUpPicture(const std::uint8_t* buffer, int width, int rows, int 
     return p;
 }
 
-void LumaOfPicture(const BgrPicture& picture, std::uint8_t* luma) {
-    const int w = picture.width;
-    for (int y = 0; y < picture.height; ++y) {
-        const std::uint8_t* row = picture.top + y * picture.stride;
-        std::uint8_t* out = luma + static_cast<std::size_t>(y) * w;
-        // 16-bit lanes: 66 * 255 + 129 * 255 + 25 * 255 + 4224 < 65536.
-        for (int x = 0; x < w; ++x) {
-            const unsigned b = row[3 * x], g = row[3 * x + 1], r = row[3 * x + 2];
-            out[x] = static_cast<std::uint8_t>((66 * r + 129 * g + 25 * b + 4224) >> 8);
-        }
-    }
+const MetricLoops& MetricLoopsFor(SimdLevel level) {
+    static const MetricLoops baseline = MetricLoops_sse2(), sse41 = MetricLoops_sse41(), avx2 = MetricLoops_avx2();
+    if (static_cast<int>(level) >= static_cast<int>(SimdLevel::avx2)) return avx2;
+    return static_cast<int>(level) >= static_cast<int>(SimdLevel::sse41) ? sse41 : baseline;
 }
 
-std::uint64_t SquaredErrorSum(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
-    std::uint64_t total = 0;
-    // 32-bit partial sums hold 32768 squares of 255 at most.
-    while (n > 0) {
-        const std::size_t piece = n < 32768 ? n : 32768;
-        std::uint32_t sum = 0;
-        for (std::size_t i = 0; i < piece; ++i) {
-            const int d = static_cast<int>(a[i]) - static_cast<int>(b[i]);
-            sum += static_cast<std::uint32_t>(d * d);
-        }
-        total += sum;
-        a += piece;
-        b += piece;
-        n -= piece;
-    }
-    return total;
+const MetricLoops& RunMetricLoops() {
+    static const MetricLoops& chosen = MetricLoopsFor(RunRowKernels().level);
+    return chosen;
+}
+
+void LumaOfPicture(const BgrPicture& picture, std::uint8_t* luma, const MetricLoops& loops) {
+    for (int y = 0; y < picture.height; ++y)
+        loops.lumaRow(picture.top + y * picture.stride, luma + static_cast<std::size_t>(y) * picture.width,
+                      picture.width);
 }
 
 namespace {
@@ -60,24 +46,13 @@ float WindowSsim(int s1, int s2, int ss, int s12) {
 // per block, interleaved. Columns first (4 rows each), so the loops run over
 // contiguous samples.
 void BlockSums(const std::uint8_t* a, const std::uint8_t* b, std::ptrdiff_t stride, int blocks, MetricScratch& s,
-               std::int32_t* out) {
+               const MetricLoops& loops, std::int32_t* out) {
     const int n = 4 * blocks;
     std::uint32_t* c1 = s.columns.data();
     std::uint32_t* c2 = c1 + n;
     std::uint32_t* css = c2 + n;
     std::uint32_t* c12 = css + n;
-    for (int x = 0; x < n; ++x) c1[x] = c2[x] = css[x] = c12[x] = 0;
-    for (int y = 0; y < 4; ++y) {
-        const std::uint8_t* ra = a + y * stride;
-        const std::uint8_t* rb = b + y * stride;
-        for (int x = 0; x < n; ++x) {
-            const std::uint32_t va = ra[x], vb = rb[x];
-            c1[x] += va;
-            c2[x] += vb;
-            css[x] += va * va + vb * vb;
-            c12[x] += va * vb;
-        }
-    }
+    loops.columnSums(a, b, stride, n, c1, c2, css, c12);
     for (int k = 0; k < blocks; ++k) {
         const int x = 4 * k;
         out[4 * k + 0] = static_cast<std::int32_t>(c1[x] + c1[x + 1] + c1[x + 2] + c1[x + 3]);
@@ -103,19 +78,19 @@ double WindowRow(const std::int32_t* above, const std::int32_t* below, int windo
 }  // namespace
 
 double PlaneSsim(const std::uint8_t* a, const std::uint8_t* b, int width, int height, std::ptrdiff_t stride,
-                 MetricScratch& scratch) {
+                 MetricScratch& scratch, const MetricLoops& loops) {
     const int blocksWide = width >> 2, blocksHigh = height >> 2;
     if (blocksWide < 2 || blocksHigh < 2) return std::numeric_limits<double>::quiet_NaN();
     scratch.columns.resize(16 * static_cast<std::size_t>(blocksWide));
     scratch.blocks.resize(8 * static_cast<std::size_t>(blocksWide));
     scratch.windows.resize(static_cast<std::size_t>(blocksWide));
     std::int32_t* rows[2] = {scratch.blocks.data(), scratch.blocks.data() + 4 * blocksWide};
-    BlockSums(a, b, stride, blocksWide, scratch, rows[0]);
+    BlockSums(a, b, stride, blocksWide, scratch, loops, rows[0]);
     double total = 0;
     for (int y = 1; y < blocksHigh; ++y) {
         std::int32_t* above = rows[(y - 1) & 1];
         std::int32_t* below = rows[y & 1];
-        BlockSums(a + 4 * y * stride, b + 4 * y * stride, stride, blocksWide, scratch, below);
+        BlockSums(a + 4 * y * stride, b + 4 * y * stride, stride, blocksWide, scratch, loops, below);
         total += WindowRow(above, below, blocksWide - 1, scratch.windows.data());
     }
     return total / (static_cast<double>(blocksWide - 1) * (blocksHigh - 1));
@@ -126,22 +101,23 @@ double PsnrOfMse(double mse) {
     return 10.0 * std::log10(255.0 * 255.0 / mse);
 }
 
-PictureScore ScorePictures(const BgrPicture& original, const BgrPicture& rebuilt, MetricScratch& scratch) {
+PictureScore ScorePictures(const BgrPicture& original, const BgrPicture& rebuilt, MetricScratch& scratch,
+                           const MetricLoops& loops) {
     const int w = original.width, h = original.height;
     const std::size_t pixels = static_cast<std::size_t>(w) * h;
     PictureScore score;
     if (pixels == 0) return score;
     std::uint64_t rgb = 0;
     for (int y = 0; y < h; ++y)
-        rgb += SquaredErrorSum(original.top + y * original.stride, rebuilt.top + y * rebuilt.stride,
+        rgb += loops.squaredErrors(original.top + y * original.stride, rebuilt.top + y * rebuilt.stride,
                                3 * static_cast<std::size_t>(w));
     scratch.lumaA.resize(pixels);
     scratch.lumaB.resize(pixels);
-    LumaOfPicture(original, scratch.lumaA.data());
-    LumaOfPicture(rebuilt, scratch.lumaB.data());
+    LumaOfPicture(original, scratch.lumaA.data(), loops);
+    LumaOfPicture(rebuilt, scratch.lumaB.data(), loops);
     score.mseRgb = static_cast<double>(rgb) / (3.0 * static_cast<double>(pixels));
-    score.mseY = static_cast<double>(SquaredErrorSum(scratch.lumaA.data(), scratch.lumaB.data(), pixels)) /
+    score.mseY = static_cast<double>(loops.squaredErrors(scratch.lumaA.data(), scratch.lumaB.data(), pixels)) /
                  static_cast<double>(pixels);
-    score.ssimY = PlaneSsim(scratch.lumaA.data(), scratch.lumaB.data(), w, h, w, scratch);
+    score.ssimY = PlaneSsim(scratch.lumaA.data(), scratch.lumaB.data(), w, h, w, scratch, loops);
     return score;
 }

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "frames/row_kernels.h"
+
 // A 24-bit BGR picture seen from its top row: `stride` is negative for the
 // bottom-up rows of a DIB. Only 3 * width bytes of each row are pixels.
 struct BgrPicture {
@@ -18,6 +20,22 @@ struct BgrPicture {
 
 // The view of a bottom-up DIB of `rows` rows of `stride` bytes.
 BgrPicture BottomUpPicture(const std::uint8_t* buffer, int width, int rows, int stride);
+
+// The loops scoring spends its time in, one record per instruction-set level
+// (all give the same sums).
+struct MetricLoops {
+    void (*lumaRow)(const std::uint8_t* bgr, std::uint8_t* luma, int width);
+    std::uint64_t (*squaredErrors)(const std::uint8_t* a, const std::uint8_t* b, std::size_t n);
+    void (*columnSums)(const std::uint8_t* a, const std::uint8_t* b, std::ptrdiff_t stride, int n, std::uint32_t* c1,
+                       std::uint32_t* c2, std::uint32_t* css, std::uint32_t* c12);
+};
+MetricLoops MetricLoops_sse2();
+MetricLoops MetricLoops_sse41();
+MetricLoops MetricLoops_avx2();
+// The loops of the highest level at or below `level` (the baseline, SSE4.1 or AVX2);
+// by default those of the kernels' run level (TAVRICK_SIMD).
+const MetricLoops& MetricLoopsFor(SimdLevel level);
+const MetricLoops& RunMetricLoops();
 
 struct PictureScore {
     double mseY = 0;    // mean squared error of luma
@@ -33,20 +51,20 @@ struct MetricScratch {
     std::vector<float> windows;
 };
 
-PictureScore ScorePictures(const BgrPicture& original, const BgrPicture& rebuilt, MetricScratch& scratch);
+PictureScore ScorePictures(const BgrPicture& original, const BgrPicture& rebuilt, MetricScratch& scratch,
+                           const MetricLoops& loops = RunMetricLoops());
 
 // Luma as studio-range BT.601 (16..235), the Y a decoder's YUV came from:
 // (66 R + 129 G + 25 B + 128) / 256 + 16, truncated. `luma` holds width x height, top row first.
-void LumaOfPicture(const BgrPicture& picture, std::uint8_t* luma);
+void LumaOfPicture(const BgrPicture& picture, std::uint8_t* luma, const MetricLoops& loops = RunMetricLoops());
 
-// Sum of squared differences of n samples.
-std::uint64_t SquaredErrorSum(const std::uint8_t* a, const std::uint8_t* b, std::size_t n);
 
 // FFmpeg's SSIM of one 8-bit plane: 8x8 windows at every 4 pixels over 4x4
 // block sums, C1 = (0.01 * 255)^2 and C2 = (0.03 * 255)^2, averaged over the
 // windows. NaN when the plane has fewer than 8 rows or columns.
 double PlaneSsim(const std::uint8_t* a, const std::uint8_t* b, int width, int height, std::ptrdiff_t stride,
-                 MetricScratch& scratch);
+                 MetricScratch& scratch, const MetricLoops& loops = RunMetricLoops());
 
 // 10 log10(255^2 / mse): +infinity for identical pictures.
 double PsnrOfMse(double mse);
+
