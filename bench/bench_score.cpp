@@ -20,7 +20,8 @@ void ScorePair(benchmark::State& state) {
         b[i] = static_cast<std::uint8_t>(a[i] + static_cast<int>(rng() % 9) - 4);
     }
     MetricScratch scratch;
-    const BgrPicture pa = BottomUpPicture(a.data(), width, rows, stride), pb = BottomUpPicture(b.data(), width, rows, stride);
+    const BgrPicture pa = BottomUpPicture(a.data(), width, rows, stride),
+                     pb = BottomUpPicture(b.data(), width, rows, stride);
     for (auto _ : state) benchmark::DoNotOptimize(ScorePictures(pa, pb, scratch));
     state.SetItemsProcessed(state.iterations());
 }

@@ -110,7 +110,7 @@ PictureScore ScorePictures(const BgrPicture& original, const BgrPicture& rebuilt
     std::uint64_t rgb = 0;
     for (int y = 0; y < h; ++y)
         rgb += loops.squaredErrors(original.top + y * original.stride, rebuilt.top + y * rebuilt.stride,
-                               3 * static_cast<std::size_t>(w));
+                                   3 * static_cast<std::size_t>(w));
     scratch.lumaA.resize(pixels);
     scratch.lumaB.resize(pixels);
     LumaOfPicture(original, scratch.lumaA.data(), loops);

@@ -58,7 +58,6 @@ PictureScore ScorePictures(const BgrPicture& original, const BgrPicture& rebuilt
 // (66 R + 129 G + 25 B + 128) / 256 + 16, truncated. `luma` holds width x height, top row first.
 void LumaOfPicture(const BgrPicture& picture, std::uint8_t* luma, const MetricLoops& loops = RunMetricLoops());
 
-
 // FFmpeg's SSIM of one 8-bit plane: 8x8 windows at every 4 pixels over 4x4
 // block sums, C1 = (0.01 * 255)^2 and C2 = (0.03 * 255)^2, averaged over the
 // windows. NaN when the plane has fewer than 8 rows or columns.
@@ -67,4 +66,3 @@ double PlaneSsim(const std::uint8_t* a, const std::uint8_t* b, int width, int he
 
 // 10 log10(255^2 / mse): +infinity for identical pictures.
 double PsnrOfMse(double mse);
-

@@ -38,9 +38,7 @@ std::string Format(const char* format, double value) {
 
 std::string SsimText(double ssim) { return std::isnan(ssim) ? "n/a" : Format("%.5f", ssim); }
 
-std::string KeepText(const KeepPattern& keep) {
-    return std::to_string(keep.kept) + "/" + std::to_string(keep.period);
-}
+std::string KeepText(const KeepPattern& keep) { return std::to_string(keep.kept) + "/" + std::to_string(keep.period); }
 
 double MsPerFrame(const MethodScore& m) {
     return m.frames.empty() ? 0 : 1000.0 * m.kernelSeconds / static_cast<double>(m.frames.size());
@@ -87,11 +85,12 @@ std::string ScoreTable(const ScoreReport& r, const ConversionSettings& settings,
                        const std::string& sourceName) {
     std::string out = "Source: " + sourceName + ", " + Format("%.3f", r.rate) + " fps\n";
     std::size_t rebuilt = r.methods.empty() ? 0 : r.methods.front().frames.size();
-    out += "Stretch: frames " + std::to_string(r.firstFrame) + " to " + std::to_string(r.firstFrame + r.frameCount - 1) +
-           " (" + Format("%.3f", static_cast<double>(r.firstFrame) / r.rate) + " s, " +
-           Format("%.3f", static_cast<double>(r.frameCount) / r.rate) + " s long" +
-           (r.shortened ? ", all the source has" : "") + "), " + KeepText(keep) + " kept, " +
-           std::to_string(rebuilt) + " frames rebuilt\n";
+    out += "Stretch: frames " + std::to_string(r.firstFrame) + " to " +
+           std::to_string(r.firstFrame + r.frameCount - 1) + " (" +
+           Format("%.3f", static_cast<double>(r.frameCount) / r.rate) + " s from " +
+           Format("%.3f", static_cast<double>(r.firstFrame) / r.rate) + " s" +
+           (r.shortened ? ", all the source has" : "") + "), " + KeepText(keep) + " kept, " + std::to_string(rebuilt) +
+           " frames rebuilt\n";
     if (r.undecodable) out += "Undecodable frames (the one before stood in): " + std::to_string(r.undecodable) + "\n";
     out += "Settings: " + SettingsText(settings, r) + "\n\n";
     out += "Method    PSNR Y  PSNR RGB  SSIM Y   Worst frame (PSNR Y)       ms/frame\n";
@@ -127,19 +126,19 @@ std::string ScoreJson(const ScoreReport& r, const ConversionSettings& settings, 
         const FrameScore& w = m->frames[m->worst];
         out += firstMethod ? "\n" : ",\n";
         firstMethod = false;
-        out += "    {\"method\": " + JsonString(MethodKey(m->method)) + ", \"label\": " +
-               JsonString(InterpolationMethodLabel(static_cast<InterpolationMethod>(m->method))) +
+        out += "    {\"method\": " + JsonString(MethodKey(m->method)) +
+               ", \"label\": " + JsonString(InterpolationMethodLabel(static_cast<InterpolationMethod>(m->method))) +
                ", \"psnrY\": " + JsonNumber(PsnrOfMse(m->PooledMseY())) +
                ", \"psnrRgb\": " + JsonNumber(PsnrOfMse(m->PooledMseRgb())) +
                ", \"ssim\": " + JsonNumber(m->MeanSsim()) + ", \"msPerFrame\": " + JsonNumber(MsPerFrame(*m), "%.4f") +
-               ",\n     \"worst\": {\"frame\": " + std::to_string(w.frame) + ", \"psnrY\": " +
-               JsonNumber(PsnrOfMse(w.mseY)) + "},\n     \"frames\": [";
+               ",\n     \"worst\": {\"frame\": " + std::to_string(w.frame) +
+               ", \"psnrY\": " + JsonNumber(PsnrOfMse(w.mseY)) + "},\n     \"frames\": [";
         for (std::size_t i = 0; i < m->frames.size(); ++i) {
             const FrameScore& f = m->frames[i];
             out += std::string(i ? ",\n       " : "\n       ") + "{\"frame\": " + std::to_string(f.frame) +
                    ", \"time\": " + Format("%.6f", static_cast<double>(f.frame) / r.rate) +
-                   ", \"psnrY\": " + JsonNumber(PsnrOfMse(f.mseY)) + ", \"psnrRgb\": " + JsonNumber(PsnrOfMse(f.mseRgb)) +
-                   ", \"ssim\": " + JsonNumber(f.ssim) + "}";
+                   ", \"psnrY\": " + JsonNumber(PsnrOfMse(f.mseY)) +
+                   ", \"psnrRgb\": " + JsonNumber(PsnrOfMse(f.mseRgb)) + ", \"ssim\": " + JsonNumber(f.ssim) + "}";
         }
         out += "]}";
     }
@@ -163,7 +162,8 @@ std::vector<std::uint8_t> ComparisonPicture(const ScoreReport& r, const MethodSc
                 const int va = a[3 * x + 2 - c], vb = b[3 * x + 2 - c];
                 out[3 * x + c] = static_cast<std::uint8_t>(va);
                 out[3 * (x + g.width + gap) + c] = static_cast<std::uint8_t>(vb);
-                out[3 * (x + 2 * (g.width + gap)) + c] = static_cast<std::uint8_t>(std::min(255, 4 * std::abs(va - vb)));
+                out[3 * (x + 2 * (g.width + gap)) + c] =
+                    static_cast<std::uint8_t>(std::min(255, 4 * std::abs(va - vb)));
             }
     }
     return rgb;

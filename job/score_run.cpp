@@ -140,10 +140,9 @@ RunResult ScoreSource(const ConversionSettings& settings, const SourceMedia& sou
     }
 
     const int deint = static_cast<int>(settings.deint), deintRes = static_cast<int>(settings.deintRes);
-    const FrameGeometry g =
-        ComputeFrameGeometry(static_cast<int>(source.frameFormat.header.biWidth),
-                             static_cast<int>(source.frameFormat.header.biHeight), settings.outputHeight,
-                             static_cast<int>(settings.letterbox));
+    const FrameGeometry g = ComputeFrameGeometry(static_cast<int>(source.frameFormat.header.biWidth),
+                                                 static_cast<int>(source.frameFormat.header.biHeight),
+                                                 settings.outputHeight, static_cast<int>(settings.letterbox));
     report.geometry = g;
     const RunPlan plan = PlanRun(info.dwRate, info.dwScale, info.dwLength, 1.0, report.rate, deint, deintRes);
     const bool pairs = plan.bothFields;
@@ -169,7 +168,8 @@ RunResult ScoreSource(const ConversionSettings& settings, const SourceMedia& sou
     bool allocated = scratch.Allocate(bufferBytes, true) && output.Allocate(bufferBytes, true) &&
                      reference.Allocate(bufferBytes, true) && lastGood.Allocate(bufferBytes, true);
     for (PreparedFrame& p : pool)
-        allocated = allocated && p.first.Allocate(bufferBytes, false) && (!pairs || p.second.Allocate(bufferBytes, false));
+        allocated =
+            allocated && p.first.Allocate(bufferBytes, false) && (!pairs || p.second.Allocate(bufferBytes, false));
     if (!allocated) return conversionNoMemory;
     if (request.keepWorstPictures)
         for (MethodScore& m : report.methods) {
@@ -190,9 +190,9 @@ RunResult ScoreSource(const ConversionSettings& settings, const SourceMedia& sou
     const auto readThrough = [&](std::int64_t last) -> bool {
         for (; next <= last; ++next) {
             const std::int64_t position = info.dwStart + next;
-            const void* picture = position <= INT32_MAX ? AVIStreamGetFrame(source.frameGetter,
-                                                                             static_cast<std::int32_t>(position))
-                                                        : nullptr;
+            const void* picture = position <= INT32_MAX
+                                      ? AVIStreamGetFrame(source.frameGetter, static_cast<std::int32_t>(position))
+                                      : nullptr;
             if (picture) {
                 std::memcpy(lastGood.bytes, static_cast<const std::uint8_t*>(picture) + sizeof(BITMAPINFOHEADER),
                             sourceBytes);
@@ -214,7 +214,9 @@ RunResult ScoreSource(const ConversionSettings& settings, const SourceMedia& sou
         }
         return true;
     };
-    const auto prepared = [&](std::int64_t f) -> PreparedFrame& { return pool[static_cast<std::size_t>(f) % poolSize]; };
+    const auto prepared = [&](std::int64_t f) -> PreparedFrame& {
+        return pool[static_cast<std::size_t>(f) % poolSize];
+    };
 
     KernelContext ctx{nullptr, nullptr, g.stride, g.frameRows, g.frameBytes, &tables, kernels};
     MetricScratch metrics;

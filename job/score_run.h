@@ -29,10 +29,10 @@ std::string MethodKey(int method);
 struct ScoreRequest {
     std::vector<int> methods;  // in the order asked; empty: every method
     KeepPattern keep;
-    std::optional<double> startSeconds;     // default: the stretch is centred
-    double durationSeconds = 10;            // cut to the source
-    bool keepWorstPictures = false;         // keep the worst frame pair of every method
-    const RowKernels* kernels = nullptr;    // null: the run's level (TAVRICK_SIMD)
+    std::optional<double> startSeconds;   // default: the stretch is centred
+    double durationSeconds = 10;          // cut to the source
+    bool keepWorstPictures = false;       // keep the worst frame pair of every method
+    const RowKernels* kernels = nullptr;  // null: the run's level (TAVRICK_SIMD)
     void (*progress)(void* context, std::int64_t done, std::int64_t total) = nullptr;
     void* context = nullptr;
 };
@@ -56,7 +56,7 @@ struct MethodScore {
 };
 
 struct ScoreReport {
-    double rate = 0;  // source frames per second
+    double rate = 0;                              // source frames per second
     std::int64_t firstFrame = 0, frameCount = 0;  // the stretch scored
     bool shortened = false;                       // the source ended before the stretch asked for
     std::int64_t undecodable = 0;                 // frames repeated from the one before

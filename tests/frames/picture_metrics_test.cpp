@@ -53,8 +53,9 @@ TEST(PictureMetrics, KnownAnswers) {
     EXPECT_EQ(luma[56], ((66 * 164 + 129 * 100 + 25 * 100 + 4224) >> 8));
     EXPECT_EQ(luma[0], ((66 * 100 + 129 * 100 + 25 * 100 + 4224) >> 8));
     // No 8x8 window fits: no SSIM.
-    EXPECT_TRUE(std::isnan(ScorePictures(BottomUpPicture(a.data(), 7, 8, stride), BottomUpPicture(b.data(), 7, 8, stride),
-                                         scratch).ssimY));
+    EXPECT_TRUE(std::isnan(
+        ScorePictures(BottomUpPicture(a.data(), 7, 8, stride), BottomUpPicture(b.data(), 7, 8, stride), scratch)
+            .ssimY));
 }
 
 }  // namespace

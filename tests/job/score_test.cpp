@@ -152,7 +152,8 @@ TEST(Score, RebuiltFramesAreTheConversionsOfTheKeptFrames) {
     const int frames = 12;
     const auto picture = [](int n) { return SmoothPicture(24, 16, 3 * n); };
     const std::string original = MakeClip("orig.avi", 24, 16, frames, picture);
-    const std::string kept = MakeClip("kept.avi", 24, 16, frames / 2, [&](int n) { return picture(2 * n); }, 25, 2);
+    const std::string kept = MakeClip(
+        "kept.avi", 24, 16, frames / 2, [&](int n) { return picture(2 * n); }, 25, 2);
     struct Mode {
         DeinterlaceMode deint;
         InterlaceResampleMethod resample;
@@ -171,8 +172,8 @@ TEST(Score, RebuiltFramesAreTheConversionsOfTheKeptFrames) {
         ASSERT_EQ(s.result, conversionDone);
         int runs = 0;
         const auto convert = [&](const std::string& from, const char* what, int method) {
-            const std::string to =
-                TempDir() + "/" + what + std::to_string(static_cast<int>(mode.deint)) + "-" + std::to_string(runs++) + ".avi";
+            const std::string to = TempDir() + "/" + what + std::to_string(static_cast<int>(mode.deint)) + "-" +
+                                   std::to_string(runs++) + ".avi";
             TestRun run(from, to);
             run.settings.deint = settings.deint;
             run.settings.deintRes = settings.deintRes;
@@ -249,23 +250,24 @@ TEST(ScoreMetrics, AgreeWithFfmpegPsnrAndSsimFilters) {
         const std::string dir = TempDir() + "/";
         // RGB: bgr24 reordered losslessly into the planar gbrp the filter takes;
         // its average over the three planes is the PSNR of all samples.
-        const std::string rgb = Capture(
-            "ffmpeg -nostdin -hide_banner -f rawvideo -pix_fmt bgr24" + size + RawFrames("b.bgr", bgrB) +
-            "' -f rawvideo -pix_fmt bgr24" + size + RawFrames("a.bgr", bgrA) +
-            "' -lavfi '[0]format=gbrp[m];[1]format=gbrp[r];[m][r]psnr,metadata=mode=print:file=" + dir +
-            "rgb.txt' -f null - 2>&1");
+        const std::string rgb =
+            Capture("ffmpeg -nostdin -hide_banner -f rawvideo -pix_fmt bgr24" + size + RawFrames("b.bgr", bgrB) +
+                    "' -f rawvideo -pix_fmt bgr24" + size + RawFrames("a.bgr", bgrA) +
+                    "' -lavfi '[0]format=gbrp[m];[1]format=gbrp[r];[m][r]psnr,metadata=mode=print:file=" + dir +
+                    "rgb.txt' -f null - 2>&1");
         // Luma: our Y planes as gray, the format both filters read as they are.
-        const std::string y = Capture(
-            "ffmpeg -nostdin -hide_banner -f rawvideo -pix_fmt gray" + size + RawFrames("b.y", lumaB) +
-            "' -f rawvideo -pix_fmt gray" + size + RawFrames("a.y", lumaA) +
-            "' -lavfi '[0]split[m0][m1];[1]split[r0][r1];[m0][r0]psnr,metadata=mode=print:file=" + dir +
-            "y.txt[p];[m1][r1]ssim=stats_file=" + dir + "ssim.txt[s];[p][s]hstack' -f null - 2>&1");
+        const std::string y =
+            Capture("ffmpeg -nostdin -hide_banner -f rawvideo -pix_fmt gray" + size + RawFrames("b.y", lumaB) +
+                    "' -f rawvideo -pix_fmt gray" + size + RawFrames("a.y", lumaA) +
+                    "' -lavfi '[0]split[m0][m1];[1]split[r0][r1];[m0][r0]psnr,metadata=mode=print:file=" + dir +
+                    "y.txt[p];[m1][r1]ssim=stats_file=" + dir + "ssim.txt[s];[p][s]hstack' -f null - 2>&1");
         const auto file = [&](const char* name) {
             const Bytes b = ReadWholeFile(dir + name);
             return std::string(b.begin(), b.end());
         };
         const std::vector<double> psnrRgb = Values(file("rgb.txt"), "lavfi.psnr.psnr_avg="),
-                                  psnrY = Values(file("y.txt"), "lavfi.psnr.psnr.y="), ssim = Values(file("ssim.txt"), " Y:");
+                                  psnrY = Values(file("y.txt"), "lavfi.psnr.psnr.y="),
+                                  ssim = Values(file("ssim.txt"), " Y:");
         ASSERT_EQ(psnrRgb.size(), 3u) << rgb;
         ASSERT_EQ(psnrY.size(), 3u) << y;
         ASSERT_EQ(ssim.size(), 3u) << y;
