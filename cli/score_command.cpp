@@ -95,7 +95,8 @@ bool ParseArguments(const std::vector<std::string>& args, ScoreArguments& a, std
         double seconds = 0;
         if (name == "--methods") {
             if (!ParseMethods(value, a.request.methods))
-                return bad("expected all, or names or numbers (0..9) separated by commas");
+                return bad("expected all, or names or numbers (0.." + std::to_string(interpolationMethodCount - 1) +
+                           ") separated by commas");
         } else if (name == "--keep") {
             if (value == "1/2" || value == "1/3" || value == "2/5")
                 a.request.keep = KeepPattern{value[0] - '0', value[2] - '0'};

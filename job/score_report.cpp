@@ -132,6 +132,7 @@ std::string ScoreJson(const ScoreReport& r, const ConversionSettings& settings, 
                ", \"psnrRgb\": " + JsonNumber(PsnrOfMse(m->PooledMseRgb())) +
                ", \"ssim\": " + JsonNumber(m->MeanSsim()) + ", \"msPerFrame\": " + JsonNumber(MsPerFrame(*m), "%.4f") +
                ",\n     \"worst\": {\"frame\": " + std::to_string(w.frame) +
+               ", \"time\": " + Format("%.6f", static_cast<double>(w.frame) / r.rate) +
                ", \"psnrY\": " + JsonNumber(PsnrOfMse(w.mseY)) + "},\n     \"frames\": [";
         for (std::size_t i = 0; i < m->frames.size(); ++i) {
             const FrameScore& f = m->frames[i];

@@ -171,6 +171,7 @@ RunResult ScoreSource(const ConversionSettings& settings, const SourceMedia& sou
         allocated =
             allocated && p.first.Allocate(bufferBytes, false) && (!pairs || p.second.Allocate(bufferBytes, false));
     if (!allocated) return conversionNoMemory;
+    for (MethodScore& m : report.methods) m.frames.reserve(static_cast<std::size_t>(total));
     if (request.keepWorstPictures)
         for (MethodScore& m : report.methods) {
             m.worstOriginal.assign(g.frameBytes, 0);
@@ -267,6 +268,7 @@ RunResult ScoreSource(const ConversionSettings& settings, const SourceMedia& sou
                 m.frames.push_back(FrameScore{t, s.mseY, s.mseRgb, s.ssimY});
                 if (m.frames.size() == 1 || s.mseY > m.frames[m.worst].mseY) {
                     m.worst = m.frames.size() - 1;
+                    for (MethodScore& m : report.methods) m.frames.reserve(static_cast<std::size_t>(total));
                     if (request.keepWorstPictures) {
                         std::memcpy(m.worstOriginal.data(), reference.bytes, g.frameBytes);
                         std::memcpy(m.worstRebuilt.data(), output.bytes, g.frameBytes);
