@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/options.h"
+#include "cli/score_command.h"
 #include "core/settings.h"
 #include "core/version.h"
 #include "job/front_end.h"
@@ -28,6 +29,7 @@ const char usageText[] =
     "  tavrick convert SOURCE DESTINATION [options]   convert the frame rate of an AVI file\n"
     "  tavrick info SOURCE                            describe the video and audio of an AVI file\n"
     "  tavrick codecs                                 list the compressors (--codec values)\n"
+    "  tavrick score SOURCE [options]                 how well each method rebuilds dropped frames\n"
     "  tavrick --help | --version\n"
     "\n"
     "Options of convert (the stored settings are the defaults; --save keeps the result):\n"
@@ -284,6 +286,7 @@ int main(int argc, char** argv) {
     args.erase(args.begin());
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(usageText, stdout);
+        std::fputs(scoreUsageText, stdout);
         return 0;
     }
     if (command == "--version") {
@@ -292,6 +295,7 @@ int main(int argc, char** argv) {
     }
     if (command == "convert") return Convert(args);
     if (command == "info") return Info(args);
+    if (command == "score") return ScoreCommand(args, TerminalFrontEnd());
     if (command == "codecs") return args.empty() ? Codecs() : UsageError("codecs takes no arguments");
     return UsageError("unknown command '" + command + "'");
 }
