@@ -117,8 +117,14 @@ public:
         if (low) *low = low_;
         if (high) *high = high_;
     }
-    // Only the user's steps write the buddy: the program's own text in it stays.
-    void SetPosition(int position) { position_ = Clamp(position); }
+    // With UDS_SETBUDDYINT every change writes the buddy, the program's own
+    // included, so the field never stays empty while its setting has a value.
+    // The buddy shows the number asked for even where the range clamps the
+    // position: a stored value the spin can't reach is kept as it is.
+    void SetPosition(int position) {
+        position_ = Clamp(position);
+        if (style_ & UDS_SETBUDDYINT) WriteBuddy(position);
+    }
     int Position() const { return position_; }
 
     std::function<void(int)> moved;
@@ -156,12 +162,12 @@ private:
         int next = Clamp(position_ + (low_ <= high_ ? direction : -direction));
         if (next == position_) return;
         position_ = next;
-        if (style_ & UDS_SETBUDDYINT) WriteBuddy();
+        if (style_ & UDS_SETBUDDYINT) WriteBuddy(position_);
         if (moved) moved(position_);
     }
-    void WriteBuddy() {
+    void WriteBuddy(int value) {
         if (!buddy_) return;
-        QString digits = QString::number(position_);
+        QString digits = QString::number(value);
         if (!(style_ & UDS_NOTHOUSANDS)) {
             int first = digits.startsWith('-') ? 1 : 0;
             for (int at = digits.size() - 3; at > first; at -= 3) digits.insert(at, ',');
