@@ -62,6 +62,12 @@ TEST_F(Flows, AFailedSourceAfterAGoodOneLeavesNoSource) {
     // A cancelled choice changes nothing.
     Click(IDC_SOURCE_BROWSE);
     EXPECT_EQ(Messages().size(), 1u);
+    // The source dialog opens in the current source's folder; with none, the
+    // platform's own memory of the last folder decides.
+    ASSERT_EQ(files.initialDirs.size(), 3u);
+    EXPECT_EQ(files.initialDirs[0], "");
+    EXPECT_EQ(files.initialDirs[1], base + "/");
+    EXPECT_EQ(files.initialDirs[2], "");
 }
 
 TEST_F(Flows, SourcesUpToTwoGigabytesPassTheSizeTest) {

@@ -222,6 +222,77 @@ TEST_F(FileDialogs, SaveKeepsANameTypedWithoutExtensionAndNeverAsksToOverwrite) 
     EXPECT_FALSE(overwritePrompt);
 }
 
+TEST_F(FileDialogs, AFolderThatDoesNotExistIsRefusedWithTheDialogLeftOpen) {
+    char file[261] = {};
+    std::snprintf(file, sizeof file, "%s/clip_proc.avi", dir.c_str());
+    OPENFILENAMEA request;
+    request.lpstrFilter = filter;
+    request.lpstrFile = file;
+    request.nMaxFile = sizeof file;
+    request.lpstrTitle = "Destination File";
+    request.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+    QString warning;
+    bool stayedOpen = false;
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [&, poll] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        poll->stop();
+        poll->deleteLater();
+        // The warning is modal over the dialog: answered by a timer of its own.
+        QTimer::singleShot(50, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                warning = box->text();
+                box->accept();
+            }
+        });
+        auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_NE(edit, nullptr);
+        // Pasted rather than typed: the completer's list would take the Enter.
+        edit->setFocus();
+        edit->setText(QString::fromStdString(dir + "/nonexistdir/x.avi"));
+        QTest::keyClick(edit, Qt::Key_Return);
+        stayedOpen = dialog->isVisible();
+        edit->setText(QString::fromStdString(dir + "/x.avi"));
+        QTest::keyClick(edit, Qt::Key_Return);
+        if (dialog->isVisible()) dialog->reject();
+    });
+    poll->start(5);
+    ASSERT_TRUE(GetSaveFileNameA(&request));
+    EXPECT_EQ(warning.toStdString(),
+              "The folder \"" + dir + "/nonexistdir\" does not exist.\nCheck the path and try again.");
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_EQ(std::string(file), dir + "/x.avi");
+
+    // An open dialog without a name of its own opens in the folder asked
+    // for, else in the last one a file was chosen in.
+    std::filesystem::create_directory(dir + "/other");
+    QString opened;
+    auto look = [&opened] {
+        auto* poll = new QTimer;
+        QObject::connect(poll, &QTimer::timeout, [&opened, poll] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            poll->stop();
+            poll->deleteLater();
+            opened = dialog->directory().absolutePath();
+            dialog->reject();
+        });
+        poll->start(5);
+    };
+    char none[261] = {};
+    request.lpstrFile = none;
+    request.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY | OFN_ENABLESIZING;
+    look();
+    EXPECT_FALSE(GetOpenFileNameA(&request));
+    EXPECT_EQ(opened.toStdString(), dir);
+    std::string other = dir + "/other";
+    request.lpstrInitialDir = other.c_str();
+    look();
+    EXPECT_FALSE(GetOpenFileNameA(&request));
+    EXPECT_EQ(opened.toStdString(), other);
+}
+
 TEST_F(FileDialogs, OpenRefusesAPathLongerThanTheBuffer) {
     std::string name(40, 'a');
     std::ofstream(dir + "/" + name + ".avi") << "x";
