@@ -79,6 +79,9 @@ bool ProgressDialogProc(HWND dialog, const DialogEvent& event, void*) {
         case DialogEventKind::Init: return Initialise(dialog);
         case DialogEventKind::Minimise:
             appState.savedWorkerPriority = GetThreadPriority(session.worker.threadId);
+            // The codecs' own threads too: they don't follow the worker.
+            if (appState.loweredThreads.empty())
+                appState.loweredThreads = LowerOtherThreads(THREAD_PRIORITY_BELOW_NORMAL);
             SetThreadPriority(session.worker.threadId, THREAD_PRIORITY_BELOW_NORMAL);
             ShowWindow(appState.mainWindow, SW_MINIMIZE);
             return true;
@@ -108,5 +111,8 @@ void RunProgressDialog(HWND mainDialog) {
 
 void RestoreWorkerPriority() {
     const WorkerHandle& worker = appState.session.worker;
+    // Every thread lowered with the worker, whether the run has ended or not.
+    RaiseThreads(appState.loweredThreads, THREAD_PRIORITY_BELOW_NORMAL, appState.savedWorkerPriority);
+    appState.loweredThreads.clear();
     if (worker.threadId != 0 && !worker.finished) SetThreadPriority(worker.threadId, appState.savedWorkerPriority);
 }
