@@ -8,10 +8,11 @@
 #include <map>
 #include <vector>
 
+#include <qdrawutil.h>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QAbstractItemView>
 #include <QComboBox>
 #include <QCursor>
 #include <QDialog>
@@ -26,7 +27,6 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
-#include <qdrawutil.h>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
@@ -260,7 +260,8 @@ public:
         option.initFrom(list);
         option.editable = false;
         option.frame = true;
-        int needed = list->style()->sizeFromContents(QStyle::CT_ComboBox, &option, QSize(text, list->height()), list).width();
+        int needed =
+            list->style()->sizeFromContents(QStyle::CT_ComboBox, &option, QSize(text, list->height()), list).width();
         QRect box(list->x(), list->y(), templateWidth, list->height());
         int limit = width() - MapDialogRect(units_, 0, 0, 4, 0).width;
         int gap = MapDialogRect(units_, 0, 0, 2, 0).width;
