@@ -205,9 +205,10 @@ TEST_F(Conversion, MinimisingMidRunLowersTheEncodersOwnThreadsToo) {
         for (pid_t thread : Threads())
             if (std::find(before.begin(), before.end(), thread) == before.end())
                 lowered.push_back(GetThreadPriority(thread));
-        ShowWindow(dialog, SW_RESTORE);
+        // Back from the taskbar as a window manager does it: the modal progress dialog comes up.
+        ShowWindow(appState.progressWindow, SW_RESTORE);
         QApplication::setActiveWindow(nullptr);
-        QApplication::setActiveWindow(static_cast<QWidget*>(dialog));
+        QApplication::setActiveWindow(static_cast<QWidget*>(appState.progressWindow));
         QApplication::processEvents();
         for (pid_t thread : Threads())
             if (std::find(before.begin(), before.end(), thread) == before.end())
