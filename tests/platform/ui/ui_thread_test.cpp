@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -169,14 +170,22 @@ protected:
     }
     void TearDown() override { std::filesystem::remove_all(dir); }
 
-    // Types name into the next Qt file dialog and presses Enter; records what it showed.
-    void TypeIntoNextDialog(const QString& name) {
+    // Runs act on the next Qt file dialog once it is up.
+    static void OnNextDialog(std::function<void(QFileDialog*)> act) {
         auto* poll = new QTimer;
-        QObject::connect(poll, &QTimer::timeout, [this, poll, name] {
+        QObject::connect(poll, &QTimer::timeout, [poll, act] {
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
             if (!dialog) return;
             poll->stop();
             poll->deleteLater();
+            act(dialog);
+        });
+        poll->start(5);
+    }
+
+    // Types name into the next Qt file dialog and presses Enter; records what it showed.
+    void TypeIntoNextDialog(const QString& name) {
+        OnNextDialog([this, name](QFileDialog* dialog) {
             title = dialog->windowTitle();
             filters = dialog->nameFilters();
             selectedFilter = dialog->selectedNameFilter();
@@ -192,7 +201,6 @@ protected:
             QTest::keyClick(edit, Qt::Key_Return);
             if (dialog->isVisible()) dialog->reject();
         });
-        poll->start(5);
     }
 
     std::string dir;
@@ -233,12 +241,7 @@ TEST_F(FileDialogs, AFolderThatDoesNotExistIsRefusedWithTheDialogLeftOpen) {
     request.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
     QString warning;
     bool stayedOpen = false;
-    auto* poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, [&, poll] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog) return;
-        poll->stop();
-        poll->deleteLater();
+    OnNextDialog([&](QFileDialog* dialog) {
         // The warning is modal over the dialog: answered by a timer of its own.
         QTimer::singleShot(50, [&] {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
@@ -257,7 +260,6 @@ TEST_F(FileDialogs, AFolderThatDoesNotExistIsRefusedWithTheDialogLeftOpen) {
         QTest::keyClick(edit, Qt::Key_Return);
         if (dialog->isVisible()) dialog->reject();
     });
-    poll->start(5);
     ASSERT_TRUE(GetSaveFileNameA(&request));
     EXPECT_EQ(warning.toStdString(),
               "The folder \"" + dir + "/nonexistdir\" does not exist.\nCheck the path and try again.");
@@ -269,16 +271,10 @@ TEST_F(FileDialogs, AFolderThatDoesNotExistIsRefusedWithTheDialogLeftOpen) {
     std::filesystem::create_directory(dir + "/other");
     QString opened;
     auto look = [&opened] {
-        auto* poll = new QTimer;
-        QObject::connect(poll, &QTimer::timeout, [&opened, poll] {
-            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            if (!dialog) return;
-            poll->stop();
-            poll->deleteLater();
+        OnNextDialog([&opened](QFileDialog* dialog) {
             opened = dialog->directory().absolutePath();
             dialog->reject();
         });
-        poll->start(5);
     };
     char none[261] = {};
     request.lpstrFile = none;
