@@ -4,12 +4,14 @@
 // while the modal progress dialog keeps the main dialog from taking input.
 
 #include <cstdint>
+#include <vector>
 
 #include "core/settings.h"
 #include "core/user_calls.h"
 #include "job/front_end.h"
 #include "job/start_run.h"
 #include "platform/module.h"
+#include "platform/threads.h"
 #include "platform/ui/window.h"
 #include "platform/wintypes.h"
 
@@ -28,6 +30,8 @@ struct AppState {
     // clear while the dialog rewrites its own fields.
     std::int32_t editTrackingEnabled = 0;
     int savedWorkerPriority = 0;
+    // Every other thread's level while the progress dialog is minimised.
+    std::vector<ThreadLevel> loweredThreads;
     // The about box's label fonts, made once at start-up and never freed.
     HFONT normalFont = nullptr;
     HFONT underlinedFont = nullptr;

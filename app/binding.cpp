@@ -66,7 +66,10 @@ int CleanNumberText(char* text, int caret) {
         if (caret > i) --caret;
     }
     std::size_t length = std::strlen(text);
-    if (length > 0 && text[length - 1] == '.') return -1;
+    // A cleared field stays empty while the user types into it; rewriting it
+    // as 0 would put the caret before a 0 that the next digits follow.
+    if (length == 0) return -1;
+    if (text[length - 1] == '.') return -1;
     const char* dot = std::strchr(text, '.');
     if (dot && dot[1] == '0') return -1;
     return caret;

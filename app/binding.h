@@ -50,8 +50,8 @@ void RefreshMainDialog(HWND dialog, bool full);
 void RefreshSourceInfo(HWND dialog);
 // Cleans a typed number in place: only digits and one decimal point (a comma
 // becomes one). Returns the caret moved back by the removed characters before
-// it, or -1 while the number is unfinished (ends with the point, or its
-// decimals start with 0).
+// it, or -1 while the number is unfinished (nothing left, ends with the
+// point, or its decimals start with 0).
 int CleanNumberText(char* text, int caret);
 // "%.3f" without trailing zeros and point: 25.0 -> "25", 12.3456 -> "12.346".
 std::string FormatDecimal(double value);

@@ -78,8 +78,14 @@ void BrowseSource(HWND dialog) {
     char path[maxPathChars + 1] = {};
     char title[256];
     LoadStringA(appState.instance, IDS_SOURCE_DIALOG_TITLE, title, sizeof title);
+    // The dialog opens where the current source is (one given on the command
+    // line included); without one, where the last file was chosen.
+    std::string folder = appState.settings.sourcePath;
+    std::size_t name = folder.find_last_of("\\/");
+    folder.resize(name == std::string::npos ? 0 : name + 1);
     OPENFILENAMEA request;
     request.hwndOwner = dialog;
+    request.lpstrInitialDir = folder.c_str();
     request.lpstrFilter = supportedFilter;
     request.nFilterIndex = 1;
     request.lpstrFile = path;

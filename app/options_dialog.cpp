@@ -76,11 +76,16 @@ bool RunOptionsDialog(void* owner, std::uint32_t flags, AVICOMPRESSOPTIONS& opti
     dialog.setWindowTitle("Video Compression");
     dialog.setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     auto* grid = new QGridLayout(&dialog);
+    grid->setSizeConstraint(QLayout::SetFixedSize);  // a fixed dialog, as the platform's own
 
     auto* list = new QComboBox(&dialog);
     list->setObjectName("compressor");
-    for (const AviCompressorInfo& c : compressors)
-        list->addItem(QString("%1 (%2)").arg(QString::fromLatin1(c.name), CodeText(c.fccHandler).trimmed()));
+    for (const AviCompressorInfo& c : compressors) {
+        // The code after the name, unless the name ends with it already ("Uncompressed (DIB)").
+        QString name = QString::fromLatin1(c.name);
+        QString code = QString("(%1)").arg(CodeText(c.fccHandler).trimmed());
+        list->addItem(name.endsWith(code) ? name : QString("%1 %2").arg(name, code));
+    }
     auto chosen = std::find_if(compressors.begin(), compressors.end(),
                                [&](const AviCompressorInfo& c) { return c.fccHandler == choice.fccHandler; });
     list->setCurrentIndex(chosen == compressors.end() ? 0 : static_cast<int>(chosen - compressors.begin()));

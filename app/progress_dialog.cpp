@@ -79,8 +79,17 @@ bool ProgressDialogProc(HWND dialog, const DialogEvent& event, void*) {
         case DialogEventKind::Init: return Initialise(dialog);
         case DialogEventKind::Minimise:
             appState.savedWorkerPriority = GetThreadPriority(session.worker.threadId);
+            // The codecs' own threads too: they don't follow the worker.
+            if (appState.loweredThreads.empty())
+                appState.loweredThreads = LowerOtherThreads(THREAD_PRIORITY_BELOW_NORMAL);
             SetThreadPriority(session.worker.threadId, THREAD_PRIORITY_BELOW_NORMAL);
             ShowWindow(appState.mainWindow, SW_MINIMIZE);
+            return true;
+        case DialogEventKind::Activate:
+            // Brought back from the taskbar: the window manager activates this
+            // modal dialog, not the main window behind it, so the run is
+            // raised here as well.
+            if (event.minimised) RestoreWorkerPriority();
             return true;
         case DialogEventKind::Close:
             if (!WaitForWorkerFor(session.worker, 50)) {
@@ -104,9 +113,16 @@ void RunProgressDialog(HWND mainDialog) {
     // The worker ended the dialog as its last call; let it finish.
     WaitForConversion(appState.session, ServeUiCalls);
     appState.progressWindow = nullptr;
+    // A run that ended while minimised leaves nothing lowered behind it.
+    RestoreWorkerPriority();
 }
 
 void RestoreWorkerPriority() {
     const WorkerHandle& worker = appState.session.worker;
+    // Every thread lowered with the worker, whether the run has ended or not.
+    if (!appState.loweredThreads.empty()) {
+        RaiseThreads(appState.loweredThreads, THREAD_PRIORITY_BELOW_NORMAL, appState.savedWorkerPriority);
+        appState.loweredThreads.clear();
+    }
     if (worker.threadId != 0 && !worker.finished) SetThreadPriority(worker.threadId, appState.savedWorkerPriority);
 }

@@ -6,7 +6,11 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 
 namespace {
 
@@ -35,6 +39,18 @@ bool CanReturnTo(int nice) {
         (limit.rlim_cur == RLIM_INFINITY || static_cast<rlim_t>(20 - nice) <= limit.rlim_cur))
         return true;
     return HasSysNice();
+}
+
+// Every thread of this process now.
+std::vector<pid_t> ProcessThreads() {
+    std::vector<pid_t> threads;
+    DIR* tasks = opendir("/proc/self/task");
+    if (!tasks) return threads;
+    while (dirent* entry = readdir(tasks))
+        if (entry->d_name[0] >= '0' && entry->d_name[0] <= '9')
+            threads.push_back(static_cast<pid_t>(std::atoi(entry->d_name)));
+    closedir(tasks);
+    return threads;
 }
 
 }  // namespace
@@ -70,4 +86,28 @@ bool SetThreadPriority(pid_t thread, int priority) {
     bool ok = true;
     if (policy == SCHED_IDLE) ok = sched_setscheduler(thread, SCHED_OTHER, &param) == 0;
     return setpriority(PRIO_PROCESS, static_cast<id_t>(thread), NiceOf(priority)) == 0 && ok;
+}
+
+std::vector<ThreadLevel> LowerOtherThreads(int priority) {
+    std::vector<ThreadLevel> levels;
+    const pid_t self = CurrentThreadId();
+    for (pid_t thread : ProcessThreads()) {
+        if (thread == self) continue;
+        const int before = GetThreadPriority(thread);
+        if (SetThreadPriority(thread, priority)) levels.push_back({thread, before});
+    }
+    return levels;
+}
+
+void RaiseThreads(const std::vector<ThreadLevel>& levels, int lowered, int newcomer) {
+    const pid_t self = CurrentThreadId();
+    for (pid_t thread : ProcessThreads()) {
+        if (thread == self) continue;
+        auto known =
+            std::find_if(levels.begin(), levels.end(), [thread](const ThreadLevel& l) { return l.thread == thread; });
+        if (known != levels.end())
+            SetThreadPriority(thread, known->priority);
+        else if (GetThreadPriority(thread) == lowered)
+            SetThreadPriority(thread, newcomer);
+    }
 }

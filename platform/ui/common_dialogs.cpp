@@ -89,6 +89,34 @@ bool RunFileDialog(bool save, OPENFILENAMEA* request) {
     return CallOnUiThread([&] { return current.present(current.context, save, request); });
 }
 
+// The folder of the last file chosen, where a dialog without a name of its own opens.
+QString lastFolder;
+
+// The Qt file dialog with the platform's refusal of a folder that doesn't
+// exist: a warning over the dialog, which stays open for another name.
+class CheckedFileDialog : public QFileDialog {
+public:
+    CheckedFileDialog(QWidget* owner, const QString& title, bool folderMustExist)
+        : QFileDialog(owner, title), folderMustExist_(folderMustExist) {}
+
+    void accept() override {
+        QStringList files = selectedFiles();
+        if (folderMustExist_ && !files.isEmpty()) {
+            QFileInfo chosen(files.first());
+            if (!chosen.isDir() && !chosen.dir().exists()) {
+                QMessageBox::warning(this, windowTitle(),
+                                     QString("The folder \"%1\" does not exist.\nCheck the path and try again.")
+                                         .arg(QDir::toNativeSeparators(chosen.absolutePath())));
+                return;
+            }
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    bool folderMustExist_;
+};
+
 bool IsUrl(const QString& file) {
     // A scheme of two letters or more, so "C:\..." stays a path.
     int colon = file.indexOf(':');
@@ -113,8 +141,9 @@ void SetFileDialogPresenter(FileDialogPresenter presenter, void* context) {
 }
 
 bool PresentQtFileDialog(void*, bool save, OPENFILENAMEA* request) {
-    QFileDialog dialog(OwnerWidget(request->hwndOwner),
-                       QString::fromLatin1(request->lpstrTitle ? request->lpstrTitle : ""));
+    CheckedFileDialog dialog(OwnerWidget(request->hwndOwner),
+                             QString::fromLatin1(request->lpstrTitle ? request->lpstrTitle : ""),
+                             request->Flags & OFN_PATHMUSTEXIST);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
@@ -140,6 +169,10 @@ bool PresentQtFileDialog(void*, bool save, OPENFILENAMEA* request) {
         if (index < filters.size()) dialog.selectNameFilter(filters[index]);
     }
     QString initial = QString::fromLatin1(request->lpstrFile).replace('\\', '/');
+    QString initialDir =
+        QString::fromLatin1(request->lpstrInitialDir ? request->lpstrInitialDir : "").replace('\\', '/');
+    if (initialDir.isEmpty()) initialDir = lastFolder;
+    if (!initialDir.isEmpty() && QDir(initialDir).exists()) dialog.setDirectory(initialDir);
     if (!initial.isEmpty()) {
         QFileInfo info(initial);
         if (info.dir().exists()) dialog.setDirectory(info.dir());
@@ -152,6 +185,7 @@ bool PresentQtFileDialog(void*, bool save, OPENFILENAMEA* request) {
     if (request->Flags & OFN_PATHMUSTEXIST && !QFileInfo(QString::fromLatin1(chosen)).dir().exists()) return false;
     if (static_cast<DWORD>(chosen.size()) + 1 > request->nMaxFile) return false;
     std::memcpy(request->lpstrFile, chosen.constData(), chosen.size() + 1);
+    lastFolder = QFileInfo(dialog.selectedFiles().first()).absolutePath();
     return true;
 }
 

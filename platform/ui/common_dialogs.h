@@ -29,12 +29,17 @@ struct OPENFILENAMEA {
     DWORD nFilterIndex = 1;     // 1: the first pair
     char* lpstrFile = nullptr;  // in: the initial name; out: the chosen path
     DWORD nMaxFile = 0;         // a chosen path must fit with its terminator
+    // The folder to open in when lpstrFile names none; null or empty: the
+    // folder of the last file chosen in a file dialog, as the desktop keeps it.
+    const char* lpstrInitialDir = nullptr;
     const char* lpstrTitle = nullptr;
     DWORD Flags = 0;
     const char* lpstrDefExt = nullptr;  // appended to a name typed without extension; null: none
 };
 
 // Shows the dialog; false on Cancel, or when the chosen path doesn't fit lpstrFile.
+// With OFN_PATHMUSTEXIST a path in a folder that doesn't exist is refused with
+// a warning and the dialog stays open.
 bool GetOpenFileNameA(OPENFILENAMEA* request);
 bool GetSaveFileNameA(OPENFILENAMEA* request);
 

@@ -8,6 +8,8 @@
 #include <map>
 #include <vector>
 
+#include <qdrawutil.h>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -83,6 +85,32 @@ protected:
     QSize sizeHint() const override { return size(); }
 };
 
+// A group box drawn as the platform draws one: the frame runs through the
+// middle of the title's line, so the template's rectangle is its outer edge
+// and a control placed one line below the top sits inside the frame, not on
+// a frame line drawn below the title.
+class TemplateGroupBox : public QGroupBox {
+public:
+    using QGroupBox::QGroupBox;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        QFontMetrics metrics(font());
+        int middle = metrics.height() / 2;
+        // An etched line (styles put their own frame below the title instead).
+        qDrawShadeRect(&painter, rect().adjusted(0, middle, 0, 0), palette(), true, 1, 0);
+        if (title().isEmpty()) return;
+        // The title on the frame line, a little in from the left, on the dialog's face.
+        int indent = metrics.averageCharWidth();
+        QString shown = QString(title()).remove('&');
+        QRect text(indent, 0, metrics.horizontalAdvance(shown) + metrics.averageCharWidth(), metrics.height());
+        painter.fillRect(text, palette().color(QPalette::Window));
+        style()->drawItemText(&painter, text, Qt::AlignCenter | Qt::TextShowMnemonic, palette(), isEnabled(), title(),
+                              QPalette::WindowText);
+    }
+};
+
 // The up-down control: two arrow buttons bound to a buddy edit. Steps move the
 // position within the range; with UDS_SETBUDDYINT the buddy's number is read
 // before a step and the new position written into it.
@@ -117,8 +145,14 @@ public:
         if (low) *low = low_;
         if (high) *high = high_;
     }
-    // Only the user's steps write the buddy: the program's own text in it stays.
-    void SetPosition(int position) { position_ = Clamp(position); }
+    // With UDS_SETBUDDYINT every change writes the buddy, the program's own
+    // included, so the field never stays empty while its setting has a value.
+    // The buddy shows the number asked for even where the range clamps the
+    // position: a stored value the spin can't reach is kept as it is.
+    void SetPosition(int position) {
+        position_ = Clamp(position);
+        if (style_ & UDS_SETBUDDYINT) WriteBuddy(position);
+    }
     int Position() const { return position_; }
 
     std::function<void(int)> moved;
@@ -156,12 +190,12 @@ private:
         int next = Clamp(position_ + (low_ <= high_ ? direction : -direction));
         if (next == position_) return;
         position_ = next;
-        if (style_ & UDS_SETBUDDYINT) WriteBuddy();
+        if (style_ & UDS_SETBUDDYINT) WriteBuddy(position_);
         if (moved) moved(position_);
     }
-    void WriteBuddy() {
+    void WriteBuddy(int value) {
         if (!buddy_) return;
-        QString digits = QString::number(position_);
+        QString digits = QString::number(value);
         if (!(style_ & UDS_NOTHOUSANDS)) {
             int first = digits.startsWith('-') ? 1 : 0;
             for (int at = digits.size() - 3; at > first; at -= 3) digits.insert(at, ',');
@@ -209,6 +243,41 @@ public:
             Centre();
         else if (owner)
             move(owner->mapToGlobal(QPoint(client.x, client.y)));
+    }
+
+    // A drop-down list as wide as its longest entry needs where the template
+    // leaves room: from its own position, never past the next shown control
+    // to its right nor past the inside of its group box. Its open list is
+    // always as wide as the entries, as the desktops' lists are.
+    void FitDropDown(QComboBox* list) {
+        QVariant kept = list->property("templateWidth");
+        if (!kept.isValid()) list->setProperty("templateWidth", list->width());
+        int templateWidth = list->property("templateWidth").toInt();
+        int text = 0;
+        for (int i = 0; i < list->count(); ++i)
+            text = std::max(text, list->fontMetrics().horizontalAdvance(list->itemText(i)));
+        QStyleOptionComboBox option;
+        option.initFrom(list);
+        option.editable = false;
+        option.frame = true;
+        int needed =
+            list->style()->sizeFromContents(QStyle::CT_ComboBox, &option, QSize(text, list->height()), list).width();
+        QRect box(list->x(), list->y(), templateWidth, list->height());
+        int limit = width() - MapDialogRect(units_, 0, 0, 4, 0).width;
+        int gap = MapDialogRect(units_, 0, 0, 2, 0).width;
+        for (const Control& other : controls_) {
+            if (other.widget == list || !other.shown) continue;
+            QRect at = other.widget->geometry();
+            if (other.kind == DialogControlKind::GroupBox) {
+                if (at.contains(box)) limit = std::min(limit, at.right() + 1 - MapDialogRect(units_, 0, 0, 4, 0).width);
+            } else if (at.left() >= box.right() && at.top() <= box.bottom() && at.bottom() >= box.top()) {
+                limit = std::min(limit, at.left() - gap);
+            }
+        }
+        list->resize(std::max(templateWidth, std::min(needed, limit - box.x())), list->height());
+        int popup = text + 2 * list->fontMetrics().averageCharWidth() +
+                    list->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list);
+        list->view()->setMinimumWidth(std::max(popup, list->width()));
     }
 
     const DialogResource& Resource() const { return resource_; }
@@ -290,6 +359,18 @@ protected:
         event->ignore();
         CloseRequest();
     }
+    void paintEvent(QPaintEvent* event) override {
+        QDialog::paintEvent(event);
+        // Without a caption the window manager draws no border: the dialog
+        // frame is ours, raised, so the box stands out from the one behind it.
+        std::uint32_t style = resource_.style;
+        if ((style & WS_CAPTION) != WS_CAPTION && (style & (DS_MODALFRAME | WS_DLGFRAME))) {
+            QPainter painter(this);
+            painter.setPen(palette().color(QPalette::Shadow));
+            painter.drawRect(rect().adjusted(0, 0, -1, -1));
+            qDrawWinPanel(&painter, rect().adjusted(1, 1, -1, -1), palette(), false);
+        }
+    }
     void mousePressEvent(QMouseEvent* event) override { Mouse(DialogEventKind::MouseDown, event); }
     void mouseMoveEvent(QMouseEvent* event) override { Mouse(DialogEventKind::MouseMove, event); }
     void mouseReleaseEvent(QMouseEvent* event) override { Mouse(DialogEventKind::MouseUp, event); }
@@ -354,11 +435,18 @@ private:
         }
         return flags;
     }
+    // Over the owner's window when there is one (the desktop's way for a
+    // dialog that belongs to another), else on the screen; kept on the screen.
     void Centre() {
-        QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+        QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+        QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
         if (!screen) return;
         QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(width() / 2, height() / 2));
+        QPoint centre = owner && owner->isVisible() ? owner->frameGeometry().center() : area.center();
+        QPoint topLeft = centre - QPoint(width() / 2, height() / 2);
+        topLeft.setX(std::clamp(topLeft.x(), area.left(), std::max(area.left(), area.right() + 1 - width())));
+        topLeft.setY(std::clamp(topLeft.y(), area.top(), std::max(area.top(), area.bottom() + 1 - height())));
+        move(topLeft);
     }
     int DefaultId() const {
         for (const Control& control : controls_)
@@ -406,7 +494,7 @@ private:
                 break;
             }
             case DialogControlKind::GroupBox: {
-                auto* group = new QGroupBox(text, this);
+                auto* group = new TemplateGroupBox(text, this);
                 group->setFocusPolicy(Qt::NoFocus);
                 widget = group;
                 break;
@@ -414,6 +502,12 @@ private:
             case DialogControlKind::Edit: {
                 auto* edit = new QLineEdit(this);
                 edit->setReadOnly(style & ES_READONLY);
+                if (style & ES_READONLY) {
+                    // On the dialog's face, as the platform shows a field that can't be typed into.
+                    QPalette face = edit->palette();
+                    face.setColor(QPalette::Base, face.color(QPalette::Window));
+                    edit->setPalette(face);
+                }
                 edit->setFrame(style & WS_BORDER);
                 if (style & ES_NUMBER)
                     edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
@@ -730,6 +824,7 @@ int AddListItem(HWND dialog, int id, const char* text) {
     int selected = list->currentIndex();
     list->addItem(QString::fromLatin1(text ? text : ""));
     list->setCurrentIndex(selected);
+    DialogOf(dialog)->FitDropDown(list);
     return index;
 }
 

@@ -92,8 +92,9 @@ int GetListCount(HWND dialog, int id);
 void SetListSelection(HWND dialog, int id, int index);
 int GetListSelection(HWND dialog, int id);  // -1: nothing selected
 
-// Up-down controls. The position stays within the range. Setting it leaves the
-// buddy's text alone; a step by the user writes it (UDS_SETBUDDYINT).
+// Up-down controls. The position stays within the range. With UDS_SETBUDDYINT
+// every change writes the buddy, a step by the user and SetSpinPos alike;
+// SetSpinPos writes the number given, even one the range clamps.
 void SetSpinRange(HWND dialog, int id, int low, int high);
 void GetSpinRange(HWND dialog, int id, int* low, int* high);
 void SetSpinPos(HWND dialog, int id, int position);

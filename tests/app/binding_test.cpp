@@ -41,10 +41,30 @@ TEST_F(Binding, TypedRatesAreCleanedAsTheyAreTyped) {
     EXPECT_EQ(Text(IDC_RATE), "12.5");
     EXPECT_EQ(Caret(IDC_RATE), 3);
 
-    // Deleting everything shows 0 at once, the caret before it.
+    // A cleared field stays empty while typed into: 30 gives 30, not 300,
+    // and a minus sign waits for the digits, which replace it.
     Retype(IDC_RATE, "");
-    EXPECT_EQ(Text(IDC_RATE), "0");
-    EXPECT_EQ(Caret(IDC_RATE), 0);
+    EXPECT_EQ(Text(IDC_RATE), "");
+    EXPECT_EQ(settings().dstRate, 12.5);
+    Type(IDC_RATE, "30");
+    EXPECT_EQ(Text(IDC_RATE), "30");
+    EXPECT_EQ(settings().dstRate, 30);
+    Retype(IDC_RATE, "-");
+    EXPECT_EQ(Text(IDC_RATE), "-");
+    Type(IDC_RATE, "7");
+    EXPECT_EQ(Text(IDC_RATE), "7");
+    EXPECT_EQ(Caret(IDC_RATE), 1);
+    Retype(IDC_SPEED, "");
+    Type(IDC_SPEED, "50");
+    EXPECT_EQ(Text(IDC_SPEED), "50");
+    EXPECT_DOUBLE_EQ(settings().srcSpeed, 0.5);
+    // Left empty, the field reads as 0 and is written back clamped.
+    Retype(IDC_RATE, "");
+    Leave(IDC_RATE);
+    EXPECT_EQ(settings().dstRate, 0.001);
+    EXPECT_EQ(Text(IDC_RATE), "0.001");
+    Item(IDC_RATE)->setFocus();
+    Retype(IDC_RATE, "12.5");
 
     // Unfinished numbers stay as typed and the setting keeps its value.
     Retype(IDC_RATE, "25.");
@@ -219,6 +239,8 @@ TEST(NumberText, CleaningAndFormatting) {
     EXPECT_EQ(CleanNumberText(unfinished, 2), -1);
     char zero[] = "7.05";
     EXPECT_EQ(CleanNumberText(zero, 4), -1);
+    char sign[] = "-";
+    EXPECT_EQ(CleanNumberText(sign, 1), -1);  // nothing left: unfinished
     EXPECT_EQ(FormatDecimal(25.0), "25");
     EXPECT_EQ(FormatDecimal(29.97), "29.97");
     EXPECT_EQ(FormatDecimal(0.001), "0.001");

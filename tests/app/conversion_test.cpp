@@ -77,16 +77,35 @@ protected:
             QApplication::processEvents();
             test->mainMinimised = IsIconic(test->dialog);
             test->loweredPriority = GetThreadPriority(appState.session.worker.threadId);
+            test->threadsLowered = ThreadsAt(THREAD_PRIORITY_BELOW_NORMAL);
+            test->threadsOther = OtherThreads() - test->threadsLowered;
             ShowWindow(test->dialog, SW_RESTORE);
             QApplication::setActiveWindow(nullptr);
             QApplication::setActiveWindow(static_cast<QWidget*>(test->dialog));
             QApplication::processEvents();
             test->restoredPriority = GetThreadPriority(appState.session.worker.threadId);
+            test->threadsLeftLowered = ThreadsAt(THREAD_PRIORITY_BELOW_NORMAL);
         }
         if (test->cancelOptions)
             options->reject();
         else
             options->accept();
+    }
+
+    // Threads of the process but this one (the UI thread), and those among them at a level.
+    static std::vector<pid_t> Threads() {
+        std::vector<pid_t> threads;
+        for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+            pid_t thread = std::stoi(task.path().filename().string());
+            if (thread != CurrentThreadId()) threads.push_back(thread);
+        }
+        return threads;
+    }
+    static int OtherThreads() { return static_cast<int>(Threads().size()); }
+    static int ThreadsAt(int priority) {
+        int count = 0;
+        for (pid_t thread : Threads()) count += GetThreadPriority(thread) == priority;
+        return count;
     }
 
     // Presses "&GO!" and returns when the progress dialog has ended.
@@ -105,6 +124,7 @@ protected:
     bool mainMinimised = false;
     int loweredPriority = 0;
     int restoredPriority = 0;
+    int threadsLowered = 0, threadsOther = 0, threadsLeftLowered = 0;
 };
 
 TEST_F(Conversion, RunsToDoneWithTheTitleCountingAndAPlayableFile) {
@@ -161,12 +181,48 @@ TEST_F(Conversion, MinimisingTheProgressDialogMinimisesAllAndSlowsTheWorkerUntil
         EXPECT_EQ(appState.savedWorkerPriority, THREAD_PRIORITY_ABOVE_NORMAL);
         EXPECT_EQ(loweredPriority, THREAD_PRIORITY_BELOW_NORMAL);
         EXPECT_EQ(restoredPriority, THREAD_PRIORITY_ABOVE_NORMAL);
+        // Every other thread with the worker, and back after.
+        EXPECT_GE(threadsLowered, 2);
+        EXPECT_EQ(threadsOther, 0);
+        EXPECT_EQ(threadsLeftLowered, 0);
     } else {
         // Without the privilege to raise it back, the worker is never lowered.
         EXPECT_EQ(loweredPriority, appState.savedWorkerPriority);
         EXPECT_EQ(restoredPriority, appState.savedWorkerPriority);
     }
     EXPECT_EQ(Messages(), std::vector<std::string>{"Done successfully!"});
+}
+
+TEST_F(Conversion, MinimisingMidRunLowersTheEncodersOwnThreadsToo) {
+    if (geteuid() != 0) GTEST_SKIP() << "this process may not raise a thread's priority again";
+    // Paused once the encoder is open, its pool of threads started by the raised worker.
+    pauseFirst = true;
+    std::vector<pid_t> before = Threads();
+    std::vector<int> lowered, restored;
+    QTimer::singleShot(400, [&] {
+        ShowWindow(appState.progressWindow, SW_MINIMIZE);
+        QApplication::processEvents();
+        for (pid_t thread : Threads())
+            if (std::find(before.begin(), before.end(), thread) == before.end())
+                lowered.push_back(GetThreadPriority(thread));
+        // Back from the taskbar as a window manager does it: the modal progress dialog comes up.
+        ShowWindow(appState.progressWindow, SW_RESTORE);
+        QApplication::setActiveWindow(nullptr);
+        QApplication::setActiveWindow(static_cast<QWidget*>(appState.progressWindow));
+        QApplication::processEvents();
+        for (pid_t thread : Threads())
+            if (std::find(before.begin(), before.end(), thread) == before.end())
+                restored.push_back(GetThreadPriority(thread));
+        ProgressButton(1020)->click();  // resume
+    });
+    Go();
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Done successfully!"});
+    // The worker and the encoder's slice threads at least.
+    ASSERT_GE(lowered.size(), 2u);
+    EXPECT_EQ(std::count(lowered.begin(), lowered.end(), THREAD_PRIORITY_BELOW_NORMAL),
+              static_cast<long>(lowered.size()));
+    EXPECT_EQ(std::count(restored.begin(), restored.end(), THREAD_PRIORITY_BELOW_NORMAL), 0);
+    EXPECT_GE(std::count(restored.begin(), restored.end(), THREAD_PRIORITY_ABOVE_NORMAL), 2);
 }
 
 TEST_F(Conversion, OverwriteAnsweredNoLeavesTheFileAlone) {

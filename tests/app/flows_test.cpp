@@ -5,7 +5,11 @@
 #include <filesystem>
 #include <fstream>
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QStyleOptionComboBox>
 #include <QTest>
 #include <QTimer>
 
@@ -62,6 +66,12 @@ TEST_F(Flows, AFailedSourceAfterAGoodOneLeavesNoSource) {
     // A cancelled choice changes nothing.
     Click(IDC_SOURCE_BROWSE);
     EXPECT_EQ(Messages().size(), 1u);
+    // The source dialog opens in the current source's folder; with none, the
+    // platform's own memory of the last folder decides.
+    ASSERT_EQ(files.initialDirs.size(), 3u);
+    EXPECT_EQ(files.initialDirs[0], "");
+    EXPECT_EQ(files.initialDirs[1], base + "/");
+    EXPECT_EQ(files.initialDirs[2], "");
 }
 
 TEST_F(Flows, SourcesUpToTwoGigabytesPassTheSizeTest) {
@@ -97,6 +107,49 @@ TEST_F(Flows, DestinationBrowseOpensOnTheCurrentPath) {
     EXPECT_EQ(files.initialNames[0], "/tmp/a.avi");
     EXPECT_EQ(Text(IDC_DESTINATION_PATH), "/tmp/holiday");
     EXPECT_EQ(std::string(appState.settings.destinationPath), "/tmp/holiday");
+}
+
+TEST_F(Flows, TheDialogsFitTheDesktopsFontWithinTheTemplate) {
+    auto advance = [](QComboBox* list, int i) { return list->fontMetrics().horizontalAdvance(list->itemText(i)); };
+    for (int id : {IDC_METHOD, IDC_DEINTERLACE, IDC_RESAMPLE, IDC_ASPECT}) {
+        SCOPED_TRACE(id);
+        auto* list = static_cast<QComboBox*>(Item(id));
+        int longest = 0;
+        for (int i = 0; i < list->count(); ++i) longest = std::max(longest, advance(list, i));
+        EXPECT_GE(list->view()->minimumWidth(), longest);  // the open list shows every entry whole
+        QRect box = list->geometry();
+        for (int i = 0; i < GetDlgItemCount(dialog); ++i) {
+            auto* other = static_cast<QWidget*>(GetDlgItemAt(dialog, i));
+            if (other == list || other->isHidden()) continue;
+            if (qobject_cast<QGroupBox*>(other)) {
+                if (other->geometry().contains(box.topLeft())) EXPECT_LE(box.right(), other->geometry().right());
+            } else if (other->geometry().left() > box.left()) {  // what follows on its row
+                EXPECT_FALSE(other->geometry().intersects(box)) << GetDlgCtrlID(other);
+            }
+        }
+        // Where the template leaves room, the closed box shows its longest entry whole.
+        if (id == IDC_DEINTERLACE || id == IDC_RESAMPLE) {
+            QStyleOptionComboBox option;
+            option.initFrom(list);
+            option.frame = true;
+            QRect field =
+                list->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, list);
+            EXPECT_GE(field.width(), longest);
+        }
+    }
+    // The read-only source field is on the dialog's face; the destination is not.
+    QPalette source = Item(IDC_SOURCE_PATH)->palette(), destination = Item(IDC_DESTINATION_PATH)->palette();
+    EXPECT_EQ(source.color(QPalette::Base), source.color(QPalette::Window));
+    EXPECT_NE(destination.color(QPalette::Base), destination.color(QPalette::Window));
+
+    // A dialog with an owner opens centred over it, wherever it was moved.
+    MoveWindow(dialog, 40, 30, static_cast<QWidget*>(dialog)->width(), static_cast<QWidget*>(dialog)->height());
+    HWND progress = CreateDialogParamA(appState.instance, IDD_PROGRESS, dialog, nullptr, nullptr);
+    ASSERT_NE(progress, nullptr);
+    QPoint owner = static_cast<QWidget*>(dialog)->frameGeometry().center();
+    QPoint centred = static_cast<QWidget*>(progress)->frameGeometry().center();
+    EXPECT_LE((owner - centred).manhattanLength(), 4) << centred.x() << "," << centred.y();
+    DestroyWindow(progress);
 }
 
 TEST_F(Flows, F1AndHelpOpenTheSameGuide) {

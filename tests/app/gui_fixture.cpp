@@ -20,6 +20,7 @@ bool AnswerFileDialog(void* context, bool save, OPENFILENAMEA* request) {
     log->titles.push_back(request->lpstrTitle ? request->lpstrTitle : "");
     log->saves.push_back(save);
     log->initialNames.push_back(request->lpstrFile);
+    log->initialDirs.push_back(request->lpstrInitialDir ? request->lpstrInitialDir : "");
     if (log->answers.empty()) return false;
     std::string answer = log->answers.front();
     log->answers.pop_front();

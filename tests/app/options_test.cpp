@@ -32,6 +32,7 @@ struct Driver {
     QStringList entries;
     QString current;
     bool qualityEnabled = false, keyFramesEnabled = false, dataRateEnabled = false;
+    bool fixedSize = false;
 };
 
 void Drive(void* dialog, void* context) {
@@ -40,6 +41,7 @@ void Drive(void* dialog, void* context) {
     auto* list = window->findChild<QComboBox*>("compressor");
     for (int i = 0; i < list->count(); ++i) d->entries << list->itemText(i);
     d->current = list->currentText();
+    d->fixedSize = window->minimumSize() == window->maximumSize() && window->minimumSize() == window->size();
     if (!d->compressor.isEmpty()) list->setCurrentIndex(list->findText(d->compressor));
     d->qualityEnabled = window->findChild<QSlider*>("quality")->isEnabled();
     d->keyFramesEnabled = window->findChild<QCheckBox*>("keyFrames")->isEnabled();
@@ -75,8 +77,16 @@ TEST_F(OptionsDialog, ListsTheCompressorsAndOpensOnTheCurrentChoice) {
     EXPECT_EQ(std::memcmp(&before, &options, sizeof options), 0);  // Cancel changes nothing
     std::vector<AviCompressorInfo> compressors = AviListCompressors();
     ASSERT_EQ(driver.entries.size(), static_cast<int>(compressors.size()));
-    for (std::size_t i = 0; i < compressors.size(); ++i)
-        EXPECT_TRUE(driver.entries[static_cast<int>(i)].startsWith(compressors[i].name));
+    for (std::size_t i = 0; i < compressors.size(); ++i) {
+        const QString& entry = driver.entries[static_cast<int>(i)];
+        EXPECT_TRUE(entry.startsWith(compressors[i].name));
+        // The code once, at the end.
+        QString code = QString::fromLatin1(reinterpret_cast<const char*>(&compressors[i].fccHandler), 4).trimmed();
+        EXPECT_TRUE(entry.endsWith("(" + code + ")")) << entry.toStdString();
+        EXPECT_EQ(entry.count("(" + code + ")"), 1) << entry.toStdString();
+    }
+    EXPECT_EQ(driver.entries.value(0), "Uncompressed (DIB)");
+    EXPECT_TRUE(driver.fixedSize);  // not resizable
     EXPECT_TRUE(driver.current.startsWith("MPEG-4 Part 2")) << driver.current.toStdString();
 }
 

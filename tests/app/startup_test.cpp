@@ -82,4 +82,51 @@ TEST_F(Startup, ASourceOnTheCommandLineOpensOnceTheDialogIsUp) {
               std::vector<std::string>{"Cannot open the input file. Please check that it's not opened elsewhere."});
 }
 
+TEST_F(Startup, ACloseWithoutChangesRewritesTheSameStore) {
+    std::string clip = WriteTestClip(base + "/clip.avi", 64, 48, 3);
+    // Starts with the clip and closes at once, by Escape or the Close button.
+    auto startAndClose = [&](bool escape) {
+        QTimer::singleShot(50, [escape] {
+            QWidget* main = QApplication::activeModalWidget();
+            ASSERT_NE(main, nullptr);
+            if (escape)
+                QTest::keyClick(main, Qt::Key_Escape);
+            else
+                QTest::mouseClick(static_cast<QWidget*>(GetDlgItem(main, IDC_CLOSE)), Qt::LeftButton);
+        });
+        EXPECT_EQ(RunConverter("/opt/tavrick/converter", clip), 0);
+        EXPECT_TRUE(Messages().empty());
+        return ReadText(StoreFile());
+    };
+
+    // A first start writes the defaults; every later close writes them again.
+    std::string first = startAndClose(false);
+    EXPECT_NE(first.find("\"intDupThr\"=hex(4):05,00,00,00"), std::string::npos) << first;
+    EXPECT_EQ(startAndClose(false), first);
+
+    // Values set by hand in the store, the hidden threshold and the range
+    // outside their spins' reach included, come back byte for byte.
+    ConversionSettings hand = DefaultSettings();
+    hand.dstRate = 29.97;
+    hand.srcSpeed = 1.5;
+    hand.intMethod = InterpolationMethod::Cubic;
+    hand.intRange = 0.29;
+    hand.deint = DeinterlaceMode::OddFields;
+    hand.deintRes = InterlaceResampleMethod::Lanczos;
+    hand.segment = 0;
+    hand.aspect = AspectPreset::Custom;
+    hand.letterbox = LetterboxMode::ImageKept;
+    hand.intDup = 1;
+    hand.intDupThr = 42;
+    ASSERT_TRUE(SaveSettings(AppUser(), nullptr, hand));
+    std::string handSet = ReadText(StoreFile());
+    EXPECT_EQ(startAndClose(true), handSet);
+    hand.intDup = 0;
+    hand.intDupThr = 300;
+    hand.intRange = 0;
+    ASSERT_TRUE(SaveSettings(AppUser(), nullptr, hand));
+    handSet = ReadText(StoreFile());
+    EXPECT_EQ(startAndClose(true), handSet);
+}
+
 }  // namespace

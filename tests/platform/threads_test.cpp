@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "platform/helper_thread.h"
@@ -78,6 +80,56 @@ TEST(ThreadPriority, HelperWorkRunsAtThePostersPriority) {
     EXPECT_EQ(lowered, THREAD_PRIORITY_BELOW_NORMAL);
     EXPECT_EQ(idle, THREAD_PRIORITY_IDLE);
     EXPECT_EQ(restored, THREAD_PRIORITY_NORMAL);
+}
+
+TEST(ThreadPriority, AMinimisedRunLowersEveryOtherThreadAndRaisesItAgain) {
+    // One thread as an encoder's pool thread started by the raised worker,
+    // one at the normal level; a third is started while they are lowered.
+    std::atomic<pid_t> pool{0}, normal{0}, newcomer{0};
+    std::atomic<bool> startNewcomer{false}, quit{false};
+    auto idle = [&quit] {
+        while (!quit) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    std::thread poolThread([&] {
+        SetThreadPriority(CurrentThreadId(), THREAD_PRIORITY_ABOVE_NORMAL);
+        pool = CurrentThreadId();
+        while (!startNewcomer) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::thread late([&] {
+            newcomer = CurrentThreadId();
+            idle();
+        });
+        late.join();
+    });
+    std::thread normalThread([&] {
+        normal = CurrentThreadId();
+        idle();
+    });
+    while (!pool || !normal) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const pid_t self = CurrentThreadId();
+    const int selfBefore = GetThreadPriority(self);
+    const bool permitted = GetThreadPriority(pool) == THREAD_PRIORITY_ABOVE_NORMAL;
+
+    std::vector<ThreadLevel> levels = LowerOtherThreads(THREAD_PRIORITY_BELOW_NORMAL);
+    const int poolLowered = GetThreadPriority(pool), normalLowered = GetThreadPriority(normal);
+    startNewcomer = true;
+    while (!newcomer) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const int newcomerLowered = GetThreadPriority(newcomer);
+    RaiseThreads(levels, THREAD_PRIORITY_BELOW_NORMAL, THREAD_PRIORITY_ABOVE_NORMAL);
+    const int poolRaised = GetThreadPriority(pool), normalRaised = GetThreadPriority(normal),
+              newcomerRaised = GetThreadPriority(newcomer);
+    quit = true;
+    poolThread.join();
+    normalThread.join();
+
+    EXPECT_EQ(GetThreadPriority(self), selfBefore);  // the caller is the UI: never lowered
+    if (!permitted) GTEST_SKIP() << "this process may not raise a thread's priority";
+    EXPECT_EQ(levels.size(), 2u);
+    EXPECT_EQ(poolLowered, THREAD_PRIORITY_BELOW_NORMAL);
+    EXPECT_EQ(normalLowered, THREAD_PRIORITY_BELOW_NORMAL);
+    EXPECT_EQ(newcomerLowered, THREAD_PRIORITY_BELOW_NORMAL);  // started by a lowered thread
+    EXPECT_EQ(poolRaised, THREAD_PRIORITY_ABOVE_NORMAL);
+    EXPECT_EQ(normalRaised, THREAD_PRIORITY_NORMAL);
+    EXPECT_EQ(newcomerRaised, THREAD_PRIORITY_ABOVE_NORMAL);
 }
 
 }  // namespace

@@ -174,14 +174,17 @@ TEST_F(DialogEvents, ListsReportOnlyACompletedChoice) {
 TEST_F(DialogEvents, UpDownsStepTheirBuddiesWithinTheRange) {
     // 1008 writes its position into the range field; 1007 leaves the rate field to the procedure.
     SetSpinRange(dialog, 1008, 1, 100);
-    SetDlgItemTextA(dialog, 1006, "0");
-    SetSpinPos(dialog, 1008, 0);  // clamped to the range; the field keeps the program's text
+    // The program's own position is written too: an empty field gets the number,
+    // and one the range clamps is shown as asked, so the setting behind it is kept.
+    SetDlgItemTextA(dialog, 1006, "");
+    SetSpinPos(dialog, 1008, 0);
     EXPECT_EQ(GetSpinPos(dialog, 1008), 1);
     char text[16];
     GetDlgItemTextA(dialog, 1006, text, sizeof text);
     EXPECT_STREQ(text, "0");
-    SetDlgItemTextA(dialog, 1006, "");
     SetSpinPos(dialog, 1008, 99);
+    GetDlgItemTextA(dialog, 1006, text, sizeof text);
+    EXPECT_STREQ(text, "99");
     auto arrows = item(1008)->findChildren<QToolButton*>();
     ASSERT_EQ(arrows.size(), 2);
     QToolButton* up = arrows[0]->arrowType() == Qt::UpArrow ? arrows[0] : arrows[1];
@@ -214,6 +217,9 @@ TEST_F(DialogEvents, UpDownsStepTheirBuddiesWithinTheRange) {
     ASSERT_EQ(moves.size(), 1u);
     EXPECT_EQ(moves[0].control, 1007);
     EXPECT_EQ(moves[0].position, 30);
+    GetDlgItemTextA(dialog, 1005, text, sizeof text);
+    EXPECT_STREQ(text, "29.97");  // 1007 doesn't write its buddy, not even when set
+    SetSpinPos(dialog, 1007, 12);
     GetDlgItemTextA(dialog, 1005, text, sizeof text);
     EXPECT_STREQ(text, "29.97");
 

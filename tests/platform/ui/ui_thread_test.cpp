@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -169,14 +170,22 @@ protected:
     }
     void TearDown() override { std::filesystem::remove_all(dir); }
 
-    // Types name into the next Qt file dialog and presses Enter; records what it showed.
-    void TypeIntoNextDialog(const QString& name) {
+    // Runs act on the next Qt file dialog once it is up.
+    static void OnNextDialog(std::function<void(QFileDialog*)> act) {
         auto* poll = new QTimer;
-        QObject::connect(poll, &QTimer::timeout, [this, poll, name] {
+        QObject::connect(poll, &QTimer::timeout, [poll, act] {
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
             if (!dialog) return;
             poll->stop();
             poll->deleteLater();
+            act(dialog);
+        });
+        poll->start(5);
+    }
+
+    // Types name into the next Qt file dialog and presses Enter; records what it showed.
+    void TypeIntoNextDialog(const QString& name) {
+        OnNextDialog([this, name](QFileDialog* dialog) {
             title = dialog->windowTitle();
             filters = dialog->nameFilters();
             selectedFilter = dialog->selectedNameFilter();
@@ -192,7 +201,6 @@ protected:
             QTest::keyClick(edit, Qt::Key_Return);
             if (dialog->isVisible()) dialog->reject();
         });
-        poll->start(5);
     }
 
     std::string dir;
@@ -220,6 +228,65 @@ TEST_F(FileDialogs, SaveKeepsANameTypedWithoutExtensionAndNeverAsksToOverwrite) 
     EXPECT_EQ(filters, (QStringList{"Supported Files (*.avi, *.vdr) (*.avi *.vdr)", "All Files (*.*) (*.*)"}));
     EXPECT_EQ(selectedFilter.toStdString(), "Supported Files (*.avi, *.vdr)");
     EXPECT_FALSE(overwritePrompt);
+}
+
+TEST_F(FileDialogs, AFolderThatDoesNotExistIsRefusedWithTheDialogLeftOpen) {
+    char file[261] = {};
+    std::snprintf(file, sizeof file, "%s/clip_proc.avi", dir.c_str());
+    OPENFILENAMEA request;
+    request.lpstrFilter = filter;
+    request.lpstrFile = file;
+    request.nMaxFile = sizeof file;
+    request.lpstrTitle = "Destination File";
+    request.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+    QString warning;
+    bool stayedOpen = false;
+    OnNextDialog([&](QFileDialog* dialog) {
+        // The warning is modal over the dialog: answered by a timer of its own.
+        QTimer::singleShot(50, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                warning = box->text();
+                box->accept();
+            }
+        });
+        auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_NE(edit, nullptr);
+        // Pasted rather than typed: the completer's list would take the Enter.
+        edit->setFocus();
+        edit->setText(QString::fromStdString(dir + "/nonexistdir/x.avi"));
+        QTest::keyClick(edit, Qt::Key_Return);
+        stayedOpen = dialog->isVisible();
+        edit->setText(QString::fromStdString(dir + "/x.avi"));
+        QTest::keyClick(edit, Qt::Key_Return);
+        if (dialog->isVisible()) dialog->reject();
+    });
+    ASSERT_TRUE(GetSaveFileNameA(&request));
+    EXPECT_EQ(warning.toStdString(),
+              "The folder \"" + dir + "/nonexistdir\" does not exist.\nCheck the path and try again.");
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_EQ(std::string(file), dir + "/x.avi");
+
+    // An open dialog without a name of its own opens in the folder asked
+    // for, else in the last one a file was chosen in.
+    std::filesystem::create_directory(dir + "/other");
+    QString opened;
+    auto look = [&opened] {
+        OnNextDialog([&opened](QFileDialog* dialog) {
+            opened = dialog->directory().absolutePath();
+            dialog->reject();
+        });
+    };
+    char none[261] = {};
+    request.lpstrFile = none;
+    request.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY | OFN_ENABLESIZING;
+    look();
+    EXPECT_FALSE(GetOpenFileNameA(&request));
+    EXPECT_EQ(opened.toStdString(), dir);
+    std::string other = dir + "/other";
+    request.lpstrInitialDir = other.c_str();
+    look();
+    EXPECT_FALSE(GetOpenFileNameA(&request));
+    EXPECT_EQ(opened.toStdString(), other);
 }
 
 TEST_F(FileDialogs, OpenRefusesAPathLongerThanTheBuffer) {
