@@ -122,7 +122,9 @@ TEST_F(Flows, TheDialogsFitTheDesktopsFontWithinTheTemplate) {
             auto* other = static_cast<QWidget*>(GetDlgItemAt(dialog, i));
             if (other == list || other->isHidden()) continue;
             if (qobject_cast<QGroupBox*>(other)) {
-                if (other->geometry().contains(box.topLeft())) EXPECT_LE(box.right(), other->geometry().right());
+                if (other->geometry().contains(box.topLeft())) {
+                    EXPECT_LE(box.right(), other->geometry().right());
+                }
             } else if (other->geometry().left() > box.left()) {  // what follows on its row
                 EXPECT_FALSE(other->geometry().intersects(box)) << GetDlgCtrlID(other);
             }
