@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -408,9 +409,12 @@ StepEnd SegmentCheck(Pipeline& p, bool beforeFrame = false) {
             }
             if (!AskOverwrite(DestinationPromptsOf(p.run.frontEnd, p.run.owner), first.c_str()))
                 return conversionStopped;
-            if (!DeleteFileUnlessHeld(first.c_str())) return conversionCannotRename;
+            if (!DeleteFileUnlessHeld(first.c_str(), &p.media.destination.failureDetail)) return conversionCannotRename;
         }
-        if (std::rename(destination.c_str(), first.c_str()) != 0) return conversionCannotRename;
+        if (std::rename(destination.c_str(), first.c_str()) != 0) {
+            p.media.destination.failureDetail = destination + " can't become " + first + ": " + std::strerror(errno);
+            return conversionCannotRename;
+        }
     }
     ++job.segmentIndex;
     const std::string next = SegmentName(destination, job.segmentIndex);
@@ -544,7 +548,10 @@ RunResult RunConversion(ConversionRun& run) {
     // skipped it gets a refusal, as for a format the output can't take.
     media.destination.failureDetail.clear();
     if (!SettingsInRange(settings)) return destinationFormatRefused;
-    if (IsSourceFile(settings)) return destinationCannotCreate;
+    if (IsSourceFile(settings)) {
+        media.destination.failureDetail = "the destination is the source file";
+        return destinationCannotCreate;
+    }
 
     const int width = static_cast<int>(source.frameFormat.header.biWidth);
     const int sourceRows = static_cast<int>(source.frameFormat.header.biHeight);

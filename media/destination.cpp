@@ -84,15 +84,26 @@ bool IsReplaceable(const char* path, const char** what) {
 
 // Deleting a file on Linux succeeds even while another run reads or writes
 // it (the source itself, say), so a file someone holds is not replaced.
-bool DeleteFileUnlessHeld(const char* path) {
-    if (!IsReplaceable(path)) return false;
+bool DeleteFileUnlessHeld(const char* path, std::string* cause) {
+    const char* what = nullptr;
+    if (!IsReplaceable(path, &what)) {
+        if (cause) *cause = std::string(path) + " is " + what + ", not a file that can be replaced";
+        return false;
+    }
     const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd >= 0) {
         const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0;
         close(fd);
-        if (held) return false;
+        if (held) {
+            if (cause) *cause = std::string(path) + " is open in another run and can't be replaced";
+            return false;
+        }
     }
-    return unlink(path) == 0;
+    if (unlink(path) == 0) return true;
+    // The lock was free, the folder refused: its own words (no permission,
+    // a read-only file system).
+    if (cause) *cause = std::string(path) + " can't be replaced: " + std::strerror(errno);
+    return false;
 }
 
 void DestinationRate(double outputRate, std::uint32_t* dwRate, std::uint32_t* dwScale) {
@@ -163,10 +174,7 @@ RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, cons
             return destinationCannotCreate;
         }
         if (!AskOverwrite(prompts, path)) return destinationDeclined;
-        if (!DeleteFileUnlessHeld(path)) {
-            d.failureDetail = std::string(path) + " is open in another run and can't be replaced";
-            return destinationCannotCreate;
-        }
+        if (!DeleteFileUnlessHeld(path, &d.failureDetail)) return destinationCannotCreate;
     }
     errno = 0;
     if (AVIFileOpenA(&d.file, path, OF_CREATE | OF_SHARE_DENY_WRITE, nullptr) != AVIERR_OK) {

@@ -2,6 +2,8 @@
 // the compressor choice, the video and audio streams and the audio chunking.
 #pragma once
 
+#include <string>
+
 #include "core/run_result.h"
 #include "core/user_calls.h"
 #include "media/media_state.h"
@@ -31,8 +33,9 @@ bool FileExists(const char* path);
 // to one) may be replaced; a folder, a FIFO or a device never is. Otherwise
 // *what says what it is ("a folder").
 bool IsReplaceable(const char* path, const char** what = nullptr);
-// Deletes an existing replaceable file that no other reader or writer holds open.
-bool DeleteFileUnlessHeld(const char* path);
+// Deletes an existing replaceable file that no other reader or writer holds
+// open; otherwise *cause (when given) says why not, in words.
+bool DeleteFileUnlessHeld(const char* path, std::string* cause = nullptr);
 
 // Whom creating a destination asks, and the window that owns the questions.
 struct DestinationPrompts {
