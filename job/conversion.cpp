@@ -420,7 +420,7 @@ StepEnd SegmentCheck(Pipeline& p, bool beforeFrame = false) {
     const std::string next = SegmentName(destination, job.segmentIndex);
     const RunResult created =
         CreateDestination(p.media, settings.pOptions, DestinationPromptsOf(p.run.frontEnd, p.run.owner), next.c_str(),
-                          true, job.geometry.frameRows, settings.dstRate);
+                          true, job.geometry.frameRows, RunFrameRate(settings));
     if (created != destinationCreated) return created;
     job.segmentBytes = 0;
     job.segmentStartFrame = job.framesWritten;
@@ -560,7 +560,7 @@ RunResult RunConversion(ConversionRun& run) {
 
     const RunResult created =
         CreateDestination(media, settings.pOptions, DestinationPromptsOf(run.frontEnd, run.owner),
-                          settings.destinationPath, false, job.geometry.frameRows, settings.dstRate);
+                          settings.destinationPath, false, job.geometry.frameRows, RunFrameRate(settings));
     if (created != destinationCreated) return created;
     const DestinationGuard closeOnReturn{media};
 
@@ -585,7 +585,7 @@ RunResult RunConversion(ConversionRun& run) {
     std::memset(buffers.outputFrame, 0, frameBytes);
 
     job.plan = PlanRun(source.videoInfo.dwRate, source.videoInfo.dwScale, source.videoInfo.dwLength, settings.srcSpeed,
-                       settings.dstRate, deint, deintRes);
+                       RunFrameRate(settings), deint, deintRes);
     const std::uint64_t limit = job.segmentLimit;
     job = ConversionJob{job.geometry, job.plan, job.sourceFrameBytes};
     job.segmentLimit = limit;
@@ -624,7 +624,7 @@ RunResult RunConversion(ConversionRun& run) {
     // The steps; a frame still being written ends first and, failing, names the end.
     auto steps = [&]() -> StepEnd {
         for (job.stepIndex = 0; job.stepIndex < job.plan.stepCount; ++job.stepIndex) {
-            const StepPosition position = PositionOfStep(job.stepIndex, job.plan.sourceStep, pairs);
+            const StepPosition position = PositionOfStep(job.stepIndex, job.plan);
             job.baseFrame = position.baseFrame;
             if (job.baseFrame != job.lastBaseFrame) {
                 const StepEnd r = RefillRing(p);
