@@ -553,6 +553,34 @@ bool NumberPictures(AviGetFrame* g) {
     return true;
 }
 
+// A decoder that holds d pictures back to reorder them (B-frames) gives out
+// picture k when the chunk d chunks after k's own is fed, so its place in time
+// is that chunk's position less d, as FFmpeg times it. An empty chunk among
+// them is then a gap in display order, shown as the picture before it, rather
+// than the gap in storage order that the count of chunks would make it.
+void PlaceReorderedPictures(AviGetFrame* g, int32_t delay) {
+    const auto& entries = g->stream->entries;
+    const int32_t n = static_cast<int32_t>(entries.size());
+    std::vector<int32_t> fedAt;
+    for (int32_t i = 0; i < n; ++i)
+        if (g->fed[i]) fedAt.push_back(i);
+    const auto pictures = static_cast<int64_t>(fedAt.size());
+    if (pictures == 0 || pictures != static_cast<int64_t>(g->entryOf.size())) return;
+    // The last d pictures follow the last chunk one position apart.
+    const auto placeOf = [&](int64_t k) {
+        return k + delay < pictures ? int64_t{fedAt[k + delay]} - delay
+                                    : int64_t{fedAt[pictures - 1]} + k - pictures + 1;
+    };
+    int64_t k = 0;
+    for (int32_t pos = 0; pos < n; ++pos) {
+        while (k < pictures && placeOf(k) <= pos) ++k;
+        if (entries[pos].flags & kAviEntryBad)
+            g->pictureOf[pos] = -1;
+        else if (k > 0)
+            g->pictureOf[pos] = static_cast<int32_t>(k - 1);
+    }
+}
+
 // The picture of stream position index (0 = the stream's start), or null.
 void* PictureAt(AviGetFrame* g, int64_t index) {
     if (index < 0 || index >= static_cast<int64_t>(g->pictureOf.size())) return nullptr;
@@ -642,6 +670,7 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWan
             Destroy(g);
             return nullptr;
         }
+        if (!g->copy && !g->packed && g->ctx->has_b_frames > 0) PlaceReorderedPictures(g, g->ctx->has_b_frames);
     } catch (const std::bad_alloc&) {
         Destroy(g);
         return nullptr;
