@@ -121,6 +121,7 @@ struct Parse {
     bool haveIdx1 = false;
     uint64_t idx1Pos = 0;
     uint64_t idx1Size = 0;
+    bool idx1Cut = false;                    // its size runs past the end of the file
     std::vector<std::vector<uint8_t>> indx;  // per stream, as stored
     uint64_t entryBudget = 0;                // index entries the file can justify
 };
@@ -216,6 +217,7 @@ bool WalkRiff(Parse& p, uint64_t start, uint64_t end, bool first) {
             p.haveIdx1 = true;
             p.idx1Pos = dataStart;
             p.idx1Size = dataEnd - dataStart;
+            p.idx1Cut = dataStart + size > p.file->fileSize;
         }
         pos = dataStart + size + (size & 1);
     }
@@ -450,9 +452,10 @@ AVIRESULT ParseFile(AviFile* file) {
         for (size_t i = 0; i < n; ++i) found = found || file->streams[i]->entries.size() > before[i];
         file->recoveredByScan = found && (stopped > last.end || last.cut);
     }
-    if (ownIndex && !p.movis.empty() && p.movis.back().cut) {
-        // A cut-off last part whose index went with its end: its chunks past
-        // the last one an index named are read as a scan finds them.
+    if (ownIndex && !p.movis.empty() && (p.movis.back().cut || p.idx1Cut)) {
+        // A cut-off last part whose index went with its end (or an idx1 cut
+        // short): its chunks past the last one an index named are read as a
+        // scan finds them.
         std::vector<bool> indexed(n);
         std::vector<uint64_t> lastNamed(n, 0);
         for (size_t i = 0; i < n; ++i) {

@@ -328,4 +328,10 @@ TEST(BadInput, ACutOffExtensionPartKeepsWhatItHolds) {
     Opened intact(whole);
     EXPECT_EQ(VideoFrames(intact), 10u);
     EXPECT_FALSE(AviFileRecoveredByScan(intact.file));
+    // An idx1 cut after its first entries: the chunks it no longer names are scanned.
+    const Bytes plain = BuildAvi(Small(FixtureIndex::Relative));
+    Opened shortIndex(Bytes(plain.begin(), plain.begin() + Find(plain, "idx1") + 8 + 3 * 16));
+    EXPECT_EQ(VideoFrames(shortIndex), 4u);
+    ASSERT_NE(shortIndex.video, nullptr);
+    EXPECT_TRUE(shortIndex.video->entries[0].flags & kAviEntryKey) << "what the index named keeps its flags";
 }
