@@ -447,10 +447,12 @@ AVIRESULT ParseFile(AviFile* file) {
         // The last list may go on past its stated size (a recording that was
         // never finished) or past the end of the file (one cut off).
         const MoviList& last = p.movis.back();
-        const uint64_t stopped = ScanList(p, last.fourccPos + 4, last.end, 0, pending, nullptr, true);
-        bool found = false;
-        for (size_t i = 0; i < n; ++i) found = found || file->streams[i]->entries.size() > before[i];
-        file->recoveredByScan = found && (stopped > last.end || last.cut);
+        ScanList(p, last.fourccPos + 4, last.end, 0, pending, nullptr, true);
+        // Recovered: chunks past the stated end, or a list the file cuts off.
+        for (size_t i = 0; i < n; ++i) {
+            const auto& e = file->streams[i]->entries;
+            if (e.size() > before[i] && (last.cut || e.back().offset > last.end)) file->recoveredByScan = true;
+        }
     }
     if (ownIndex && !p.movis.empty() && (p.movis.back().cut || p.idx1Cut)) {
         // A cut-off last part whose index went with its end (or an idx1 cut
