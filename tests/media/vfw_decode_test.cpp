@@ -151,49 +151,60 @@ TEST(PackedBitstream, ShowsTheOriginalsPicturesInDisplayOrder) {
     const std::string mark = "DivX503b1393p";
     Bytes userData = {0, 0, 1, 0xB2};
     userData.insert(userData.end(), mark.begin(), mark.end());
-    for (const Bytes& placeholder : {Bytes{}, Bytes{0, 0, 1, 0xB6, 0x50, 0x4F}}) {
-        FixtureStream s;
-        s.handler = mmioFOURCC('X', 'V', 'I', 'D');
-        s.format = BitmapFormat(kW, kH, 24, mmioFOURCC('X', 'V', 'I', 'D'));
-        for (int i = 0; i < kFrames; ++i) {
-            Bytes c = i == 0 ? userData : Bytes{};
-            c.insert(c.end(), chunks[i].begin(), chunks[i].end());
-            const bool pair = !bPicture[i] && i + 1 < kFrames && bPicture[i + 1];
-            if (pair) c.insert(c.end(), chunks[i + 1].begin(), chunks[i + 1].end());
-            s.keys.push_back(i % 9 == 0);
-            s.chunks.push_back(std::move(c));
-            if (pair) {
-                s.keys.push_back(false);
-                s.chunks.push_back(placeholder);
-                ++i;
+    // A repeated frame (an empty chunk no packed chunk owes, after position
+    // 10) repeats the picture before it; the later ones move one place on.
+    for (const int repeatAt : {-1, 11})
+        for (const Bytes& placeholder : {Bytes{}, Bytes{0, 0, 1, 0xB6, 0x50, 0x4F}}) {
+            FixtureStream s;
+            s.handler = mmioFOURCC('X', 'V', 'I', 'D');
+            s.format = BitmapFormat(kW, kH, 24, mmioFOURCC('X', 'V', 'I', 'D'));
+            for (int i = 0; i < kFrames; ++i) {
+                Bytes c = i == 0 ? userData : Bytes{};
+                c.insert(c.end(), chunks[i].begin(), chunks[i].end());
+                const bool pair = !bPicture[i] && i + 1 < kFrames && bPicture[i + 1];
+                if (pair) c.insert(c.end(), chunks[i + 1].begin(), chunks[i + 1].end());
+                s.keys.push_back(i % 9 == 0);
+                s.chunks.push_back(std::move(c));
+                if (pair) {
+                    s.keys.push_back(false);
+                    s.chunks.push_back(placeholder);
+                    ++i;
+                }
             }
-        }
-        ASSERT_EQ(s.chunks.size(), size_t{kFrames});
-        s.length = kFrames;
-        FixtureFile f;
-        f.streams = {s};
-        f.width = kW;
-        f.height = kH;
-        const std::string packed = WriteFile(placeholder.empty() ? "packed_empty.avi" : "packed_nvop.avi", BuildAvi(f));
-        // ffmpeg reads the packed file as the original: the rebuild is a fair one.
-        if (!placeholder.empty()) {
-            EXPECT_EQ(FfmpegBgr(packed), reference);
-        }
+            ASSERT_EQ(s.chunks.size(), size_t{kFrames});
+            if (repeatAt >= 0) {
+                s.chunks.insert(s.chunks.begin() + repeatAt, Bytes{});
+                s.keys.insert(s.keys.begin() + repeatAt, false);
+            }
+            s.length = kFrames;
+            FixtureFile f;
+            f.streams = {s};
+            f.width = kW;
+            f.height = kH;
+            const std::string packed =
+                WriteFile(placeholder.empty() ? "packed_empty.avi" : "packed_nvop.avi", BuildAvi(f));
+            // ffmpeg reads the packed file as the original: the rebuild is a fair one.
+            if (!placeholder.empty() && repeatAt < 0) {
+                EXPECT_EQ(FfmpegBgr(packed), reference);
+            }
 
-        ASSERT_EQ(AVIFileOpenA(&file, packed.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
-        ASSERT_EQ(AVIFileGetStream(file, &video, streamtypeVIDEO, 0), AVIERR_OK);
-        BITMAPINFOHEADER want = {40, kW, kH, 1, 24, BI_RGB, 152 * kH, 0, 0, 0, 0};
-        PGETFRAME g = AVIStreamGetFrameOpen(video, &want);
-        ASSERT_NE(g, nullptr);
-        const int order[] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 11, 12, 13, 14, 15,
-                             16, 17, 18, 19, 20, 21, 22, 23, 19, 2, 10, 9,  23, 0,  14};
-        for (const int n : order)
-            ASSERT_EQ(Picture(g, n), Bytes(reference.begin() + n * frame, reference.begin() + (n + 1) * frame))
-                << packed << " position " << n;
-        AVIStreamGetFrameClose(g);
-        AVIStreamRelease(video);
-        AVIFileRelease(file);
-    }
+            ASSERT_EQ(AVIFileOpenA(&file, packed.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+            ASSERT_EQ(AVIFileGetStream(file, &video, streamtypeVIDEO, 0), AVIERR_OK);
+            BITMAPINFOHEADER want = {40, kW, kH, 1, 24, BI_RGB, 152 * kH, 0, 0, 0, 0};
+            PGETFRAME g = AVIStreamGetFrameOpen(video, &want);
+            ASSERT_NE(g, nullptr);
+            const int order[] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 11, 12, 13, 14, 15,
+                                 16, 17, 18, 19, 20, 21, 22, 23, 19, 2, 10, 9,  23, 0,  14};
+            for (const int n : order) {
+                const int k = repeatAt < 0 || n < repeatAt ? n : n - 1;
+                ASSERT_EQ(Picture(g, n), Bytes(reference.begin() + k * frame, reference.begin() + (k + 1) * frame))
+                    << packed << " position " << n << ", repeat at " << repeatAt;
+            }
+            if (repeatAt >= 0) EXPECT_EQ(Picture(g, kFrames), Bytes(reference.end() - frame, reference.end()));
+            AVIStreamGetFrameClose(g);
+            AVIStreamRelease(video);
+            AVIFileRelease(file);
+        }
 }
 
 // Frames a recorder dropped leave empty chunks where the stored order has
