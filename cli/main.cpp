@@ -33,7 +33,8 @@ const char usageText[] =
     "  tavrick --help | --version\n"
     "\n"
     "Options of convert (the stored settings are the defaults; --save keeps the result):\n"
-    "  --rate FPS              destination frame rate, 0.001..32767 (clamped)\n"
+    "  --rate FPS              destination frame rate, 0.001..32767 (clamped); a fraction\n"
+    "                          (30000/1001) or ntsc, ntsc-film, ntsc-double is kept exactly\n"
     "  --speed PERCENT         source speed, 100 keeps it (0.001..32767 %, clamped)\n"
     "  --method NAME|N         coarse, linear, sine, cubic, lanczos, lansin1, lansin2,\n"
     "                          lansin3, median3, median5 (0..9)\n"
@@ -220,14 +221,30 @@ void SayStopped() {
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
+const char recoveredText[] = "recovered by a scan of its chunks (a recording that was never finished or was cut off)";
+
 int Info(const std::vector<std::string>& args) {
     if (args.size() != 1) return UsageError("info needs one SOURCE");
     MediaState media;
     const RunResult opened = OpenSourceChecked(TerminalFrontEnd(), media, args[0].c_str());
     if (opened != sourceOpened) return ResultCode(opened);
     Print("Video Info\n" + VideoInfoText(media.source) + "\n\nAudio Info\n" + AudioInfoText(media.source));
+    if (AviFileRecoveredByScan(media.source.file)) Print(std::string("\nFile: ") + recoveredText);
     CloseMedia(media, nullptr, false);
     return 0;
+}
+
+// What the run does with the source that a user can't see in the output:
+// sound it leaves behind, frames it had to find by a scan.
+void SaySourceNotes(const SourceMedia& source) {
+    if (AviFileRecoveredByScan(source.file)) std::fprintf(stderr, "tavrick: the source was %s\n", recoveredText);
+    int audioStreams = 0;
+    for (PAVISTREAM s = nullptr; AVIFileGetStream(source.file, &s, streamtypeAUDIO, audioStreams) == AVIERR_OK;) {
+        AVIStreamRelease(s);
+        ++audioStreams;
+    }
+    if (audioStreams > 1 && source.audioStream)
+        std::fprintf(stderr, "tavrick: carrying audio stream 1 of %d\n", audioStreams);
 }
 
 std::string FccText(std::uint32_t fcc) {
@@ -262,8 +279,16 @@ int Convert(const std::vector<std::string>& args) {
     if (!LoadSettings(UserCallsOf(frontEnd), session.settings)) return ResultCode(settingsStoreFailed);
     ApplyRequest(request, session.settings);
     session.run.threads = request.threads;
-    const RunResult result = ConvertFile(session, frontEnd, request.source.c_str(), request.destination.c_str(),
+    RunResult result = PrepareConversion(session, frontEnd, request.source.c_str(), request.destination.c_str(),
                                          request.height, request.save);
+    if (result == sourceOpened) {
+        SaySourceNotes(session.media.source);
+        result = StartConversion(session, frontEnd);
+        if (result == conversionDone) {
+            result = WaitForConversion(session);
+            CloseMedia(session.media, nullptr, false);
+        }
+    }
     EndStatusLine();
     if (result == conversionStopped && interrupts > 0) SayStopped();
     // The product's message names the failure; this line names its cause.

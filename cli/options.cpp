@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/frame_rate.h"
 #include "job/methods.h"
 #include "media/vfw/compressor.h"
 #include "platform/mmsystem.h"
@@ -67,6 +68,30 @@ bool ParseDecimal(std::string s, double& value) {
     }
     if (points > 1 || digits == 0 || s.size() > 32) return false;
     value = std::strtod(s.c_str(), nullptr);  // the program runs in the "C" locale
+    return true;
+}
+
+// A rate as a fraction ("30000/1001") or an NTSC name; false for anything else.
+bool ParseFraction(std::string s, std::uint32_t& rate, std::uint32_t& scale) {
+    for (char& c : s) c = c == ' ' || c == '_' ? '-' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    static const struct {
+        const char* name;
+        std::uint32_t rate, scale;
+    } names[] = {{"ntsc", 30000, 1001}, {"ntsc-film", 24000, 1001}, {"ntsc-double", 60000, 1001}};
+    for (const auto& n : names)
+        if (s == n.name) {
+            rate = n.rate;
+            scale = n.scale;
+            return true;
+        }
+    const std::size_t slash = s.find('/');
+    if (slash == std::string::npos) return false;
+    long long r = 0, q = 0;
+    if (!ParseWhole(s.substr(0, slash), 0xFFFFFFFFLL, r) || !ParseWhole(s.substr(slash + 1), 0xFFFFFFFFLL, q) ||
+        r == 0 || q == 0)
+        return false;
+    rate = static_cast<std::uint32_t>(r);
+    scale = static_cast<std::uint32_t>(q);
     return true;
 }
 
@@ -148,9 +173,20 @@ bool ParseConvertArguments(const std::vector<std::string>& args, ConvertRequest&
             error = "invalid value '" + value + "' for " + name + ": " + what;
             return false;
         };
-        if (name == "--rate") {
-            if (!ParseDecimal(value, d)) return bad("expected frames per second, e.g. 50 or 29.97");
+        std::uint32_t rate = 0, scale = 0;
+        if (name == "--rate" && ParseFraction(value, rate, scale)) {
+            // Exact: the header says rate/scale and the frames step by it.
+            const FrameRate exact = FractionRate(rate, scale);
+            r.dstRate = std::clamp(exact.value, 0.001, 32767.0);
+            r.dstRateFraction = {0, 0};
+            if (*r.dstRate == exact.value) r.dstRateFraction = {exact.rate, exact.scale};
+        } else if (name == "--rate") {
+            if (!ParseDecimal(value, d))
+                return bad(
+                    "expected frames per second, e.g. 50 or 29.97, a fraction such as 30000/1001, or ntsc, "
+                    "ntsc-film, ntsc-double");
             r.dstRate = std::clamp(d, 0.001, 32767.0);
+            r.dstRateFraction = {0, 0};
         } else if (name == "--speed") {
             if (!ParseDecimal(value, d)) return bad("expected a percentage, e.g. 100");
             r.srcSpeed = std::clamp(d * 0.01, 0.00001, 327.67);
@@ -225,7 +261,11 @@ bool ParseConvertArguments(const std::vector<std::string>& args, ConvertRequest&
 }
 
 void ApplyRequest(const ConvertRequest& r, ConversionSettings& s) {
-    if (r.dstRate) s.dstRate = *r.dstRate;
+    if (r.dstRate) {
+        s.dstRate = *r.dstRate;
+        s.dstRateFraction[0] = r.dstRateFraction[0];
+        s.dstRateFraction[1] = r.dstRateFraction[1];
+    }
     if (r.srcSpeed) s.srcSpeed = *r.srcSpeed;
     if (r.intRange) s.intRange = *r.intRange;
     if (r.intMethod) s.intMethod = static_cast<InterpolationMethod>(*r.intMethod);

@@ -2,6 +2,7 @@
 // main dialog reads its fields.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@ struct ConvertRequest {
     std::string destination;
     // Changes to the persisted settings; what isn't given keeps its stored value.
     std::optional<double> dstRate, srcSpeed, intRange;
+    std::array<std::uint32_t, 2> dstRateFraction{};  // with dstRate: its exact fraction, or {0, 0}
     std::optional<int> intMethod, deint, deintRes, aspect, letterbox, segment;
     std::optional<int> height;  // typed height: the "Custom" preset
     std::optional<std::uint32_t> fccHandler, quality, keyFrameEvery, bytesPerSecond, interleaveEvery;

@@ -96,6 +96,9 @@ struct ConversionSettings {
     char sourcePath[maxPathChars + 1];
     char destinationPath[maxPathChars + 1];
     std::int32_t outputHeight;
+    // A destination rate given as a fraction (rate, scale) whose value is
+    // dstRate; {0, 0}: dstRate as a decimal (core/frame_rate.h). Never stored.
+    std::uint32_t dstRateFraction[2];
 };
 
 // The options a first run starts with: uncompressed "DIB " frames, quality

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -318,9 +319,40 @@ StepEnd WriteAudioSamples(Pipeline& p, std::int64_t from, std::int64_t count, st
     return keepGoing;
 }
 
+// The byte that plays as silence in stored sound whose every sample is one
+// byte: A-law and µ-law. Other compressed sound has no silence we could
+// write without its encoder.
+std::optional<std::uint8_t> StoredSilenceByte(const WAVEFORMATEX& format) {
+    constexpr std::uint16_t aLaw = 6, muLaw = 7;
+    if (format.wFormatTag == aLaw) return 0xD5;
+    if (format.wFormatTag == muLaw) return 0xFF;
+    return std::nullopt;
+}
+
+// Appends `units` whole blocks of silence, in pieces the chunk buffer holds.
+bool WriteStoredSilence(Pipeline& p, std::int64_t units, std::uint8_t silence) {
+    DestinationMedia& dest = p.media.destination;
+    const std::uint32_t unitBytes = p.media.source.audioInfo.dwSampleSize;
+    const std::int64_t perPiece = dest.audioChunkBytes / unitBytes;
+    if (perPiece == 0) return false;
+    while (units > 0) {
+        const std::int64_t n = units < perPiece ? units : perPiece;
+        std::memset(dest.audioChunk, silence, static_cast<std::size_t>(n) * unitBytes);
+        std::int32_t written = 0;
+        if (AVIStreamWrite(dest.audioStream, -1, static_cast<std::int32_t>(n), dest.audioChunk,
+                           static_cast<std::int32_t>(n * unitBytes), 0, nullptr, &written) != AVIERR_OK)
+            return false;
+        p.job.segmentBytes += static_cast<std::uint32_t>(written);
+        units -= n;
+    }
+    return true;
+}
+
 // Compressed sound goes over as it was stored: the source's chunks (or
-// blocks) whose time has come, whole and unchanged, appended in order. What
-// the source doesn't have is not made up: zero bytes are no silence here.
+// blocks) whose time has come, whole and unchanged, appended in order. Where
+// the source's sound ends before the video, blocks of a format with a silence
+// of its own (A-law, µ-law) are padded with it up to the video's end; other
+// formats are not made up (zero bytes are no silence there).
 bool CarryStoredAudio(Pipeline& p) {
     SourceMedia& source = p.media.source;
     DestinationMedia& dest = p.media.destination;
@@ -337,13 +369,24 @@ bool CarryStoredAudio(Pipeline& p) {
     for (std::int32_t k = 0; k < static_cast<std::int32_t>(count); k += want) {
         std::int32_t bytes = 0, samples = 0;
         if (AVIStreamRead(source.audioStream, static_cast<std::int32_t>(from) + k, want, dest.audioChunk,
-                          static_cast<std::int32_t>(dest.audioChunkBytes), &bytes, &samples) != AVIERR_OK ||
-            samples == 0)
-            return true;  // the source's sound has ended
-        std::int32_t written = 0;
-        if (AVIStreamWrite(dest.audioStream, -1, samples, dest.audioChunk, bytes, 0, nullptr, &written) != AVIERR_OK)
-            return false;
-        job.segmentBytes += static_cast<std::uint32_t>(written);
+                          static_cast<std::int32_t>(dest.audioChunkBytes), &bytes, &samples) != AVIERR_OK)
+            samples = 0;
+        if (samples > 0) {
+            std::int32_t written = 0;
+            if (AVIStreamWrite(dest.audioStream, -1, samples, dest.audioChunk, bytes, 0, nullptr, &written) !=
+                AVIERR_OK)
+                return false;
+            job.segmentBytes += static_cast<std::uint32_t>(written);
+        }
+        if (samples == want) continue;
+        // The source's sound has ended.
+        const std::optional<std::uint8_t> silence = StoredSilenceByte(source.audioFormat);
+        if (byChunk || !silence) return true;
+        const std::uint32_t frames = job.plan.interlacedOutput ? job.plan.stepCount / 2 : job.plan.stepCount;
+        const double videoUnits = std::ceil(frames * dest.samplesPerAudioChunk / dest.framesPerAudioChunk);
+        const double end = std::min(first + count, videoUnits);
+        const double padded = first + k + samples;
+        return padded >= end || WriteStoredSilence(p, static_cast<std::int64_t>(end - padded), *silence);
     }
     return true;
 }
@@ -401,15 +444,18 @@ StepEnd SegmentCheck(Pipeline& p, bool beforeFrame = false) {
             }
             if (!AskOverwrite(DestinationPromptsOf(p.run.frontEnd, p.run.owner), first.c_str()))
                 return conversionStopped;
-            if (!DeleteFileUnlessHeld(first.c_str())) return conversionCannotRename;
+            if (!DeleteFileUnlessHeld(first.c_str(), &p.media.destination.failureDetail)) return conversionCannotRename;
         }
-        if (std::rename(destination.c_str(), first.c_str()) != 0) return conversionCannotRename;
+        if (std::rename(destination.c_str(), first.c_str()) != 0) {
+            p.media.destination.failureDetail = destination + " can't become " + first + ": " + std::strerror(errno);
+            return conversionCannotRename;
+        }
     }
     ++job.segmentIndex;
     const std::string next = SegmentName(destination, job.segmentIndex);
     const RunResult created =
         CreateDestination(p.media, settings.pOptions, DestinationPromptsOf(p.run.frontEnd, p.run.owner), next.c_str(),
-                          true, job.geometry.frameRows, settings.dstRate);
+                          true, job.geometry.frameRows, RunFrameRate(settings));
     if (created != destinationCreated) return created;
     job.segmentBytes = 0;
     job.segmentStartFrame = job.framesWritten;
@@ -537,7 +583,10 @@ RunResult RunConversion(ConversionRun& run) {
     // skipped it gets a refusal, as for a format the output can't take.
     media.destination.failureDetail.clear();
     if (!SettingsInRange(settings)) return destinationFormatRefused;
-    if (IsSourceFile(settings)) return destinationCannotCreate;
+    if (IsSourceFile(settings)) {
+        media.destination.failureDetail = "the destination is the source file";
+        return destinationCannotCreate;
+    }
 
     const int width = static_cast<int>(source.frameFormat.header.biWidth);
     const int sourceRows = static_cast<int>(source.frameFormat.header.biHeight);
@@ -546,7 +595,7 @@ RunResult RunConversion(ConversionRun& run) {
 
     const RunResult created =
         CreateDestination(media, settings.pOptions, DestinationPromptsOf(run.frontEnd, run.owner),
-                          settings.destinationPath, false, job.geometry.frameRows, settings.dstRate);
+                          settings.destinationPath, false, job.geometry.frameRows, RunFrameRate(settings));
     if (created != destinationCreated) return created;
     const DestinationGuard closeOnReturn{media};
 
@@ -571,7 +620,7 @@ RunResult RunConversion(ConversionRun& run) {
     std::memset(buffers.outputFrame, 0, frameBytes);
 
     job.plan = PlanRun(source.videoInfo.dwRate, source.videoInfo.dwScale, source.videoInfo.dwLength, settings.srcSpeed,
-                       settings.dstRate, deint, deintRes);
+                       RunFrameRate(settings), deint, deintRes);
     const std::uint64_t limit = job.segmentLimit;
     job = ConversionJob{job.geometry, job.plan, job.sourceFrameBytes};
     job.segmentLimit = limit;
@@ -610,7 +659,7 @@ RunResult RunConversion(ConversionRun& run) {
     // The steps; a frame still being written ends first and, failing, names the end.
     auto steps = [&]() -> StepEnd {
         for (job.stepIndex = 0; job.stepIndex < job.plan.stepCount; ++job.stepIndex) {
-            const StepPosition position = PositionOfStep(job.stepIndex, job.plan.sourceStep, pairs);
+            const StepPosition position = PositionOfStep(job.stepIndex, job.plan);
             job.baseFrame = position.baseFrame;
             if (job.baseFrame != job.lastBaseFrame) {
                 const StepEnd r = RefillRing(p);

@@ -13,10 +13,59 @@ namespace {
 // "Lanczos (best)" (6), are the row resampling methods rowCoarse to rowLanczos.
 int RowResampleMethodOf(int deintRes) { return rowCoarse + (deintRes - 2); }
 
+using Wide = unsigned __int128;
+
+Wide Gcd(Wide a, Wide b) {
+    while (b != 0) {
+        const Wide t = a % b;
+        a = b;
+        b = t;
+    }
+    return a;
+}
+
+// The speed as the decimal that was typed (1.0, 0.5, 1.001), when a short one
+// gives exactly this double; false for anything else.
+bool DecimalSpeed(double speed, std::uint64_t& numerator, std::uint64_t& denominator) {
+    std::uint64_t scale = 1;
+    for (int digits = 0; digits <= 9; ++digits, scale *= 10) {
+        const double scaled = std::round(speed * static_cast<double>(scale));
+        if (scaled >= 1 && scaled < 1e15 && scaled / static_cast<double>(scale) == speed) {
+            numerator = static_cast<std::uint64_t>(scaled);
+            denominator = scale;
+            return true;
+        }
+    }
+    return false;
+}
+
+// step = source rate x speed / destination rate (twice the rate for fields),
+// as a reduced fraction; positions and the step count follow from integers.
+void PlanExactSteps(RunPlan& plan, std::uint32_t dwRate, std::uint32_t dwScale, std::uint32_t dwLength, double srcSpeed,
+                    const FrameRate& rate) {
+    std::uint64_t speedNum = 0, speedDen = 0;
+    if (dwRate == 0 || dwScale == 0 || !DecimalSpeed(srcSpeed, speedNum, speedDen)) return;
+    // At most 2^32 x 2^32 x 2^50 on either side: no overflow before reducing.
+    Wide num = Wide{dwRate} * rate.scale * speedNum;
+    Wide den = Wide{dwScale} * rate.rate * speedDen * (plan.interlacedOutput ? 2 : 1);
+    const Wide common = Gcd(num, den);
+    num /= common;
+    den /= common;
+    // Positions take step x index (32 bits) and twice that in 128 bits.
+    if (num == 0 || num >= (Wide{1} << 62) || den >= (Wide{1} << 62)) return;
+    plan.stepNumerator = static_cast<std::uint64_t>(num);
+    plan.stepDenominator = static_cast<std::uint64_t>(den);
+    plan.sourceStep = static_cast<double>(num) / static_cast<double>(den);
+    const Wide steps = Wide{dwLength} * den / num;
+    plan.stepCount = steps >= std::numeric_limits<std::uint32_t>::max() ? std::numeric_limits<std::uint32_t>::max()
+                                                                        : static_cast<std::uint32_t>(steps);
+}
+
 }  // namespace
 
-RunPlan PlanRun(std::uint32_t dwRate, std::uint32_t dwScale, std::uint32_t dwLength, double srcSpeed, double dstRate,
-                int deint, int deintRes) {
+RunPlan PlanRun(std::uint32_t dwRate, std::uint32_t dwScale, std::uint32_t dwLength, double srcSpeed,
+                const FrameRate& rate, int deint, int deintRes) {
+    const double dstRate = rate.value;
     RunPlan plan;
     plan.interlacedOutput = deintRes == 0 || deintRes == 1;
     plan.bothFields = IsFieldPairMode(deint);
@@ -36,12 +85,27 @@ RunPlan PlanRun(std::uint32_t dwRate, std::uint32_t dwScale, std::uint32_t dwLen
         plan.stepCount = std::numeric_limits<std::uint32_t>::max();
     else
         plan.stepCount = static_cast<std::uint32_t>(steps);
+    if (rate.Exact()) PlanExactSteps(plan, dwRate, dwScale, dwLength, srcSpeed, rate);
     return plan;
 }
 
 StepPosition PositionOfStep(std::uint32_t stepIndex, double sourceStep, bool bothFields) {
     const double x = stepIndex * sourceStep;
     return {bothFields ? 2 * x : x, static_cast<std::int64_t>(x)};
+}
+
+StepPosition PositionOfStep(std::uint32_t stepIndex, const RunPlan& plan) {
+    if (plan.stepDenominator == 0) return PositionOfStep(stepIndex, plan.sourceStep, plan.bothFields);
+    // Whole frames and the fraction from integers; the double can't round
+    // the fraction up into the next frame.
+    const Wide at = Wide{stepIndex} * plan.stepNumerator * (plan.bothFields ? 2 : 1);
+    const auto whole = static_cast<double>(at / plan.stepDenominator);
+    const double fraction =
+        static_cast<double>(static_cast<std::uint64_t>(at % plan.stepDenominator)) / plan.stepDenominator;
+    double position = whole + fraction;
+    if (position >= whole + 1) position = std::nextafter(whole + 1, 0.0);
+    const Wide frame = Wide{stepIndex} * plan.stepNumerator / plan.stepDenominator;
+    return {position, static_cast<std::int64_t>(frame)};
 }
 
 bool CompletesFrame(bool interlacedOutput, int deintRes, int fieldParity) {

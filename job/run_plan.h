@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "core/frame_rate.h"
 #include "frames/kernels.h"
 
 struct RunPlan {
@@ -11,20 +12,26 @@ struct RunPlan {
     int rowResampleMethod = 0;
     double secondFieldShift = 0.0;
     double sourceStep = 0.0;  // source frames advanced per step
+    // The step as stepNumerator / stepDenominator exactly, when the rate was
+    // given as a fraction (and the speed is a short decimal); 0: sourceStep.
+    std::uint64_t stepNumerator = 0, stepDenominator = 0;
     std::uint32_t stepCount = 0;
     int firstFieldParity = 0;
 };
 
 // From the source rate (dwRate / dwScale) and length, the speed factor, the
 // destination rate and the deinterlace and interlace/resample settings.
-RunPlan PlanRun(std::uint32_t dwRate, std::uint32_t dwScale, std::uint32_t dwLength, double srcSpeed, double dstRate,
-                int deint, int deintRes);
+// A destination rate given as a fraction steps by exact fractions of a frame.
+RunPlan PlanRun(std::uint32_t dwRate, std::uint32_t dwScale, std::uint32_t dwLength, double srcSpeed,
+                const FrameRate& dstRate, int deint, int deintRes);
 
 struct StepPosition {
     double samplePosition;   // in frames, or in fields in the field-pair modes
     std::int64_t baseFrame;  // the source frame at or before the position
 };
 StepPosition PositionOfStep(std::uint32_t stepIndex, double sourceStep, bool bothFields);
+// The position of a step of the plan: from the exact step when it has one.
+StepPosition PositionOfStep(std::uint32_t stepIndex, const RunPlan& plan);
 
 // Whether the step that just filled field `fieldParity` finishes a frame.
 bool CompletesFrame(bool interlacedOutput, int deintRes, int fieldParity);

@@ -38,7 +38,7 @@ RunResult failWith(DestinationMedia& d, RunResult result) {
 // What a creation that failed after the file existed leaves in its place:
 // an AVI of the run's frame size, uncompressed, with no frames, which every
 // player opens (rather than headers with no stream format).
-void LeaveEmptyAvi(const char* path, const SourceMedia& s, std::int32_t outputHeight, double outputRate) {
+void LeaveEmptyAvi(const char* path, const SourceMedia& s, std::int32_t outputHeight, const FrameRate& outputRate) {
     PAVIFILE file = nullptr;
     if (AVIFileOpenA(&file, path, OF_CREATE | OF_SHARE_DENY_WRITE, nullptr) != AVIERR_OK) return;
     AVISTREAMINFOA video = s.videoInfo;
@@ -84,18 +84,35 @@ bool IsReplaceable(const char* path, const char** what) {
 
 // Deleting a file on Linux succeeds even while another run reads or writes
 // it (the source itself, say), so a file someone holds is not replaced.
-bool DeleteFileUnlessHeld(const char* path) {
-    if (!IsReplaceable(path)) return false;
+bool DeleteFileUnlessHeld(const char* path, std::string* cause) {
+    const char* what = nullptr;
+    if (!IsReplaceable(path, &what)) {
+        if (cause) *cause = std::string(path) + " is " + what + ", not a file that can be replaced";
+        return false;
+    }
     const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd >= 0) {
         const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0;
         close(fd);
-        if (held) return false;
+        if (held) {
+            if (cause) *cause = std::string(path) + " is open in another run and can't be replaced";
+            return false;
+        }
     }
-    return unlink(path) == 0;
+    if (unlink(path) == 0) return true;
+    // The lock was free, the folder refused: its own words (no permission,
+    // a read-only file system).
+    if (cause) *cause = std::string(path) + " can't be replaced: " + std::strerror(errno);
+    return false;
 }
 
-void DestinationRate(double outputRate, std::uint32_t* dwRate, std::uint32_t* dwScale) {
+void DestinationRate(const FrameRate& rate, std::uint32_t* dwRate, std::uint32_t* dwScale) {
+    if (rate.Exact()) {
+        *dwRate = rate.rate;
+        *dwScale = rate.scale;
+        return;
+    }
+    const double outputRate = rate.value;
     // Only rates inside the int range can be whole numbers of the header.
     if (outputRate > 0 && outputRate < 2147483648.0) {
         const auto whole = static_cast<std::int32_t>(outputRate);
@@ -110,19 +127,29 @@ void DestinationRate(double outputRate, std::uint32_t* dwRate, std::uint32_t* dw
     *dwRate = thousandths > 0 && thousandths < 4294967296.0 ? static_cast<std::uint32_t>(thousandths) : 0;
 }
 
-AudioChunking ComputeAudioChunking(std::uint32_t interleaveMs, double outputRate, const WAVEFORMATEX& format,
+AudioChunking ComputeAudioChunking(std::uint32_t interleaveMs, const FrameRate& rate, const WAVEFORMATEX& format,
                                    const AVISTREAMINFOA* info) {
     AudioChunking c;
-    const double frames = interleaveMs * 0.001 * outputRate;
+    const double outputRate = rate.value;
+    // An exact rate counts in whole numbers: 1001 ms at 30000/1001 is 30 frames.
+    const double frames =
+        rate.Exact() ? static_cast<double>(std::uint64_t{interleaveMs} * rate.rate / (std::uint64_t{rate.scale} * 1000))
+                     : interleaveMs * 0.001 * outputRate;
     c.framesPerAudioChunk = frames >= 1 && frames < 4294967296.0 ? static_cast<std::uint32_t>(frames) : 1;
+    // Seconds a chunk covers, as frames x scale / rate for an exact rate.
+    const auto perChunk = [&](double unitsPerSecond) {
+        return rate.Exact() ? c.framesPerAudioChunk * static_cast<double>(rate.scale) * unitsPerSecond / rate.rate
+                            : c.framesPerAudioChunk / outputRate * unitsPerSecond;
+    };
     if (info && !IsPcmAudio(format) && info->dwScale != 0) {
-        c.samplesPerAudioChunk = c.framesPerAudioChunk / outputRate * info->dwRate / info->dwScale;
+        c.samplesPerAudioChunk = rate.Exact() ? perChunk(static_cast<double>(info->dwRate)) / info->dwScale
+                                              : c.framesPerAudioChunk / outputRate * info->dwRate / info->dwScale;
         const std::uint64_t units = static_cast<std::uint64_t>(c.samplesPerAudioChunk + 1);
         const std::uint64_t unitBytes = info->dwSampleSize ? info->dwSampleSize : info->dwSuggestedBufferSize;
         c.audioChunkBytes = units * (unitBytes ? unitBytes : 1);
         return c;
     }
-    c.samplesPerAudioChunk = c.framesPerAudioChunk / outputRate * format.nSamplesPerSec;
+    c.samplesPerAudioChunk = perChunk(format.nSamplesPerSec);
     const std::uint64_t m = static_cast<std::uint64_t>(c.samplesPerAudioChunk + 1);
     const std::uint64_t sampleBytes = format.wBitsPerSample == 0 ? 2 : format.wBitsPerSample / 8;
     // A block may hold more than channels x bits / 8 bytes (odd bit depths);
@@ -139,7 +166,8 @@ bool AskOverwrite(const DestinationPrompts& prompts, const char* path) {
 }
 
 RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, const DestinationPrompts& prompts,
-                            const char* path, bool continuation, std::int32_t outputHeight, double outputRate) {
+                            const char* path, bool continuation, std::int32_t outputHeight,
+                            const FrameRate& outputRate) {
     SourceMedia& s = media.source;
     DestinationMedia& d = media.destination;
     d.frameFormat = s.frameFormat;
@@ -163,10 +191,7 @@ RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, cons
             return destinationCannotCreate;
         }
         if (!AskOverwrite(prompts, path)) return destinationDeclined;
-        if (!DeleteFileUnlessHeld(path)) {
-            d.failureDetail = std::string(path) + " is open in another run and can't be replaced";
-            return destinationCannotCreate;
-        }
+        if (!DeleteFileUnlessHeld(path, &d.failureDetail)) return destinationCannotCreate;
     }
     errno = 0;
     if (AVIFileOpenA(&d.file, path, OF_CREATE | OF_SHARE_DENY_WRITE, nullptr) != AVIERR_OK) {

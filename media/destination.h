@@ -2,15 +2,18 @@
 // the compressor choice, the video and audio streams and the audio chunking.
 #pragma once
 
+#include <string>
+
+#include "core/frame_rate.h"
 #include "core/run_result.h"
 #include "core/user_calls.h"
 #include "media/media_state.h"
 #include "media/vfw/saveoptions.h"
 #include "platform/wintypes.h"
 
-// The rate rule of the destination's stream header: whole rates as n/1,
-// others as trunc(rate x 1000)/1000.
-void DestinationRate(double outputRate, std::uint32_t* dwRate, std::uint32_t* dwScale);
+// The rate rule of the destination's stream header: a fraction as given
+// (reduced); whole decimal rates as n/1, others as trunc(rate x 1000)/1000.
+void DestinationRate(const FrameRate& outputRate, std::uint32_t* dwRate, std::uint32_t* dwScale);
 
 // The audio chunk rhythm of a destination, from the interleave interval in
 // milliseconds and the source's audio format.
@@ -22,7 +25,7 @@ struct AudioChunking {
 // Compressed sound (info given, format not PCM) counts in the stream's own
 // units, chunks or blocks, at dwRate / dwScale, and a chunk's buffer holds
 // the largest of them.
-AudioChunking ComputeAudioChunking(std::uint32_t interleaveMs, double outputRate, const WAVEFORMATEX& format,
+AudioChunking ComputeAudioChunking(std::uint32_t interleaveMs, const FrameRate& outputRate, const WAVEFORMATEX& format,
                                    const AVISTREAMINFOA* info = nullptr);
 
 // Whether anything (a file, a link, a folder) has this name.
@@ -31,8 +34,9 @@ bool FileExists(const char* path);
 // to one) may be replaced; a folder, a FIFO or a device never is. Otherwise
 // *what says what it is ("a folder").
 bool IsReplaceable(const char* path, const char** what = nullptr);
-// Deletes an existing replaceable file that no other reader or writer holds open.
-bool DeleteFileUnlessHeld(const char* path);
+// Deletes an existing replaceable file that no other reader or writer holds
+// open; otherwise *cause (when given) says why not, in words.
+bool DeleteFileUnlessHeld(const char* path, std::string* cause = nullptr);
 
 // Whom creating a destination asks, and the window that owns the questions.
 struct DestinationPrompts {
@@ -50,4 +54,5 @@ bool AskOverwrite(const DestinationPrompts& prompts, const char* path);
 // the audio chunks; segments reuse both. Requires an open source and no open
 // destination. Returns destinationCreated or one of the destination codes.
 RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, const DestinationPrompts& prompts,
-                            const char* path, bool continuation, std::int32_t outputHeight, double outputRate);
+                            const char* path, bool continuation, std::int32_t outputHeight,
+                            const FrameRate& outputRate);

@@ -110,6 +110,7 @@ struct BlockReader {
 struct MoviList {
     uint64_t fourccPos;  // where 'movi' stands: the base of relative idx1 offsets
     uint64_t end;
+    bool cut;  // its size runs past the end of the file
 };
 
 struct Parse {
@@ -120,6 +121,7 @@ struct Parse {
     bool haveIdx1 = false;
     uint64_t idx1Pos = 0;
     uint64_t idx1Size = 0;
+    bool idx1Cut = false;                    // its size runs past the end of the file
     std::vector<std::vector<uint8_t>> indx;  // per stream, as stored
     uint64_t entryBudget = 0;                // index entries the file can justify
 };
@@ -190,6 +192,14 @@ bool WalkRiff(Parse& p, uint64_t start, uint64_t end, bool first) {
         if (!p.reader.Read32(pos, &id) || !p.reader.Read32(pos + 4, &size)) return false;
         const uint64_t dataStart = pos + 8;
         const uint64_t dataEnd = std::min<uint64_t>(dataStart + size, end);
+        uint32_t type = 0;
+        if (id == kList && size < 4 && p.reader.Read32(dataStart, &type) && type == kMovi) {
+            // An unfinished recording may leave the size of 'movi' at 0 with its
+            // chunks after it: a list of nothing, which a scan may extend.
+            p.movis.push_back({dataStart, dataStart + 4, false});
+            pos = dataStart + 4;
+            continue;
+        }
         if (id == kList && dataEnd - dataStart >= 4) {
             uint32_t type;
             if (!p.reader.Read32(dataStart, &type)) return false;
@@ -201,12 +211,13 @@ bool WalkRiff(Parse& p, uint64_t start, uint64_t end, bool first) {
                 ParseHeaderList(p, body.data(), body.size());
                 p.gotHeaders = true;
             } else if (type == kMovi) {
-                p.movis.push_back({dataStart, dataEnd});
+                p.movis.push_back({dataStart, dataEnd, dataStart + size > p.file->fileSize});
             }
         } else if (id == kIdx1 && first && !p.haveIdx1) {
             p.haveIdx1 = true;
             p.idx1Pos = dataStart;
             p.idx1Size = dataEnd - dataStart;
+            p.idx1Cut = dataStart + size > p.file->fileSize;
         }
         pos = dataStart + size + (size & 1);
     }
@@ -258,6 +269,9 @@ bool ReadOpenDmlIndex(Parse& p, AviStream* s, const std::vector<uint8_t>& indx) 
     for (uint64_t i = 0; i < count; ++i) {
         const uint8_t* e = indx.data() + 24 + i * stride;
         const uint64_t at = Le64(e);
+        // A cut-off file lost the index of its last part with the part's end:
+        // what is left of that part is found by a scan.
+        if (at >= p.file->fileSize - std::min<uint64_t>(p.file->fileSize, 8)) break;
         uint32_t id, size;
         if (!p.reader.Read32(at, &id) || !p.reader.Read32(at + 4, &size)) return false;
         if ((id & 0xffff) != ('i' | ('x' << 8)) && id != kIndx) return false;
@@ -307,23 +321,36 @@ bool ReadIdx1(Parse& p, const std::vector<bool>& wanted) {
     return decided && added > 0;
 }
 
-void ScanList(Parse& p, uint64_t start, uint64_t end, int depth, const std::vector<bool>& wanted) {
+// Chunks of the wanted streams between start and end, in file order. With
+// `after`, a stream takes only chunks past the last one its index named.
+// With `tail`, the walk goes on past end while it meets a stream's chunks
+// (and what 'movi' holds besides: 'rec ' lists, 'ix##', 'JUNK'): a list whose
+// size was never written at the end of a recording. Returns where it stopped.
+uint64_t ScanList(Parse& p, uint64_t start, uint64_t end, int depth, const std::vector<bool>& wanted,
+                  const std::vector<uint64_t>* after = nullptr, bool tail = false) {
     uint64_t pos = start;
-    while (pos + 8 <= end) {
+    while (pos + 8 <= (tail ? p.file->fileSize : end)) {
         uint32_t id, size;
-        if (!p.reader.Read32(pos, &id) || !p.reader.Read32(pos + 4, &size)) return;
+        if (!p.reader.Read32(pos, &id) || !p.reader.Read32(pos + 4, &size)) break;
+        const int number = StreamNumberOf(id);
         if (id == kList) {
             uint32_t type;
-            if (size >= 4 && p.reader.Read32(pos + 8, &type) && type == kRec && depth < kMaxRecDepth)
-                ScanList(p, pos + 12, std::min<uint64_t>(pos + 8 + size, end), depth + 1, wanted);
-        } else {
-            const int number = StreamNumberOf(id);
-            if (number >= 0 && static_cast<size_t>(number) < wanted.size() && wanted[number] && !IsPaletteChange(id)) {
-                if (!AddEntry(p, p.file->streams[number], pos + 8, size, false)) return;
+            const bool rec = size >= 4 && p.reader.Read32(pos + 8, &type) && type == kRec;
+            if (pos >= end && !rec) break;
+            if (rec && depth < kMaxRecDepth)
+                ScanList(p, pos + 12, std::min<uint64_t>(pos + 8 + size, tail ? p.file->fileSize : end), depth + 1,
+                         wanted, after);
+        } else if (number >= 0) {
+            if (static_cast<size_t>(number) < wanted.size() && wanted[number] && !IsPaletteChange(id) &&
+                (!after || pos + 8 > (*after)[number])) {
+                if (!AddEntry(p, p.file->streams[number], pos + 8, size, false)) break;
             }
+        } else if (pos >= end && id != Fcc("JUNK") && (id & 0xffff) != ('i' | ('x' << 8))) {
+            break;
         }
         pos += 8 + uint64_t{size} + (size & 1);
     }
+    return pos;
 }
 
 // Entries whose data lies outside the file: dropped at the end (a cut-off
@@ -369,6 +396,12 @@ AVIRESULT ParseFile(AviFile* file) {
     uint64_t end = 8 + uint64_t{riffSize};
     if (riffSize < 4 || end > file->fileSize) end = file->fileSize;
     if (!WalkRiff(p, 12, end, true)) return AVIERR_FILEREAD;
+    if (p.movis.empty() && end + (end & 1) < file->fileSize) {
+        // A size that stops short of 'movi' (a recording never finished): the
+        // lists that follow are still this form's.
+        if (!WalkRiff(p, end + (end & 1), file->fileSize, true)) return AVIERR_FILEREAD;
+        end = file->fileSize;
+    }
     if (!p.gotHeaders) return AVIERR_BADFORMAT;
 
     // OpenDML extension forms follow the first one.
@@ -406,8 +439,38 @@ AVIRESULT ParseFile(AviFile* file) {
                 if (pending[i]) file->streams[i]->entries.clear();
         }
     }
-    if (std::find(pending.begin(), pending.end(), true) != pending.end()) {
-        for (const auto& m : p.movis) ScanList(p, m.fourccPos + 4, m.end, 0, pending);
+    if (std::find(pending.begin(), pending.end(), true) != pending.end() && !p.movis.empty()) {
+        std::vector<size_t> before(n);
+        for (size_t i = 0; i < n; ++i) before[i] = file->streams[i]->entries.size();
+        for (size_t k = 0; k + 1 < p.movis.size(); ++k)
+            ScanList(p, p.movis[k].fourccPos + 4, p.movis[k].end, 0, pending);
+        // The last list may go on past its stated size (a recording that was
+        // never finished) or past the end of the file (one cut off).
+        const MoviList& last = p.movis.back();
+        ScanList(p, last.fourccPos + 4, last.end, 0, pending, nullptr, true);
+        // Recovered: chunks past the stated end, or a list the file cuts off.
+        for (size_t i = 0; i < n; ++i) {
+            const auto& e = file->streams[i]->entries;
+            if (e.size() > before[i] && (last.cut || e.back().offset > last.end)) file->recoveredByScan = true;
+        }
+    }
+    if (ownIndex && !p.movis.empty() && (p.movis.back().cut || p.idx1Cut)) {
+        // A cut-off last part whose index went with its end (or an idx1 cut
+        // short): its chunks past the last one an index named are read as a
+        // scan finds them.
+        std::vector<bool> indexed(n);
+        std::vector<uint64_t> lastNamed(n, 0);
+        for (size_t i = 0; i < n; ++i) {
+            const auto& e = file->streams[i]->entries;
+            indexed[i] = !pending[i] && !e.empty();
+            if (indexed[i]) lastNamed[i] = e.back().offset;
+        }
+        std::vector<size_t> before(n);
+        for (size_t i = 0; i < n; ++i) before[i] = file->streams[i]->entries.size();
+        const MoviList& last = p.movis.back();
+        ScanList(p, last.fourccPos + 4, last.end, 0, indexed, &lastNamed);
+        for (size_t i = 0; i < n; ++i)
+            file->recoveredByScan = file->recoveredByScan || file->streams[i]->entries.size() > before[i];
     }
     file->hasIndex = ownIndex;
     for (auto* s : file->streams) FinishStream(s, file->fileSize);
@@ -443,6 +506,8 @@ bool AviReadAt(const AviFile* file, uint64_t offset, void* buffer, size_t n) {
     }
     return true;
 }
+
+bool AviFileRecoveredByScan(PAVIFILE pfile) { return pfile && pfile->recoveredByScan; }
 
 uint64_t AviIndexedLength(const AviStream* stream) {
     if (stream->sampleSize > 0) return stream->byteStarts.empty() ? 0 : stream->byteStarts.back() / stream->sampleSize;

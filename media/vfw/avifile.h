@@ -79,6 +79,9 @@ struct AviFile {
     bool writable;
     AviMainHeader mainHeader;
     bool hasIndex;  // the file carried an index of its own (idx1 or OpenDML)
+    // Chunks were found by a scan where the file's sizes or index didn't reach
+    // them: an unfinished or cut-off recording (AviFileRecoveredByScan).
+    bool recoveredByScan = false;
     std::vector<AviStream*> streams;
     // Set on a file opened with OF_CREATE (media/vfw/aviwriter.h).
     struct AviWriter* writer = nullptr;

@@ -46,6 +46,10 @@ struct AviGetFrame {
     // B-picture after it, and an empty placeholder chunk follows. Every position
     // is then a display slot of its own.
     bool packed = false;
+    // Packed, with empty chunks that no packed chunk owes: frames a recorder
+    // repeated. Those repeat the picture before and take no display slot, so
+    // a key entry's picture is its slot (pictureOf) rather than its position.
+    bool repeats = false;
     // The decoder returns pictures in an order other than the chunks'; pictures
     // are then numbered by counting from a key picture of known number.
     bool reorders = false;
@@ -155,7 +159,7 @@ std::vector<uint8_t> ReadChunk(const AviGetFrame* g, int32_t i) {
 // those are. Other formats are taken to have closed groups.
 int32_t KeyPictureNumber(const AviGetFrame* g, int32_t k) {
     if (g->keyPicture[k] >= 0 || !g->reorders) return g->keyPicture[k] >= 0 ? g->keyPicture[k] : g->pictureOfEntry[k];
-    const int32_t base = g->packed ? k : g->pictureOfEntry[k];
+    const int32_t base = g->packed ? (g->repeats ? g->pictureOf[k] : k) : g->pictureOfEntry[k];
     if (!g->mpeg4) return base;
     int32_t leading = 0;
     const int32_t n = static_cast<int32_t>(g->fed.size());
@@ -177,7 +181,8 @@ int32_t KeyPictureNumber(const AviGetFrame* g, int32_t k) {
 // picture t, or -1.
 int32_t KeyBefore(const AviGetFrame* g, int32_t floor, int32_t t) {
     for (int32_t i = g->entryOf[t]; i >= floor; --i)
-        if (g->key[i] && g->fed[i] && (g->packed ? i : g->pictureOfEntry[i]) <= t && KeyPictureNumber(g, i) <= t)
+        if (g->key[i] && g->fed[i] && (g->packed ? (g->repeats ? g->pictureOf[i] : i) : g->pictureOfEntry[i]) <= t &&
+            KeyPictureNumber(g, i) <= t)
             return i;
     return -1;
 }
@@ -529,6 +534,31 @@ bool NumberPictures(AviGetFrame* g) {
         }
     }
     g->reorders = g->packed;
+    // A stream whose placeholders are "not coded" pictures has no empty ones:
+    // its empty chunks are frames a recorder repeated. Otherwise every packed
+    // chunk owes one placeholder after it, and an empty chunk when nothing is
+    // owed is a repeat. Telling them apart reads every chunk, so only packed
+    // streams with empty chunks pay for it.
+    std::vector<uint8_t> repeated(n, 0);
+    if (g->packed && std::any_of(entries.begin(), entries.end(), [](const AviIndexEntry& e) { return e.size == 0; })) {
+        bool codedPlaceholders = false;
+        for (int32_t i = 0; i < n && !codedPlaceholders; ++i)
+            codedPlaceholders = !g->fed[i] && entries[i].size > 0 && !(entries[i].flags & kAviEntryBad);
+        int64_t owed = 0;
+        for (int32_t i = 0; i < n; ++i) {
+            if (entries[i].flags & kAviEntryBad) continue;
+            if (g->fed[i]) {
+                if (codedPlaceholders) continue;
+                const auto data = ReadChunk(g, i);
+                if (VopTypes(data.data(), data.size()).size() >= 2) ++owed;
+            } else if (entries[i].size == 0 && (codedPlaceholders || owed == 0)) {
+                repeated[i] = 1;
+                g->repeats = true;
+            } else if (owed > 0) {
+                --owed;
+            }
+        }
+    }
     g->pictureOf.assign(n, -1);
     g->pictureOfEntry.assign(n, -1);
     g->entryOf.clear();
@@ -538,7 +568,7 @@ bool NumberPictures(AviGetFrame* g) {
     for (int32_t i = 0; i < n; ++i) {
         if (entries[i].flags & kAviEntryBad) {
             lastBad = true;
-        } else if (g->fed[i] || g->packed) {
+        } else if (g->fed[i] || (g->packed && !repeated[i])) {
             if (last < 0 && !g->fed[i]) continue;  // nothing shown before the first picture
             last = static_cast<int32_t>(g->entryOf.size());
             lastBad = false;
@@ -551,6 +581,34 @@ bool NumberPictures(AviGetFrame* g) {
     g->firstEntry = g->entryOf[0];
     g->keyPicture[g->firstEntry] = 0;
     return true;
+}
+
+// A decoder that holds d pictures back to reorder them (B-frames) gives out
+// picture k when the chunk d chunks after k's own is fed, so its place in time
+// is that chunk's position less d, as FFmpeg times it. An empty chunk among
+// them is then a gap in display order, shown as the picture before it, rather
+// than the gap in storage order that the count of chunks would make it.
+void PlaceReorderedPictures(AviGetFrame* g, int32_t delay) {
+    const auto& entries = g->stream->entries;
+    const int32_t n = static_cast<int32_t>(entries.size());
+    std::vector<int32_t> fedAt;
+    for (int32_t i = 0; i < n; ++i)
+        if (g->fed[i]) fedAt.push_back(i);
+    const auto pictures = static_cast<int64_t>(fedAt.size());
+    if (pictures == 0 || pictures != static_cast<int64_t>(g->entryOf.size())) return;
+    // The last d pictures follow the last chunk one position apart.
+    const auto placeOf = [&](int64_t k) {
+        return k + delay < pictures ? int64_t{fedAt[k + delay]} - delay
+                                    : int64_t{fedAt[pictures - 1]} + k - pictures + 1;
+    };
+    int64_t k = 0;
+    for (int32_t pos = 0; pos < n; ++pos) {
+        while (k < pictures && placeOf(k) <= pos) ++k;
+        if (entries[pos].flags & kAviEntryBad)
+            g->pictureOf[pos] = -1;
+        else if (k > 0)
+            g->pictureOf[pos] = static_cast<int32_t>(k - 1);
+    }
 }
 
 // The picture of stream position index (0 = the stream's start), or null.
@@ -642,6 +700,7 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWan
             Destroy(g);
             return nullptr;
         }
+        if (!g->copy && !g->packed && g->ctx->has_b_frames > 0) PlaceReorderedPictures(g, g->ctx->has_b_frames);
     } catch (const std::bad_alloc&) {
         Destroy(g);
         return nullptr;

@@ -252,6 +252,10 @@ AVIRESULT AVIStreamWrite(PAVISTREAM pavi, int32_t lStart, int32_t lSamples, cons
 // written. Whether it still has a name in a folder (false once it was
 // deleted while being written, or for a handle that isn't a writing file).
 bool AviFileStillLinked(PAVIFILE pfile);
+// Whether frames or sound of a file being read were found by a scan of its
+// chunks beyond what its sizes and index say: a recording never finished,
+// or cut off.
+bool AviFileRecoveredByScan(PAVIFILE pfile);
 // Writes the index and the final headers now rather than at the last
 // release; the file then takes no more data. AVIERR_FILEWRITE when they (or
 // an earlier write) didn't reach the file, AviFileFailure saying why.

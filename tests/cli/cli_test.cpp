@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -82,10 +83,10 @@ TEST(Usage, ValuesTheProductCannotTakeAreErrors) {
     const std::string src = Q(MakeSource("u.avi", Spec(16, 8, 2)));
     const std::string dst = Q(Out("u-out.avi"));
     for (const char* bad :
-         {"--rate abc",       "--rate -5",       "--rate 1.2.3",    "--speed 50%",     "--method foo",
-          "--method 10",      "--deinterlace 5", "--resample bob",  "--aspect 3:2",    "--height -1",
-          "--letterbox both", "--codec ZZZZ",    "--codec TOOLONG", "--quality 10001", "--keyframes x",
-          "--range 5.5",      "--frobnicate 1",  "--rate",          "--threads 0",     "--threads x"}) {
+         {"--rate abc",      "--rate -5",       "--rate 1.2.3",  "--speed 50%",   "--method foo",     "--method 10",
+          "--deinterlace 5", "--resample bob",  "--aspect 3:2",  "--height -1",   "--letterbox both", "--codec ZZZZ",
+          "--codec TOOLONG", "--quality 10001", "--keyframes x", "--range 5.5",   "--frobnicate 1",   "--rate",
+          "--threads 0",     "--threads x",     "--rate 0/1001", "--rate 30000/", "--rate 1/0",       "--rate ntscx"}) {
         const Result r = Tavrick("convert " + src + " " + dst + " " + bad);
         EXPECT_EQ(r.code, 64) << bad << ": " << r.output;
         EXPECT_TRUE(Has(r.output, "tavrick: ")) << bad;
@@ -106,6 +107,98 @@ TEST(Usage, ValuesTheProductCannotTakeAreErrors) {
     const Result codecs = Tavrick("codecs");
     EXPECT_EQ(codecs.code, 0);
     EXPECT_TRUE(Has(codecs.output, "\"DIB \"  Uncompressed")) << codecs.output;
+}
+
+TEST(Convert, FractionRatesAreKeptExactly) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "no ffmpeg";
+    // 12 frames at 30000/1001: "the same rate" as a decimal loses the last one.
+    FixtureFile f;
+    f.width = 16;
+    f.height = 8;
+    FixtureStream v;
+    v.format = BitmapFormat(16, 8, 24, BI_RGB);
+    v.rate = 30000;
+    v.scale = 1001;
+    for (int n = 0; n < 12; ++n) v.chunks.push_back(RgbPicture(16, 8, n));
+    f.streams.push_back(v);
+    const std::string src = Q(WriteFile("ntsc-src.avi", BuildAvi(f)));
+    const struct {
+        const char* rate;
+        const char* header;
+        const char* frames;
+    } runs[] = {{"29.97", "2997/100", "11"},         {"ntsc", "30000/1001", "12"},
+                {"60000/2002", "30000/1001", "12"},  {"NTSC-film", "24000/1001", "9"},
+                {"ntsc-double", "60000/1001", "24"}, {"50/2", "25/1", "10"}};
+    for (const auto& run : runs) {
+        const std::string dst = Out("ntsc-out.avi");
+        const Result r = Tavrick("convert " + src + " " + Q(dst) + " --rate " + run.rate +
+                                 " --method linear --deinterlace off --resample linear --aspect 1:1 --yes --quiet");
+        ASSERT_EQ(r.code, 0) << run.rate << ": " << r.output;
+        EXPECT_EQ(Probe(dst, "stream", "r_frame_rate"), run.header) << run.rate;
+        EXPECT_EQ(Probe(dst, "stream", "nb_read_frames", "v:0", true), run.frames) << run.rate;
+    }
+    // Stored, the rate is the double it always was: the next run without --rate
+    // (and the GUI) takes it as a decimal.
+    Result r = Tavrick("convert " + src + " " + Q(Out("ntsc-saved.avi")) + " --rate ntsc --save --yes --quiet");
+    ASSERT_EQ(r.code, 0) << r.output;
+    std::ifstream in(Registry() + "/HKEY_LOCAL_MACHINE/Software/Norvane Software/Tavrick.reg");
+    const std::string store((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const double ntsc = 30000.0 / 1001;
+    std::uint8_t bytes[8];
+    std::memcpy(bytes, &ntsc, 8);
+    char hex[40];
+    std::snprintf(hex, sizeof hex, "%02x,%02x,%02x,%02x,%02x,%02x,%02x,%02x", bytes[0], bytes[1], bytes[2], bytes[3],
+                  bytes[4], bytes[5], bytes[6], bytes[7]);
+    EXPECT_TRUE(Has(store, std::string("\"dstRate\"=hex(4):") + hex)) << store;
+    r = Tavrick("convert " + src + " " + Q(Out("ntsc-again.avi")) + " --yes --quiet");
+    ASSERT_EQ(r.code, 0) << r.output;
+    EXPECT_EQ(Probe(Out("ntsc-again.avi"), "stream", "r_frame_rate"), "2997/100");
+    std::filesystem::remove_all(Registry());
+}
+
+TEST(Convert, CausesInWords) {
+    // A second audio stream is left behind, and said so.
+    FixtureFile f;
+    f.width = 16;
+    f.height = 8;
+    FixtureStream v;
+    v.format = BitmapFormat(16, 8, 24, BI_RGB);
+    for (int n = 0; n < 3; ++n) v.chunks.push_back(RgbPicture(16, 8, n));
+    FixtureStream a;
+    a.type = streamtypeAUDIO;
+    a.suffix = "wb";
+    a.rate = 8000;
+    a.sampleSize = 2;
+    a.format = PcmFormat(1, 8000, 16, true);
+    a.chunks.assign(3, Bytes(640, 0));
+    f.streams = {v, a, a};
+    const std::string src = WriteFile("two-audio.avi", BuildAvi(f));
+    Result r = Tavrick("convert " + Q(src) + " " + Q(Out("two-audio-out.avi")) + " --yes --quiet");
+    EXPECT_EQ(r.code, 0) << r.output;
+    EXPECT_EQ(r.output, "tavrick: carrying audio stream 1 of 2\nTavrick: Done successfully!");
+    // Onto its own source.
+    r = Tavrick("convert " + Q(src) + " " + Q(src) + " --yes --quiet");
+    EXPECT_EQ(r.code, 5);
+    EXPECT_TRUE(Has(r.output, "\ntavrick: the destination is the source file")) << r.output;
+    // Replacing a file in a folder this user can't write to: the system's words.
+    char dir[] = "/tmp/tavrick-locked-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string folder = std::string(dir) + "/out";
+    std::filesystem::create_directory(folder);
+    std::filesystem::copy_file(src, std::string(dir) + "/src.avi");
+    std::ofstream(folder + "/x.avi") << "old";
+    chmod(dir, 0777);
+    chmod(folder.c_str(), 0555);
+    const std::string asUser = geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    int status = 0;
+    const std::string out =
+        Capture("TAVRICK_REGISTRY_DIR='" + std::string(dir) + "/registry' " + asUser + "'" TAVRICK_BIN "' convert '" +
+                    dir + "/src.avi' '" + folder + "/x.avi' --yes --quiet </dev/null 2>&1",
+                &status);
+    EXPECT_EQ(WEXITSTATUS(status), 5) << out;
+    EXPECT_TRUE(Has(out, "tavrick: " + folder + "/x.avi can't be replaced: Permission denied")) << out;
+    chmod(folder.c_str(), 0755);
+    std::filesystem::remove_all(dir);
 }
 
 TEST(Convert, OptionsReachTheFileAndSaveKeepsThem) {

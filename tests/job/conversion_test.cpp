@@ -361,6 +361,44 @@ TEST(Audio, SourceAudioEndingEarlyIsPaddedWithSilence) {
     }
 }
 
+TEST(Audio, StoredSoundEndingEarlyIsPaddedWithItsOwnSilence) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "no ffmpeg";
+    // 4 s of video over 2 s of sound. A-law and µ-law have silence bytes of
+    // their own; AC-3 has none we could write, and stays as it was.
+    const struct {
+        const char* codec;
+        int rate;
+        int silence;  // -1: not padded
+    } cases[] = {{"pcm_alaw", 8000, 0xD5}, {"pcm_mulaw", 8000, 0xFF}, {"ac3", 48000, -1}};
+    for (const auto& c : cases) {
+        const std::string src = Out(std::string("law-") + c.codec + ".avi");
+        ASSERT_TRUE(RunFfmpeg(
+            "-f lavfi -i testsrc=size=16x8:rate=25:duration=4 -f lavfi -i sine=sample_rate=" + std::to_string(c.rate) +
+            ":duration=2 -c:v rawvideo -pix_fmt bgr24 -c:a " + c.codec + " '" + src + "'"));
+        const std::string out = Out("law-out.avi");
+        TestRun t(src, out);
+        t.boxes.questionAnswer = IDYES;
+        ASSERT_EQ(t.Run(), conversionDone) << c.codec;
+        const Bytes in = ReadAudio(src), audio = ReadAudio(out);
+        ASSERT_GE(audio.size(), in.size()) << c.codec;
+        EXPECT_TRUE(std::equal(in.begin(), in.end(), audio.begin())) << c.codec;
+        // What FFmpeg decodes: 4 s where the format has a silence, else 2 s
+        // (and the rest of AC-3's last frame of 32 ms).
+        const std::string decoded =
+            Capture("ffmpeg -v error -i '" + out + "' -map 0:a -f s16le -ac 1 -ar 8000 - | wc -c");
+        EXPECT_NEAR(std::stol(decoded), c.silence < 0 ? 2 * 16000 : 4 * 16000, 512) << c.codec;
+        if (c.silence < 0) {
+            EXPECT_EQ(audio.size(), in.size()) << c.codec;
+            continue;
+        }
+        EXPECT_EQ(audio.size(), 32000u) << c.codec;
+        EXPECT_TRUE(std::all_of(audio.begin() + static_cast<long>(in.size()), audio.end(), [&](std::uint8_t b) {
+            return b == c.silence;
+        })) << c.codec;
+        EXPECT_EQ(DecodeErrors(out), "") << c.codec;
+    }
+}
+
 // ---- Segments ------------------------------------------------------------------------
 
 // One 16x8 DIB frame grows a file by 8 + 384 + 16 bytes; audio by 8 + 1280 + 16.

@@ -54,6 +54,34 @@ TEST(PlanRun, RatesThatNeverAdvanceGiveNoSteps) {
     EXPECT_EQ(PlanRun(25, 1, 4000000000u, 1e-9, 25.0, 0, 3).stepCount, 0xFFFFFFFFu);
 }
 
+TEST(PlanRun, FractionRatesStepExactly) {
+    // 120 NTSC frames to "29.97" lose the last one; to 30000/1001 they don't.
+    EXPECT_EQ(PlanRun(30000, 1001, 120, 1.0, 29.97, 0, 3).stepCount, 119u);
+    RunPlan same = PlanRun(30000, 1001, 120, 1.0, FractionRate(60000, 2002), 0, 3);
+    EXPECT_EQ(same.stepCount, 120u);
+    EXPECT_EQ(same.stepNumerator, 1u);
+    EXPECT_EQ(same.stepDenominator, 1u);
+    // 25 fps to NTSC: a step of 1001/1200 frames, step 1200 on frame 1001 exactly,
+    // where the product of the rounded step is not a whole number.
+    const RunPlan up = PlanRun(25, 1, 1000, 1.0, FractionRate(30000, 1001), 0, 3);
+    EXPECT_EQ(up.stepCount, 1000u * 1200 / 1001);
+    const StepPosition exact = PositionOfStep(1200, up);
+    EXPECT_EQ(exact.samplePosition, 1001.0);
+    EXPECT_EQ(exact.baseFrame, 1001);
+    const StepPosition before = PositionOfStep(1199, up);
+    EXPECT_EQ(before.baseFrame, 1000);
+    EXPECT_DOUBLE_EQ(before.samplePosition, 1000.0 + 1001.0 * 1199 / 1200 - 1000);
+    // Fields at half a speed of 50 %: twice the position, the frame of the step.
+    const RunPlan fields = PlanRun(30000, 1001, 100, 0.5, FractionRate(24000, 1001), 1, 0);
+    EXPECT_EQ(fields.stepNumerator * 16, fields.stepDenominator * 5);  // 30/24 x 0.5 / 2
+    const StepPosition f = PositionOfStep(17, fields);
+    EXPECT_EQ(f.samplePosition, 2 * 17 * 5 / 16.0);
+    EXPECT_EQ(f.baseFrame, 5);
+    // A decimal rate, or a speed no short decimal gives, keeps the rounded step.
+    EXPECT_EQ(PlanRun(25, 1, 100, 1.0, 50.0, 0, 3).stepDenominator, 0u);
+    EXPECT_EQ(PlanRun(25, 1, 100, 1.0 / 3, FractionRate(30000, 1001), 0, 3).stepDenominator, 0u);
+}
+
 TEST(CompletesFrame, FieldOrder) {
     EXPECT_TRUE(CompletesFrame(false, 3, 0));
     EXPECT_FALSE(CompletesFrame(true, 0, 0));

@@ -22,6 +22,10 @@ TEST(DestinationRate, WholeRatesAndThousandths) {
         EXPECT_EQ(rate, expected);
         EXPECT_EQ(scale, 1000u);
     }
+    // A fraction goes in as given, reduced.
+    DestinationRate(FractionRate(60000, 2002), &rate, &scale);
+    EXPECT_EQ(rate, 30000u);
+    EXPECT_EQ(scale, 1001u);
 }
 
 TEST(AudioChunking, WorkedExamples) {
@@ -45,6 +49,14 @@ TEST(AudioChunking, WorkedExamples) {
     // Blocks wider than the bit depth says still fit whole.
     WAVEFORMATEX packed{1, 2, 8000, 24000, 3, 12, 0};
     EXPECT_EQ(ComputeAudioChunking(0, 25.0, packed).audioChunkBytes, 321u * 3);
+    // At an exact NTSC rate 1001 ms are 30 frames, and a chunk is 1601.6 samples
+    // from integers (the decimal 29.97 gives 29 frames and 1601.6016...).
+    const FrameRate ntsc = FractionRate(30000, 1001);
+    c = ComputeAudioChunking(1001, ntsc, dat);
+    EXPECT_EQ(c.framesPerAudioChunk, 30u);
+    EXPECT_EQ(c.samplesPerAudioChunk, 48048.0);
+    EXPECT_EQ(ComputeAudioChunking(1001, 29.97, dat).framesPerAudioChunk, 29u);
+    EXPECT_EQ(ComputeAudioChunking(0, ntsc, dat).samplesPerAudioChunk, 1601.6);
 }
 
 // An open source, recorded message boxes and an applying options presenter.

@@ -1,11 +1,14 @@
 // The frame getter and audio reads on files from another writer (the ffmpeg
 // tool), checked against ffmpeg's own decoding of the same file.
+#include "media/vfw/avifile.h"
 #include "media/vfw/vfw.h"
 #include "tests/media/avi_fixtures.h"
+#include "tests/media/writer_fixtures.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace {
@@ -148,51 +151,125 @@ TEST(PackedBitstream, ShowsTheOriginalsPicturesInDisplayOrder) {
     const std::string mark = "DivX503b1393p";
     Bytes userData = {0, 0, 1, 0xB2};
     userData.insert(userData.end(), mark.begin(), mark.end());
-    for (const Bytes& placeholder : {Bytes{}, Bytes{0, 0, 1, 0xB6, 0x50, 0x4F}}) {
-        FixtureStream s;
-        s.handler = mmioFOURCC('X', 'V', 'I', 'D');
-        s.format = BitmapFormat(kW, kH, 24, mmioFOURCC('X', 'V', 'I', 'D'));
-        for (int i = 0; i < kFrames; ++i) {
-            Bytes c = i == 0 ? userData : Bytes{};
-            c.insert(c.end(), chunks[i].begin(), chunks[i].end());
-            const bool pair = !bPicture[i] && i + 1 < kFrames && bPicture[i + 1];
-            if (pair) c.insert(c.end(), chunks[i + 1].begin(), chunks[i + 1].end());
-            s.keys.push_back(i % 9 == 0);
-            s.chunks.push_back(std::move(c));
-            if (pair) {
-                s.keys.push_back(false);
-                s.chunks.push_back(placeholder);
-                ++i;
+    // A repeated frame (an empty chunk no packed chunk owes, after position
+    // 10) repeats the picture before it; the later ones move one place on.
+    for (const int repeatAt : {-1, 11})
+        for (const Bytes& placeholder : {Bytes{}, Bytes{0, 0, 1, 0xB6, 0x50, 0x4F}}) {
+            FixtureStream s;
+            s.handler = mmioFOURCC('X', 'V', 'I', 'D');
+            s.format = BitmapFormat(kW, kH, 24, mmioFOURCC('X', 'V', 'I', 'D'));
+            for (int i = 0; i < kFrames; ++i) {
+                Bytes c = i == 0 ? userData : Bytes{};
+                c.insert(c.end(), chunks[i].begin(), chunks[i].end());
+                const bool pair = !bPicture[i] && i + 1 < kFrames && bPicture[i + 1];
+                if (pair) c.insert(c.end(), chunks[i + 1].begin(), chunks[i + 1].end());
+                s.keys.push_back(i % 9 == 0);
+                s.chunks.push_back(std::move(c));
+                if (pair) {
+                    s.keys.push_back(false);
+                    s.chunks.push_back(placeholder);
+                    ++i;
+                }
             }
-        }
-        ASSERT_EQ(s.chunks.size(), size_t{kFrames});
-        s.length = kFrames;
-        FixtureFile f;
-        f.streams = {s};
-        f.width = kW;
-        f.height = kH;
-        const std::string packed = WriteFile(placeholder.empty() ? "packed_empty.avi" : "packed_nvop.avi", BuildAvi(f));
-        // ffmpeg reads the packed file as the original: the rebuild is a fair one.
-        if (!placeholder.empty()) {
-            EXPECT_EQ(FfmpegBgr(packed), reference);
-        }
+            ASSERT_EQ(s.chunks.size(), size_t{kFrames});
+            if (repeatAt >= 0) {
+                s.chunks.insert(s.chunks.begin() + repeatAt, Bytes{});
+                s.keys.insert(s.keys.begin() + repeatAt, false);
+            }
+            s.length = kFrames;
+            FixtureFile f;
+            f.streams = {s};
+            f.width = kW;
+            f.height = kH;
+            const std::string packed =
+                WriteFile(placeholder.empty() ? "packed_empty.avi" : "packed_nvop.avi", BuildAvi(f));
+            // ffmpeg reads the packed file as the original: the rebuild is a fair one.
+            if (!placeholder.empty() && repeatAt < 0) {
+                EXPECT_EQ(FfmpegBgr(packed), reference);
+            }
 
-        ASSERT_EQ(AVIFileOpenA(&file, packed.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
-        ASSERT_EQ(AVIFileGetStream(file, &video, streamtypeVIDEO, 0), AVIERR_OK);
-        BITMAPINFOHEADER want = {40, kW, kH, 1, 24, BI_RGB, 152 * kH, 0, 0, 0, 0};
-        PGETFRAME g = AVIStreamGetFrameOpen(video, &want);
-        ASSERT_NE(g, nullptr);
-        const int order[] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 11, 12, 13, 14, 15,
-                             16, 17, 18, 19, 20, 21, 22, 23, 19, 2, 10, 9,  23, 0,  14};
-        for (const int n : order)
-            ASSERT_EQ(Picture(g, n), Bytes(reference.begin() + n * frame, reference.begin() + (n + 1) * frame))
-                << packed << " position " << n;
-        AVIStreamGetFrameClose(g);
-        AVIStreamRelease(video);
-        AVIFileRelease(file);
-    }
+            ASSERT_EQ(AVIFileOpenA(&file, packed.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+            ASSERT_EQ(AVIFileGetStream(file, &video, streamtypeVIDEO, 0), AVIERR_OK);
+            BITMAPINFOHEADER want = {40, kW, kH, 1, 24, BI_RGB, 152 * kH, 0, 0, 0, 0};
+            PGETFRAME g = AVIStreamGetFrameOpen(video, &want);
+            ASSERT_NE(g, nullptr);
+            const int order[] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 11, 12, 13, 14, 15,
+                                 16, 17, 18, 19, 20, 21, 22, 23, 19, 2, 10, 9,  23, 0,  14};
+            for (const int n : order) {
+                const int k = repeatAt < 0 || n < repeatAt ? n : n - 1;
+                ASSERT_EQ(Picture(g, n), Bytes(reference.begin() + k * frame, reference.begin() + (k + 1) * frame))
+                    << packed << " position " << n << ", repeat at " << repeatAt;
+            }
+            if (repeatAt >= 0) {
+                EXPECT_EQ(Picture(g, kFrames), Bytes(reference.end() - frame, reference.end()));
+            }
+            AVIStreamGetFrameClose(g);
+            AVIStreamRelease(video);
+            AVIFileRelease(file);
+        }
 }
 
+// Frames a recorder dropped leave empty chunks where the stored order has
+// a gap in time; with B-frames that is not where the picture order has it.
+// Each position shows what FFmpeg shows at that time: the picture with the
+// latest time stamp at or before it, the one before the gap.
+void ExpectFfmpegsPicturesAroundGaps(const std::string& codec) {
+    const std::string path = TempDir() + "/dropped_bframes.avi";
+    // FFmpeg's writer fills a gap in time stamps with empty chunks.
+    ASSERT_TRUE(RunFfmpeg(kSource +
+                          "-vf \"select='not(eq(n\\,5)+eq(n\\,11)+eq(n\\,12)+eq(n\\,19))'\" "
+                          "-fps_mode passthrough " +
+                          codec + " -frames:v 20 '" + path + "'"));
+    const Bytes pictures = FfmpegBgr(path);
+    const size_t frame = size_t{kW} * 3 * kH;
+    ASSERT_EQ(pictures.size(), frame * 20);
+    std::vector<long> stamps;
+    const std::string listed =
+        Capture("ffprobe -v error -show_entries frame=best_effort_timestamp -of csv=p=0 '" + path + "' 2>/dev/null");
+    for (size_t at = 0; at < listed.size();) {
+        const size_t end = std::min(listed.find('\n', at), listed.size());
+        const std::string t = listed.substr(at, end - at);
+        at = end + 1;
+        if (t.find_first_not_of(" ,") == std::string::npos) continue;  // a side-data line
+        // The last pictures, drained at the end, come without a stamp.
+        stamps.push_back(std::isdigit(static_cast<unsigned char>(t[0])) ? std::stol(t) : stamps.back() + 1);
+    }
+    ASSERT_EQ(stamps.size(), 20u);
+
+    PAVIFILE file = nullptr;
+    PAVISTREAM video = nullptr;
+    ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_WRITE, nullptr), AVIERR_OK);
+    ASSERT_EQ(AVIFileGetStream(file, &video, streamtypeVIDEO, 0), AVIERR_OK);
+    const size_t empty =
+        std::count_if(video->entries.begin(), video->entries.end(), [](const AviIndexEntry& e) { return e.size == 0; });
+    ASSERT_EQ(empty, 4u) << "one empty chunk per dropped frame";
+    BITMAPINFOHEADER want = {40, kW, kH, 1, 24, BI_RGB, 152 * kH, 0, 0, 0, 0};
+    PGETFRAME g = AVIStreamGetFrameOpen(video, &want);
+    ASSERT_NE(g, nullptr);
+    const int positions = static_cast<int>(video->entries.size());
+    std::vector<int> order(positions);
+    for (int n = 0; n < positions; ++n) order[n] = n;
+    order.insert(order.end(), {13, 6, 12, 5, 11, 0, 22, 4});
+    for (const int n : order) {
+        size_t k = 0;
+        while (k + 1 < stamps.size() && stamps[k + 1] - stamps[0] <= n) ++k;
+        ASSERT_EQ(Picture(g, n), Bytes(pictures.begin() + k * frame, pictures.begin() + (k + 1) * frame))
+            << "position " << n << " should show picture " << k;
+    }
+    AVIStreamGetFrameClose(g);
+    AVIStreamRelease(video);
+    AVIFileRelease(file);
+}
+
+TEST(EmptyChunks, RepeatThePictureBeforeThemInDisplayOrder) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+    for (const char* codec :
+         {"-c:v mpeg4 -bf 2 -g 12 -q:v 5 -vtag XVID", "-c:v libx264 -bf 3 -b-pyramid normal -g 12 -pix_fmt yuv420p"}) {
+        SCOPED_TRACE(codec);
+        ExpectFfmpegsPicturesAroundGaps(codec);
+        if (HasFatalFailure()) return;
+    }
+}
 struct Audio {
     const char* name;
     const char* args;

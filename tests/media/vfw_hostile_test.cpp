@@ -2,6 +2,7 @@
 // with a status or an empty result; the sanitizer build catches the rest.
 #include "media/vfw/avifile.h"
 #include "tests/media/avi_fixtures.h"
+#include "tests/media/writer_fixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -249,3 +250,88 @@ TEST(BadInput, BrokenIndexesFallBack) {
 }
 
 }  // namespace
+
+namespace {
+
+size_t VideoFrames(const Opened& o) { return o.video ? o.video->entries.size() : 0; }
+
+}  // namespace
+
+TEST(BadInput, UnfinishedRecordingsAreRecoveredByAScan) {
+    // What a recorder stopped without finishing leaves: 'movi' says 4 bytes, the
+    // RIFF ends there, every length is 0 and there is no index, while the
+    // chunks follow. Made from an FFmpeg file; FFmpeg reads every chunk of it.
+    if (!HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+    const std::string src = TempDir() + "/recording_src.avi";
+    ASSERT_TRUE(
+        RunFfmpeg("-f lavfi -i testsrc2=size=32x24:rate=25 -f lavfi -i sine=sample_rate=8000 -t 2 "
+                  "-c:v mjpeg -c:a pcm_s16le '" +
+                  src + "'"));
+    const Bytes whole = ReadWholeFile(src);
+    Bytes b(whole.begin(), whole.begin() + Find(whole, "idx1"));
+    const size_t movi = Find(b, "movi") - 8;
+    const size_t cutAtMovi = b.size();
+    for (uint32_t moviSize : {4u, 0u}) {
+        b.resize(cutAtMovi);
+        Set32(b, 4, static_cast<uint32_t>(movi + 12 - 8));
+        Set32(b, movi + 4, moviSize);
+        Set32(b, Find(b, "avih") + 8 + 16, 0);
+        for (size_t at = Find(b, "strh"); at != SIZE_MAX; at = Find(b, "strh", at + 4)) Set32(b, at + 8 + 32, 0);
+        const std::string path = WriteFile("unfinished.avi", b);
+        Opened o(b);
+        EXPECT_EQ(VideoFrames(o), 50u) << moviSize;
+        EXPECT_TRUE(o.file && AviFileRecoveredByScan(o.file));
+        ASSERT_NE(o.audio, nullptr);
+        AVISTREAMINFOA ai;
+        AVIStreamInfoA(o.audio, &ai, sizeof ai);
+        EXPECT_EQ(ai.dwLength, 16000u);
+        if (moviSize == 4) {
+            EXPECT_EQ(Probe(path, "stream", "nb_read_packets", "v:0 -count_packets"), "50") << "FFmpeg's count";
+            PGETFRAME g = AVIStreamGetFrameOpen(o.video, nullptr);
+            ASSERT_NE(g, nullptr);
+            EXPECT_NE(AVIStreamGetFrame(g, 49), nullptr);
+            AVIStreamGetFrameClose(g);
+        }
+    }
+    // The finished file is no recovery; nor is one whose idx1 is merely cut off.
+    Opened finished(whole);
+    EXPECT_EQ(VideoFrames(finished), 50u);
+    EXPECT_FALSE(AviFileRecoveredByScan(finished.file));
+}
+
+TEST(BadInput, ACutOffExtensionPartKeepsWhatItHolds) {
+    // An OpenDML file cut inside its AVIX part: that part's 'ix##' index went
+    // with the end, the super index and idx1 name only what comes before it.
+    FixtureFile f = Small(FixtureIndex::OpenDml);
+    f.streams[0].chunks[1] = RgbPicture(kW, kH, 1);  // FFmpeg counts no empty chunk
+    for (auto& s : f.streams) s.chunks.resize(10, s.chunks.back());
+    f.extensionFrom = 3;
+    const Bytes whole = BuildAvi(f);
+    const size_t avix = Find(whole, "AVIX");
+    size_t seventh = avix;  // video frame 6's chunk, the 4th of the part
+    for (int n = 0; n < 4; ++n) seventh = Find(whole, "00dc", seventh + 4);
+    const Bytes cut(whole.begin(), whole.begin() + seventh + 8 + 30);
+    Opened o(cut);
+    EXPECT_EQ(VideoFrames(o), 6u) << "3 indexed, 3 whole in the cut part";
+    EXPECT_TRUE(AviFileRecoveredByScan(o.file));
+    ASSERT_NE(o.video, nullptr);
+    PGETFRAME g = AVIStreamGetFrameOpen(o.video, nullptr);
+    ASSERT_NE(g, nullptr);
+    const auto* px = static_cast<const uint8_t*>(AVIStreamGetFrame(g, 5));
+    ASSERT_NE(px, nullptr);
+    EXPECT_EQ(Bytes(px + 40, px + 40 + 20 * kH), RgbPicture(kW, kH, 3)) << "frames 3.. repeat chunk 3";
+    AVIStreamGetFrameClose(g);
+    if (HaveFfmpeg()) {
+        const std::string path = WriteFile("cut_avix.avi", cut);
+        EXPECT_EQ(Probe(path, "stream", "nb_read_packets", "v:0 -count_packets"), "6") << "FFmpeg's count";
+    }
+    Opened intact(whole);
+    EXPECT_EQ(VideoFrames(intact), 10u);
+    EXPECT_FALSE(AviFileRecoveredByScan(intact.file));
+    // An idx1 cut after its first entries: the chunks it no longer names are scanned.
+    const Bytes plain = BuildAvi(Small(FixtureIndex::Relative));
+    Opened shortIndex(Bytes(plain.begin(), plain.begin() + Find(plain, "idx1") + 8 + 3 * 16));
+    EXPECT_EQ(VideoFrames(shortIndex), 4u);
+    ASSERT_NE(shortIndex.video, nullptr);
+    EXPECT_TRUE(shortIndex.video->entries[0].flags & kAviEntryKey) << "what the index named keeps its flags";
+}
