@@ -36,7 +36,7 @@ std::string VideoInfoText(const SourceMedia& source) {
 }
 
 std::string AudioInfoText(const SourceMedia& source) {
-    if (!source.audioStream) return emptyAudioInfoText;
+    if (!source.hasAudio) return emptyAudioInfoText;
     const AVISTREAMINFOA& a = source.audioInfo;
     const double perSecond = a.dwScale ? static_cast<double>(a.dwRate) / static_cast<double>(a.dwScale) : 0.0;
     const std::uint32_t samplesPerSecond =
