@@ -1,4 +1,4 @@
-// tavrick: converts the frame rate of an AVI file from the command line,
+// tavrick: converts the frame rate of a video file from the command line,
 // through the same worker, pipeline and messages as the GUI.
 #include <signal.h>
 #include <unistd.h>
@@ -25,8 +25,8 @@ constexpr int exitUsage = 64;
 
 const char usageText[] =
     "Usage:\n"
-    "  tavrick convert SOURCE DESTINATION [options]   convert the frame rate of an AVI file\n"
-    "  tavrick info SOURCE                            describe the video and audio of an AVI file\n"
+    "  tavrick convert SOURCE DESTINATION [options]   convert the frame rate of a video file\n"
+    "  tavrick info SOURCE                            describe the video and audio of a video file\n"
     "  tavrick codecs                                 list the compressors (--codec values)\n"
     "  tavrick --help | --version\n"
     "\n"
@@ -59,6 +59,10 @@ const char usageText[] =
     "  --quiet                 no progress line\n"
     "  --threads N             threads sharing the frame work (default: every core the\n"
     "                          process may use; 1 for single-thread timing)\n"
+    "  --source-rate FPS       read the source on this grid (25, 29.97, 30000/1001) rather\n"
+    "                          than its average rate; each position shows the latest picture\n"
+    "  --audio-stream N        the source's audio stream to carry, 0 for the first\n"
+    "  --no-audio              leave the audio out\n"
     "\n"
     "Messages print as 'Tavrick: <text>'; after a failure a line 'tavrick: <cause>' may\n"
     "follow (for example the system's 'No space left on device').\n"
@@ -222,8 +226,13 @@ int Info(const std::vector<std::string>& args) {
     if (args.size() != 1) return UsageError("info needs one SOURCE");
     MediaState media;
     const RunResult opened = OpenSourceChecked(TerminalFrontEnd(), media, args[0].c_str());
-    if (opened != sourceOpened) return ResultCode(opened);
-    Print("Video Info\n" + VideoInfoText(media.source) + "\n\nAudio Info\n" + AudioInfoText(media.source));
+    if (opened != sourceOpened) {
+        if (!media.source.failureDetail.empty())
+            std::fprintf(stderr, "tavrick: %s\n", media.source.failureDetail.c_str());
+        return ResultCode(opened);
+    }
+    Print("Video Info\n" + VideoInfoText(media.source) + "\n\nAudio Info\n" + AudioInfoText(media.source) +
+          "\n\nSource\n" + SourceDetailsText(media.source));
     CloseMedia(media, nullptr, false);
     return 0;
 }
@@ -260,6 +269,8 @@ int Convert(const std::vector<std::string>& args) {
     if (!LoadSettings(UserCallsOf(frontEnd), session.settings)) return ResultCode(settingsStoreFailed);
     ApplyRequest(request, session.settings);
     session.run.threads = request.threads;
+    session.sourceOptions =
+        SourceOptions{request.sourceRateNum, request.sourceRateDen, request.audioStream, request.noAudio};
     const RunResult result = ConvertFile(session, frontEnd, request.source.c_str(), request.destination.c_str(),
                                          request.height, request.save);
     EndStatusLine();

@@ -54,6 +54,36 @@ std::string AudioInfoText(const SourceMedia& source) {
     return text;
 }
 
+std::string SourceDetailsText(const SourceMedia& source) {
+    const SourceDescription& d = source.description;
+    const AVISTREAMINFOA& v = source.videoInfo;
+    char line[300];
+    std::string text = "Container: " + d.container + "\nVideo: " + (d.videoCodec.empty() ? "?" : d.videoCodec);
+    if (d.interlaced) text += ", interlaced";
+    std::snprintf(line, sizeof line, "\nRate: %u/%u fps (%.3f), %s", v.dwRate, v.dwScale,
+                  v.dwScale ? static_cast<double>(v.dwRate) / v.dwScale : 0.0,
+                  d.variableRate ? "variable: read on this average rate" : "constant");
+    text += line;
+    std::snprintf(line, sizeof line, "\nRotation: %d degrees", d.rotation);
+    text += line;
+    if (d.sampleAspectNum) {
+        std::snprintf(line, sizeof line, "\nSample aspect: %u:%u", d.sampleAspectNum, d.sampleAspectDen);
+        text += line;
+    }
+    if (source.hasAudio) {
+        text += "\nAudio: " + (d.audioCodec.empty() ? std::string("?") : d.audioCodec);
+        if (d.audioDecoded) {
+            std::snprintf(line, sizeof line, " (%d channels, %d bits), decoded to 16-bit PCM", d.audioSourceChannels,
+                          d.audioSourceBits);
+            text += line;
+        }
+    } else {
+        text += "\nAudio: none";
+    }
+    for (const std::string& s : d.streams) text += "\nStream " + s;
+    return text;
+}
+
 int AspectOutputHeight(int preset, std::uint32_t width, std::uint32_t height) {
     static const double fourByThree[5] = {0.75, 0.8, 0.8181818, 0.6666666, 0.6818181};
     static const double scope[5] = {0.4255319, 0.45390064, 0.46421655332044, 0.37825049550828, 0.38684708994197997};
