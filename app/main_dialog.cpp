@@ -17,6 +17,10 @@
 namespace {
 
 constexpr char supportedFilter[] = "Supported Files (*.avi, *.vdr)\0*.avi;*.vdr\0All Files (*.*)\0*.*\0";
+// Sources may be any video file libavformat reads; the destination stays AVI.
+constexpr char sourceFilter[] =
+    "Video files\0*.avi;*.mp4;*.m4v;*.mkv;*.mov;*.webm;*.ts;*.m2ts;*.mts;*.mpg;*.mpeg\0"
+    "AVI files\0*.avi\0All files\0*\0";
 
 void FillList(HWND dialog, int id, const char* (*label)(int), int count) {
     ResetList(dialog, id);
@@ -80,7 +84,7 @@ void BrowseSource(HWND dialog) {
     LoadStringA(appState.instance, IDS_SOURCE_DIALOG_TITLE, title, sizeof title);
     OPENFILENAMEA request;
     request.hwndOwner = dialog;
-    request.lpstrFilter = supportedFilter;
+    request.lpstrFilter = sourceFilter;
     request.nFilterIndex = 1;
     request.lpstrFile = path;
     request.nMaxFile = sizeof path;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 
 #include "media/vfw/ffmpeg_log.h"
@@ -119,7 +120,12 @@ bool OpenLavInput(LavInput& in, const char* path, std::string* why) {
     av_dict_set(&options, "enable_drefs", "0", 0);  // MOV: no references to other files
     SetLavDeadline(in, openSeconds);
     in.format = f;
-    int r = avformat_open_input(&in.format, nullptr, nullptr, &options);
+    // A file that says it is an AVI is read as one, even where DV frames inside
+    // would make the DV demuxer's probe score as high.
+    unsigned char head[12] = {};
+    const bool riffAvi = pread(in.fd, head, sizeof head, 0) == 12 && std::memcmp(head, "RIFF", 4) == 0 &&
+                         std::memcmp(head + 8, "AVI ", 4) == 0;
+    int r = avformat_open_input(&in.format, nullptr, riffAvi ? av_find_input_format("avi") : nullptr, &options);
     av_dict_free(&options);
     if (r < 0) {
         // avformat_open_input frees the context on failure, not our I/O.

@@ -20,6 +20,15 @@ bool AnswerFileDialog(void* context, bool save, OPENFILENAMEA* request) {
     log->titles.push_back(request->lpstrTitle ? request->lpstrTitle : "");
     log->saves.push_back(save);
     log->initialNames.push_back(request->lpstrFile);
+    std::string filter;
+    for (const char* at = request->lpstrFilter; at && *at;) {
+        const std::string label = at;
+        at += label.size() + 1;
+        if (!*at) break;
+        filter += label + "|" + at + "\n";
+        at += std::strlen(at) + 1;
+    }
+    log->filters.push_back(filter);
     if (log->answers.empty()) return false;
     std::string answer = log->answers.front();
     log->answers.pop_front();

@@ -22,6 +22,7 @@ struct FileDialogLog {
     std::vector<std::string> titles;
     std::vector<bool> saves;
     std::vector<std::string> initialNames;
+    std::vector<std::string> filters;  // "label|patterns" pairs, joined by newlines
 };
 
 struct ShellLog {
