@@ -111,6 +111,27 @@ TEST(Containers, CoarseAtTheSourceRateGivesEveryPictureOnce) {
     }
 }
 
+// The same pictures from an MP4 (B-frames, a key frame every 12, so
+// skipping ahead seeks) and from an uncompressed AVI give the same output
+// bytes, whatever the run asks of the source: the kernels see the same input.
+TEST(Containers, AnMp4AndAnAviOfTheSamePicturesConvertAlike) {
+    const std::string mp4 = Clip("gop12.mp4", "-c:v libx264 -bf 3 -g 12 -pix_fmt yuv420p -an",
+                                 "-f lavfi -i testsrc2=size=96x64:rate=25:duration=6");
+    const std::string avi = Path("gop12.avi");
+    Capture("ffmpeg -v error -y -i '" + mp4 + "' -c:v rawvideo -pix_fmt bgr24 '" + avi + "'");
+    for (const char* run :
+         {"--speed 2500 --method coarse --deinterlace off", "--speed 50 --method lansin2 --deinterlace off",
+          "--speed 130 --method median5 --deinterlace both-top --resample interlaced-top"}) {
+        SCOPED_TRACE(run);
+        const std::string common = std::string(" --rate 25 --aspect 1:1 --codec DIB --yes --quiet ") + run;
+        ASSERT_EQ(Tavrick("convert '" + mp4 + "' '" + Path("from-mp4.avi") + "'" + common).code, 0);
+        ASSERT_EQ(Tavrick("convert '" + avi + "' '" + Path("from-avi.avi") + "'" + common).code, 0);
+        const std::vector<std::string> fromMp4 = Pictures(Path("from-mp4.avi"));
+        EXPECT_GE(fromMp4.size(), 5u);
+        EXPECT_EQ(fromMp4, Pictures(Path("from-avi.avi")));
+    }
+}
+
 // A phone-like clip: B-frames, uneven spacing with jitter and a gap, and a
 // 90 or 270 degree turn. Read on a 30 fps grid, position n shows the picture
 // whose time (as ffprobe reads it) is the latest at or before n / 30.
