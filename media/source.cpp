@@ -223,6 +223,10 @@ AudioOpen OpenAviAudio(SourceMedia& s, const char* path, int which) {
     SourceReader& r = *s.reader;
     PAVISTREAM audio = nullptr;
     AVIFileGetStream(r.file, &audio, streamtypeAUDIO, which);  // only whether a stream came back counts
+    if (!audio && which > 0) {
+        s.failureDetail = "the source has no audio stream " + std::to_string(which);
+        return AudioOpen::refused;
+    }
     if (!audio) return AudioOpen::none;
     r.audioStream = audio;
     std::int32_t formatBytes = sizeof s.audioFormat;
@@ -285,8 +289,13 @@ RunResult OpenLavSource(SourceMedia& s, const char* path, const SourceOptions& o
     d.interlaced = v.interlaced;
     d.streams = v.streams;
     *audio = AudioOpen::none;
-    if (!options.noAudio && CountLavAudioStreams(path) > options.audioStream)
+    if (options.noAudio) return sourceOpened;
+    if (CountLavAudioStreams(path) > options.audioStream) {
         *audio = OpenDecodedAudio(s, path, options.audioStream, v.origin);
+    } else if (options.audioStream > 0) {
+        s.failureDetail = "the source has no audio stream " + std::to_string(options.audioStream);
+        *audio = AudioOpen::refused;
+    }
     return sourceOpened;
 }
 

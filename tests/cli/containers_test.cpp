@@ -238,6 +238,10 @@ TEST(Containers, DvTypeOneAndTheAudioChoice) {
     EXPECT_EQ(Probe(Path("second.avi"), "stream", "sample_rate", "a:0"), "22050");
     EXPECT_EQ(Coarse(two, Path("first.avi"), "25").code, 0);
     EXPECT_EQ(Probe(Path("first.avi"), "stream", "sample_rate", "a:0"), "8000");
+    // A stream the file doesn't have is no stream information (3), and says so.
+    r = Coarse(two, Path("third.avi"), "25", "--audio-stream 2");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_NE(r.output.find("tavrick: the source has no audio stream 2"), std::string::npos) << r.output;
 }
 
 }  // namespace
