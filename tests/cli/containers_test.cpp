@@ -182,6 +182,34 @@ TEST(Containers, VariableRateSourceOnAConstantGrid) {
     }
 }
 
+// Sample 0 of the audio plays with the first picture: sound that starts
+// half a second later is preceded by half a second of silence; sound that
+// starts before the first picture (silent for its first half second here)
+// loses what comes first.
+TEST(Containers, AudioIsPlacedByItsTimestamps) {
+    const auto firstSound = [](const std::string& avi) {
+        const std::string pcm = Capture("ffmpeg -v error -i '" + avi + "' -map 0:a -f s16le - 2>/dev/null");
+        for (size_t i = 0; i + 1 < pcm.size(); i += 2) {
+            const int v = static_cast<int16_t>(static_cast<uint8_t>(pcm[i]) | static_cast<uint8_t>(pcm[i + 1]) << 8);
+            if (std::abs(v) > 100) return static_cast<long>(i / 2);
+        }
+        return -1L;
+    };
+    const std::string late = Clip("late.mkv", "-map 0:v -map 1:a -c:v libx264 -pix_fmt yuv420p -c:a flac",
+                                  "-f lavfi -i testsrc2=size=64x48:rate=25:duration=2 -itsoffset 0.5 "
+                                  "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1.5");
+    ASSERT_EQ(Coarse(late, Path("late.avi"), "25").code, 0);
+    EXPECT_NEAR(firstSound(Path("late.avi")), 24000, 2);
+    const std::string early = Clip("early.mkv", "-map 0:v -map 1:a -c:v libx264 -pix_fmt yuv420p -c:a flac",
+                                   "-itsoffset 0.5 -f lavfi -i testsrc2=size=64x48:rate=25:duration=1.5 "
+                                   "-f lavfi -i \"aevalsrc=if(lt(t\\,0.5)\\,0\\,0.5*sin(2*PI*440*t)):s=48000:d=2\"");
+    ASSERT_EQ(Coarse(early, Path("early.avi"), "25").code, 0);
+    EXPECT_LE(firstSound(Path("early.avi")), 2);
+    // As long as the video: 1920 samples a frame.
+    EXPECT_EQ(std::atol(Probe(Path("early.avi"), "stream", "nb_frames", "a:0").c_str()),
+              1920 * std::atol(Probe(Path("early.avi"), "stream", "nb_frames", "v:0").c_str()));
+}
+
 // Only the named file is read: playlists and concatenation lists, which
 // would open other files, are refused, and so is a damaged file, quickly.
 TEST(Containers, ListsOfOtherFilesAndDamagedFilesAreRefused) {
