@@ -31,6 +31,7 @@ struct LavAudio {
     int channels = 0, rate = 0;
     Ratio timeBase, origin;
     std::int64_t length = 0;
+    std::int64_t firstDts = AV_NOPTS_VALUE;  // where decoding starts over
     // Decoded samples not yet read: pending[head..] holds samples from `position` on.
     std::vector<std::int16_t> pending;
     std::size_t head = 0;
@@ -58,16 +59,31 @@ int StreamNumber(AVFormatContext* f, int which) {
     return -1;
 }
 
-void Restart(LavAudio& a) {
-    avcodec_flush_buffers(a.ctx);
+// A decoder as new: some (AAC) decode the first frames after a flush a
+// little differently, and a read that goes back must give the same samples.
+bool OpenDecoder(LavAudio& a) {
+    const AVStream* st = a.in.format->streams[a.stream];
+    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+    avcodec_free_context(&a.ctx);
+    a.ctx = codec ? avcodec_alloc_context3(codec) : nullptr;
+    if (!a.ctx || avcodec_parameters_to_context(a.ctx, st->codecpar) < 0) return false;
+    a.ctx->pkt_timebase = st->time_base;
+    return avcodec_open2(a.ctx, codec, nullptr) >= 0;
+}
+
+bool Restart(LavAudio& a) {
+    if (!OpenDecoder(a)) return false;
     AVFormatContext* f = a.in.format;
-    const std::int64_t start = f->streams[a.stream]->start_time;
+    // The very first packet: priming the decoder skips (AAC's) gives the
+    // first samples their overlap, as in the first decoding.
+    std::int64_t start = a.firstDts != AV_NOPTS_VALUE ? a.firstDts : f->streams[a.stream]->start_time;
     if (av_seek_frame(f, a.stream, start == AV_NOPTS_VALUE ? 0 : start, AVSEEK_FLAG_BACKWARD) < 0)
         av_seek_frame(f, -1, 0, AVSEEK_FLAG_BYTE);
     a.pending.clear();
     a.head = 0;
     a.position = a.produced = 0;
     a.started = a.ended = false;
+    return true;
 }
 
 void Append(LavAudio& a, const std::int16_t* samples, std::int64_t count) {
@@ -134,6 +150,9 @@ std::int64_t ScanEnd(LavAudio& a) {
         const std::int64_t t = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
         if (p->stream_index == a.stream && t != AV_NOPTS_VALUE && !(p->flags & AV_PKT_FLAG_DISCARD))
             end = std::max(end == AV_NOPTS_VALUE ? t : end, t + std::max<std::int64_t>(p->duration, 0));
+        const std::int64_t d = p->dts != AV_NOPTS_VALUE ? p->dts : t;
+        if (p->stream_index == a.stream && d != AV_NOPTS_VALUE && (a.firstDts == AV_NOPTS_VALUE || d < a.firstDts))
+            a.firstDts = d;
         av_packet_unref(a.packet);
     }
     a.in.deadlineNs = 0;
@@ -176,14 +195,10 @@ LavAudio* OpenLavAudio(const char* path, int which, Ratio origin, LavAudioInfo* 
     AVStream* st = f->streams[a.stream];
     const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
     if (!codec) return fail(std::string("no decoder for ") + avcodec_get_name(st->codecpar->codec_id));
-    a.ctx = avcodec_alloc_context3(codec);
     a.packet = av_packet_alloc();
     a.frame = av_frame_alloc();
-    if (!a.ctx || !a.packet || !a.frame) return fail("out of memory");
-    if (avcodec_parameters_to_context(a.ctx, st->codecpar) < 0) return fail("unusable codec parameters");
-    a.ctx->pkt_timebase = st->time_base;
-    if (avcodec_open2(a.ctx, codec, nullptr) < 0)
-        return fail(std::string("the ") + codec->name + " decoder refused the stream");
+    if (!a.packet || !a.frame) return fail("out of memory");
+    if (!OpenDecoder(a)) return fail(std::string("the ") + codec->name + " decoder refused the stream");
     const int sourceChannels = a.ctx->ch_layout.nb_channels;
     a.rate = a.ctx->sample_rate;
     if (sourceChannels <= 0 || a.rate <= 0 || a.rate > 768000) return fail("no sample rate or channels");
@@ -204,7 +219,7 @@ LavAudio* OpenLavAudio(const char* path, int which, Ratio origin, LavAudioInfo* 
 
     const std::int64_t end = ScanEnd(a);
     a.length = end == AV_NOPTS_VALUE ? 0 : std::max<std::int64_t>(0, SampleAt(a, end));
-    Restart(a);
+    if (!Restart(a)) return fail("the decoder can't start over");
     // Some sound must decode.
     SetLavDeadline(a.in, 30);
     const bool decodes = DecodeMore(a);
@@ -230,7 +245,7 @@ std::int64_t ReadLavAudio(LavAudio* a, std::int64_t from, std::int64_t count, st
     if (from >= a->length) return 0;
     count = std::min(count, a->length - from);
     try {
-        if (from < a->position) Restart(*a);
+        if (from < a->position && !Restart(*a)) return -1;
         SetLavDeadline(a->in, 60);
         while (a->produced < from + count && !a->ended) {
             if (!DecodeMore(*a)) a->ended = true;
