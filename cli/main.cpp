@@ -61,6 +61,7 @@ const char usageText[] =
     "                          process may use; 1 for single-thread timing)\n"
     "  --source-rate FPS       read the source on this grid (25, 29.97, 30000/1001) rather\n"
     "                          than its average rate; each position shows the latest picture\n"
+    "                          (not for AVI files, which keep their own rate)\n"
     "  --audio-stream N        the source's audio stream to carry, 0 for the first\n"
     "  --no-audio              leave the audio out\n"
     "\n"

@@ -56,7 +56,7 @@ struct LavVideo {
 
 namespace {
 
-std::uint8_t* Aligned(std::unique_ptr<std::uint8_t[]>& owner, std::size_t bytes) {
+std::uint8_t* Allocate(std::unique_ptr<std::uint8_t[]>& owner, std::size_t bytes) {
     owner.reset(new std::uint8_t[bytes + 64]());
     return owner.get();
 }
@@ -334,8 +334,8 @@ LavVideo* OpenLavVideo(const char* path, Ratio sourceRate, LavVideoInfo* info, s
     v.height = v.quarterTurns % 2 ? v.codedWidth : v.codedHeight;
     v.stride = static_cast<std::uint32_t>(RowStride(v.width));
     try {
-        Aligned(v.pixels, std::size_t{v.stride} * static_cast<std::size_t>(v.height));
-        if (v.quarterTurns) Aligned(v.upright, std::size_t{3} * static_cast<std::size_t>(cw * ch));
+        Allocate(v.pixels, std::size_t{v.stride} * static_cast<std::size_t>(v.height));
+        if (v.quarterTurns) Allocate(v.upright, std::size_t{3} * static_cast<std::size_t>(cw * ch));
     } catch (const std::bad_alloc&) {
         return fail("out of memory");
     }
