@@ -328,7 +328,8 @@ RunResult OpenSource(MediaState& media, const char* path, const SourceOptions& o
         // What the AVI services can't open, find no video in (type-1 DV is
         // one interleaved stream) or can't decode, libavformat may read.
         CloseReader(s.reader);
-        s.reader = new SourceReader{};
+        s.reader = new (std::nothrow) SourceReader{};
+        if (!s.reader) return sourceCannotOpen;
         s.description = SourceDescription{};
         const RunResult lav = OpenLavSource(s, path, options, &audio);
         if (lav != sourceOpened) {
