@@ -18,6 +18,10 @@
 namespace {
 
 constexpr char supportedFilter[] = "Supported Files (*.avi, *.vdr)\0*.avi;*.vdr\0All Files (*.*)\0*.*\0";
+// Sources may be any video file libavformat reads; the destination stays AVI.
+constexpr char sourceFilter[] =
+    "Video files\0*.avi;*.mp4;*.m4v;*.mkv;*.mov;*.webm;*.ts;*.m2ts;*.mts;*.mpg;*.mpeg\0"
+    "AVI files\0*.avi\0All files\0*\0";
 
 void FillList(HWND dialog, int id, const char* (*label)(int), int count) {
     ResetList(dialog, id);
@@ -86,7 +90,7 @@ void BrowseSource(HWND dialog) {
     OPENFILENAMEA request;
     request.hwndOwner = dialog;
     request.lpstrInitialDir = folder.c_str();
-    request.lpstrFilter = supportedFilter;
+    request.lpstrFilter = sourceFilter;
     request.nFilterIndex = 1;
     request.lpstrFile = path;
     request.nMaxFile = sizeof path;

@@ -1,4 +1,4 @@
-// tavrick: converts the frame rate of an AVI file from the command line,
+// tavrick: converts the frame rate of a video file from the command line,
 // through the same worker, pipeline and messages as the GUI.
 #include <signal.h>
 #include <unistd.h>
@@ -26,8 +26,8 @@ constexpr int exitUsage = 64;
 
 const char usageText[] =
     "Usage:\n"
-    "  tavrick convert SOURCE DESTINATION [options]   convert the frame rate of an AVI file\n"
-    "  tavrick info SOURCE                            describe the video and audio of an AVI file\n"
+    "  tavrick convert SOURCE DESTINATION [options]   convert the frame rate of a video file\n"
+    "  tavrick info SOURCE                            describe the video and audio of a video file\n"
     "  tavrick codecs                                 list the compressors (--codec values)\n"
     "  tavrick score SOURCE [options]                 how well each method rebuilds dropped frames\n"
     "  tavrick --help | --version\n"
@@ -62,6 +62,11 @@ const char usageText[] =
     "  --quiet                 no progress line\n"
     "  --threads N             threads sharing the frame work (default: every core the\n"
     "                          process may use; 1 for single-thread timing)\n"
+    "  --source-rate FPS       read the source on this grid (25, 29.97, 30000/1001) rather\n"
+    "                          than its average rate; each position shows the latest picture\n"
+    "                          (not for AVI files, which keep their own rate)\n"
+    "  --audio-stream N        the source's audio stream to carry, 0 for the first\n"
+    "  --no-audio              leave the audio out\n"
     "\n"
     "Messages print as 'Tavrick: <text>'; after a failure a line 'tavrick: <cause>' may\n"
     "follow (for example the system's 'No space left on device').\n"
@@ -227,9 +232,14 @@ int Info(const std::vector<std::string>& args) {
     if (args.size() != 1) return UsageError("info needs one SOURCE");
     MediaState media;
     const RunResult opened = OpenSourceChecked(TerminalFrontEnd(), media, args[0].c_str());
-    if (opened != sourceOpened) return ResultCode(opened);
-    Print("Video Info\n" + VideoInfoText(media.source) + "\n\nAudio Info\n" + AudioInfoText(media.source));
-    if (AviFileRecoveredByScan(media.source.file)) Print(std::string("\nFile: ") + recoveredText);
+    if (opened != sourceOpened) {
+        if (!media.source.failureDetail.empty())
+            std::fprintf(stderr, "tavrick: %s\n", media.source.failureDetail.c_str());
+        return ResultCode(opened);
+    }
+    Print("Video Info\n" + VideoInfoText(media.source) + "\n\nAudio Info\n" + AudioInfoText(media.source) +
+          "\n\nSource\n" + SourceDetailsText(media.source));
+    if (media.source.description.recoveredByScan) Print(std::string("\nFile: ") + recoveredText);
     CloseMedia(media, nullptr, false);
     return 0;
 }
@@ -237,14 +247,10 @@ int Info(const std::vector<std::string>& args) {
 // What the run does with the source that a user can't see in the output:
 // sound it leaves behind, frames it had to find by a scan.
 void SaySourceNotes(const SourceMedia& source) {
-    if (AviFileRecoveredByScan(source.file)) std::fprintf(stderr, "tavrick: the source was %s\n", recoveredText);
-    int audioStreams = 0;
-    for (PAVISTREAM s = nullptr; AVIFileGetStream(source.file, &s, streamtypeAUDIO, audioStreams) == AVIERR_OK;) {
-        AVIStreamRelease(s);
-        ++audioStreams;
-    }
-    if (audioStreams > 1 && source.audioStream)
-        std::fprintf(stderr, "tavrick: carrying audio stream 1 of %d\n", audioStreams);
+    const SourceDescription& d = source.description;
+    if (d.recoveredByScan) std::fprintf(stderr, "tavrick: the source was %s\n", recoveredText);
+    if (d.audioStreams > 1 && source.hasAudio)
+        std::fprintf(stderr, "tavrick: carrying audio stream %d of %d\n", d.audioStream + 1, d.audioStreams);
 }
 
 std::string FccText(std::uint32_t fcc) {
@@ -279,6 +285,8 @@ int Convert(const std::vector<std::string>& args) {
     if (!LoadSettings(UserCallsOf(frontEnd), session.settings)) return ResultCode(settingsStoreFailed);
     ApplyRequest(request, session.settings);
     session.run.threads = request.threads;
+    session.sourceOptions =
+        SourceOptions{request.sourceRateNum, request.sourceRateDen, request.audioStream, request.noAudio};
     RunResult result = PrepareConversion(session, frontEnd, request.source.c_str(), request.destination.c_str(),
                                          request.height, request.save);
     if (result == sourceOpened) {

@@ -151,6 +151,10 @@ bool ParseConvertArguments(const std::vector<std::string>& args, ConvertRequest&
             r.save = true;
             continue;
         }
+        if (a == "--no-audio") {
+            r.noAudio = true;
+            continue;
+        }
         if (a == "--quiet" || a == "-q") {
             r.quiet = true;
             continue;
@@ -196,6 +200,12 @@ bool ParseConvertArguments(const std::vector<std::string>& args, ConvertRequest&
         } else if (name == "--threads") {
             if (!ParseWhole(value, 256, n) || n < 1) return bad("expected a number of threads, 1..256");
             r.threads = static_cast<int>(n);
+        } else if (name == "--source-rate") {
+            if (!ParseExactRate(value, r.sourceRateNum, r.sourceRateDen))
+                return bad("expected frames per second, e.g. 25, 29.97 or 30000/1001");
+        } else if (name == "--audio-stream") {
+            if (!ParseWhole(value, 63, n)) return bad("expected the number of an audio stream, 0 for the first");
+            r.audioStream = static_cast<int>(n);
         } else if (name == "--method") {
             if (!ParseChoice(value, methodNames, choice))
                 return bad("expected one of " + Joined(methodNames) + " or 0.." +
@@ -257,6 +267,45 @@ bool ParseConvertArguments(const std::vector<std::string>& args, ConvertRequest&
         error = "--height and --aspect (other than custom) exclude each other";
         return false;
     }
+    return true;
+}
+
+bool ParseExactRate(const std::string& text, std::uint32_t& num, std::uint32_t& den) {
+    std::uint64_t n = 0, d = 1;
+    const std::size_t slash = text.find('/');
+    long long whole = 0;
+    if (slash != std::string::npos) {
+        long long bottom = 0;
+        if (!ParseWhole(text.substr(0, slash), 999999999, whole) ||
+            !ParseWhole(text.substr(slash + 1), 999999999, bottom) || bottom == 0)
+            return false;
+        n = static_cast<std::uint64_t>(whole);
+        d = static_cast<std::uint64_t>(bottom);
+    } else {
+        // Digits and at most one point; the fraction's digits give the denominator.
+        std::string digits;
+        int decimals = -1;
+        for (char c : text) {
+            if ((c == '.' || c == ',') && decimals < 0)
+                decimals = 0;
+            else if (std::isdigit(static_cast<unsigned char>(c)) && digits.size() < 15)
+                digits += c, decimals += decimals >= 0;
+            else
+                return false;
+        }
+        if (digits.empty() || decimals > 6) return false;
+        n = std::stoull(digits);
+        for (int k = 0; k < std::max(decimals, 0); ++k) d *= 10;
+    }
+    for (std::uint64_t a = n, b = d; b != 0;) {  // lowest terms
+        const std::uint64_t t = a % b;
+        a = b;
+        b = t;
+        if (b == 0 && a > 1) n /= a, d /= a;
+    }
+    if (n == 0 || n > UINT32_MAX || d > UINT32_MAX || n > d * 1000000 || n * 1000 < d) return false;
+    num = static_cast<std::uint32_t>(n);
+    den = static_cast<std::uint32_t>(d);
     return true;
 }
 

@@ -22,6 +22,11 @@ struct ConvertRequest {
     bool save = false;
     bool quiet = false;
     int threads = 0;  // kernel threads; 0: the cores the process may use
+    // How the source is read: the grid rate (num 0: the stream's average),
+    // which audio stream, or none.
+    std::uint32_t sourceRateNum = 0, sourceRateDen = 1;
+    int audioStream = 0;
+    bool noAudio = false;
 };
 
 // Reads the arguments after "convert". False with a message for the user
@@ -31,6 +36,10 @@ bool ParseConvertArguments(const std::vector<std::string>& args, ConvertRequest&
 // Applies the request over the loaded settings (everything but the output
 // height, which needs the source).
 void ApplyRequest(const ConvertRequest& request, ConversionSettings& settings);
+
+// A frame rate as a decimal ("29.97") or a fraction ("30000/1001"), exactly;
+// false when it is neither or outside 0.001..1000000.
+bool ParseExactRate(const std::string& text, std::uint32_t& num, std::uint32_t& den);
 
 // Names of the list settings, in value order (the values are also accepted as numbers).
 extern const std::vector<std::string> methodNames, deinterlaceNames, resampleNames, aspectNames, letterboxNames;

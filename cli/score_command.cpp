@@ -182,7 +182,7 @@ int ScoreCommand(const std::vector<std::string>& args, const FrontEnd& frontEnd)
     ScoreSession session;
     const RunResult opened = OpenSourceChecked(frontEnd, session.media, a.source.c_str());
     if (opened != sourceOpened) return ResultCode(opened);
-    const SourceMedia& source = session.media.source;
+    SourceMedia& source = session.media.source;
     settings.outputHeight = RunOutputHeight(settings, source, shared.height);
 
     const double rate = source.videoInfo.dwScale ? double(source.videoInfo.dwRate) / source.videoInfo.dwScale : 0;

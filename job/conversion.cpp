@@ -226,18 +226,13 @@ enum class Fetched { frame, sourceEnded, stopped };
 // Fetches frame f, or the next decodable one, into `slot` in the destination
 // geometry.
 Fetched FetchFrame(Pipeline& p, int slot, std::int64_t f) {
-    const SourceMedia& source = p.media.source;
+    SourceMedia& source = p.media.source;
     const std::int64_t length = source.videoInfo.dwLength;
-    const std::int64_t start = source.videoInfo.dwStart;
     for (std::int64_t index = f; index < length; ++index) {
-        const std::int64_t position = start + index;
-        const void* picture = nullptr;
-        if (position >= INT32_MIN && position <= INT32_MAX)
-            picture = AVIStreamGetFrame(source.frameGetter, static_cast<std::int32_t>(position));
+        const std::uint8_t* picture = SourcePicture(source, index);
         if (Stopped(p.run)) return Fetched::stopped;
         if (!picture) continue;
-        std::memcpy(p.ring.slots[slot], static_cast<const std::uint8_t*>(picture) + sizeof(BITMAPINFOHEADER),
-                    p.job.sourceFrameBytes);
+        std::memcpy(p.ring.slots[slot], picture, p.job.sourceFrameBytes);
         PrepareSlot(p.prep, p.ring, slot);
         return Fetched::frame;
     }
@@ -301,9 +296,8 @@ StepEnd WriteAudioSamples(Pipeline& p, std::int64_t from, std::int64_t count, st
         if (writeAt > INT32_MAX) return WriteFailed(p, conversionAudioFailed, "audio");
         std::int32_t bytes = 0, samples = 0;
         if (readAt > INT32_MAX ||
-            AVIStreamRead(source.audioStream, static_cast<std::int32_t>(readAt), static_cast<std::int32_t>(n),
-                          dest.audioChunk, static_cast<std::int32_t>(dest.audioChunkBytes), &bytes,
-                          &samples) != AVIERR_OK)
+            !ReadSourceAudio(source, static_cast<std::int32_t>(readAt), static_cast<std::int32_t>(n), dest.audioChunk,
+                             static_cast<std::int32_t>(dest.audioChunkBytes), &bytes, &samples))
             samples = 0;
         const std::size_t wanted = static_cast<std::size_t>(n) * sampleBytes;
         const std::size_t got = static_cast<std::size_t>(samples < 0 ? 0 : samples > n ? n : samples) * sampleBytes;
@@ -368,8 +362,8 @@ bool CarryStoredAudio(Pipeline& p) {
     const auto want = static_cast<std::int32_t>(byChunk ? 1 : count);
     for (std::int32_t k = 0; k < static_cast<std::int32_t>(count); k += want) {
         std::int32_t bytes = 0, samples = 0;
-        if (AVIStreamRead(source.audioStream, static_cast<std::int32_t>(from) + k, want, dest.audioChunk,
-                          static_cast<std::int32_t>(dest.audioChunkBytes), &bytes, &samples) != AVIERR_OK)
+        if (!ReadSourceAudio(source, static_cast<std::int32_t>(from) + k, want, dest.audioChunk,
+                             static_cast<std::int32_t>(dest.audioChunkBytes), &bytes, &samples))
             samples = 0;
         if (samples > 0) {
             std::int32_t written = 0;
@@ -395,7 +389,7 @@ StepEnd AudioStep(Pipeline& p) {
     SourceMedia& source = p.media.source;
     DestinationMedia& dest = p.media.destination;
     ConversionJob& job = p.job;
-    if (!source.audioStream || !dest.audioStream) return keepGoing;
+    if (!source.hasAudio || !dest.audioStream) return keepGoing;
     if (job.audioChunkCounter == 0 && !IsPcmAudio(source.audioFormat)) {
         if (!CarryStoredAudio(p)) return WriteFailed(p, conversionAudioFailed, "audio");
     } else if (job.audioChunkCounter == 0) {

@@ -9,6 +9,7 @@
 #include "frames/picture_metrics.h"
 #include "job/methods.h"
 #include "job/run_plan.h"
+#include "media/source.h"
 
 bool IsKeptFrame(const KeepPattern& keep, std::int64_t offset) {
     const std::int64_t q = keep.period;
@@ -113,7 +114,7 @@ void RunFrameSteps(const KernelContext& ctx, int method, double range, const Run
 
 }  // namespace
 
-RunResult ScoreSource(const ConversionSettings& settings, const SourceMedia& source, const KernelTables& tables,
+RunResult ScoreSource(const ConversionSettings& settings, SourceMedia& source, const KernelTables& tables,
                       const ScoreRequest& request, ScoreReport& report) {
     const AVISTREAMINFOA& info = source.videoInfo;
     const std::int64_t length = info.dwLength;
@@ -187,13 +188,9 @@ RunResult ScoreSource(const ConversionSettings& settings, const SourceMedia& sou
     bool haveGood = false;
     const auto readThrough = [&](std::int64_t last) -> bool {
         for (; next <= last; ++next) {
-            const std::int64_t position = info.dwStart + next;
-            const void* picture = position <= INT32_MAX
-                                      ? AVIStreamGetFrame(source.frameGetter, static_cast<std::int32_t>(position))
-                                      : nullptr;
+            const std::uint8_t* picture = SourcePicture(source, next);
             if (picture) {
-                std::memcpy(lastGood.bytes, static_cast<const std::uint8_t*>(picture) + sizeof(BITMAPINFOHEADER),
-                            sourceBytes);
+                std::memcpy(lastGood.bytes, picture, sourceBytes);
                 haveGood = true;
             } else if (!haveGood) {
                 return false;

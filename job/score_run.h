@@ -68,7 +68,7 @@ struct ScoreReport {
 // range, output height and letterbox). Returns conversionDone; sourceNoInfo
 // when the stretch holds no frame to rebuild; sourceUnsupported when its
 // first frame doesn't decode; conversionNoMemory.
-RunResult ScoreSource(const ConversionSettings& settings, const SourceMedia& source, const KernelTables& tables,
+RunResult ScoreSource(const ConversionSettings& settings, SourceMedia& source, const KernelTables& tables,
                       const ScoreRequest& request, ScoreReport& report);
 
 // The stretch's first frame and frame count from the request, cut to the

@@ -36,7 +36,7 @@ std::string VideoInfoText(const SourceMedia& source) {
 }
 
 std::string AudioInfoText(const SourceMedia& source) {
-    if (!source.audioStream) return emptyAudioInfoText;
+    if (!source.hasAudio) return emptyAudioInfoText;
     const AVISTREAMINFOA& a = source.audioInfo;
     const double perSecond = a.dwScale ? static_cast<double>(a.dwRate) / static_cast<double>(a.dwScale) : 0.0;
     const std::uint32_t samplesPerSecond =
@@ -51,6 +51,36 @@ std::string AudioInfoText(const SourceMedia& source) {
                   static_cast<int>(source.audioFormat.nSamplesPerSec), source.audioFormat.nChannels,
                   source.audioFormat.wBitsPerSample, static_cast<int>(hours), static_cast<int>(minutes),
                   static_cast<int>(secs), 0, static_cast<int>(a.dwLength));
+    return text;
+}
+
+std::string SourceDetailsText(const SourceMedia& source) {
+    const SourceDescription& d = source.description;
+    const AVISTREAMINFOA& v = source.videoInfo;
+    char line[300];
+    std::string text = "Container: " + d.container + "\nVideo: " + (d.videoCodec.empty() ? "?" : d.videoCodec);
+    if (d.interlaced) text += ", interlaced";
+    std::snprintf(line, sizeof line, "\nRate: %u/%u fps (%.3f), %s", v.dwRate, v.dwScale,
+                  v.dwScale ? static_cast<double>(v.dwRate) / v.dwScale : 0.0,
+                  d.variableRate ? "variable: read on this average rate" : "constant");
+    text += line;
+    std::snprintf(line, sizeof line, "\nRotation: %d degrees", d.rotation);
+    text += line;
+    if (d.sampleAspectNum) {
+        std::snprintf(line, sizeof line, "\nSample aspect: %u:%u", d.sampleAspectNum, d.sampleAspectDen);
+        text += line;
+    }
+    if (source.hasAudio) {
+        text += "\nAudio: " + (d.audioCodec.empty() ? std::string("?") : d.audioCodec);
+        if (d.audioDecoded) {
+            std::snprintf(line, sizeof line, " (%d channels, %d bits), decoded to 16-bit PCM", d.audioSourceChannels,
+                          d.audioSourceBits);
+            text += line;
+        }
+    } else {
+        text += "\nAudio: none";
+    }
+    for (const std::string& s : d.streams) text += "\nStream " + s;
     return text;
 }
 

@@ -10,6 +10,10 @@
 std::string VideoInfoText(const SourceMedia& source);
 std::string AudioInfoText(const SourceMedia& source);  // the empty text without audio
 
+// What the panels leave out: container, codecs, the rate's evenness,
+// rotation, sample aspect and every stream, one item a line.
+std::string SourceDetailsText(const SourceMedia& source);
+
 extern const char emptyVideoInfoText[];
 extern const char emptyAudioInfoText[];
 

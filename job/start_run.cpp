@@ -17,7 +17,8 @@ void CorrectStoredSettings(ConversionSettings& settings, const FrontEnd& frontEn
 
 }  // namespace
 
-RunResult OpenSourceChecked(const FrontEnd& frontEnd, MediaState& media, const char* path) {
+RunResult OpenSourceChecked(const FrontEnd& frontEnd, MediaState& media, const char* path,
+                            const SourceOptions& options) {
     const UserCalls user = UserCallsOf(frontEnd);
     switch (CheckSourceFile(path)) {
         case SourceCheck::cannotOpen:
@@ -28,7 +29,7 @@ RunResult OpenSourceChecked(const FrontEnd& frontEnd, MediaState& media, const c
             return sourceTooLarge;
         case SourceCheck::admitted: break;
     }
-    const RunResult opened = OpenSource(media, path);
+    const RunResult opened = OpenSource(media, path, options);
     if (opened != sourceOpened) ShowMessage(user, nullptr, IDS_CAPTION, ResultMessageId(opened), MB_ICONERROR);
     return opened;
 }
@@ -50,7 +51,7 @@ RunResult PrepareConversion(RunSession& session, const FrontEnd& frontEnd, const
     CorrectStoredSettings(settings, frontEnd);  // before the aspect gives the height
     std::snprintf(settings.sourcePath, sizeof settings.sourcePath, "%s", sourcePath);
     std::snprintf(settings.destinationPath, sizeof settings.destinationPath, "%s", destinationPath);
-    const RunResult opened = OpenSourceChecked(frontEnd, session.media, settings.sourcePath);
+    const RunResult opened = OpenSourceChecked(frontEnd, session.media, settings.sourcePath, session.sourceOptions);
     if (opened != sourceOpened) return opened;
     settings.outputHeight = RunOutputHeight(settings, session.media.source, typedHeight);
     if (save && !SaveSettings(UserCallsOf(frontEnd), nullptr, settings)) return settingsStoreFailed;

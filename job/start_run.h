@@ -12,6 +12,7 @@
 #include "job/front_end.h"
 #include "job/worker.h"
 #include "media/media_state.h"
+#include "media/source.h"
 
 // The records of a front end's runs. The worker uses them while it runs, so a
 // front end keeps one for as long as it may start runs.
@@ -22,6 +23,7 @@ struct RunSession {
     ~RunSession() { ReleaseKernelTables(tables); }
 
     ConversionSettings settings = DefaultSettings();
+    SourceOptions sourceOptions;  // how the source is read (grid rate, audio stream)
     MediaState media;
     KernelTables tables;  // built by the first start, kept for the later ones
     bool tablesBuilt = false;
@@ -34,7 +36,8 @@ struct RunSession {
 // The chosen source is admitted and opened; the refusals are shown through
 // frontEnd's message box (104, 106, 107, 108 or 115). Returns sourceOpened,
 // a code of OpenSource or sourceTooLarge. UI thread.
-RunResult OpenSourceChecked(const FrontEnd& frontEnd, MediaState& media, const char* path);
+RunResult OpenSourceChecked(const FrontEnd& frontEnd, MediaState& media, const char* path,
+                            const SourceOptions& options = {});
 
 // The output height of a run on this source: the typed height if any, else
 // the aspect preset's height from the source width (the source height for
@@ -65,9 +68,11 @@ RunResult WaitForConversion(RunSession& session, void (*serve)(void* context) = 
 
 // What a front end may show under the last run's failure message: the cause
 // in words (an error of the system such as a full disk, an encoder's refusal,
-// a destination that is no file); empty when there is nothing to add.
+// a destination that is no file, why a source can't be read); empty when
+// there is nothing to add.
 inline const std::string& RunFailureDetail(const RunSession& session) {
-    return session.media.destination.failureDetail;
+    const std::string& destination = session.media.destination.failureDetail;
+    return destination.empty() ? session.media.source.failureDetail : destination;
 }
 
 // The whole run on one thread: prepare, start, wait, close the media.

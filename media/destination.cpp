@@ -210,7 +210,7 @@ RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, cons
     };
     if (!continuation) {
         AVICOMPRESSOPTIONS* list[1] = {&options};
-        PAVISTREAM streams[1] = {s.videoStream};
+        PAVISTREAM streams[1] = {nullptr};  // the choice depends on the run's frame format alone
         const bool confirmed = AVISaveOptions(prompts.owner, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE, 1, streams,
                                               list, &prompts.options) != 0;
         AVISaveOptionsFree(1, list);
@@ -236,7 +236,7 @@ RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, cons
     }
     if (AVIStreamSetFormat(d.compressedStream, 0, &d.frameFormat, sizeof d.frameFormat) != AVIERR_OK)
         return fail(destinationFormatRefused);
-    if (!s.audioStream) return destinationCreated;
+    if (!s.hasAudio) return destinationCreated;
 
     if (!continuation) {
         const AudioChunking c =

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "frames/kernels.h"
 #include "media/vfw/vfw.h"
@@ -16,18 +17,44 @@ struct FrameFormat {
 };
 static_assert(sizeof(FrameFormat) == 44);
 
+// What a source is beyond the AVI stream records: the container, the
+// codecs, and how its timing and pictures were read.
+struct SourceDescription {
+    std::string container;  // "AVI" when the AVI services read it
+    std::string videoCodec, audioCodec;
+    bool variableRate = false;  // pictures unevenly spaced, read on the average rate's grid
+    int rotation = 0;           // clockwise degrees applied to the pictures
+    std::uint32_t sampleAspectNum = 0, sampleAspectDen = 1;  // 0: unknown
+    bool interlaced = false;
+    bool audioDecoded = false;  // the audio is decoded to 16-bit PCM, not carried as stored
+    int audioSourceBits = 0, audioSourceChannels = 0;
+    std::vector<std::string> streams;  // every stream of the file, one line each
+    int audioStreams = 0;              // audio streams in the file
+    int audioStream = 0;               // the one carried (0: the first)
+    bool recoveredByScan = false;      // an unfinished or cut-off AVI whose chunks were found by a scan
+};
+
+// The backend that reads the source (the AVI services or libavformat);
+// only media/ sees inside.
+struct SourceReader;
+
+// The open source as every layer above sees it, whatever its container:
+// pictures by frame position (SourcePicture), audio by sample (ReadSourceAudio)
+// and these descriptions in the AVI services' records.
 struct SourceMedia {
     bool isOpen = false;
-    PAVIFILE file = nullptr;
-    PAVISTREAM videoStream = nullptr;
-    PAVISTREAM audioStream = nullptr;  // none when the file has no audio
-    PGETFRAME frameGetter = nullptr;
+    SourceReader* reader = nullptr;
     AVIFILEINFOA fileInfo{};
     AVISTREAMINFOA videoInfo{};
+    bool hasAudio = false;
     AVISTREAMINFOA audioInfo{};
     WAVEFORMATEX audioFormat{};
     FrameFormat frameFormat{};
     std::uint32_t stride = 0;
+    SourceDescription description;
+    // Why the last open failed, in words a front end can show under the
+    // product's message; empty when there is nothing to add.
+    std::string failureDetail;
 };
 
 struct DestinationMedia {

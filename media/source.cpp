@@ -5,10 +5,47 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "core/messages.h"
+#include "frames/geometry.h"
+#include "media/lav/audio.h"
+#include "media/lav/video.h"
+
+// The handles of the backend reading the source. A file the AVI services
+// open keeps them for its video; its audio comes from them or, decoded,
+// from libavcodec. Every other file is read by libavformat alone.
+struct SourceReader {
+    // AVI services.
+    PAVIFILE file = nullptr;
+    PAVISTREAM videoStream = nullptr;
+    PAVISTREAM audioStream = nullptr;  // carried as stored
+    PGETFRAME frameGetter = nullptr;
+    bool aviServices = false;  // holds an initialisation of the services
+    // libavformat.
+    LavVideo* video = nullptr;
+    LavAudio* audio = nullptr;  // decoded to 16-bit PCM
+    std::vector<std::uint8_t> audioScratch;
+};
+
+namespace {
+
+bool EndsWithAvi(const char* path) {
+    const std::size_t n = std::strlen(path);
+    return n >= 4 && path[n - 4] == '.' && (path[n - 3] | 0x20) == 'a' && (path[n - 2] | 0x20) == 'v' &&
+           (path[n - 1] | 0x20) == 'i';
+}
+
+bool IsRiffAvi(int fd) {
+    unsigned char head[12] = {};
+    return pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) && std::memcmp(head, "RIFF", 4) == 0 &&
+           std::memcmp(head + 8, "AVI ", 4) == 0;
+}
+
+}  // namespace
 
 SourceCheck CheckSourceFile(const char* path) {
     const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -17,9 +54,11 @@ SourceCheck CheckSourceFile(const char* path) {
     struct stat st {};
     const bool readable = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_SH | LOCK_NB) == 0;
     const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+    // The AVI reader's limit; other containers are read by libavformat.
+    const bool avi = readable && (IsRiffAvi(fd) || EndsWithAvi(path));
     close(fd);
     if (!readable) return SourceCheck::cannotOpen;
-    return size > maxSourceBytes ? SourceCheck::tooLarge : SourceCheck::admitted;
+    return avi && size > maxSourceBytes ? SourceCheck::tooLarge : SourceCheck::admitted;
 }
 
 namespace {
@@ -36,25 +75,33 @@ void releaseDestinationStreams(DestinationMedia& d) {
     releaseRef(d.audioStream, AVIStreamRelease);
 }
 
+void CloseReader(SourceReader*& r) {
+    if (!r) return;
+    if (r->frameGetter) AVIStreamGetFrameClose(r->frameGetter);
+    releaseRef(r->videoStream, AVIStreamRelease);
+    releaseRef(r->audioStream, AVIStreamRelease);
+    releaseRef(r->file, AVIFileRelease);
+    if (r->aviServices) AVIFileExit();
+    CloseLavVideo(r->video);
+    CloseLavAudio(r->audio);
+    delete r;
+    r = nullptr;
+}
+
 // The clean-up of a failed open and the body of a full close, in this order.
 void fullCleanUp(MediaState& media) {
     SourceMedia& s = media.source;
     DestinationMedia& d = media.destination;
     FreeFrameBuffers(media.buffers);
-    if (s.frameGetter) AVIStreamGetFrameClose(s.frameGetter);
-    s.frameGetter = nullptr;
-    releaseRef(s.videoStream, AVIStreamRelease);
     releaseRef(d.videoStream, AVIStreamRelease);
     releaseRef(d.compressedStream, AVIStreamRelease);
     FreeFrameBuffer(d.audioChunk);
     d.audioChunkBytes = 0;
-    releaseRef(s.audioStream, AVIStreamRelease);
     releaseRef(d.audioStream, AVIStreamRelease);
-    releaseRef(s.file, AVIFileRelease);
+    CloseReader(s.reader);
     releaseRef(d.file, AVIFileRelease);
-    // Only a source that was opened holds an initialisation of the services.
-    if (s.isOpen) AVIFileExit();
     s.isOpen = false;
+    s.hasAudio = false;
 }
 
 // A frame rate no run could step by (zero, or one frame in more than
@@ -75,34 +122,9 @@ bool CarriableAudio(const WAVEFORMATEX& f, const AVISTREAMINFOA& info) {
     return info.dwRate != 0 && info.dwScale != 0 && info.dwSampleSize % f.nBlockAlign == 0;
 }
 
-RunResult failOpen(MediaState& media, RunResult result) {
-    fullCleanUp(media);
-    AVIFileExit();  // the initialisation of this open
-    return result;
-}
-
-}  // namespace
-
-RunResult OpenSource(MediaState& media, const char* path) {
-    SourceMedia& s = media.source;
-    AVIFileInit();
-    if (AVIFileOpenA(&s.file, path, OF_SHARE_DENY_WRITE, nullptr) != AVIERR_OK) {
-        s.file = nullptr;
-        AVIFileExit();
-        return sourceCannotOpen;
-    }
-    if (AVIFileGetStream(s.file, &s.videoStream, streamtypeVIDEO, 0) != AVIERR_OK || !s.videoStream) {
-        s.videoStream = nullptr;
-        return failOpen(media, sourceNoVideo);
-    }
-    if (AVIFileInfoA(s.file, &s.fileInfo, sizeof s.fileInfo) != AVIERR_OK ||
-        AVIStreamInfoA(s.videoStream, &s.videoInfo, sizeof s.videoInfo) != AVIERR_OK)
-        return failOpen(media, sourceNoInfo);
-    if (s.fileInfo.dwHeight == 0) return failOpen(media, sourceUnsupported);
-    if (!UsableTiming(s.videoInfo)) return failOpen(media, sourceNoInfo);
-
+// The frame format every backend delivers: 24-bit BGR, bottom-up, rows padded to 4 bytes.
+void SetFrameFormat(SourceMedia& s, std::uint32_t width, std::uint32_t height) {
     std::memset(&s.frameFormat, 0, sizeof s.frameFormat);
-    const std::uint32_t width = s.fileInfo.dwWidth, height = s.fileInfo.dwHeight;
     s.stride = width * 3;
     if (s.stride % 4) s.stride += 4 - s.stride % 4;
     BITMAPINFOHEADER& h = s.frameFormat.header;
@@ -113,23 +135,249 @@ RunResult OpenSource(MediaState& media, const char* path) {
     h.biBitCount = 24;
     h.biCompression = BI_RGB;
     h.biSizeImage = s.stride * height;
+}
 
-    s.frameGetter = AVIStreamGetFrameOpen(s.videoStream, &h);
-    if (!s.frameGetter) return failOpen(media, sourceUnsupported);
+std::string FccText(std::uint32_t fcc) {
+    std::string s;
+    for (int i = 0; i < 4; ++i) {
+        const char c = static_cast<char>((fcc >> (8 * i)) & 0xFF);
+        if (c >= ' ' && c <= '~') s += c;
+    }
+    return s;
+}
 
+// Audio decoded by libavcodec, described as the 16-bit PCM stream it becomes.
+void DescribeDecodedAudio(SourceMedia& s, const LavAudioInfo& a) {
+    const auto block = static_cast<std::uint16_t>(a.channels * 2);
+    s.audioFormat = WAVEFORMATEX{};
+    s.audioFormat.wFormatTag = WAVE_FORMAT_PCM;
+    s.audioFormat.nChannels = static_cast<std::uint16_t>(a.channels);
+    s.audioFormat.nSamplesPerSec = static_cast<std::uint32_t>(a.sampleRate);
+    s.audioFormat.nAvgBytesPerSec = static_cast<std::uint32_t>(a.sampleRate) * block;
+    s.audioFormat.nBlockAlign = block;
+    s.audioFormat.wBitsPerSample = 16;
+    s.audioInfo = AVISTREAMINFOA{};
+    s.audioInfo.fccType = streamtypeAUDIO;
+    s.audioInfo.dwScale = block;
+    s.audioInfo.dwRate = s.audioFormat.nAvgBytesPerSec;
+    s.audioInfo.dwLength = static_cast<std::uint32_t>(std::min<std::int64_t>(a.length, INT32_MAX));
+    s.audioInfo.dwQuality = 0xFFFFFFFFu;
+    s.audioInfo.dwSampleSize = block;
+    s.audioInfo.dwSuggestedBufferSize = s.audioFormat.nAvgBytesPerSec;
+    s.hasAudio = true;
+    s.description.audioDecoded = true;
+    s.description.audioCodec = a.codec;
+    s.description.audioSourceBits = a.sourceBits;
+    s.description.audioSourceChannels = a.sourceChannels;
+}
+
+enum class AudioOpen { none, opened, refused };
+
+// The chosen audio stream decoded by libavcodec, sample 0 at `origin`.
+AudioOpen OpenDecodedAudio(SourceMedia& s, const char* path, int which, Ratio origin) {
+    LavAudioInfo info;
+    std::string why;
+    s.reader->audio = OpenLavAudio(path, which, origin, &info, &why);
+    if (!s.reader->audio) {
+        s.failureDetail = "audio: " + why;
+        return AudioOpen::refused;
+    }
+    DescribeDecodedAudio(s, info);
+    return AudioOpen::opened;
+}
+
+// The AVI services' part of an open: the file, the first video stream, its
+// frame getter. sourceOpened or the code of the step that failed.
+RunResult OpenAviVideo(SourceMedia& s, const char* path) {
+    SourceReader& r = *s.reader;
+    AVIFileInit();
+    r.aviServices = true;
+    if (AVIFileOpenA(&r.file, path, OF_SHARE_DENY_WRITE, nullptr) != AVIERR_OK) {
+        r.file = nullptr;
+        return sourceCannotOpen;
+    }
+    if (AVIFileGetStream(r.file, &r.videoStream, streamtypeVIDEO, 0) != AVIERR_OK || !r.videoStream) {
+        r.videoStream = nullptr;
+        return sourceNoVideo;
+    }
+    if (AVIFileInfoA(r.file, &s.fileInfo, sizeof s.fileInfo) != AVIERR_OK ||
+        AVIStreamInfoA(r.videoStream, &s.videoInfo, sizeof s.videoInfo) != AVIERR_OK)
+        return sourceNoInfo;
+    if (s.fileInfo.dwHeight == 0) return sourceUnsupported;
+    if (!UsableTiming(s.videoInfo)) return sourceNoInfo;
+    SetFrameFormat(s, s.fileInfo.dwWidth, s.fileInfo.dwHeight);
+    r.frameGetter = AVIStreamGetFrameOpen(r.videoStream, &s.frameFormat.header);
+    if (!r.frameGetter) return sourceUnsupported;
+    s.description.container = "AVI";
+    s.description.recoveredByScan = AviFileRecoveredByScan(r.file);
+    for (PAVISTREAM a = nullptr;
+         AVIFileGetStream(r.file, &a, streamtypeAUDIO, s.description.audioStreams) == AVIERR_OK;) {
+        AVIStreamRelease(a);
+        ++s.description.audioStreams;
+    }
+    BITMAPINFOHEADER stored{};
+    std::int32_t bytes = sizeof stored;
+    const AVIRESULT read = AVIStreamReadFormat(r.videoStream, 0, &stored, &bytes);
+    if ((read == AVIERR_OK || read == AVIERR_BUFFERTOOSMALL) && bytes >= 20)
+        s.description.videoCodec = stored.biCompression == BI_RGB ? "uncompressed" : FccText(stored.biCompression);
+    return sourceOpened;
+}
+
+// The AVI services' audio stream `which`: carried as stored when they can,
+// else decoded. refused: there is audio, but neither can read it.
+AudioOpen OpenAviAudio(SourceMedia& s, const char* path, int which) {
+    SourceReader& r = *s.reader;
     PAVISTREAM audio = nullptr;
-    AVIFileGetStream(s.file, &audio, streamtypeAUDIO, 0);  // only whether a stream came back counts
-    s.isOpen = true;
-    if (!audio) return sourceOpened;
-    s.audioStream = audio;
+    AVIFileGetStream(r.file, &audio, streamtypeAUDIO, which);  // only whether a stream came back counts
+    if (!audio && which > 0) {
+        s.failureDetail = "the source has no audio stream " + std::to_string(which);
+        return AudioOpen::refused;
+    }
+    if (!audio) return AudioOpen::none;
+    r.audioStream = audio;
     std::int32_t formatBytes = sizeof s.audioFormat;
-    if (AVIStreamInfoA(s.audioStream, &s.audioInfo, sizeof s.audioInfo) != AVIERR_OK ||
-        AVIStreamReadFormat(s.audioStream, 0, &s.audioFormat, &formatBytes) != AVIERR_OK ||
-        !CarriableAudio(s.audioFormat, s.audioInfo)) {
-        fullCleanUp(media);  // isOpen was set: this also ends the initialisation
+    if (AVIStreamInfoA(audio, &s.audioInfo, sizeof s.audioInfo) == AVIERR_OK &&
+        AVIStreamReadFormat(audio, 0, &s.audioFormat, &formatBytes) == AVIERR_OK &&
+        CarriableAudio(s.audioFormat, s.audioInfo)) {
+        s.hasAudio = true;
+        s.description.audioCodec =
+            IsPcmAudio(s.audioFormat) ? "PCM" : "stored format " + std::to_string(s.audioFormat.wFormatTag);
+        return AudioOpen::opened;
+    }
+    releaseRef(r.audioStream, AVIStreamRelease);
+    // Sample 0 plays with the first frame of the video stream.
+    const AVISTREAMINFOA& v = s.videoInfo;
+    const Ratio origin{std::int64_t{v.dwStart} * v.dwScale, v.dwRate};
+    return OpenDecodedAudio(s, path, which, origin);
+}
+
+// libavformat reads the whole source.
+RunResult OpenLavSource(SourceMedia& s, const char* path, const SourceOptions& options, AudioOpen* audio) {
+    SourceReader& r = *s.reader;
+    LavVideoInfo v;
+    std::string why;
+    r.video = OpenLavVideo(path, Ratio{options.rateNum, options.rateNum ? std::int64_t{options.rateDen} : 1}, &v, &why);
+    if (!r.video) {
+        s.failureDetail = why;
+        return why == "no video stream"                                                    ? sourceNoVideo
+               : why.rfind("no decoder", 0) == 0 || why.rfind("the first picture", 0) == 0 ? sourceUnsupported
+                                                                                           : sourceCannotOpen;
+    }
+    const auto width = static_cast<std::uint32_t>(v.width), height = static_cast<std::uint32_t>(v.height);
+    s.fileInfo = AVIFILEINFOA{};
+    s.fileInfo.dwStreams = static_cast<std::uint32_t>(v.streams.size());
+    s.fileInfo.dwWidth = width;
+    s.fileInfo.dwHeight = height;
+    s.fileInfo.dwRate = static_cast<std::uint32_t>(v.rate.num);
+    s.fileInfo.dwScale = static_cast<std::uint32_t>(v.rate.den);
+    s.fileInfo.dwLength = static_cast<std::uint32_t>(std::min<std::int64_t>(v.length, INT32_MAX));
+    std::snprintf(s.fileInfo.szFileType, sizeof s.fileInfo.szFileType, "%s", v.container.c_str());
+    s.videoInfo = AVISTREAMINFOA{};
+    s.videoInfo.fccType = streamtypeVIDEO;
+    s.videoInfo.dwRate = s.fileInfo.dwRate;
+    s.videoInfo.dwScale = s.fileInfo.dwScale;
+    s.videoInfo.dwLength = s.fileInfo.dwLength;
+    s.videoInfo.dwQuality = 0xFFFFFFFFu;
+    s.videoInfo.rcFrame.right = static_cast<std::int32_t>(width);
+    s.videoInfo.rcFrame.bottom = static_cast<std::int32_t>(height);
+    if (!UsableTiming(s.videoInfo)) {
+        s.failureDetail = "a frame rate no run can step by";
         return sourceNoInfo;
     }
+    SetFrameFormat(s, width, height);
+    SourceDescription& d = s.description;
+    d.container = v.container;
+    d.videoCodec = v.codec + (v.pixelFormat.empty() ? "" : ", " + v.pixelFormat);
+    d.variableRate = v.variable;
+    d.rotation = v.rotation;
+    d.sampleAspectNum = static_cast<std::uint32_t>(v.sampleAspect.num);
+    d.sampleAspectDen = static_cast<std::uint32_t>(v.sampleAspect.den);
+    d.interlaced = v.interlaced;
+    d.streams = v.streams;
+    *audio = AudioOpen::none;
+    if (options.noAudio) return sourceOpened;
+    d.audioStreams = CountLavAudioStreams(path);
+    if (d.audioStreams > options.audioStream) {
+        *audio = OpenDecodedAudio(s, path, options.audioStream, v.origin);
+    } else if (options.audioStream > 0) {
+        s.failureDetail = "the source has no audio stream " + std::to_string(options.audioStream);
+        *audio = AudioOpen::refused;
+    }
     return sourceOpened;
+}
+
+RunResult failOpen(MediaState& media, RunResult result) {
+    fullCleanUp(media);
+    return result;
+}
+
+}  // namespace
+
+RunResult OpenSource(MediaState& media, const char* path, const SourceOptions& options) {
+    SourceMedia& s = media.source;
+    s.description = SourceDescription{};
+    s.failureDetail.clear();
+    s.hasAudio = false;
+    try {
+        s.reader = new SourceReader{};
+    } catch (const std::bad_alloc&) {
+        return sourceCannotOpen;
+    }
+    AudioOpen audio = AudioOpen::none;
+    const RunResult avi = OpenAviVideo(s, path);
+    if (avi == sourceOpened) {
+        s.isOpen = true;
+        if (!options.noAudio) audio = OpenAviAudio(s, path, options.audioStream);
+    } else if (avi == sourceNoInfo) {
+        // A description that lies (rates, starts) stays refused.
+        return failOpen(media, avi);
+    } else {
+        // What the AVI services can't open, find no video in (type-1 DV is
+        // one interleaved stream) or can't decode, libavformat may read.
+        CloseReader(s.reader);
+        s.reader = new (std::nothrow) SourceReader{};
+        if (!s.reader) return sourceCannotOpen;
+        s.description = SourceDescription{};
+        const RunResult lav = OpenLavSource(s, path, options, &audio);
+        if (lav != sourceOpened) {
+            // A RIFF AVI file keeps the AVI services' answer.
+            return failOpen(media, avi != sourceCannotOpen ? avi : lav);
+        }
+        s.isOpen = true;
+    }
+    if (audio == AudioOpen::refused) return failOpen(media, sourceNoInfo);
+    s.description.audioStream = options.audioStream;
+    return sourceOpened;
+}
+
+const std::uint8_t* SourcePicture(SourceMedia& source, std::int64_t index) {
+    SourceReader* r = source.reader;
+    if (!r) return nullptr;
+    if (r->video) return LavVideoPicture(r->video, index);
+    const std::int64_t position = std::int64_t{source.videoInfo.dwStart} + index;
+    if (!r->frameGetter || position < INT32_MIN || position > INT32_MAX) return nullptr;
+    const void* picture = AVIStreamGetFrame(r->frameGetter, static_cast<std::int32_t>(position));
+    return picture ? static_cast<const std::uint8_t*>(picture) + sizeof(BITMAPINFOHEADER) : nullptr;
+}
+
+bool ReadSourceAudio(SourceMedia& source, std::int32_t start, std::int32_t count, void* buffer,
+                     std::int32_t bufferBytes, std::int32_t* bytes, std::int32_t* samples) {
+    *bytes = *samples = 0;
+    SourceReader* r = source.reader;
+    if (!r) return false;
+    if (r->audioStream)
+        return AVIStreamRead(r->audioStream, start, count, buffer, bufferBytes, bytes, samples) == AVIERR_OK;
+    if (!r->audio) return false;
+    const std::int32_t block = source.audioFormat.nBlockAlign;
+    const std::int64_t from = std::int64_t{start} - source.audioInfo.dwStart;
+    if (block <= 0 || count < 0 || from < 0 || from >= source.audioInfo.dwLength) return false;
+    const std::int64_t fits = std::min<std::int64_t>(count, bufferBytes / block);
+    if (fits == 0 && count > 0) return false;
+    const std::int64_t got = ReadLavAudio(r->audio, from, fits, static_cast<std::uint8_t*>(buffer));
+    if (got <= 0) return false;
+    *samples = static_cast<std::int32_t>(got);
+    *bytes = static_cast<std::int32_t>(got * block);
+    return true;
 }
 
 bool IsPcmAudio(const WAVEFORMATEX& format) { return format.wFormatTag == 1 || format.wFormatTag == 3; }

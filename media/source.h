@@ -1,4 +1,4 @@
-// Admitting and opening the source, and the one close operation.
+// Admitting and opening the source, reading it, and the one close operation.
 #pragma once
 
 #include "core/run_result.h"
@@ -6,15 +6,39 @@
 
 enum class SourceCheck { admitted, cannotOpen /* message 106 */, tooLarge /* message 104 */ };
 
-// Largest source admitted: 2 GiB exactly.
+// Largest AVI source admitted: 2 GiB exactly.
 constexpr std::uint64_t maxSourceBytes = 0x80000000u;
 
 // The admission test run on a chosen path before it is opened.
 SourceCheck CheckSourceFile(const char* path);
-// Opens the first video stream, its frame getter for 24-bit bottom-up frames
-// and the first audio stream, if any. Requires that no source is open.
-// Returns sourceOpened or one of sourceCannotOpen..sourceUnsupported.
-RunResult OpenSource(MediaState& media, const char* path);
+
+// How a source is read beyond what the file says.
+struct SourceOptions {
+    // The grid the pictures are read on, frames per second as num / den;
+    // num 0: the video stream's average rate.
+    std::uint32_t rateNum = 0, rateDen = 1;
+    int audioStream = 0;  // which audio stream, counted from 0
+    bool noAudio = false;
+};
+
+// Opens the video and the chosen audio stream, if any. An AVI file goes
+// through the AVI services; what they refuse and every other container goes
+// through libavformat, and audio the AVI services can't carry is decoded to
+// 16-bit PCM. Requires that no source is open. Returns sourceOpened or one
+// of sourceCannotOpen..sourceUnsupported, with source.failureDetail set
+// when there is a cause to tell.
+RunResult OpenSource(MediaState& media, const char* path, const SourceOptions& options = {});
+
+// The picture at frame position `index` (0: the stream's first) as
+// frameFormat describes it: BGR, rows padded to 4 bytes, last row first.
+// Null when that picture can't be decoded. Valid until the next call.
+const std::uint8_t* SourcePicture(SourceMedia& source, std::int64_t index);
+
+// Reads audio as AVIStreamRead does, positions and counts in the stream's
+// samples (audioInfo.dwStart included): samples stored as PCM, else the
+// stream's stored units. False when nothing can be read there.
+bool ReadSourceAudio(SourceMedia& source, std::int32_t start, std::int32_t count, void* buffer,
+                     std::int32_t bufferBytes, std::int32_t* bytes, std::int32_t* samples);
 
 // Sound stored as samples (PCM, integer or float) is read and written by
 // the sample; any other format is carried over as it was stored, in whole

@@ -3,6 +3,7 @@
 // converted with libswscale.
 #include "frames/geometry.h"
 #include "media/vfw/avifile.h"
+#include "media/vfw/bgr_convert.h"
 #include "media/vfw/ffmpeg_log.h"
 #include "platform/helper_thread.h"
 
@@ -65,11 +66,8 @@ struct AviGetFrame {
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;    // the decoder's latest picture
     AVFrame* picture = nullptr;  // the one being converted
-    SwsContext* sws = nullptr;
-    int swsColorspace = -1;
-    int swsRange = -1;
+    BgrConverter convert;
     std::vector<uint8_t> packetData;
-    std::vector<uint8_t> convertBuffer;
     std::vector<uint8_t> palette;  // AVPALETTE_SIZE bytes when the format has one
     int32_t nextFeed = 0;
     int32_t secondAt = -1;  // packed: where the chunk's second picture starts, still to be sent
@@ -91,8 +89,6 @@ struct AviGetFrame {
     HelperThread ahead;
 };
 
-static_assert(sizeof(AVColorSpace) == sizeof(int) && sizeof(AVColorRange) == sizeof(int));
-
 namespace {
 
 constexpr int kMaxDecodeErrors = 16;
@@ -105,7 +101,7 @@ bool SaneSize(int64_t w, int64_t h) {
 void Destroy(AviGetFrame* g) {
     if (!g) return;
     g->ahead.Stop();
-    sws_freeContext(g->sws);
+    FreeBgrConverter(g->convert);
     av_frame_free(&g->frame);
     av_frame_free(&g->picture);
     av_packet_free(&g->packet);
@@ -266,58 +262,9 @@ bool Feed(AviGetFrame* g) {
 }
 
 bool Convert(AviGetFrame* g) {
-    AVFrame* f = g->picture;
-    const auto format = static_cast<AVPixelFormat>(f->format);
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-    if (!desc || !sws_isSupportedInput(format) || f->width <= 0 || f->height <= 0) return false;
+    if (!BgrConvertible(g->picture)) return false;
     EnsureBuffer(g);
-    SwsContext* before = g->sws;
-    g->sws = sws_getCachedContext(g->sws, f->width, f->height, format, g->width, g->height, AV_PIX_FMT_BGR24,
-                                  SWS_BICUBIC, nullptr, nullptr, nullptr);
-    if (!g->sws) return false;
-    if (g->sws != before) g->swsColorspace = g->swsRange = -1;  // a new context starts from the defaults
-    // Decoders copy these from the bitstream unchecked; read them as plain
-    // numbers, since a value outside the enumeration is not a valid enum.
-    int space, range;
-    std::memcpy(&space, &f->colorspace, sizeof space);
-    std::memcpy(&range, &f->color_range, sizeof range);
-    if (space < 0 || space == AVCOL_SPC_UNSPECIFIED || space >= AVCOL_SPC_NB) space = SWS_CS_DEFAULT;
-    if (!(desc->flags & AV_PIX_FMT_FLAG_RGB) && (space != g->swsColorspace || range != g->swsRange)) {
-        int *invTable, *table, srcRange, dstRange, brightness, contrast, saturation;
-        if (sws_getColorspaceDetails(g->sws, &invTable, &srcRange, &table, &dstRange, &brightness, &contrast,
-                                     &saturation) >= 0) {
-            if (range == AVCOL_RANGE_JPEG) srcRange = 1;
-            sws_setColorspaceDetails(g->sws, sws_getCoefficients(space), srcRange, table, dstRange, brightness,
-                                     contrast, saturation);
-        }
-        g->swsColorspace = space;
-        g->swsRange = range;
-    }
-    // libswscale's fast paths write whole groups of 8 or 16 pixels and drop a
-    // narrower picture's last columns when its rows have no room to spare, so
-    // such pictures go through a roomier buffer first.
-    const bool direct = g->width % 16 == 0;
-    const size_t rowBytes = size_t{3} * g->width;
-    uint8_t* dst[4] = {g->pixels, nullptr, nullptr, nullptr};
-    int dstStride[4] = {static_cast<int>(g->stride), 0, 0, 0};
-    if (!direct) {
-        const size_t roomy = ((rowBytes + 3 * 32) + 63) & ~size_t{63};
-        g->convertBuffer.resize(roomy * g->height + 64);
-        dst[0] = g->convertBuffer.data();
-        dstStride[0] = static_cast<int>(roomy);
-    } else if (!g->topDown) {
-        // Bottom-up: the last row first, walking backwards.
-        dst[0] = g->pixels + size_t{g->stride} * (g->height - 1);
-        dstStride[0] = -static_cast<int>(g->stride);
-    }
-    if (sws_scale(g->sws, f->data, f->linesize, 0, f->height, dst, dstStride) != g->height) return false;
-    if (!direct) {
-        for (int32_t row = 0; row < g->height; ++row) {
-            const int32_t to = g->topDown ? row : g->height - 1 - row;
-            std::memcpy(g->pixels + size_t{g->stride} * to, dst[0] + size_t(dstStride[0]) * row, rowBytes);
-        }
-    }
-    return true;
+    return ConvertToBgr(g->convert, g->picture, g->pixels, g->width, g->height, g->stride, g->topDown);
 }
 
 // Takes the decoder's next picture into frame, feeding chunks as it asks for

@@ -74,6 +74,25 @@ TEST_F(Flows, AFailedSourceAfterAGoodOneLeavesNoSource) {
     EXPECT_EQ(files.initialDirs[2], "");
 }
 
+// Any video file is offered and opens; its destination is an AVI for now.
+TEST_F(Flows, AnMp4SourceOpensWithAnAviDestination) {
+    const std::string mp4 = base + "/phone.mp4";
+    ASSERT_EQ(std::system(("ffmpeg -v error -y -f lavfi -i testsrc2=size=64x48:rate=30:duration=0.5 -c:v libx264 "
+                           "-pix_fmt yuv420p '" +
+                           mp4 + "'")
+                              .c_str()),
+              0);
+    ChooseSource(mp4);
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(files.filters.back(),
+              "Video files|*.avi;*.mp4;*.m4v;*.mkv;*.mov;*.webm;*.ts;*.m2ts;*.mts;*.mpg;*.mpeg\n"
+              "AVI files|*.avi\nAll files|*\n");
+    ASSERT_TRUE(appState.media.source.isOpen);
+    EXPECT_EQ(Text(IDC_DESTINATION_PATH), base + "/phone_proc.avi");
+    EXPECT_NE(Text(IDC_VIDEO_INFO).find("Width: 64 px\nHeight: 48 px\nRate: 30.000 fps"), std::string::npos)
+        << Text(IDC_VIDEO_INFO);
+}
+
 TEST_F(Flows, SourcesUpToTwoGigabytesPassTheSizeTest) {
     ChooseSource(WriteTestClip(base + "/clip.avi", 64, 48, 3));
     std::string good = Text(IDC_SOURCE_PATH);

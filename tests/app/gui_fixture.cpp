@@ -21,6 +21,15 @@ bool AnswerFileDialog(void* context, bool save, OPENFILENAMEA* request) {
     log->saves.push_back(save);
     log->initialNames.push_back(request->lpstrFile);
     log->initialDirs.push_back(request->lpstrInitialDir ? request->lpstrInitialDir : "");
+    std::string filter;
+    for (const char* at = request->lpstrFilter; at && *at;) {
+        const std::string label = at;
+        at += label.size() + 1;
+        if (!*at) break;
+        filter += label + "|" + at + "\n";
+        at += std::strlen(at) + 1;
+    }
+    log->filters.push_back(filter);
     if (log->answers.empty()) return false;
     std::string answer = log->answers.front();
     log->answers.pop_front();

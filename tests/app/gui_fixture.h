@@ -23,6 +23,7 @@ struct FileDialogLog {
     std::vector<bool> saves;
     std::vector<std::string> initialNames;
     std::vector<std::string> initialDirs;
+    std::vector<std::string> filters;  // "label|patterns" pairs, joined by newlines
 };
 
 struct ShellLog {

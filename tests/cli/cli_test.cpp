@@ -43,7 +43,8 @@ TEST(Info, PanelTextsAndOpenCodes) {
     EXPECT_EQ(r.output,
               "Video Info\nWidth: 32 px\nHeight: 24 px\nRate: 25.000 fps\nLength (time): 0h 0m 0s 160ms\n"
               "Length (frames): 4\n\nAudio Info\nRate: 8000 Hz\nChannels: 2\nBits: 16\n"
-              "Length (time): 0h 0m 0s 0ms\nLength (frames): 1280");
+              "Length (time): 0h 0m 0s 0ms\nLength (frames): 1280\n\nSource\nContainer: AVI\nVideo: uncompressed\n"
+              "Rate: 25/1 fps (25.000), constant\nRotation: 0 degrees\nAudio: PCM");
 
     // 1000 frames at 30000/1001 and no audio.
     FixtureFile f;

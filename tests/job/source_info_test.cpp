@@ -36,8 +36,7 @@ TEST(SourceInfoText, LengthsAndRatesAsThePanelShowsThem) {
     EXPECT_NE(VideoInfoText(s).find("Rate: 0.000 fps\nLength (time): 0h 0m 0s 0ms"), std::string::npos);
 
     EXPECT_EQ(AudioInfoText(s), emptyAudioInfoText);
-    int stream = 0;
-    s.audioStream = reinterpret_cast<PAVISTREAM>(&stream);  // only its presence is read
+    s.hasAudio = true;
     s.audioInfo.dwRate = 176400;
     s.audioInfo.dwScale = 4;
     s.audioInfo.dwLength = 6615000;

@@ -131,7 +131,8 @@ Bytes WithAudio(Bytes format, uint32_t sampleSize = 2) {
 }
 
 // Formats no player could play, and compressed sound whose units would cut
-// its blocks, are an unreadable description (3) before anything is written.
+// its blocks, are an unreadable description (3) before anything is written,
+// unless libavcodec decodes them.
 TEST(CompressedSound, UncarriableFormatsAreRefusedAtOpen) {
     struct Case {
         const char* name;
@@ -144,7 +145,7 @@ TEST(CompressedSound, UncarriableFormatsAreRefusedAtOpen) {
         {"pcm", 0, 1, 2, sourceOpened},
         {"no-channels", 2, 0, 2, sourceNoInfo},
         {"65535-channels", 2, 65535, 2, sourceNoInfo},
-        {"no-block", 12, 0, 2, sourceNoInfo},
+        {"no-block", 12, 0, 2, sourceOpened},  // decoded: libavcodec knows PCM's block
         {"ac3-blocks", 0, 0x2000, 2, sourceOpened},
         {"ac3-cut-blocks", 0, 0x2000, 3, sourceNoInfo},
     };

@@ -117,7 +117,7 @@ TEST(CreateDestination, StreamsAsDescribed) {
     EXPECT_EQ(back.source.videoInfo.rcFrame.bottom, 240);
     EXPECT_EQ(back.source.fileInfo.dwHeight, 240u);
     EXPECT_EQ(back.source.videoInfo.dwLength, 1u);
-    ASSERT_NE(back.source.audioStream, nullptr);
+    ASSERT_TRUE(back.source.hasAudio);
     EXPECT_EQ(back.source.audioFormat.nSamplesPerSec, 8000u);
     EXPECT_EQ(back.source.audioInfo.dwLength, 100u);
     CloseMedia(back, nullptr, false);
@@ -151,7 +151,7 @@ TEST(CreateDestination, NeverReplacesAFileInUse) {
     const Bytes before = ReadWholeFile(source);
     EXPECT_EQ(run.Create(source), destinationCannotCreate);
     EXPECT_EQ(ReadWholeFile(source), before);
-    EXPECT_NE(AVIStreamGetFrame(run.media.source.frameGetter, 2), nullptr);
+    EXPECT_NE(SourcePicture(run.media.source, 2), nullptr);
     // Nor is a file that another writer holds.
     const std::string busy = TempDir() + "/busy-destination.avi";
     PAVIFILE other = nullptr;

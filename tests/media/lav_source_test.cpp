@@ -1,0 +1,101 @@
+// A source read through libavformat, through the source record alone.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "media/source.h"
+#include "tests/media/avi_fixtures.h"
+#include "tests/media/writer_fixtures.h"
+
+namespace {
+
+std::string Clip(const std::string& name, const std::string& args) {
+    const std::string path = TempDir() + "/" + name;
+    int rc = 0;
+    const std::string out = Capture(
+        "ffmpeg -v error -y -f lavfi -i testsrc2=size=138x40:rate=25:duration=3 "
+        "-f lavfi -i sine=frequency=500:sample_rate=16000:duration=3 " +
+            args + " '" + path + "' 2>&1",
+        &rc);
+    EXPECT_EQ(rc, 0) << out;
+    return path;
+}
+
+Bytes PictureAt(SourceMedia& s, std::int64_t n) {
+    const std::uint8_t* p = SourcePicture(s, n);
+    return p ? Bytes(p, p + s.frameFormat.header.biSizeImage) : Bytes();
+}
+
+// Whatever order positions are asked in (backwards, at random, far ahead),
+// each gives the picture it gives in order: a method may fetch any frame.
+TEST(LavSource, AnyOrderOfPositionsGivesTheSamePictures) {
+    MediaState m;
+    ASSERT_EQ(OpenSource(m, Clip("order.mkv", "-c:v libx264 -bf 3 -g 10 -pix_fmt yuv420p -c:a libopus").c_str()),
+              sourceOpened);
+    SourceMedia& s = m.source;
+    EXPECT_EQ(s.description.container, "Matroska / WebM");
+    EXPECT_EQ(s.videoInfo.dwLength, 75u);
+    EXPECT_EQ(s.stride, 416u);
+    std::vector<Bytes> inOrder;
+    for (std::int64_t n = 0; n < 75; ++n) {
+        inOrder.push_back(PictureAt(s, n));
+        ASSERT_FALSE(inOrder.back().empty()) << n;
+    }
+    EXPECT_NE(inOrder[0], inOrder[5]);
+    EXPECT_TRUE(PictureAt(s, 75).empty());
+    EXPECT_TRUE(PictureAt(s, -1).empty());
+    std::vector<std::int64_t> order(75);
+    for (std::int64_t n = 0; n < 75; ++n) order[n] = 74 - n;
+    std::mt19937 random(7);
+    for (int k = 0; k < 40; ++k) order.push_back(static_cast<std::int64_t>(random() % 75));
+    for (const std::int64_t n : order) ASSERT_EQ(PictureAt(s, n), inOrder[n]) << n;
+    CloseMedia(m, nullptr, false);
+    EXPECT_EQ(m.source.reader, nullptr);
+}
+
+// Decoded audio reads like the AVI services' PCM: by the sample, pieces
+// equal one read, a read may go back, and past the end nothing comes.
+TEST(LavSource, DecodedAudioReadsByTheSample) {
+    MediaState m;
+    ASSERT_EQ(OpenSource(m, Clip("sound.mp4", "-c:v libx264 -pix_fmt yuv420p -c:a aac").c_str()), sourceOpened);
+    SourceMedia& s = m.source;
+    ASSERT_TRUE(s.hasAudio);
+    EXPECT_TRUE(s.description.audioDecoded);
+    EXPECT_TRUE(IsPcmAudio(s.audioFormat));
+    EXPECT_EQ(s.audioFormat.wBitsPerSample, 16);
+    EXPECT_EQ(s.audioFormat.nSamplesPerSec, 16000u);
+    EXPECT_EQ(s.audioFormat.nBlockAlign, 2);
+    const std::int32_t length = static_cast<std::int32_t>(s.audioInfo.dwLength);
+    EXPECT_NEAR(length, 48000, 1024);
+    const auto read = [&](std::int32_t from, std::int32_t count, Bytes& into) {
+        into.assign(static_cast<size_t>(count) * 2, 0);
+        std::int32_t bytes = 0, samples = 0;
+        const bool ok =
+            ReadSourceAudio(s, from, count, into.data(), static_cast<std::int32_t>(into.size()), &bytes, &samples);
+        into.resize(static_cast<size_t>(bytes));
+        return ok ? samples : -1;
+    };
+    Bytes whole, piece, pieces;
+    ASSERT_EQ(read(0, 20000, whole), 20000);
+    for (std::int32_t at = 0; at < 20000; at += 1234) {
+        ASSERT_EQ(read(at, std::min(1234, 20000 - at), piece), std::min(1234, 20000 - at));
+        pieces.insert(pieces.end(), piece.begin(), piece.end());
+    }
+    EXPECT_EQ(pieces, whole);
+    ASSERT_EQ(read(5000, 100, piece), 100);
+    EXPECT_TRUE(std::equal(piece.begin(), piece.end(), whole.begin() + 10000));
+    EXPECT_EQ(read(length - 10, 100, piece), 10);  // the end cuts a read short
+    EXPECT_EQ(read(length, 1, piece), -1);         // and nothing is past it
+    // A buffer too small for the samples asked gets what fits.
+    std::uint8_t small[7];
+    std::int32_t bytes = 0, samples = 0;
+    ASSERT_TRUE(ReadSourceAudio(s, 0, 100, small, sizeof small, &bytes, &samples));
+    EXPECT_EQ(samples, 3);
+    EXPECT_EQ(bytes, 6);
+    CloseMedia(m, nullptr, false);
+}
+
+}  // namespace
