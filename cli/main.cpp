@@ -34,7 +34,7 @@ const char usageText[] =
     "  --rate FPS              destination frame rate, 0.001..32767 (clamped)\n"
     "  --speed PERCENT         source speed, 100 keeps it (0.001..32767 %, clamped)\n"
     "  --method NAME|N         coarse, linear, sine, cubic, lanczos, lansin1, lansin2,\n"
-    "                          lansin3, median3, median5 (0..9)\n"
+    "                          lansin3, median3, median5, motion (0..10)\n"
     "  --range PERCENT         interpolation range, a whole percentage (100: blend all the way)\n"
     "  --deinterlace NAME|N    off, both-top, both-bottom, odd, even (0..4)\n"
     "  --resample NAME|N       interlaced-top, interlaced-bottom, coarse, linear, sine,\n"

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "core/settings.h"
+#include "frames/geometry.h"
 #include "frames/kernels.h"
 
 // What one step's kernel gets: the ring slots of its image set, the blend
@@ -18,6 +20,22 @@ struct StepArgs {
     double span;  // the entry's own constant (Lansin's motion span)
 };
 using StepKernel = void (*)(const KernelContext& ctx, const StepArgs& args);
+
+// A frame method sees whole frames of the ring (the step's slots, in full
+// height), keeps state across steps (work done once per source pair serves
+// every output frame between them) and shares its row work over the run's
+// bands through `split`; its bytes are the same for every band count.
+struct FrameStep {
+    const KernelContext* frame;  // the whole ring and the whole OutputFrame
+    StepArgs args;
+    std::int64_t pair;  // the same number for every step between the same two images
+    RowSplitter split;  // null: every row on the caller
+};
+struct FrameMethod {
+    void* (*create)(int threads);  // null when out of memory
+    void (*destroy)(void* state);
+    void (*step)(void* state, const FrameStep& step);
+};
 
 inline constexpr int maxMethodSlots = 5;
 
@@ -34,9 +52,10 @@ struct MethodEntry {
     const char* label;  // the main dialog's drop-down
     const char* name;   // tavrick --method
     MethodSlots slots;
-    bool usesRange;  // holds the earlier image for the first (1 - range) of an interval
-    StepKernel kernel;
+    bool usesRange;     // holds the earlier image for the first (1 - range) of an interval
+    StepKernel kernel;  // a row method's kernel, or null for a frame method
     double span;
+    const FrameMethod* frame = nullptr;
 };
 
 extern const MethodEntry methodTable[interpolationMethodCount];

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "frames/geometry.h"
 #include "frames/kernels.h"
 
 struct RunPlan {
@@ -36,3 +37,18 @@ bool MethodUsesSlot(int intMethod, int slot);
 // earlier image for the first (1 - intRange) of every interval.
 void RunStepKernel(const KernelContext& ctx, int intMethod, double intRange, const StepPosition& position,
                    bool bothFields, bool interlacedOutput, int fieldParity);
+
+// A frame method's state over one run; nothing for a row method.
+struct FrameMethod;
+struct FrameMethodState {
+    const FrameMethod* method = nullptr;  // null: a row method
+    void* state = nullptr;
+};
+// False when the method's state can't be had (out of memory).
+bool StartFrameMethod(FrameMethodState& state, int intMethod, int threads);
+void EndFrameMethod(FrameMethodState& state);
+// One step of a frame method over the whole frame, its row work shared out
+// through `split`; the same hold rule as RunStepKernel.
+void RunFrameStep(FrameMethodState& state, const KernelContext& whole, const RowSplitter& split, int intMethod,
+                  double intRange, const StepPosition& position, bool bothFields, bool interlacedOutput,
+                  int fieldParity);

@@ -83,7 +83,7 @@ TEST(Usage, ValuesTheProductCannotTakeAreErrors) {
     const std::string dst = Q(Out("u-out.avi"));
     for (const char* bad :
          {"--rate abc",       "--rate -5",       "--rate 1.2.3",    "--speed 50%",     "--method foo",
-          "--method 10",      "--deinterlace 5", "--resample bob",  "--aspect 3:2",    "--height -1",
+          "--method 11",      "--deinterlace 5", "--resample bob",  "--aspect 3:2",    "--height -1",
           "--letterbox both", "--codec ZZZZ",    "--codec TOOLONG", "--quality 10001", "--keyframes x",
           "--range 5.5",      "--frobnicate 1",  "--rate",          "--threads 0",     "--threads x"}) {
         const Result r = Tavrick("convert " + src + " " + dst + " " + bad);

@@ -1,0 +1,245 @@
+#include "frames/motion_warp.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Differences (mean per sample, 0..255) below which motion is trusted fully
+// and above which the fallback blend takes over; film grain sits below.
+constexpr float trustedCost = 5.0f;
+constexpr float distrustedCost = 14.0f;
+// Forward-backward error (squared luma samples) past which a side is taken
+// as covered or uncovered.
+constexpr float occludedError = 2.0f;
+
+int Clamp(int v, int hi) { return v < 0 ? 0 : v > hi ? hi : v; }
+
+const float* FlowAt(const FlowField& f, float x, float y) {
+    const int ix = Clamp(static_cast<int>(std::lround(x)), f.width - 1);
+    const int iy = Clamp(static_cast<int>(std::lround(y)), f.rows - 1);
+    return f.vectors + 2 * (static_cast<std::size_t>(iy) * f.width + ix);
+}
+
+float ErrorAt(const float* error, const FlowField& f, float x, float y) {
+    const int ix = Clamp(static_cast<int>(std::lround(x)), f.width - 1);
+    const int iy = Clamp(static_cast<int>(std::lround(y)), f.rows - 1);
+    return error[static_cast<std::size_t>(iy) * f.width + ix];
+}
+
+// The 3x3 samples around (x, y), bilinear, edges repeated.
+void Window(const LumaPlane& l, float x, float y, float out[9]) {
+    const float fx0 = std::floor(x), fy0 = std::floor(y);
+    const float fx = x - fx0, fy = y - fy0;
+    const int x0 = static_cast<int>(fx0), y0 = static_cast<int>(fy0);
+    int cols[4], rows[4];
+    for (int k = 0; k < 4; ++k) {
+        cols[k] = Clamp(x0 - 1 + k, l.width - 1);
+        rows[k] = Clamp(y0 - 1 + k, l.rows - 1);
+    }
+    for (int j = 0; j < 3; ++j) {
+        const std::uint8_t* r0 = l.samples + static_cast<std::size_t>(rows[j]) * l.width;
+        const std::uint8_t* r1 = l.samples + static_cast<std::size_t>(rows[j + 1]) * l.width;
+        for (int i = 0; i < 3; ++i) {
+            const float top = r0[cols[i]] + fx * (r0[cols[i + 1]] - r0[cols[i]]);
+            const float bottom = r1[cols[i]] + fx * (r1[cols[i + 1]] - r1[cols[i]]);
+            out[3 * j + i] = top + fy * (bottom - top);
+        }
+    }
+}
+
+// Mean absolute difference of the two 3x3 windows once their means are
+// taken out, plus a quarter of the difference of the means: a fade changes
+// the level, not the texture.
+float Difference(const MotionPair& pair, float x, float y, float t, float vx, float vy) {
+    float a[9], b[9];
+    Window(pair.p, x - t * vx, y - t * vy, a);
+    Window(pair.q, x + (1 - t) * vx, y + (1 - t) * vy, b);
+    float ma = 0, mb = 0;
+    for (int k = 0; k < 9; ++k) {
+        ma += a[k];
+        mb += b[k];
+    }
+    ma /= 9;
+    mb /= 9;
+    float sum = 0;
+    for (int k = 0; k < 9; ++k) sum += std::fabs((a[k] - ma) - (b[k] - mb));
+    return sum / 9 + 0.25f * std::fabs(ma - mb);
+}
+
+float GridX(int gx) { return 2.0f * gx + 0.5f; }  // a grid point in luma samples
+
+}  // namespace
+
+void HalfLuma(const std::uint8_t* frame, int stride, std::uint8_t* luma, int lumaWidth, int lumaRows) {
+    for (int y = 0; y < lumaRows; ++y) {
+        const std::uint8_t* a = frame + static_cast<std::size_t>(2 * y) * stride;
+        const std::uint8_t* b = a + stride;
+        std::uint8_t* out = luma + static_cast<std::size_t>(y) * lumaWidth;
+        for (int x = 0; x < lumaWidth; ++x) {
+            const int i = 6 * x;
+            const int blue = a[i] + a[i + 3] + b[i] + b[i + 3];
+            const int green = a[i + 1] + a[i + 4] + b[i + 1] + b[i + 4];
+            const int red = a[i + 2] + a[i + 5] + b[i + 2] + b[i + 5];
+            out[x] = static_cast<std::uint8_t>((29 * blue + 150 * green + 77 * red + 512) >> 10);
+        }
+    }
+}
+
+void ConsistencyError(const FlowField& forward, const FlowField& backward, float* error) {
+    for (int y = 0; y < forward.rows; ++y)
+        for (int x = 0; x < forward.width; ++x) {
+            const float* f = forward.vectors + 2 * (static_cast<std::size_t>(y) * forward.width + x);
+            const float* b = FlowAt(backward, x + f[0], y + f[1]);
+            const float ex = f[0] + b[0], ey = f[1] + b[1];
+            error[static_cast<std::size_t>(y) * forward.width + x] = ex * ex + ey * ey;
+        }
+}
+
+double CompensatedResidual(const LumaPlane& p, const LumaPlane& q, const FlowField& forward) {
+    auto moments = [](const LumaPlane& l, double& mean, double& deviation) {
+        double sum = 0, squares = 0;
+        const std::size_t n = static_cast<std::size_t>(l.width) * l.rows;
+        for (std::size_t i = 0; i < n; ++i) {
+            sum += l.samples[i];
+            squares += static_cast<double>(l.samples[i]) * l.samples[i];
+        }
+        mean = n ? sum / n : 0;
+        deviation = n ? std::sqrt(std::max(0.0, squares / n - mean * mean)) : 0;
+    };
+    double mp, sp, mq, sq;
+    moments(p, mp, sp);
+    moments(q, mq, sq);
+    if (sp < 3 || sq < 3) return 0;
+    double sum = 0;
+    std::size_t count = 0;
+    for (int y = 0; y < p.rows; y += 2)
+        for (int x = 0; x < p.width; x += 2) {
+            const float* f = forward.vectors + 2 * (static_cast<std::size_t>(y) * forward.width + x);
+            const int qx = static_cast<int>(std::lround(x + f[0])), qy = static_cast<int>(std::lround(y + f[1]));
+            if (qx < 0 || qy < 0 || qx >= q.width || qy >= q.rows) continue;
+            const double a = (p.samples[static_cast<std::size_t>(y) * p.width + x] - mp) / sp;
+            const double b = (q.samples[static_cast<std::size_t>(qy) * q.width + qx] - mq) / sq;
+            sum += std::fabs(a - b);
+            ++count;
+        }
+    return count ? sum / count : 0;
+}
+
+void ChooseVectors(const MotionPair& pair, double time, MotionPoint* raw, int gridWidth, int gridRows, int firstRow,
+                   int endRow) {
+    const float t = static_cast<float>(time);
+    for (int gy = firstRow; gy < std::min(endRow, gridRows); ++gy)
+        for (int gx = 0; gx < gridWidth; ++gx) {
+            const float x = GridX(gx), y = GridX(gy);
+            const float* f = FlowAt(pair.forward, x, y);
+            const float* b = FlowAt(pair.backward, x, y);
+            // Each flow taken to the output time: the vector of the P point
+            // (or Q point) that lands here at t.
+            const float* fp = FlowAt(pair.forward, x - t * f[0], y - t * f[1]);
+            const float* bq = FlowAt(pair.backward, x - (1 - t) * b[0], y - (1 - t) * b[1]);
+            const float candidates[5][2] = {{fp[0], fp[1]}, {-bq[0], -bq[1]}, {f[0], f[1]}, {-b[0], -b[1]}, {0, 0}};
+            MotionPoint best;
+            best.cost = 1e30f;
+            for (const auto& c : candidates) {
+                const float cost = Difference(pair, x, y, t, c[0], c[1]);
+                if (cost < best.cost) {
+                    best.vx = c[0];
+                    best.vy = c[1];
+                    best.cost = cost;
+                }
+            }
+            raw[static_cast<std::size_t>(gy) * gridWidth + gx] = best;
+        }
+}
+
+void SettleVectors(const MotionPair& pair, double time, const MotionPoint* raw, MotionPoint* points, int gridWidth,
+                   int gridRows, int firstRow, int endRow) {
+    const float t = static_cast<float>(time);
+    for (int gy = firstRow; gy < std::min(endRow, gridRows); ++gy)
+        for (int gx = 0; gx < gridWidth; ++gx) {
+            float xs[9], ys[9];
+            int n = 0;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const MotionPoint& r = raw[static_cast<std::size_t>(Clamp(gy + dy, gridRows - 1)) * gridWidth +
+                                               Clamp(gx + dx, gridWidth - 1)];
+                    xs[n] = r.vx;
+                    ys[n++] = r.vy;
+                }
+            std::nth_element(xs, xs + 4, xs + 9);
+            std::nth_element(ys, ys + 4, ys + 9);
+            MotionPoint m;
+            m.vx = xs[4];
+            m.vy = ys[4];
+            const float x = GridX(gx), y = GridX(gy);
+            m.cost = Difference(pair, x, y, t, m.vx, m.vy);
+            m.shareP = 1 - t;
+            m.confidence = std::clamp((distrustedCost - m.cost) / (distrustedCost - trustedCost), 0.0f, 1.0f);
+            if (m.cost > trustedCost) {
+                const bool pCovered =
+                    ErrorAt(pair.forwardError, pair.forward, x - t * m.vx, y - t * m.vy) > occludedError;
+                const bool qCovered =
+                    ErrorAt(pair.backwardError, pair.backward, x + (1 - t) * m.vx, y + (1 - t) * m.vy) > occludedError;
+                if (pCovered != qCovered) {
+                    m.shareP = pCovered ? 0.0f : 1.0f;
+                    m.confidence = 1;
+                }
+            }
+            points[static_cast<std::size_t>(gy) * gridWidth + gx] = m;
+        }
+}
+
+void WarpRows(const std::uint8_t* p, const std::uint8_t* q, std::uint8_t* output, int width, int rows, int stride,
+              const MotionPoint* points, int gridWidth, int gridRows, double time, int firstRow, int endRow,
+              int rowStep) {
+    const float t = static_cast<float>(time);
+    const float maxX = static_cast<float>(width - 1), maxY = static_cast<float>(rows - 1);
+    // Bilinear BGR sample at (x, y), edges repeated.
+    auto sample = [&](const std::uint8_t* frame, float x, float y, float out[3]) {
+        x = std::clamp(x, 0.0f, maxX);
+        y = std::clamp(y, 0.0f, maxY);
+        const int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
+        const float fx = x - x0, fy = y - y0;
+        const int x1 = std::min(x0 + 1, width - 1), y1 = std::min(y0 + 1, rows - 1);
+        const std::uint8_t* r0 = frame + static_cast<std::size_t>(y0) * stride;
+        const std::uint8_t* r1 = frame + static_cast<std::size_t>(y1) * stride;
+        for (int c = 0; c < 3; ++c) {
+            const float top = r0[3 * x0 + c] + fx * (r0[3 * x1 + c] - r0[3 * x0 + c]);
+            const float bottom = r1[3 * x0 + c] + fx * (r1[3 * x1 + c] - r1[3 * x0 + c]);
+            out[c] = top + fy * (bottom - top);
+        }
+    };
+    for (int y = firstRow; y < endRow; y += rowStep) {
+        const float gyf = std::clamp((y - 1.5f) / motionGridStep, 0.0f, static_cast<float>(gridRows - 1));
+        const int gy0 = static_cast<int>(gyf), gy1 = std::min(gy0 + 1, gridRows - 1);
+        const float wy = gyf - gy0;
+        const MotionPoint* row0 = points + static_cast<std::size_t>(gy0) * gridWidth;
+        const MotionPoint* row1 = points + static_cast<std::size_t>(gy1) * gridWidth;
+        std::uint8_t* out = output + static_cast<std::size_t>(y) * stride;
+        for (int x = 0; x < width; ++x) {
+            const float gxf = std::clamp((x - 1.5f) / motionGridStep, 0.0f, static_cast<float>(gridWidth - 1));
+            const int gx0 = static_cast<int>(gxf), gx1 = std::min(gx0 + 1, gridWidth - 1);
+            const float wx = gxf - gx0;
+            const MotionPoint &a = row0[gx0], &b = row0[gx1], &c = row1[gx0], &d = row1[gx1];
+            auto mix = [&](float MotionPoint::*field) {
+                const float top = a.*field + wx * (b.*field - a.*field);
+                const float bottom = c.*field + wx * (d.*field - c.*field);
+                return top + wy * (bottom - top);
+            };
+            const float confidence = mix(&MotionPoint::confidence);
+            if (confidence <= 0) continue;  // the fallback stays
+            // Luma samples are two frame pixels.
+            const float vx = 2 * mix(&MotionPoint::vx), vy = 2 * mix(&MotionPoint::vy);
+            const float share = mix(&MotionPoint::shareP);
+            float from[3], to[3];
+            sample(p, x - t * vx, y - t * vy, from);
+            sample(q, x + (1 - t) * vx, y + (1 - t) * vy, to);
+            for (int ch = 0; ch < 3; ++ch) {
+                const float moved = to[ch] + share * (from[ch] - to[ch]);
+                const float v = out[3 * x + ch] + confidence * (moved - out[3 * x + ch]);
+                out[3 * x + ch] = static_cast<std::uint8_t>(std::clamp(v + 0.5f, 0.0f, 255.0f));
+            }
+        }
+    }
+}
