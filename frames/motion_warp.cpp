@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -32,20 +33,24 @@ void Window(const LumaPlane& l, float x, float y, float out[9]) {
     const float fx0 = std::floor(x), fy0 = std::floor(y);
     const float fx = x - fx0, fy = y - fy0;
     const int x0 = static_cast<int>(fx0), y0 = static_cast<int>(fy0);
-    int cols[4], rows[4];
-    for (int k = 0; k < 4; ++k) {
-        cols[k] = Clamp(x0 - 1 + k, l.width - 1);
-        rows[k] = Clamp(y0 - 1 + k, l.rows - 1);
-    }
-    for (int j = 0; j < 3; ++j) {
-        const std::uint8_t* r0 = l.samples + static_cast<std::size_t>(rows[j]) * l.width;
-        const std::uint8_t* r1 = l.samples + static_cast<std::size_t>(rows[j + 1]) * l.width;
-        for (int i = 0; i < 3; ++i) {
-            const float top = r0[cols[i]] + fx * (r0[cols[i + 1]] - r0[cols[i]]);
-            const float bottom = r1[cols[i]] + fx * (r1[cols[i + 1]] - r1[cols[i]]);
-            out[3 * j + i] = top + fy * (bottom - top);
+    const std::uint8_t* rowAt[4];
+    int cols[4];
+    if (x0 >= 1 && y0 >= 1 && x0 + 2 < l.width && y0 + 2 < l.rows) {
+        for (int k = 0; k < 4; ++k) {
+            cols[k] = x0 - 1 + k;
+            rowAt[k] = l.samples + static_cast<std::size_t>(y0 - 1 + k) * l.width;
+        }
+    } else {
+        for (int k = 0; k < 4; ++k) {
+            cols[k] = Clamp(x0 - 1 + k, l.width - 1);
+            rowAt[k] = l.samples + static_cast<std::size_t>(Clamp(y0 - 1 + k, l.rows - 1)) * l.width;
         }
     }
+    float across[4][3];
+    for (int j = 0; j < 4; ++j)
+        for (int i = 0; i < 3; ++i) across[j][i] = rowAt[j][cols[i]] + fx * (rowAt[j][cols[i + 1]] - rowAt[j][cols[i]]);
+    for (int j = 0; j < 3; ++j)
+        for (int i = 0; i < 3; ++i) out[3 * j + i] = across[j][i] + fy * (across[j + 1][i] - across[j][i]);
 }
 
 // Mean absolute difference of the two 3x3 windows once their means are
@@ -65,6 +70,19 @@ float Difference(const MotionPair& pair, float x, float y, float t, float vx, fl
     float sum = 0;
     for (int k = 0; k < 9; ++k) sum += std::fabs((a[k] - ma) - (b[k] - mb));
     return sum / 9 + 0.25f * std::fabs(ma - mb);
+}
+
+// The median of nine by the usual exchange network (19 exchanges).
+float Median9(float v[9]) {
+    auto order = [&](int a, int b) {
+        const float lo = std::min(v[a], v[b]), hi = std::max(v[a], v[b]);
+        v[a] = lo;
+        v[b] = hi;
+    };
+    order(1, 2), order(4, 5), order(7, 8), order(0, 1), order(3, 4), order(6, 7), order(1, 2), order(4, 5);
+    order(7, 8), order(0, 3), order(5, 8), order(4, 7), order(3, 6), order(1, 4), order(2, 5), order(4, 7);
+    order(4, 2), order(6, 4), order(4, 2);
+    return v[4];
 }
 
 float GridX(int gx) { return 2.0f * gx + 0.5f; }  // a grid point in luma samples
@@ -141,7 +159,13 @@ void ChooseVectors(const MotionPair& pair, double time, MotionPoint* raw, int gr
             const float candidates[5][2] = {{fp[0], fp[1]}, {-bq[0], -bq[1]}, {f[0], f[1]}, {-b[0], -b[1]}, {0, 0}};
             MotionPoint best;
             best.cost = 1e30f;
-            for (const auto& c : candidates) {
+            for (int k = 0; k < 5; ++k) {
+                const float* c = candidates[k];
+                // A candidate within a tenth of a sample of an earlier one adds nothing.
+                bool seen = false;
+                for (int j = 0; j < k && !seen; ++j)
+                    seen = std::fabs(c[0] - candidates[j][0]) + std::fabs(c[1] - candidates[j][1]) < 0.1f;
+                if (seen) continue;
                 const float cost = Difference(pair, x, y, t, c[0], c[1]);
                 if (cost < best.cost) {
                     best.vx = c[0];
@@ -167,13 +191,12 @@ void SettleVectors(const MotionPair& pair, double time, const MotionPoint* raw, 
                     xs[n] = r.vx;
                     ys[n++] = r.vy;
                 }
-            std::nth_element(xs, xs + 4, xs + 9);
-            std::nth_element(ys, ys + 4, ys + 9);
             MotionPoint m;
-            m.vx = xs[4];
-            m.vy = ys[4];
+            m.vx = Median9(xs);
+            m.vy = Median9(ys);
             const float x = GridX(gx), y = GridX(gy);
-            m.cost = Difference(pair, x, y, t, m.vx, m.vy);
+            const MotionPoint& own = raw[static_cast<std::size_t>(gy) * gridWidth + gx];
+            m.cost = m.vx == own.vx && m.vy == own.vy ? own.cost : Difference(pair, x, y, t, m.vx, m.vy);
             m.shareP = 1 - t;
             m.confidence = std::clamp((distrustedCost - m.cost) / (distrustedCost - trustedCost), 0.0f, 1.0f);
             if (m.cost > trustedCost) {
@@ -190,9 +213,9 @@ void SettleVectors(const MotionPair& pair, double time, const MotionPoint* raw, 
         }
 }
 
-void WarpRows(const std::uint8_t* p, const std::uint8_t* q, std::uint8_t* output, int width, int rows, int stride,
-              const MotionPoint* points, int gridWidth, int gridRows, double time, int firstRow, int endRow,
-              int rowStep) {
+void WarpRows(const std::uint8_t* __restrict p, const std::uint8_t* __restrict q, std::uint8_t* __restrict output,
+              int width, int rows, int stride, const MotionPoint* points, int gridWidth, int gridRows, double time,
+              int firstRow, int endRow, int rowStep) {
     const float t = static_cast<float>(time);
     const float maxX = static_cast<float>(width - 1), maxY = static_cast<float>(rows - 1);
     // Bilinear BGR sample at (x, y), edges repeated.
@@ -217,29 +240,39 @@ void WarpRows(const std::uint8_t* p, const std::uint8_t* q, std::uint8_t* output
         const MotionPoint* row0 = points + static_cast<std::size_t>(gy0) * gridWidth;
         const MotionPoint* row1 = points + static_cast<std::size_t>(gy1) * gridWidth;
         std::uint8_t* out = output + static_cast<std::size_t>(y) * stride;
+        // The grid's two columns around x, mixed down to this row: vx, vy, share, confidence.
+        int column = -1;
+        float left[4] = {}, right[4] = {};
+        auto down = [&](const MotionPoint& a, const MotionPoint& c, float out4[4]) {
+            out4[0] = a.vx + wy * (c.vx - a.vx);
+            out4[1] = a.vy + wy * (c.vy - a.vy);
+            out4[2] = a.shareP + wy * (c.shareP - a.shareP);
+            out4[3] = a.confidence + wy * (c.confidence - a.confidence);
+        };
         for (int x = 0; x < width; ++x) {
             const float gxf = std::clamp((x - 1.5f) / motionGridStep, 0.0f, static_cast<float>(gridWidth - 1));
             const int gx0 = static_cast<int>(gxf), gx1 = std::min(gx0 + 1, gridWidth - 1);
             const float wx = gxf - gx0;
-            const MotionPoint &a = row0[gx0], &b = row0[gx1], &c = row1[gx0], &d = row1[gx1];
-            auto mix = [&](float MotionPoint::*field) {
-                const float top = a.*field + wx * (b.*field - a.*field);
-                const float bottom = c.*field + wx * (d.*field - c.*field);
-                return top + wy * (bottom - top);
-            };
-            const float confidence = mix(&MotionPoint::confidence);
+            if (gx0 != column) {
+                down(row0[gx0], row1[gx0], left);
+                down(row0[gx1], row1[gx1], right);
+                column = gx0;
+            }
+            const float confidence = left[3] + wx * (right[3] - left[3]);
             if (confidence <= 0) continue;  // the fallback stays
             // Luma samples are two frame pixels.
-            const float vx = 2 * mix(&MotionPoint::vx), vy = 2 * mix(&MotionPoint::vy);
-            const float share = mix(&MotionPoint::shareP);
+            const float vx = 2 * (left[0] + wx * (right[0] - left[0])), vy = 2 * (left[1] + wx * (right[1] - left[1]));
+            const float share = left[2] + wx * (right[2] - left[2]);
             float from[3], to[3];
             sample(p, x - t * vx, y - t * vy, from);
             sample(q, x + (1 - t) * vx, y + (1 - t) * vy, to);
+            std::uint8_t mixed[3];
             for (int ch = 0; ch < 3; ++ch) {
                 const float moved = to[ch] + share * (from[ch] - to[ch]);
                 const float v = out[3 * x + ch] + confidence * (moved - out[3 * x + ch]);
-                out[3 * x + ch] = static_cast<std::uint8_t>(std::clamp(v + 0.5f, 0.0f, 255.0f));
+                mixed[ch] = static_cast<std::uint8_t>(std::clamp(v + 0.5f, 0.0f, 255.0f));
             }
+            std::memcpy(out + 3 * x, mixed, 3);
         }
     }
 }
