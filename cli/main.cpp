@@ -56,7 +56,10 @@ const char usageText[] =
     "  --yes, --no             answer the overwrite and 2 GB questions (default: ask on a\n"
     "                          terminal, else No)\n"
     "  --save                  store the resulting settings as the new defaults\n"
+    "  --cuts, --no-cuts       every method takes the nearer frame whole across a scene cut\n"
+    "                          (Motion always does), or only Motion\n"
     "  --quiet                 no progress line\n"
+    "  --verbose               report the scene cuts found\n"
     "  --threads N             threads sharing the frame work (default: every core the\n"
     "                          process may use; 1 for single-thread timing)\n"
     "\n"
@@ -263,6 +266,13 @@ int Convert(const std::vector<std::string>& args) {
     const RunResult result = ConvertFile(session, frontEnd, request.source.c_str(), request.destination.c_str(),
                                          request.height, request.save);
     EndStatusLine();
+    if (request.verbose) {
+        const std::vector<std::int64_t>& cuts = session.job.cuts;
+        std::string line = "tavrick: " + std::to_string(cuts.size()) + (cuts.size() == 1 ? " cut" : " cuts");
+        for (std::size_t k = 0; k < cuts.size(); ++k)
+            line += (k ? ", " : " found, before source frames ") + std::to_string(cuts[k]);
+        std::fprintf(stderr, "%s\n", line.c_str());
+    }
     if (result == conversionStopped && interrupts > 0) SayStopped();
     // The product's message names the failure; this line names its cause.
     if (ResultMessageId(result) != 0 && !RunFailureDetail(session).empty())

@@ -13,13 +13,14 @@ struct ConvertRequest {
     std::string destination;
     // Changes to the persisted settings; what isn't given keeps its stored value.
     std::optional<double> dstRate, srcSpeed, intRange;
-    std::optional<int> intMethod, deint, deintRes, aspect, letterbox, segment;
+    std::optional<int> intMethod, deint, deintRes, aspect, letterbox, segment, cutAware;
     std::optional<int> height;  // typed height: the "Custom" preset
     std::optional<std::uint32_t> fccHandler, quality, keyFrameEvery, bytesPerSecond, interleaveEvery;
     int answer = 0;  // IDYES for --yes, IDNO for --no, 0: ask on a terminal
     bool save = false;
     bool quiet = false;
-    int threads = 0;  // kernel threads; 0: the cores the process may use
+    bool verbose = false;  // report the cuts found
+    int threads = 0;       // kernel threads; 0: the cores the process may use
 };
 
 // Reads the arguments after "convert". False with a message for the user

@@ -93,6 +93,7 @@ struct ConversionSettings {
     std::int32_t intDup;
     std::int32_t intDupThr;
     AVICOMPRESSOPTIONS pOptions;
+    std::int32_t cutAware;  // 1: every method takes the nearer frame whole across a cut
     // For this run of the program only.
     char sourcePath[maxPathChars + 1];
     char destinationPath[maxPathChars + 1];

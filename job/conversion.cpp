@@ -115,6 +115,9 @@ void SetOutputFrame(Pipeline& p, std::uint8_t* frame) {
 void RunKernel(Pipeline& p, const StepPosition& position) {
     const ConversionJob& job = p.job;
     const double range = p.settings.intRange;
+    if (p.frameMethod.cuts && HoldAcrossCut(p.frameMethod, p.kernel, p.prep.split, p.intMethod, range, position,
+                                            job.plan.bothFields, job.plan.interlacedOutput, job.fieldParity))
+        return;
     if (p.frameMethod.method)  // whole frames, its own work shared over the bands
         return RunFrameStep(p.frameMethod, p.kernel, p.prep.split, p.intMethod, range, position, job.plan.bothFields,
                             job.plan.interlacedOutput, job.fieldParity);
@@ -602,7 +605,8 @@ RunResult RunConversion(ConversionRun& run) {
         FrameMethodState& state;
         ~FrameMethodGuard() { EndFrameMethod(state); }
     } endFrameMethod{p.frameMethod};
-    if (!StartFrameMethod(p.frameMethod, p.intMethod, threads)) {
+    p.frameMethod.found = &job.cuts;
+    if (!StartFrameMethod(p.frameMethod, p.intMethod, threads, settings.cutAware != 0)) {
         CloseMedia(media, settings.destinationPath, false);
         return conversionNoMemory;
     }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "core/settings.h"
 #include "frames/geometry.h"
@@ -28,13 +29,23 @@ using StepKernel = void (*)(const KernelContext& ctx, const StepArgs& args);
 struct FrameStep {
     const KernelContext* frame;  // the whole ring and the whole OutputFrame
     StepArgs args;
-    std::int64_t pair;  // the same number for every step between the same two images
-    RowSplitter split;  // null: every row on the caller
+    std::int64_t pair;                // the same number for every step between the same two images
+    RowSplitter split;                // null: every row on the caller
+    std::vector<std::int64_t>* cuts;  // where found cuts are noted: the later source frame of each
 };
 struct FrameMethod {
     void* (*create)(int threads);  // null when out of memory
     void (*destroy)(void* state);
     void (*step)(void* state, const FrameStep& step);
+};
+
+// Cut detection any method may use (the stored cutAware): whether the
+// images in slots p and q of the step's ring belong to different scenes,
+// worked out once per pair and noted in step.cuts.
+struct CutDetector {
+    void* (*create)(int threads);
+    void (*destroy)(void* state);
+    bool (*across)(void* state, const FrameStep& step, int p, int q);
 };
 
 inline constexpr int maxMethodSlots = 5;

@@ -146,19 +146,31 @@ void Warp(void* state, int firstRow, int endRow) {
              s.points.data(), s.gridWidth, s.gridRows, a.t, first, endRow, a.interlacedOutput ? 2 : 1);
 }
 
+// Whether the images in slots p and q lie across a cut; the motion between
+// them is estimated once per pair, and a cut noted once.
+bool Across(void* state, const FrameStep& step, int p, int q) {
+    MotionState& s = *static_cast<MotionState*>(state);
+    const KernelContext& whole = *step.frame;
+    Fit(s, whole);
+    if (s.width < 2 || s.rows < 4) return false;
+    if (step.pair != s.pair) {
+        Estimate(s, step, whole.ring->slots[p], whole.ring->slots[q]);
+        s.pair = step.pair;
+        if (s.cut && step.cuts) {
+            // The later image's source frame: the pair's base frame, or the next one.
+            const std::int64_t frame = step.pair / 3 + (step.pair % 3 != 1);
+            if (step.cuts->empty() || step.cuts->back() != frame) step.cuts->push_back(frame);
+        }
+    }
+    return s.cut;
+}
+
 void Step(void* state, const FrameStep& step) {
     MotionState& s = *static_cast<MotionState*>(state);
     const KernelContext& whole = *step.frame;
     const StepArgs& a = step.args;
-    Fit(s, whole);
-    const std::uint8_t* p = whole.ring->slots[a.slots[1]];
-    const std::uint8_t* q = whole.ring->slots[a.slots[2]];
-    if (step.pair != s.pair) {
-        Estimate(s, step, p, q);
-        s.pair = step.pair;
-    }
     // Across a cut the nearer image, whole: no frame mixes two scenes.
-    if (s.cut || s.width < 2 || s.rows < 4)
+    if (Across(state, step, a.slots[1], a.slots[2]) || s.width < 2 || s.rows < 4)
         return interpolateCoarse(whole, a.interlacedOutput, a.fieldParity, a.t < 0.5 ? a.slots[1] : a.slots[2]);
     s.step = &step;
     ForEachBand(step, Choose, s);
@@ -170,3 +182,4 @@ void Step(void* state, const FrameStep& step) {
 }  // namespace
 
 const FrameMethod motionMethod{Create, Destroy, Step};
+const CutDetector motionCuts{Create, Destroy, Across};

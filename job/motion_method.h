@@ -6,3 +6,5 @@
 #include "job/methods.h"
 
 extern const FrameMethod motionMethod;
+// The cut test Motion uses, for the other methods.
+extern const CutDetector motionCuts;

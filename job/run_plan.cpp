@@ -6,6 +6,7 @@
 
 #include "frames/geometry.h"
 #include "job/methods.h"
+#include "job/motion_method.h"
 
 namespace {
 
@@ -87,17 +88,37 @@ void RunStepKernel(const KernelContext& ctx, int intMethod, double intRange, con
     m->kernel(ctx, args);
 }
 
-bool StartFrameMethod(FrameMethodState& s, int intMethod, int threads) {
+bool StartFrameMethod(FrameMethodState& s, int intMethod, int threads, bool cutAware) {
     const MethodEntry* m = FindMethod(intMethod);
     s.method = m ? m->frame : nullptr;
-    if (!s.method) return true;
-    s.state = s.method->create(threads);
-    return s.state != nullptr;
+    if (s.method) return (s.state = s.method->create(threads)) != nullptr;
+    // Coarse reads one image: it never blends.
+    if (!cutAware || !m || m->slots.count < 2) return true;
+    s.cuts = &motionCuts;
+    return (s.cutState = s.cuts->create(threads)) != nullptr;
 }
 
 void EndFrameMethod(FrameMethodState& s) {
     if (s.method && s.state) s.method->destroy(s.state);
-    s.state = nullptr;
+    if (s.cuts && s.cutState) s.cuts->destroy(s.cutState);
+    s.state = s.cutState = nullptr;
+}
+
+bool HoldAcrossCut(FrameMethodState& s, const KernelContext& whole, const RowSplitter& split, int intMethod,
+                   double intRange, const StepPosition& position, bool bothFields, bool interlacedOutput,
+                   int fieldParity) {
+    const MethodEntry* m = FindMethod(intMethod);
+    if (!s.cutState || !m) return false;
+    StepArgs args;
+    int held = 0, set = 0;
+    if (!StepArgsOf(*m, intRange, position, bothFields, interlacedOutput, fieldParity, args, held, set)) return false;
+    // The two images around the position: frames, or the fields of a pair.
+    const int pairs[3][2] = {{2, 3}, {2, 6}, {6, 3}};
+    const int p = pairs[set][0], q = pairs[set][1];
+    if (!s.cuts->across(s.cutState, FrameStep{&whole, args, 3 * position.baseFrame + set, split, s.found}, p, q))
+        return false;
+    interpolateCoarse(whole, interlacedOutput, fieldParity, args.t < 0.5 ? p : q);
+    return true;
 }
 
 void RunFrameStep(FrameMethodState& s, const KernelContext& whole, const RowSplitter& split, int intMethod,
@@ -108,5 +129,5 @@ void RunFrameStep(FrameMethodState& s, const KernelContext& whole, const RowSpli
     int held = 0, set = 0;
     if (!StepArgsOf(*m, intRange, position, bothFields, interlacedOutput, fieldParity, args, held, set))
         return interpolateCoarse(whole, interlacedOutput, fieldParity, held);
-    s.method->step(s.state, FrameStep{&whole, args, 3 * position.baseFrame + set, split});
+    s.method->step(s.state, FrameStep{&whole, args, 3 * position.baseFrame + set, split, s.found});
 }

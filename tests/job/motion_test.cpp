@@ -71,8 +71,10 @@ double Psnr(const Bytes& a, const Bytes& b, int width, int height, int margin) {
     return sum == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 * n / sum);
 }
 
-Bytes Convert(const std::string& source, const std::string& out, const std::function<void(TestRun&)>& set) {
+Bytes Convert(const std::string& source, const std::string& out, const std::function<void(TestRun&)>& set,
+              std::vector<std::int64_t>* cuts = nullptr) {
     Bytes file;
+    std::filesystem::remove(out);
     {
         TestRun t(source, out);
         t.settings.intMethod = InterpolationMethod::Motion;
@@ -80,6 +82,7 @@ Bytes Convert(const std::string& source, const std::string& out, const std::func
         t.settings.dstRate = 50;
         set(t);
         EXPECT_EQ(t.Run(), conversionDone);
+        if (cuts) *cuts = t.job.cuts;
     }
     file = ReadWholeFile(out);
     return file;
@@ -103,22 +106,41 @@ TEST(Motion, PanOfATexturedPictureIsRebuiltBetweenItsFrames) {
     EXPECT_LT(Psnr(blend, PanPicture(w, h, 0.5, speed), w, h, speed), 25.0);
 }
 
-TEST(Motion, FramesAcrossACutAreSourceFramesWhole) {
-    const int w = 160, h = 96;
-    auto picture = [&](int n) {
-        const int scene = n < 3 ? 0 : 1;
-        return Picture(w, h, [&](int x, int y, int c) { return Texture(x + 6 * n, y, c, scene); });
-    };
-    const std::string src = MakeMovie("cut.avi", w, h, 6, picture);
-    Convert(src, Out("cut-motion.avi"), [](TestRun&) {});
-    const std::vector<Bytes> out = ReadPictures(Out("cut-motion.avi"));
-    ASSERT_EQ(out.size(), 12u);
-    // Output 5 lies half-way between source 2 (the first scene) and 3 (the second).
-    EXPECT_TRUE(out[5] == picture(2) || out[5] == picture(3));
-    // Within a scene the frames between are rebuilt, not held.
-    EXPECT_NE(out[3], picture(1));
-    EXPECT_NE(out[3], picture(2));
-    EXPECT_NE(out[7], picture(3));
+// Two scenes of three frames each, each panning.
+Bytes CutPicture(int n) {
+    const int scene = n < 3 ? 0 : 1;
+    return Picture(160, 96, [&](int x, int y, int c) { return Texture(x + 6 * n, y, c, scene); });
+}
+
+TEST(Cuts, MotionAndCutAwareMethodsTakeTheNearerFrameWholeAndReportTheCut) {
+    const std::string src = MakeMovie("cut.avi", 160, 96, 6, CutPicture);
+    struct Case {
+        InterpolationMethod method;
+        int cutAware;
+        bool whole;  // the frame across the cut is a source frame whole
+    } cases[] = {{InterpolationMethod::Motion, 0, true},
+                 {InterpolationMethod::Lansin2, 1, true},
+                 {InterpolationMethod::Median3, 1, true},
+                 {InterpolationMethod::Lansin2, 0, false}};
+    for (const Case& c : cases) {
+        std::vector<std::int64_t> cuts;
+        Convert(
+            src, Out("cut-out.avi"),
+            [&](TestRun& t) {
+                t.settings.intMethod = c.method;
+                t.settings.cutAware = c.cutAware;
+            },
+            &cuts);
+        const std::vector<Bytes> out = ReadPictures(Out("cut-out.avi"));
+        ASSERT_EQ(out.size(), 12u);
+        const int m = static_cast<int>(c.method);
+        // Output 5 lies half-way between source 2 (the first scene) and 3 (the second).
+        EXPECT_EQ(out[5] == CutPicture(2) || out[5] == CutPicture(3), c.whole) << m;
+        // Within a scene the frames between are rebuilt, not held.
+        EXPECT_NE(out[3], CutPicture(1)) << m;
+        EXPECT_NE(out[3], CutPicture(2)) << m;
+        EXPECT_EQ(cuts, c.whole ? std::vector<std::int64_t>{3} : std::vector<std::int64_t>{}) << m;
+    }
 }
 
 // Large enough to be split into bands, for whole frames, fields and woven
