@@ -85,7 +85,9 @@ float Median9(float v[9]) {
     return v[4];
 }
 
-float GridX(int gx) { return 2.0f * gx + 0.5f; }  // a grid point in luma samples
+// A grid point in luma samples: the middle of its cell of frame pixels.
+constexpr float gridCentre = (motionGridStep - 1) / 2.0f;
+float GridX(int gx) { return (motionGridStep * gx + gridCentre - 0.5f) / 2; }
 
 }  // namespace
 
@@ -218,23 +220,25 @@ void WarpRows(const std::uint8_t* __restrict p, const std::uint8_t* __restrict q
               int firstRow, int endRow, int rowStep) {
     const float t = static_cast<float>(time);
     const float maxX = static_cast<float>(width - 1), maxY = static_cast<float>(rows - 1);
-    // Bilinear BGR sample at (x, y), edges repeated.
-    auto sample = [&](const std::uint8_t* frame, float x, float y, float out[3]) {
-        x = std::clamp(x, 0.0f, maxX);
-        y = std::clamp(y, 0.0f, maxY);
-        const int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
-        const float fx = x - x0, fy = y - y0;
+    // Bilinear BGR sample at (x, y), edges repeated, in 1/256 pixel steps:
+    // 16 fractional bits in `out`.
+    auto sample = [&](const std::uint8_t* frame, float x, float y, int out[3]) {
+        const int ix = static_cast<int>(std::clamp(x, 0.0f, maxX) * 256.0f);
+        const int iy = static_cast<int>(std::clamp(y, 0.0f, maxY) * 256.0f);
+        const int x0 = ix >> 8, y0 = iy >> 8, fx = ix & 255, fy = iy & 255;
         const int x1 = std::min(x0 + 1, width - 1), y1 = std::min(y0 + 1, rows - 1);
-        const std::uint8_t* r0 = frame + static_cast<std::size_t>(y0) * stride;
-        const std::uint8_t* r1 = frame + static_cast<std::size_t>(y1) * stride;
-        for (int c = 0; c < 3; ++c) {
-            const float top = r0[3 * x0 + c] + fx * (r0[3 * x1 + c] - r0[3 * x0 + c]);
-            const float bottom = r1[3 * x0 + c] + fx * (r1[3 * x1 + c] - r1[3 * x0 + c]);
-            out[c] = top + fy * (bottom - top);
+        const std::uint8_t* a = frame + static_cast<std::size_t>(y0) * stride + 3 * x0;
+        const std::uint8_t* b = frame + static_cast<std::size_t>(y0) * stride + 3 * x1;
+        const std::uint8_t* c = frame + static_cast<std::size_t>(y1) * stride + 3 * x0;
+        const std::uint8_t* d = frame + static_cast<std::size_t>(y1) * stride + 3 * x1;
+        for (int ch = 0; ch < 3; ++ch) {
+            const int top = (a[ch] << 8) + fx * (b[ch] - a[ch]);
+            const int bottom = (c[ch] << 8) + fx * (d[ch] - c[ch]);
+            out[ch] = (top << 8) + fy * (bottom - top);
         }
     };
     for (int y = firstRow; y < endRow; y += rowStep) {
-        const float gyf = std::clamp((y - 1.5f) / motionGridStep, 0.0f, static_cast<float>(gridRows - 1));
+        const float gyf = std::clamp((y - gridCentre) / motionGridStep, 0.0f, static_cast<float>(gridRows - 1));
         const int gy0 = static_cast<int>(gyf), gy1 = std::min(gy0 + 1, gridRows - 1);
         const float wy = gyf - gy0;
         const MotionPoint* row0 = points + static_cast<std::size_t>(gy0) * gridWidth;
@@ -250,7 +254,7 @@ void WarpRows(const std::uint8_t* __restrict p, const std::uint8_t* __restrict q
             out4[3] = a.confidence + wy * (c.confidence - a.confidence);
         };
         for (int x = 0; x < width; ++x) {
-            const float gxf = std::clamp((x - 1.5f) / motionGridStep, 0.0f, static_cast<float>(gridWidth - 1));
+            const float gxf = std::clamp((x - gridCentre) / motionGridStep, 0.0f, static_cast<float>(gridWidth - 1));
             const int gx0 = static_cast<int>(gxf), gx1 = std::min(gx0 + 1, gridWidth - 1);
             const float wx = gxf - gx0;
             if (gx0 != column) {
@@ -263,14 +267,20 @@ void WarpRows(const std::uint8_t* __restrict p, const std::uint8_t* __restrict q
             // Luma samples are two frame pixels.
             const float vx = 2 * (left[0] + wx * (right[0] - left[0])), vy = 2 * (left[1] + wx * (right[1] - left[1]));
             const float share = left[2] + wx * (right[2] - left[2]);
-            float from[3], to[3];
+            int from[3], to[3];
             sample(p, x - t * vx, y - t * vy, from);
             sample(q, x + (1 - t) * vx, y + (1 - t) * vy, to);
+            // Shares in 1/256: P's share of the moved sample, the motion's of the result.
+            const std::int64_t s = static_cast<int>(share * 256.0f + 0.5f),
+                               c = static_cast<int>(confidence * 256.0f + 0.5f);
             std::uint8_t mixed[3];
             for (int ch = 0; ch < 3; ++ch) {
-                const float moved = to[ch] + share * (from[ch] - to[ch]);
-                const float v = out[3 * x + ch] + confidence * (moved - out[3 * x + ch]);
-                mixed[ch] = static_cast<std::uint8_t>(std::clamp(v + 0.5f, 0.0f, 255.0f));
+                const std::int64_t moved =
+                    (static_cast<std::int64_t>(to[ch]) << 8) + s * (from[ch] - to[ch]);  // 24 fractional bits
+                const std::int64_t v = (static_cast<std::int64_t>(out[3 * x + ch]) << 32) +
+                                       c * (moved - (static_cast<std::int64_t>(out[3 * x + ch]) << 24));
+                mixed[ch] =
+                    static_cast<std::uint8_t>(std::clamp<std::int64_t>((v + (std::int64_t{1} << 31)) >> 32, 0, 255));
             }
             std::memcpy(out + 3 * x, mixed, 3);
         }

@@ -43,7 +43,7 @@ struct MotionPoint {
     float confidence = 0;
 };
 
-constexpr int motionGridStep = 4;  // frame pixels per grid point
+constexpr int motionGridStep = 8;  // frame pixels per grid point
 constexpr int GridSize(int pixels) { return (pixels + motionGridStep - 1) / motionGridStep; }
 
 struct MotionPair {
