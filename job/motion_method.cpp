@@ -169,9 +169,10 @@ void Step(void* state, const FrameStep& step) {
     MotionState& s = *static_cast<MotionState*>(state);
     const KernelContext& whole = *step.frame;
     const StepArgs& a = step.args;
-    // Across a cut the nearer image, whole: no frame mixes two scenes.
+    // Across a cut the nearer image, whole (the earlier one half-way, as a
+    // hold would): no frame mixes two scenes.
     if (Across(state, step, a.slots[1], a.slots[2]) || s.width < 2 || s.rows < 4)
-        return interpolateCoarse(whole, a.interlacedOutput, a.fieldParity, a.t < 0.5 ? a.slots[1] : a.slots[2]);
+        return interpolateCoarse(whole, a.interlacedOutput, a.fieldParity, a.t <= 0.5 ? a.slots[1] : a.slots[2]);
     s.step = &step;
     ForEachBand(step, Choose, s);
     ForEachBand(step, Settle, s);

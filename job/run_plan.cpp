@@ -117,7 +117,7 @@ bool HoldAcrossCut(FrameMethodState& s, const KernelContext& whole, const RowSpl
     const int p = pairs[set][0], q = pairs[set][1];
     if (!s.cuts->across(s.cutState, FrameStep{&whole, args, 3 * position.baseFrame + set, split, s.found}, p, q))
         return false;
-    interpolateCoarse(whole, interlacedOutput, fieldParity, args.t < 0.5 ? p : q);
+    interpolateCoarse(whole, interlacedOutput, fieldParity, args.t <= 0.5 ? p : q);
     return true;
 }
 
