@@ -215,28 +215,19 @@ void SettleVectors(const MotionPair& pair, double time, const MotionPoint* raw, 
         }
 }
 
-void WarpRows(const std::uint8_t* __restrict p, const std::uint8_t* __restrict q, std::uint8_t* __restrict output,
-              int width, int rows, int stride, const MotionPoint* points, int gridWidth, int gridRows, double time,
-              int firstRow, int endRow, int rowStep) {
+// Built for three instruction-set levels; the widest the CPU has is chosen
+// when the program loads, so a machine always runs the same code.
+__attribute__((target_clones("default", "avx2", "arch=x86-64-v4"))) void WarpRows(
+    const std::uint8_t* __restrict p, const std::uint8_t* __restrict q, std::uint8_t* __restrict output, int width,
+    int rows, int stride, const MotionPoint* points, int gridWidth, int gridRows, double time, int firstRow, int endRow,
+    int rowStep) {
     const float t = static_cast<float>(time);
     const float maxX = static_cast<float>(width - 1), maxY = static_cast<float>(rows - 1);
-    // Bilinear BGR sample at (x, y), edges repeated, in 1/256 pixel steps:
-    // 16 fractional bits in `out`.
-    auto sample = [&](const std::uint8_t* frame, float x, float y, int out[3]) {
-        const int ix = static_cast<int>(std::clamp(x, 0.0f, maxX) * 256.0f);
-        const int iy = static_cast<int>(std::clamp(y, 0.0f, maxY) * 256.0f);
-        const int x0 = ix >> 8, y0 = iy >> 8, fx = ix & 255, fy = iy & 255;
-        const int x1 = std::min(x0 + 1, width - 1), y1 = std::min(y0 + 1, rows - 1);
-        const std::uint8_t* a = frame + static_cast<std::size_t>(y0) * stride + 3 * x0;
-        const std::uint8_t* b = frame + static_cast<std::size_t>(y0) * stride + 3 * x1;
-        const std::uint8_t* c = frame + static_cast<std::size_t>(y1) * stride + 3 * x0;
-        const std::uint8_t* d = frame + static_cast<std::size_t>(y1) * stride + 3 * x1;
-        for (int ch = 0; ch < 3; ++ch) {
-            const int top = (a[ch] << 8) + fx * (b[ch] - a[ch]);
-            const int bottom = (c[ch] << 8) + fx * (d[ch] - c[ch]);
-            out[ch] = (top << 8) + fy * (bottom - top);
-        }
-    };
+    // A row goes in pieces: the grid mixed to every pixel, then the sample
+    // positions (plain loops the compiler vectorises), then the samples.
+    constexpr int piece = 64;
+    alignas(64) float vx[piece], vy[piece], share[piece], confidence[piece];
+    alignas(64) int px[piece], py[piece], qx[piece], qy[piece], sp[piece], cm[piece];
     for (int y = firstRow; y < endRow; y += rowStep) {
         const float gyf = std::clamp((y - gridCentre) / motionGridStep, 0.0f, static_cast<float>(gridRows - 1));
         const int gy0 = static_cast<int>(gyf), gy1 = std::min(gy0 + 1, gridRows - 1);
@@ -244,45 +235,63 @@ void WarpRows(const std::uint8_t* __restrict p, const std::uint8_t* __restrict q
         const MotionPoint* row0 = points + static_cast<std::size_t>(gy0) * gridWidth;
         const MotionPoint* row1 = points + static_cast<std::size_t>(gy1) * gridWidth;
         std::uint8_t* out = output + static_cast<std::size_t>(y) * stride;
-        // The grid's two columns around x, mixed down to this row: vx, vy, share, confidence.
-        int column = -1;
-        float left[4] = {}, right[4] = {};
-        auto down = [&](const MotionPoint& a, const MotionPoint& c, float out4[4]) {
-            out4[0] = a.vx + wy * (c.vx - a.vx);
-            out4[1] = a.vy + wy * (c.vy - a.vy);
-            out4[2] = a.shareP + wy * (c.shareP - a.shareP);
-            out4[3] = a.confidence + wy * (c.confidence - a.confidence);
-        };
-        for (int x = 0; x < width; ++x) {
-            const float gxf = std::clamp((x - gridCentre) / motionGridStep, 0.0f, static_cast<float>(gridWidth - 1));
-            const int gx0 = static_cast<int>(gxf), gx1 = std::min(gx0 + 1, gridWidth - 1);
-            const float wx = gxf - gx0;
-            if (gx0 != column) {
-                down(row0[gx0], row1[gx0], left);
-                down(row0[gx1], row1[gx1], right);
-                column = gx0;
+        for (int start = 0; start < width; start += piece) {
+            const int n = std::min(piece, width - start);
+            for (int i = 0; i < n; ++i) {
+                const float gxf =
+                    std::clamp((start + i - gridCentre) / motionGridStep, 0.0f, static_cast<float>(gridWidth - 1));
+                const int gx0 = static_cast<int>(gxf), gx1 = std::min(gx0 + 1, gridWidth - 1);
+                const float wx = gxf - gx0;
+                const MotionPoint &a = row0[gx0], &b = row0[gx1], &c = row1[gx0], &d = row1[gx1];
+                auto mix = [&](float pa, float pb, float pc, float pd) {
+                    const float top = pa + wx * (pb - pa), bottom = pc + wx * (pd - pc);
+                    return top + wy * (bottom - top);
+                };
+                vx[i] = 2 * mix(a.vx, b.vx, c.vx, d.vx);  // luma samples are two frame pixels
+                vy[i] = 2 * mix(a.vy, b.vy, c.vy, d.vy);
+                share[i] = mix(a.shareP, b.shareP, c.shareP, d.shareP);
+                confidence[i] = mix(a.confidence, b.confidence, c.confidence, d.confidence);
             }
-            const float confidence = left[3] + wx * (right[3] - left[3]);
-            if (confidence <= 0) continue;  // the fallback stays
-            // Luma samples are two frame pixels.
-            const float vx = 2 * (left[0] + wx * (right[0] - left[0])), vy = 2 * (left[1] + wx * (right[1] - left[1]));
-            const float share = left[2] + wx * (right[2] - left[2]);
-            int from[3], to[3];
-            sample(p, x - t * vx, y - t * vy, from);
-            sample(q, x + (1 - t) * vx, y + (1 - t) * vy, to);
-            // Shares in 1/256: P's share of the moved sample, the motion's of the result.
-            const std::int64_t s = static_cast<int>(share * 256.0f + 0.5f),
-                               c = static_cast<int>(confidence * 256.0f + 0.5f);
-            std::uint8_t mixed[3];
-            for (int ch = 0; ch < 3; ++ch) {
-                const std::int64_t moved =
-                    (static_cast<std::int64_t>(to[ch]) << 8) + s * (from[ch] - to[ch]);  // 24 fractional bits
-                const std::int64_t v = (static_cast<std::int64_t>(out[3 * x + ch]) << 32) +
-                                       c * (moved - (static_cast<std::int64_t>(out[3 * x + ch]) << 24));
-                mixed[ch] =
-                    static_cast<std::uint8_t>(std::clamp<std::int64_t>((v + (std::int64_t{1} << 31)) >> 32, 0, 255));
+            // Positions in 1/256 pixel, edges repeated; shares in 1/256.
+            for (int i = 0; i < n; ++i) {
+                const float x = static_cast<float>(start + i), yf = static_cast<float>(y);
+                px[i] = static_cast<int>(std::clamp(x - t * vx[i], 0.0f, maxX) * 256.0f);
+                py[i] = static_cast<int>(std::clamp(yf - t * vy[i], 0.0f, maxY) * 256.0f);
+                qx[i] = static_cast<int>(std::clamp(x + (1 - t) * vx[i], 0.0f, maxX) * 256.0f);
+                qy[i] = static_cast<int>(std::clamp(yf + (1 - t) * vy[i], 0.0f, maxY) * 256.0f);
+                sp[i] = static_cast<int>(share[i] * 256.0f + 0.5f);
+                cm[i] = static_cast<int>(std::max(confidence[i], 0.0f) * 256.0f + 0.5f);
             }
-            std::memcpy(out + 3 * x, mixed, 3);
+            for (int i = 0; i < n; ++i) {
+                if (cm[i] == 0) continue;  // the fallback stays
+                // Bilinear BGR samples with 16 fractional bits.
+                int from[3], to[3];
+                auto sample = [&](const std::uint8_t* frame, int ix, int iy, int sampled[3]) {
+                    const int x0 = ix >> 8, y0 = iy >> 8, fx = ix & 255, fy = iy & 255;
+                    const int dx = x0 + 1 < width ? 3 : 0;
+                    const std::size_t dy = y0 + 1 < rows ? static_cast<std::size_t>(stride) : 0;
+                    const std::uint8_t* a = frame + static_cast<std::size_t>(y0) * stride + 3 * x0;
+                    for (int ch = 0; ch < 3; ++ch) {
+                        const int top = (a[ch] << 8) + fx * (a[ch + dx] - a[ch]);
+                        const int bottom = (a[dy + ch] << 8) + fx * (a[dy + ch + dx] - a[dy + ch]);
+                        sampled[ch] = (top << 8) + fy * (bottom - top);
+                    }
+                };
+                sample(p, px[i], py[i], from);
+                sample(q, qx[i], qy[i], to);
+                std::uint8_t* o = out + 3 * (start + i);
+                const std::int64_t s = sp[i], c = cm[i];
+                std::uint8_t mixed[3];
+                for (int ch = 0; ch < 3; ++ch) {
+                    // P's share of the moved sample, then the motion's share of the result.
+                    const std::int64_t moved = (static_cast<std::int64_t>(to[ch]) << 8) + s * (from[ch] - to[ch]);
+                    const std::int64_t v = (static_cast<std::int64_t>(o[ch]) << 32) +
+                                           c * (moved - (static_cast<std::int64_t>(o[ch]) << 24));
+                    mixed[ch] = static_cast<std::uint8_t>(
+                        std::clamp<std::int64_t>((v + (std::int64_t{1} << 31)) >> 32, 0, 255));
+                }
+                std::memcpy(o, mixed, 3);
+            }
         }
     }
 }
