@@ -19,12 +19,16 @@ constexpr float occludedError = 2.0f;
 int Clamp(int v, int hi) { return v < 0 ? 0 : v > hi ? hi : v; }
 
 const float* FlowAt(const FlowField& f, float x, float y) {
+    x = std::clamp(x, -1.0f, static_cast<float>(f.width));
+    y = std::clamp(y, -1.0f, static_cast<float>(f.rows));
     const int ix = Clamp(static_cast<int>(std::lround(x)), f.width - 1);
     const int iy = Clamp(static_cast<int>(std::lround(y)), f.rows - 1);
     return f.vectors + 2 * (static_cast<std::size_t>(iy) * f.width + ix);
 }
 
 float ErrorAt(const float* error, const FlowField& f, float x, float y) {
+    x = std::clamp(x, -1.0f, static_cast<float>(f.width));
+    y = std::clamp(y, -1.0f, static_cast<float>(f.rows));
     const int ix = Clamp(static_cast<int>(std::lround(x)), f.width - 1);
     const int iy = Clamp(static_cast<int>(std::lround(y)), f.rows - 1);
     return error[static_cast<std::size_t>(iy) * f.width + ix];
@@ -32,6 +36,9 @@ float ErrorAt(const float* error, const FlowField& f, float x, float y) {
 
 // The 3x3 samples around (x, y), bilinear, edges repeated.
 void Window(const LumaPlane& l, float x, float y, float out[9]) {
+    // Far outside is as good as just outside (and stays within int).
+    x = std::clamp(x, -2.0f, static_cast<float>(l.width + 2));
+    y = std::clamp(y, -2.0f, static_cast<float>(l.rows + 2));
     const float fx0 = std::floor(x), fy0 = std::floor(y);
     const float fx = x - fx0, fy = y - fy0;
     const int x0 = static_cast<int>(fx0), y0 = static_cast<int>(fy0);

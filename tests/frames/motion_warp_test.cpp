@@ -12,8 +12,8 @@ namespace {
 
 // A detailed picture at any position: two waves and fixed grain.
 int Texture(int x, int y, int seed) {
-    unsigned h = static_cast<unsigned>(x * 73856093) ^ static_cast<unsigned>(y * 19349663) ^
-                 static_cast<unsigned>(seed * 83492791);
+    unsigned h = static_cast<unsigned>(x) * 73856093u ^ static_cast<unsigned>(y) * 19349663u ^
+                 static_cast<unsigned>(seed) * 83492791u;
     h = (h ^ (h >> 13)) * 0x5bd1e995u;
     const double v = 128 + 50 * std::sin(x * (0.3 + 0.1 * seed) + y * 0.17) +
                      30 * std::sin(y * 0.29 - x * 0.07 * seed) + static_cast<int>((h >> 8) % 17) - 8;

@@ -16,8 +16,8 @@ std::string Out(const std::string& name) { return TempDir() + "/" + name; }
 
 // A detailed picture: two slanted waves and fixed grain, at any position.
 std::uint8_t Texture(int x, int y, int c, int scene) {
-    unsigned h = static_cast<unsigned>(x * 73856093) ^ static_cast<unsigned>(y * 19349663) ^
-                 static_cast<unsigned>((c + 3 * scene) * 83492791);
+    unsigned h = static_cast<unsigned>(x) * 73856093u ^ static_cast<unsigned>(y) * 19349663u ^
+                 static_cast<unsigned>(c + 3 * scene) * 83492791u;
     h = (h ^ (h >> 13)) * 0x5bd1e995u;
     const double grain = static_cast<int>((h >> 8) % 21) - 10;
     // Another scene has waves of other lengths and directions.
