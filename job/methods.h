@@ -58,6 +58,8 @@ struct MethodSlots {
     int slots[3][maxMethodSlots];
 };
 
+enum class MethodKind { row, frame };
+
 struct MethodEntry {
     InterpolationMethod id;
     const char* label;  // the main dialog's drop-down
@@ -66,7 +68,8 @@ struct MethodEntry {
     bool usesRange;     // holds the earlier image for the first (1 - range) of an interval
     StepKernel kernel;  // a row method's kernel, or null for a frame method
     double span;
-    const FrameMethod* frame = nullptr;
+    const FrameMethod* frame = nullptr;  // a frame method, or null for a row method
+    MethodKind kind = MethodKind::row;   // which of the two the entry has (checked at compile time)
 };
 
 extern const MethodEntry methodTable[interpolationMethodCount];

@@ -81,7 +81,8 @@ TEST(MethodTable, EntriesFitTheRingAndTheFrontEnds) {
         for (const auto& set : m.slots.slots)
             for (int i = 0; i < m.slots.count; ++i) EXPECT_TRUE(set[i] >= 0 && set[i] < ringSlotCount) << m.name;
         EXPECT_TRUE(MethodUsesSlot(static_cast<int>(m.id), 2)) << m.name;
-        EXPECT_NE(m.kernel == nullptr, m.frame == nullptr) << m.name << ": a row kernel or a frame method";
+        EXPECT_EQ(m.kernel != nullptr, m.kind == MethodKind::row) << m.name << ": a row kernel";
+        EXPECT_EQ(m.frame != nullptr, m.kind == MethodKind::frame) << m.name << ": or a frame method";
     }
     EXPECT_EQ(FindMethod(-1), nullptr);
     EXPECT_EQ(FindMethod(interpolationMethodCount), nullptr);
