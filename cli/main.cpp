@@ -37,7 +37,7 @@ const char usageText[] =
     "                          (30000/1001) or ntsc, ntsc-film, ntsc-double is kept exactly\n"
     "  --speed PERCENT         source speed, 100 keeps it (0.001..32767 %, clamped)\n"
     "  --method NAME|N         coarse, linear, sine, cubic, lanczos, lansin1, lansin2,\n"
-    "                          lansin3, median3, median5 (0..9)\n"
+    "                          lansin3, median3, median5, motion (0..10)\n"
     "  --range PERCENT         interpolation range, a whole percentage (100: blend all the way)\n"
     "  --deinterlace NAME|N    off, both-top, both-bottom, odd, even (0..4)\n"
     "  --resample NAME|N       interlaced-top, interlaced-bottom, coarse, linear, sine,\n"
@@ -59,7 +59,10 @@ const char usageText[] =
     "  --yes, --no             answer the overwrite and 2 GB questions (default: ask on a\n"
     "                          terminal, else No)\n"
     "  --save                  store the resulting settings as the new defaults\n"
+    "  --cuts, --no-cuts       every method takes the nearer frame whole across a scene cut\n"
+    "                          (Motion always does), or only Motion\n"
     "  --quiet                 no progress line\n"
+    "  --verbose               report the scene cuts found\n"
     "  --threads N             threads sharing the frame work (default: every core the\n"
     "                          process may use; 1 for single-thread timing)\n"
     "  --source-rate FPS       read the source on this grid (25, 29.97, 30000/1001) rather\n"
@@ -298,6 +301,13 @@ int Convert(const std::vector<std::string>& args) {
         }
     }
     EndStatusLine();
+    if (request.verbose) {
+        const std::vector<std::int64_t>& cuts = session.job.cuts;
+        std::string line = "tavrick: " + std::to_string(cuts.size()) + (cuts.size() == 1 ? " cut" : " cuts");
+        for (std::size_t k = 0; k < cuts.size(); ++k)
+            line += (k ? ", " : " found, before source frames ") + std::to_string(cuts[k]);
+        std::fprintf(stderr, "%s\n", line.c_str());
+    }
     if (result == conversionStopped && interrupts > 0) SayStopped();
     // The product's message names the failure; this line names its cause.
     if (ResultMessageId(result) != 0 && !RunFailureDetail(session).empty())

@@ -147,6 +147,14 @@ bool ParseConvertArguments(const std::vector<std::string>& args, ConvertRequest&
             r.segment = 0;
             continue;
         }
+        if (a == "--cuts" || a == "--no-cuts") {
+            r.cutAware = a == "--cuts" ? 1 : 0;
+            continue;
+        }
+        if (a == "--verbose" || a == "-v") {
+            r.verbose = true;
+            continue;
+        }
         if (a == "--save") {
             r.save = true;
             continue;
@@ -324,6 +332,7 @@ void ApplyRequest(const ConvertRequest& r, ConversionSettings& s) {
     if (r.height) s.aspect = AspectPreset::Custom;
     if (r.letterbox) s.letterbox = static_cast<LetterboxMode>(*r.letterbox);
     if (r.segment) s.segment = *r.segment;
+    if (r.cutAware) s.cutAware = *r.cutAware;
     AVICOMPRESSOPTIONS& o = s.pOptions;
     if (r.fccHandler && *r.fccHandler != o.fccHandler) {
         o.fccHandler = *r.fccHandler;

@@ -15,13 +15,14 @@ struct ConvertRequest {
     // Changes to the persisted settings; what isn't given keeps its stored value.
     std::optional<double> dstRate, srcSpeed, intRange;
     std::array<std::uint32_t, 2> dstRateFraction{};  // with dstRate: its exact fraction, or {0, 0}
-    std::optional<int> intMethod, deint, deintRes, aspect, letterbox, segment;
+    std::optional<int> intMethod, deint, deintRes, aspect, letterbox, segment, cutAware;
     std::optional<int> height;  // typed height: the "Custom" preset
     std::optional<std::uint32_t> fccHandler, quality, keyFrameEvery, bytesPerSecond, interleaveEvery;
     int answer = 0;  // IDYES for --yes, IDNO for --no, 0: ask on a terminal
     bool save = false;
     bool quiet = false;
-    int threads = 0;  // kernel threads; 0: the cores the process may use
+    bool verbose = false;  // report the cuts found
+    int threads = 0;       // kernel threads; 0: the cores the process may use
     // How the source is read: the grid rate (num 0: the stream's average),
     // which audio stream, or none.
     std::uint32_t sourceRateNum = 0, sourceRateDen = 1;

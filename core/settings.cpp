@@ -58,6 +58,7 @@ const PersistedField persistedFields[] = {
     FIELD(dstRate, REG_DWORD),   FIELD(srcSpeed, REG_DWORD), FIELD(intMethod, REG_DWORD), FIELD(intRange, REG_DWORD),
     FIELD(deint, REG_DWORD),     FIELD(deintRes, REG_DWORD), FIELD(segment, REG_DWORD),   FIELD(aspect, REG_DWORD),
     FIELD(letterbox, REG_DWORD), FIELD(intDup, REG_DWORD),   FIELD(intDupThr, REG_DWORD), FIELD(pOptions, REG_BINARY),
+    FIELD(cutAware, REG_DWORD),
 };
 #undef FIELD
 static_assert(sizeof(ConversionSettings::dstRate) == 8 && sizeof(ConversionSettings::intMethod) == 4);
@@ -99,6 +100,7 @@ ConversionSettings DefaultSettings() {
     settings.letterbox = LetterboxMode::None;
     settings.intDup = 0;
     settings.intDupThr = 5;
+    settings.cutAware = 0;
     settings.pOptions = DefaultCompressOptions();
     settings.outputHeight = 1;
     return settings;
@@ -151,6 +153,7 @@ std::vector<SettingCorrection> BringSettingsIntoRange(ConversionSettings& s) {
     CorrectChoice(out, "aspect", s.aspect, aspectPresetCount, d.aspect);
     CorrectChoice(out, "letterbox", s.letterbox, letterboxModeCount, d.letterbox);
     CorrectFlag(out, "intDup", s.intDup);
+    CorrectFlag(out, "cutAware", s.cutAware);
     if (s.intDupThr < 0) {
         out.push_back({"intDupThr", std::to_string(s.intDupThr), std::to_string(d.intDupThr)});
         s.intDupThr = d.intDupThr;

@@ -22,7 +22,8 @@ enum class InterpolationMethod : std::int32_t {
     Lansin2,
     Lansin3,
     Median3,
-    Median5
+    Median5,
+    Motion
 };
 enum class DeinterlaceMode : std::int32_t { Disabled, BothTopFirst, BothBottomFirst, OddFields, EvenFields };
 enum class InterlaceResampleMethod : std::int32_t {
@@ -59,7 +60,7 @@ enum class LetterboxMode : std::int32_t {
     ImageKept   // the frame is resized, the image keeps the source height inside it
 };
 
-inline constexpr int interpolationMethodCount = 10;
+inline constexpr int interpolationMethodCount = 11;
 inline constexpr int deinterlaceModeCount = 5;
 inline constexpr int interlaceResampleMethodCount = 7;
 inline constexpr int aspectPresetCount = 17;
@@ -92,6 +93,7 @@ struct ConversionSettings {
     std::int32_t intDup;
     std::int32_t intDupThr;
     AVICOMPRESSOPTIONS pOptions;
+    std::int32_t cutAware;  // 1: every method takes the nearer frame whole across a cut
     // For this run of the program only.
     char sourcePath[maxPathChars + 1];
     char destinationPath[maxPathChars + 1];

@@ -43,6 +43,7 @@ struct KernelContext {
     std::size_t frameBytes = 0;
     const KernelTables* tables = nullptr;
     const RowKernels* kernels = nullptr;  // null: RunRowKernels()
+    int width = 0;                        // pixels of a row (frame methods)
 };
 
 void interpolateCoarse(const KernelContext& ctx, bool interlacedOutput, int fieldParity, int slot);

@@ -102,6 +102,7 @@ struct Pipeline {
     std::size_t frameBytes;
     BandPool* bands = nullptr;      // null: the whole frame on this thread
     WriteBehind* writer = nullptr;  // null: frames written on this thread
+    FrameMethodState frameMethod;   // a frame method's state across steps
 };
 
 // Points the kernels, every band included, at another OutputFrame.
@@ -115,6 +116,12 @@ void SetOutputFrame(Pipeline& p, std::uint8_t* frame) {
 void RunKernel(Pipeline& p, const StepPosition& position) {
     const ConversionJob& job = p.job;
     const double range = p.settings.intRange;
+    if (p.frameMethod.cuts && HoldAcrossCut(p.frameMethod, p.kernel, p.prep.split, p.intMethod, range, position,
+                                            job.plan.bothFields, job.plan.interlacedOutput, job.fieldParity))
+        return;
+    if (p.frameMethod.method)  // whole frames, its own work shared over the bands
+        return RunFrameStep(p.frameMethod, p.kernel, p.prep.split, p.intMethod, range, position, job.plan.bothFields,
+                            job.plan.interlacedOutput, job.fieldParity);
     if (!p.bands) {
         RunStepKernel(p.kernel, p.intMethod, range, position, job.plan.bothFields, job.plan.interlacedOutput,
                       job.fieldParity);
@@ -622,19 +629,29 @@ RunResult RunConversion(ConversionRun& run) {
     job.lastBaseFrame = -99999;
     job.startTicks = GetTickCount();
 
-    Pipeline p{run, settings, media, job, {}, {}, {}, static_cast<int>(settings.intMethod), frameBytes, nullptr};
+    Pipeline p{run,        settings, media,   job, {}, {}, {}, static_cast<int>(settings.intMethod),
+               frameBytes, nullptr,  nullptr, {}};
     for (int slot = 0; slot < ringSlotCount; ++slot) p.ring.slots[slot] = buffers.ring[slot];
     p.prep.geometry = job.geometry;
     p.prep.deint = deint;
     p.prep.rowResampleMethod = job.plan.rowResampleMethod;
     p.prep.resample = ResampleContext{buffers.scratchFrame, job.geometry.stride, run.tables, run.kernels};
     p.kernel = KernelContext{&p.ring,    buffers.outputFrame, job.geometry.stride, job.geometry.frameRows,
-                             frameBytes, run.tables,          run.kernels};
+                             frameBytes, run.tables,          run.kernels,         job.geometry.width};
     BandPool bands;
     const int threads = run.threads > 0 ? run.threads : UsableCores();
     if (threads > 1 && StartBands(p, bands, threads)) {
         p.bands = &bands;
         p.prep.split = RowSplitter{&bands, BandPool::ForEachBand};  // resampling slots shares the bands
+    }
+    struct FrameMethodGuard {
+        FrameMethodState& state;
+        ~FrameMethodGuard() { EndFrameMethod(state); }
+    } endFrameMethod{p.frameMethod};
+    p.frameMethod.found = &job.cuts;
+    if (!StartFrameMethod(p.frameMethod, p.intMethod, threads, settings.cutAware != 0)) {
+        CloseMedia(media, settings.destinationPath, false);
+        return conversionNoMemory;
     }
     // A second OutputFrame lets one frame be written while the next is computed.
     struct SpareFrame {

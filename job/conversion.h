@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 #include "core/run_result.h"
 #include "core/settings.h"
@@ -50,6 +51,7 @@ struct ConversionJob {
     std::int64_t segmentAudioStart = 0;  // the source sample at position 0 of the current file
     // Files are split once segmentBytes exceeds this; tests lower it.
     std::uint64_t segmentLimit = SegmentLimit;
+    std::vector<std::int64_t> cuts{};  // cuts found (Motion, or any method with cutAware): the later source frame
 };
 
 // Everything a run works on, bound by the front end (GUI or command line).

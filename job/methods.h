@@ -4,8 +4,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <vector>
 
 #include "core/settings.h"
+#include "frames/geometry.h"
 #include "frames/kernels.h"
 
 // What one step's kernel gets: the ring slots of its image set, the blend
@@ -19,6 +22,32 @@ struct StepArgs {
 };
 using StepKernel = void (*)(const KernelContext& ctx, const StepArgs& args);
 
+// A frame method sees whole frames of the ring (the step's slots, in full
+// height), keeps state across steps (work done once per source pair serves
+// every output frame between them) and shares its row work over the run's
+// bands through `split`; its bytes are the same for every band count.
+struct FrameStep {
+    const KernelContext* frame;  // the whole ring and the whole OutputFrame
+    StepArgs args;
+    std::int64_t pair;                // the same number for every step between the same two images
+    RowSplitter split;                // null: every row on the caller
+    std::vector<std::int64_t>* cuts;  // where found cuts are noted: the later source frame of each
+};
+struct FrameMethod {
+    void* (*create)(int threads);  // null when out of memory
+    void (*destroy)(void* state);
+    void (*step)(void* state, const FrameStep& step);
+};
+
+// Cut detection any method may use (the stored cutAware): whether the
+// images in slots p and q of the step's ring belong to different scenes,
+// worked out once per pair and noted in step.cuts.
+struct CutDetector {
+    void* (*create)(int threads);
+    void (*destroy)(void* state);
+    bool (*across)(void* state, const FrameStep& step, int p, int q);
+};
+
 inline constexpr int maxMethodSlots = 5;
 
 // The ring slots a method reads, by image set: progressive frames (or single
@@ -29,14 +58,18 @@ struct MethodSlots {
     int slots[3][maxMethodSlots];
 };
 
+enum class MethodKind { row, frame };
+
 struct MethodEntry {
     InterpolationMethod id;
     const char* label;  // the main dialog's drop-down
     const char* name;   // tavrick --method
     MethodSlots slots;
-    bool usesRange;  // holds the earlier image for the first (1 - range) of an interval
-    StepKernel kernel;
+    bool usesRange;     // holds the earlier image for the first (1 - range) of an interval
+    StepKernel kernel;  // a row method's kernel, or null for a frame method
     double span;
+    const FrameMethod* frame = nullptr;  // a frame method, or null for a row method
+    MethodKind kind = MethodKind::row;   // which of the two the entry has (checked at compile time)
 };
 
 extern const MethodEntry methodTable[interpolationMethodCount];

@@ -6,6 +6,7 @@
 
 #include "frames/geometry.h"
 #include "job/methods.h"
+#include "job/motion_method.h"
 
 namespace {
 
@@ -120,18 +121,77 @@ bool MethodUsesSlot(int intMethod, int slot) {
     return std::find(progressive, progressive + m->slots.count, slot) != progressive + m->slots.count;
 }
 
-void RunStepKernel(const KernelContext& ctx, int intMethod, double intRange, const StepPosition& position,
-                   bool bothFields, bool interlacedOutput, int fieldParity) {
-    const MethodEntry* m = FindMethod(intMethod);
-    if (!m) return;  // only an edited settings store gets here
+namespace {
+
+// The step's image set and blend position; false when the step holds the
+// earlier image (the first 1 - range of an interval), `held` being its slot.
+bool StepArgsOf(const MethodEntry& m, double intRange, const StepPosition& position, bool bothFields,
+                bool interlacedOutput, int fieldParity, StepArgs& args, int& held, int& set) {
     const double whole = std::trunc(position.samplePosition);
     const double frac = position.samplePosition - whole;
     const bool secondField = bothFields && whole != 2.0 * static_cast<double>(position.baseFrame);
-    const int set = !bothFields ? 0 : (secondField ? 2 : 1);
-    StepArgs args{m->slots.slots[set], 0.0, interlacedOutput, fieldParity, m->span};
-    if (m->usesRange) {
-        if (frac <= 1 - intRange) return interpolateCoarse(ctx, interlacedOutput, fieldParity, secondField ? 6 : 2);
-        args.t = (frac - (1 - intRange)) / intRange;
-    }
+    set = !bothFields ? 0 : (secondField ? 2 : 1);
+    args = StepArgs{m.slots.slots[set], 0.0, interlacedOutput, fieldParity, m.span};
+    held = secondField ? 6 : 2;
+    if (!m.usesRange) return true;
+    if (frac <= 1 - intRange) return false;
+    args.t = (frac - (1 - intRange)) / intRange;
+    return true;
+}
+
+}  // namespace
+
+void RunStepKernel(const KernelContext& ctx, int intMethod, double intRange, const StepPosition& position,
+                   bool bothFields, bool interlacedOutput, int fieldParity) {
+    const MethodEntry* m = FindMethod(intMethod);
+    if (!m || !m->kernel) return;  // only an edited settings store gets here; frame methods run whole
+    StepArgs args;
+    int held = 0, set = 0;
+    if (!StepArgsOf(*m, intRange, position, bothFields, interlacedOutput, fieldParity, args, held, set))
+        return interpolateCoarse(ctx, interlacedOutput, fieldParity, held);
     m->kernel(ctx, args);
+}
+
+bool StartFrameMethod(FrameMethodState& s, int intMethod, int threads, bool cutAware) {
+    const MethodEntry* m = FindMethod(intMethod);
+    s.method = m ? m->frame : nullptr;
+    if (s.method) return (s.state = s.method->create(threads)) != nullptr;
+    // Coarse reads one image: it never blends.
+    if (!cutAware || !m || m->slots.count < 2) return true;
+    s.cuts = &motionCuts;
+    return (s.cutState = s.cuts->create(threads)) != nullptr;
+}
+
+void EndFrameMethod(FrameMethodState& s) {
+    if (s.method && s.state) s.method->destroy(s.state);
+    if (s.cuts && s.cutState) s.cuts->destroy(s.cutState);
+    s.state = s.cutState = nullptr;
+}
+
+bool HoldAcrossCut(FrameMethodState& s, const KernelContext& whole, const RowSplitter& split, int intMethod,
+                   double intRange, const StepPosition& position, bool bothFields, bool interlacedOutput,
+                   int fieldParity) {
+    const MethodEntry* m = FindMethod(intMethod);
+    if (!s.cutState || !m) return false;
+    StepArgs args;
+    int held = 0, set = 0;
+    if (!StepArgsOf(*m, intRange, position, bothFields, interlacedOutput, fieldParity, args, held, set)) return false;
+    // The two images around the position: frames, or the fields of a pair.
+    const int pairs[3][2] = {{2, 3}, {2, 6}, {6, 3}};
+    const int p = pairs[set][0], q = pairs[set][1];
+    if (!s.cuts->across(s.cutState, FrameStep{&whole, args, 3 * position.baseFrame + set, split, s.found}, p, q))
+        return false;
+    interpolateCoarse(whole, interlacedOutput, fieldParity, args.t <= 0.5 ? p : q);
+    return true;
+}
+
+void RunFrameStep(FrameMethodState& s, const KernelContext& whole, const RowSplitter& split, int intMethod,
+                  double intRange, const StepPosition& position, bool bothFields, bool interlacedOutput,
+                  int fieldParity) {
+    const MethodEntry* m = FindMethod(intMethod);
+    StepArgs args;
+    int held = 0, set = 0;
+    if (!StepArgsOf(*m, intRange, position, bothFields, interlacedOutput, fieldParity, args, held, set))
+        return interpolateCoarse(whole, interlacedOutput, fieldParity, held);
+    s.method->step(s.state, FrameStep{&whole, args, 3 * position.baseFrame + set, split, s.found});
 }

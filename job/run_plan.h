@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/frame_rate.h"
+#include "frames/geometry.h"
 #include "frames/kernels.h"
 
 struct RunPlan {
@@ -43,3 +45,27 @@ bool MethodUsesSlot(int intMethod, int slot);
 // earlier image for the first (1 - intRange) of every interval.
 void RunStepKernel(const KernelContext& ctx, int intMethod, double intRange, const StepPosition& position,
                    bool bothFields, bool interlacedOutput, int fieldParity);
+
+// A frame method's state over one run; nothing for a row method.
+struct FrameMethod;
+struct CutDetector;
+struct FrameMethodState {
+    const FrameMethod* method = nullptr;  // null: a row method
+    void* state = nullptr;
+    const CutDetector* cuts = nullptr;  // set: row methods hold across cuts too
+    void* cutState = nullptr;
+    std::vector<std::int64_t>* found = nullptr;  // cuts found, by their later source frame
+};
+// False when the method's state can't be had (out of memory).
+bool StartFrameMethod(FrameMethodState& state, int intMethod, int threads, bool cutAware = false);
+void EndFrameMethod(FrameMethodState& state);
+// One step of a frame method over the whole frame, its row work shared out
+// through `split`; the same hold rule as RunStepKernel.
+// With cut detection, a row method's step that lies across a cut is filled
+// with the nearer image whole; true when it was.
+bool HoldAcrossCut(FrameMethodState& state, const KernelContext& whole, const RowSplitter& split, int intMethod,
+                   double intRange, const StepPosition& position, bool bothFields, bool interlacedOutput,
+                   int fieldParity);
+void RunFrameStep(FrameMethodState& state, const KernelContext& whole, const RowSplitter& split, int intMethod,
+                  double intRange, const StepPosition& position, bool bothFields, bool interlacedOutput,
+                  int fieldParity);

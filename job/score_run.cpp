@@ -100,17 +100,33 @@ struct PreparedFrame {
 
 // One destination frame: one step, or two field steps woven when the output
 // is interlaced. `positionOf(k)` is the source position of step k in frames.
+// As the conversion's step: the cut rule first, a frame method whole, else
+// the row kernel; `state` is null for the original (Coarse, no state).
 template <typename Position>
-void RunFrameSteps(const KernelContext& ctx, int method, double range, const RunPlan& plan, std::int64_t base,
-                   Position positionOf) {
+void RunFrameSteps(const KernelContext& ctx, FrameMethodState* state, int method, double range, const RunPlan& plan,
+                   std::int64_t base, Position positionOf) {
     int parity = plan.firstFieldParity;
     for (int k = 0; k < (plan.interlacedOutput ? 2 : 1); ++k) {
         const double x = positionOf(k);
         const StepPosition position{plan.bothFields ? 2 * x : x, base};
-        RunStepKernel(ctx, method, range, position, plan.bothFields, plan.interlacedOutput, parity);
+        const bool b = plan.bothFields, i = plan.interlacedOutput;
+        if (state && state->cuts && HoldAcrossCut(*state, ctx, RowSplitter{}, method, range, position, b, i, parity)) {
+        } else if (state && state->method) {
+            RunFrameStep(*state, ctx, RowSplitter{}, method, range, position, b, i, parity);
+        } else {
+            RunStepKernel(ctx, method, range, position, b, i, parity);
+        }
         parity = 1 - parity;
     }
 }
+
+// Every method's state over the score, ended on every way out.
+struct MethodStates {
+    std::vector<FrameMethodState> states;
+    ~MethodStates() {
+        for (FrameMethodState& s : states) EndFrameMethod(s);
+    }
+};
 
 }  // namespace
 
@@ -213,7 +229,14 @@ RunResult ScoreSource(const ConversionSettings& settings, SourceMedia& source, c
         return pool[static_cast<std::size_t>(f) % poolSize];
     };
 
-    KernelContext ctx{nullptr, nullptr, g.stride, g.frameRows, g.frameBytes, &tables, kernels};
+    // Methods with state (Motion, the stored cut rule) keep it over the whole
+    // score, one thread, as a one-thread conversion does.
+    MethodStates running;
+    running.states.resize(report.methods.size());
+    for (std::size_t i = 0; i < report.methods.size(); ++i)
+        if (!StartFrameMethod(running.states[i], report.methods[i].method, 1, settings.cutAware != 0))
+            return conversionNoMemory;
+    KernelContext ctx{nullptr, nullptr, g.stride, g.frameRows, g.frameBytes, &tables, kernels, g.width};
     MetricScratch metrics;
     const BgrPicture original = BottomUpPicture(reference.bytes, g.width, g.frameRows, g.stride);
     const BgrPicture rebuilt = BottomUpPicture(output.bytes, g.width, g.frameRows, g.stride);
@@ -249,12 +272,13 @@ RunResult ScoreSource(const ConversionSettings& settings, SourceMedia& source, c
             own.slots[6] = p.second.bytes;
             ctx.ring = &own;
             ctx.output = reference.bytes;
-            RunFrameSteps(ctx, 0, range, plan, 0, [](int k) { return 0.5 * k; });
+            RunFrameSteps(ctx, nullptr, 0, range, plan, 0, [](int k) { return 0.5 * k; });
             ctx.ring = &ring;
             ctx.output = output.bytes;
-            for (MethodScore& m : report.methods) {
+            for (std::size_t i = 0; i < report.methods.size(); ++i) {
+                MethodScore& m = report.methods[i];
                 const auto started = std::chrono::steady_clock::now();
-                RunFrameSteps(ctx, m.method, range, plan, j, [&](int k) {
+                RunFrameSteps(ctx, &running.states[i], m.method, range, plan, j, [&](int k) {
                     return static_cast<double>(j) + (static_cast<double>(t - a) + 0.5 * k) / static_cast<double>(b - a);
                 });
                 m.kernelSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

@@ -155,12 +155,14 @@ TEST_F(Binding, MethodsAndTheSourceGreyTheirControls) {
     };
     for (Case c : {Case{InterpolationMethod::Coarse, false}, Case{InterpolationMethod::Linear, true},
                    Case{InterpolationMethod::Lansin2, true}, Case{InterpolationMethod::Median3, false},
-                   Case{InterpolationMethod::Median5, false}}) {
+                   Case{InterpolationMethod::Median5, false}, Case{InterpolationMethod::Motion, true}}) {
         SetListSelection(dialog, IDC_METHOD, static_cast<int>(c.method));
         ReadMainDialog(dialog, 0, 0);  // as a completed list choice does
         EXPECT_EQ(IsDlgItemEnabled(dialog, IDC_RANGE), c.range) << static_cast<int>(c.method);
         EXPECT_EQ(IsDlgItemEnabled(dialog, IDC_RANGE_SPIN), c.range);
     }
+    // Motion is the list's last entry, at its stored number.
+    EXPECT_EQ(GetListCount(dialog, IDC_METHOD), static_cast<int>(InterpolationMethod::Motion) + 1);
     // No source: the height stays greyed whatever the preset.
     SetListSelection(dialog, IDC_ASPECT, static_cast<int>(AspectPreset::Custom));
     ReadMainDialog(dialog, 0, 0);

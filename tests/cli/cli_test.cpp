@@ -84,7 +84,7 @@ TEST(Usage, ValuesTheProductCannotTakeAreErrors) {
     const std::string src = Q(MakeSource("u.avi", Spec(16, 8, 2)));
     const std::string dst = Q(Out("u-out.avi"));
     for (const char* bad :
-         {"--rate abc",      "--rate -5",       "--rate 1.2.3",  "--speed 50%",   "--method foo",     "--method 10",
+         {"--rate abc",      "--rate -5",       "--rate 1.2.3",  "--speed 50%",   "--method foo",     "--method 11",
           "--deinterlace 5", "--resample bob",  "--aspect 3:2",  "--height -1",   "--letterbox both", "--codec ZZZZ",
           "--codec TOOLONG", "--quality 10001", "--keyframes x", "--range 5.5",   "--frobnicate 1",   "--rate",
           "--threads 0",     "--threads x",     "--rate 0/1001", "--rate 30000/", "--rate 1/0",       "--rate ntscx"}) {
@@ -226,6 +226,32 @@ TEST(Convert, OptionsReachTheFileAndSaveKeepsThem) {
     EXPECT_EQ(Probe(Out("c3.avi"), "stream", "codec_tag_string"), "[0][0][0][0]");
     EXPECT_EQ(Probe(Out("c3.avi"), "stream", "codec_name"), "rawvideo");  // empty, but a file readers open
     EXPECT_EQ(DecodeErrors(Out("c3.avi")), "");
+    std::filesystem::remove_all(Registry());
+}
+
+TEST(Convert, CutsAreHeldByMotionOrOnRequestAndListedWhenVerbose) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "no ffmpeg";
+    // Two scenes of five frames: the cut comes before source frame 5.
+    const std::string src = Out("scenes.avi");
+    int status = 0;
+    Capture(
+        "ffmpeg -v error -y -f lavfi -i testsrc2=s=160x96:r=10:d=0.5 -f lavfi -i "
+        "mandelbrot=s=160x96:r=10:end_pts=100 -filter_complex '[0][1]concat=n=2' -frames:v 10 "
+        "-c:v rawvideo -pix_fmt bgr24 " +
+            Q(src) + " 2>&1",
+        &status);
+    ASSERT_EQ(status, 0);
+    const std::string common = " --rate 20 --range 100 --deinterlace off --resample coarse --aspect 1:1 --yes --quiet";
+    Result r = Tavrick("convert " + Q(src) + " " + Q(Out("m.avi")) + " --method motion --verbose" + common);
+    ASSERT_EQ(r.code, 0) << r.output;
+    EXPECT_TRUE(Has(r.output, "tavrick: 1 cut found, before source frames 5")) << r.output;
+    // Lansin 2 blends across it unless asked not to; the request is kept by --save.
+    r = Tavrick("convert " + Q(src) + " " + Q(Out("l.avi")) + " --method lansin2 --verbose" + common);
+    EXPECT_TRUE(Has(r.output, "tavrick: 0 cuts")) << r.output;
+    r = Tavrick("convert " + Q(src) + " " + Q(Out("l.avi")) + " --method lansin2 --cuts --save" + common);
+    ASSERT_EQ(r.code, 0) << r.output;
+    r = Tavrick("convert " + Q(src) + " " + Q(Out("l.avi")) + " --verbose" + common);
+    EXPECT_TRUE(Has(r.output, "tavrick: 1 cut found, before source frames 5")) << r.output;
     std::filesystem::remove_all(Registry());
 }
 

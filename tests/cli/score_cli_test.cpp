@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "core/settings.h"
 #include "tests/media/media_fixtures.h"
 #include "tests/media/writer_fixtures.h"
 
@@ -64,7 +65,7 @@ TEST(ScoreCommand, TableJsonAndPicturesOfAStillClip) {
         EXPECT_EQ(Probe(entry.path(), "stream", "width"), "136") << entry.path();
         EXPECT_EQ(Probe(entry.path(), "stream", "codec_name"), "png");
     }
-    EXPECT_EQ(pictures, 10);
+    EXPECT_EQ(pictures, interpolationMethodCount);
     EXPECT_TRUE(Has(r.output, "Wrote " + dir + "/score-lansin2-frame1.png\n")) << r.output;
 
     // Standard output carries the JSON alone; the methods asked for, in the keep pattern asked for.

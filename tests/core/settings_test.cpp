@@ -35,6 +35,7 @@ const Field fields[] = {
     {"segment", offsetof(ConversionSettings, segment), 4},     {"aspect", offsetof(ConversionSettings, aspect), 4},
     {"letterbox", offsetof(ConversionSettings, letterbox), 4}, {"intDup", offsetof(ConversionSettings, intDup), 4},
     {"intDupThr", offsetof(ConversionSettings, intDupThr), 4}, {"pOptions", offsetof(ConversionSettings, pOptions), 44},
+    {"cutAware", offsetof(ConversionSettings, cutAware), 4},
 };
 
 std::vector<BYTE> FieldBytes(const ConversionSettings& settings, const Field& field) {
@@ -63,6 +64,7 @@ ConversionSettings Custom() {
     settings.letterbox = LetterboxMode::ImageKept;
     settings.intDup = 1;
     settings.intDupThr = -3;
+    settings.cutAware = 1;
     settings.pOptions.fccType = streamtypeVIDEO;
     settings.pOptions.fccHandler = mmioFOURCC('M', 'J', 'P', 'G');
     settings.pOptions.dwKeyFrameEvery = 12;
@@ -189,7 +191,8 @@ TEST_F(SettingsTest, SaveStoresEachFieldAsItsMemoryImageInOrder) {
               "\"intDup\"=hex(4):00,00,00,00\n"
               "\"intDupThr\"=hex(4):05,00,00,00\n"
               "\"pOptions\"=hex:76,69,64,73,44,49,42,20,1e,00,00,00,10,27,00,00,00,00,00,00,"
-              "0d,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00\n");
+              "0d,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00\n"
+              "\"cutAware\"=hex(4):00,00,00,00\n");
     auto [type, data] = StoredValue("dstRate");
     EXPECT_EQ(type, REG_DWORD);
     EXPECT_EQ(data.size(), 8u);
@@ -337,7 +340,7 @@ TEST_F(SettingsTest, FirstFailedWriteStopsTheSaveWithMessage124) {
     // A key holding only the first five values: saving rewrites those in place
     // and must grow the file for the sixth, which the file-size limit refuses.
     ASSERT_TRUE(SaveSettings(user, nullptr, DefaultSettings()));
-    RemoveValues({"deintRes", "segment", "aspect", "letterbox", "intDup", "intDupThr", "pOptions"});
+    RemoveValues({"deintRes", "segment", "aspect", "letterbox", "intDup", "intDupThr", "pOptions", "cutAware"});
     rlimit saved;
     getrlimit(RLIMIT_FSIZE, &saved);
     rlimit lowered = saved;

@@ -91,9 +91,10 @@ TEST(CompletesFrame, FieldOrder) {
 }
 
 TEST(MethodUsesSlot, FetchesOnlyWhatTheMethodReads) {
-    const int expected[10][5] = {{0, 0, 1, 0, 0}, {0, 0, 1, 1, 0}, {0, 0, 1, 1, 0}, {0, 1, 1, 1, 1}, {0, 1, 1, 1, 1},
-                                 {0, 1, 1, 1, 1}, {0, 1, 1, 1, 1}, {0, 1, 1, 1, 1}, {0, 1, 1, 1, 0}, {1, 1, 1, 1, 1}};
-    for (int m = 0; m < 10; ++m)
+    const int expected[11][5] = {{0, 0, 1, 0, 0}, {0, 0, 1, 1, 0}, {0, 0, 1, 1, 0}, {0, 1, 1, 1, 1},
+                                 {0, 1, 1, 1, 1}, {0, 1, 1, 1, 1}, {0, 1, 1, 1, 1}, {0, 1, 1, 1, 1},
+                                 {0, 1, 1, 1, 0}, {1, 1, 1, 1, 1}, {0, 1, 1, 1, 1}};
+    for (int m = 0; m < 11; ++m)
         for (int s = 0; s < 5; ++s) EXPECT_EQ(MethodUsesSlot(m, s), expected[m][s] == 1) << m << " " << s;
 }
 
@@ -108,6 +109,8 @@ TEST(MethodTable, EntriesFitTheRingAndTheFrontEnds) {
         for (const auto& set : m.slots.slots)
             for (int i = 0; i < m.slots.count; ++i) EXPECT_TRUE(set[i] >= 0 && set[i] < ringSlotCount) << m.name;
         EXPECT_TRUE(MethodUsesSlot(static_cast<int>(m.id), 2)) << m.name;
+        EXPECT_EQ(m.kernel != nullptr, m.kind == MethodKind::row) << m.name << ": a row kernel";
+        EXPECT_EQ(m.frame != nullptr, m.kind == MethodKind::frame) << m.name << ": or a frame method";
     }
     EXPECT_EQ(FindMethod(-1), nullptr);
     EXPECT_EQ(FindMethod(interpolationMethodCount), nullptr);
