@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "media/lav/audio.h"
+#include "media/lav/video.h"
 #include "media/source.h"
 #include "tests/media/avi_fixtures.h"
 #include "tests/media/writer_fixtures.h"
@@ -161,6 +162,39 @@ TEST(LavSource, AudioThatChangesChannelsAndRateMidwayIsConverted) {
     EXPECT_GT(peak[0], 1000);
     EXPECT_GT(peak[1], 1000);
     CloseLavAudio(a);
+}
+
+// Two pictures a year and a half apart (a broken or crafted timestamp): the
+// grid between them takes no memory (it was gigabytes), and its last
+// position shows the second picture.
+TEST(LavSource, AFarTimestampMakesALongGridThatTakesNoMemory) {
+    const std::string path = TempDir() + "/far.mkv";
+    int rc = 0;
+    const std::string out = Capture(
+        "ffmpeg -v error -y -f lavfi -i testsrc2=size=64x32:rate=25 -frames:v 2 "
+        "-vf \"select='eq(n,0)+eq(n,50)',setpts='if(eq(N,1),5e7/TB,0)'\" -fps_mode passthrough -c:v libx264 -bf 0 '" +
+            path + "' 2>&1",
+        &rc);
+    ASSERT_EQ(rc, 0) << out;
+    LavVideoInfo info;
+    std::string why;
+    LavVideo* v = OpenLavVideo(path.c_str(), Ratio{25, 1}, &info, &why);
+    ASSERT_NE(v, nullptr) << why;
+    EXPECT_EQ(info.pictures, 2);
+    EXPECT_EQ(info.length, 25LL * 50'000'000 + 1);
+    const std::size_t bytes = std::size_t{(3 * 64 + 3) & ~3} * 32;
+    const auto picture = [&](std::int64_t n) {
+        const std::uint8_t* p = LavVideoPicture(v, n);
+        return p ? Bytes(p, p + bytes) : Bytes();
+    };
+    const Bytes first = picture(0);
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(picture(info.length - 2), first);
+    const Bytes last = picture(info.length - 1);
+    ASSERT_FALSE(last.empty());
+    EXPECT_NE(last, first);
+    EXPECT_TRUE(picture(info.length).empty());
+    CloseLavVideo(v);
 }
 
 }  // namespace
