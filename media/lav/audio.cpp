@@ -18,6 +18,9 @@ extern "C" {
 namespace {
 
 constexpr int maxDecodeErrors = 64;
+// A gap in the timestamps is filled with at most this much silence per
+// step, so a jump of hours (or a crafted one) never asks for it all at once.
+constexpr std::int64_t silenceStep = 1 << 16;
 
 }  // namespace
 
@@ -28,6 +31,10 @@ struct LavAudio {
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;
     SwrContext* swr = nullptr;
+    // What swr converts from: a stream may change its channels, sample
+    // format or rate midway (a broadcast's sound between programmes).
+    AVChannelLayout swrLayout{};
+    int swrFormat = -1, swrRate = 0;
     int channels = 0, rate = 0;
     Ratio timeBase, origin;
     std::int64_t length = 0;
@@ -40,6 +47,8 @@ struct LavAudio {
     bool started = false;       // a first frame has been placed
     bool ended = false;
     std::vector<std::int16_t> converted;
+    // A decoded frame in `converted` waiting behind the silence before it.
+    std::int64_t waiting = 0, waitingAt = 0;
 };
 
 namespace {
@@ -71,8 +80,45 @@ bool OpenDecoder(LavAudio& a) {
     return avcodec_open2(a.ctx, codec, nullptr) >= 0;
 }
 
+// Sets the conversion up from frames of this layout, sample format and rate
+// to the stream's 16-bit channels at its rate.
+bool Configure(LavAudio& a, const AVChannelLayout& layout, int format, int rate) {
+    swr_free(&a.swr);
+    av_channel_layout_uninit(&a.swrLayout);
+    a.swrFormat = -1;
+    a.swrRate = 0;
+    if (layout.nb_channels <= 0 || rate <= 0 || rate > 768000) return false;
+    AVChannelLayout in{}, out{};
+    if (av_channel_layout_copy(&in, &layout) < 0 || in.order == AV_CHANNEL_ORDER_UNSPEC ||
+        !av_channel_layout_check(&in)) {
+        av_channel_layout_uninit(&in);
+        av_channel_layout_default(&in, layout.nb_channels);
+    }
+    av_channel_layout_default(&out, a.channels);
+    const int made = swr_alloc_set_opts2(&a.swr, &out, AV_SAMPLE_FMT_S16, a.rate, &in,
+                                         static_cast<AVSampleFormat>(format), rate, 0, nullptr);
+    av_channel_layout_uninit(&in);
+    av_channel_layout_uninit(&out);
+    if (made < 0 || swr_init(a.swr) < 0 || av_channel_layout_copy(&a.swrLayout, &layout) < 0) {
+        swr_free(&a.swr);
+        return false;
+    }
+    a.swrFormat = format;
+    a.swrRate = rate;
+    return true;
+}
+
+// Whether the conversion takes this frame, set up anew when the frame differs.
+bool ConversionFits(LavAudio& a, const AVFrame& f) {
+    if (a.swr && f.format == a.swrFormat && f.sample_rate == a.swrRate &&
+        av_channel_layout_compare(&f.ch_layout, &a.swrLayout) == 0)
+        return true;
+    return Configure(a, f.ch_layout, f.format, f.sample_rate);
+}
+
 bool Restart(LavAudio& a) {
     if (!OpenDecoder(a)) return false;
+    swr_free(&a.swr);  // set up again by the first frame, with nothing held back
     AVFormatContext* f = a.in.format;
     // The very first packet: priming the decoder skips (AAC's) gives the
     // first samples their overlap, as in the first decoding.
@@ -83,6 +129,7 @@ bool Restart(LavAudio& a) {
     a.head = 0;
     a.position = a.produced = 0;
     a.started = a.ended = false;
+    a.waiting = 0;
     return true;
 }
 
@@ -94,8 +141,21 @@ void Append(LavAudio& a, const std::int16_t* samples, std::int64_t count) {
     a.produced += count;
 }
 
+// Places the waiting frame at its time, or the next stretch of the silence before it.
+bool PlaceWaiting(LavAudio& a) {
+    if (a.waitingAt > a.produced) {
+        Append(a, nullptr, std::min(a.waitingAt - a.produced, silenceStep));
+        if (a.waitingAt > a.produced) return true;
+    }
+    const std::int64_t skip = std::min(a.produced - a.waitingAt, a.waiting);
+    Append(a, a.converted.data() + skip * a.channels, a.waiting - skip);
+    a.waiting = 0;
+    return true;
+}
+
 // Decodes the next frame and places it at its time; false at the end.
 bool DecodeMore(LavAudio& a) {
+    if (a.waiting > 0) return PlaceWaiting(a);
     int errors = 0;
     for (;;) {
         int r = avcodec_receive_frame(a.ctx, a.frame);
@@ -119,11 +179,16 @@ bool DecodeMore(LavAudio& a) {
             if (r == AVERROR_EOF || ++errors > maxDecodeErrors) return false;
             continue;
         }
+        if (!ConversionFits(a, *a.frame)) {
+            av_frame_unref(a.frame);
+            if (++errors > maxDecodeErrors) return false;
+            continue;
+        }
         const int in = a.frame->nb_samples;
-        a.converted.resize(static_cast<std::size_t>(in + 256) * a.channels);
+        const int room = swr_get_out_samples(a.swr, in) + 256;
+        a.converted.resize(static_cast<std::size_t>(room) * a.channels);
         uint8_t* outPlanes[1] = {reinterpret_cast<uint8_t*>(a.converted.data())};
-        const int got =
-            swr_convert(a.swr, outPlanes, in + 256, const_cast<const uint8_t**>(a.frame->extended_data), in);
+        const int got = swr_convert(a.swr, outPlanes, room, const_cast<const uint8_t**>(a.frame->extended_data), in);
         const std::int64_t t = a.frame->best_effort_timestamp;
         av_frame_unref(a.frame);
         if (got <= 0) continue;
@@ -132,11 +197,10 @@ bool DecodeMore(LavAudio& a) {
         // the first frame is placed exactly.
         const std::int64_t slack = a.started ? a.rate / 200 : 0;
         a.started = true;
-        if (at > a.produced + slack) Append(a, nullptr, at - a.produced);
-        if (at >= a.produced - slack) at = a.produced;
-        const std::int64_t skip = std::min<std::int64_t>(a.produced - at, got);
-        Append(a, a.converted.data() + skip * a.channels, got - skip);
-        return true;
+        if (at <= a.produced + slack && at >= a.produced - slack) at = a.produced;
+        a.waiting = got;
+        a.waitingAt = at;
+        return PlaceWaiting(a);
     }
 }
 
@@ -204,15 +268,7 @@ LavAudio* OpenLavAudio(const char* path, int which, Ratio origin, LavAudioInfo* 
     if (sourceChannels <= 0 || a.rate <= 0 || a.rate > 768000) return fail("no sample rate or channels");
     // More channels than a plain PCM stream places are mixed down to two.
     a.channels = sourceChannels > 8 ? 2 : sourceChannels;
-    AVChannelLayout inLayout{}, outLayout{};
-    if (av_channel_layout_copy(&inLayout, &a.ctx->ch_layout) < 0 || inLayout.order == AV_CHANNEL_ORDER_UNSPEC)
-        av_channel_layout_default(&inLayout, sourceChannels);
-    av_channel_layout_default(&outLayout, a.channels);
-    const int made = swr_alloc_set_opts2(&a.swr, &outLayout, AV_SAMPLE_FMT_S16, a.rate, &inLayout, a.ctx->sample_fmt,
-                                         a.rate, 0, nullptr);
-    av_channel_layout_uninit(&inLayout);
-    av_channel_layout_uninit(&outLayout);
-    if (made < 0 || swr_init(a.swr) < 0) return fail("no conversion to 16-bit samples");
+    if (!Configure(a, a.ctx->ch_layout, a.ctx->sample_fmt, a.rate)) return fail("no conversion to 16-bit samples");
     a.timeBase = Ratio{st->time_base.num, st->time_base.den};
     a.origin = origin.den > 0 ? origin : Ratio{0, 1};
     if (a.timeBase.num <= 0 || a.timeBase.den <= 0) return fail("no time base");
@@ -248,6 +304,12 @@ std::int64_t ReadLavAudio(LavAudio* a, std::int64_t from, std::int64_t count, st
         if (from < a->position && !Restart(*a)) return -1;
         SetLavDeadline(a->in, 60);
         while (a->produced < from + count && !a->ended) {
+            // Silence wholly before the read is passed over, not made.
+            if (a->waiting > 0 && a->produced < from && a->position == a->produced) {
+                a->pending.clear();
+                a->head = 0;
+                a->position = a->produced = std::min(from, a->waitingAt);
+            }
             if (!DecodeMore(*a)) a->ended = true;
             // Drop what lies before the read as it comes, so memory stays small.
             const std::int64_t before = std::min(from, a->produced) - a->position;
@@ -264,7 +326,13 @@ std::int64_t ReadLavAudio(LavAudio* a, std::int64_t from, std::int64_t count, st
     } catch (const std::bad_alloc&) {
         return -1;
     }
-    // What the decoder gave up short of the stream's end plays as silence.
+    // What the decoder gave up short of the stream's end plays as silence;
+    // nothing before `from` is kept by now, so only the read's part is made.
+    if (a->produced < from) {
+        a->pending.clear();
+        a->head = 0;
+        a->position = a->produced = from;
+    }
     if (a->produced < from + count) Append(*a, nullptr, from + count - a->produced);
     const std::int64_t skip = from - a->position;
     const std::int16_t* first = a->pending.data() + a->head + skip * a->channels;
@@ -282,6 +350,7 @@ std::int64_t ReadLavAudio(LavAudio* a, std::int64_t from, std::int64_t count, st
 void CloseLavAudio(LavAudio* a) {
     if (!a) return;
     swr_free(&a->swr);
+    av_channel_layout_uninit(&a->swrLayout);
     av_frame_free(&a->frame);
     av_packet_free(&a->packet);
     avcodec_free_context(&a->ctx);

@@ -24,17 +24,10 @@ std::int64_t GridLength(std::int64_t origin, std::int64_t end, Ratio base, Ratio
     return n > INT32_MAX ? INT32_MAX : static_cast<std::int64_t>(n);
 }
 
-std::vector<std::int32_t> GridPictures(const std::vector<std::int64_t>& pts, std::int64_t length, Ratio base,
-                                       Ratio rate) {
-    std::vector<std::int32_t> shown;
-    if (pts.empty() || length <= 0) return shown;
-    shown.resize(static_cast<std::size_t>(length));
-    std::size_t i = 0;
-    for (std::int64_t n = 0; n < length; ++n) {
-        while (i + 1 < pts.size() && AtOrBefore(pts[i + 1] - pts[0], n, base, rate)) ++i;
-        shown[static_cast<std::size_t>(n)] = static_cast<std::int32_t>(i);
-    }
-    return shown;
+std::int32_t GridPicture(const std::vector<std::int64_t>& pts, std::int64_t n, Ratio base, Ratio rate) {
+    const auto later = std::partition_point(pts.begin() + 1, pts.end(),
+                                            [&](std::int64_t t) { return AtOrBefore(t - pts[0], n, base, rate); });
+    return static_cast<std::int32_t>(later - pts.begin() - 1);
 }
 
 bool VariableSpacing(const std::vector<std::int64_t>& pts) {

@@ -16,8 +16,9 @@ struct Ratio {
 // Positions before `end` (the time the last picture stops showing); `origin`
 // is the first picture's time, both in ticks of `timeBase` seconds.
 std::int64_t GridLength(std::int64_t origin, std::int64_t end, Ratio timeBase, Ratio rate);
-// Per position, the index into `pts` (increasing, pts[0] the origin) of the picture it shows.
-std::vector<std::int32_t> GridPictures(const std::vector<std::int64_t>& pts, std::int64_t length, Ratio timeBase,
-                                       Ratio rate);
+// The index into `pts` (increasing, pts[0] the origin, not empty) of the
+// picture position n >= 0 shows. Found when asked, so a grid made long by a
+// far timestamp takes no memory.
+std::int32_t GridPicture(const std::vector<std::int64_t>& pts, std::int64_t n, Ratio timeBase, Ratio rate);
 // Whether the times between pictures differ by more than one tick.
 bool VariableSpacing(const std::vector<std::int64_t>& pts);

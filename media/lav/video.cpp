@@ -40,10 +40,11 @@ struct LavVideo {
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;
     BgrConverter convert;
-    std::vector<std::int64_t> pts;   // display order
-    std::vector<Key> keys;           // by display time
-    std::vector<std::int32_t> grid;  // per position: the picture it shows
-    int quarterTurns = 0;            // clockwise
+    std::vector<std::int64_t> pts;  // display order
+    std::vector<Key> keys;          // by display time
+    std::int64_t length = 0;        // grid positions
+    Ratio base, rate;               // the stream's time base, the grid's rate
+    int quarterTurns = 0;           // clockwise
     std::int32_t codedWidth = 0, codedHeight = 0, width = 0, height = 0;
     std::uint32_t stride = 0;
     std::unique_ptr<std::uint8_t[]> pixels, upright;
@@ -321,11 +322,9 @@ LavVideo* OpenLavVideo(const char* path, Ratio sourceRate, LavVideoInfo* info, s
     end = std::max(end, v.pts.back() + std::max<std::int64_t>(oneFrame, 1));
     const std::int64_t length = GridLength(v.pts.front(), end, base, rate);
     if (length <= 0) return fail("no frames");
-    try {
-        v.grid = GridPictures(v.pts, length, base, rate);
-    } catch (const std::bad_alloc&) {
-        return fail("out of memory");
-    }
+    v.length = length;
+    v.base = base;
+    v.rate = rate;
 
     v.quarterTurns = QuarterTurns(st);
     v.codedWidth = static_cast<std::int32_t>(cw);
@@ -366,8 +365,8 @@ LavVideo* OpenLavVideo(const char* path, Ratio sourceRate, LavVideoInfo* info, s
 }
 
 const std::uint8_t* LavVideoPicture(LavVideo* v, std::int64_t n) {
-    if (!v || n < 0 || n >= static_cast<std::int64_t>(v->grid.size())) return nullptr;
-    const std::int32_t t = v->grid[static_cast<std::size_t>(n)];
+    if (!v || n < 0 || n >= v->length) return nullptr;
+    const std::int32_t t = GridPicture(v->pts, n, v->base, v->rate);
     if (t == v->shown) return v->pixels.get();
     SetLavDeadline(v->in, requestSeconds);
     bool ok = false;

@@ -84,7 +84,9 @@ TEST_F(InstallTest, DesktopEntryValidatesAndOpensFilesWithConverter) {
     std::stringstream text;
     text << in.rdbuf();
     EXPECT_NE(text.str().find("\nExec=converter %f\n"), std::string::npos);
-    EXPECT_NE(text.str().find("\nMimeType=video/x-msvideo;video/avi;\n"), std::string::npos);
+    EXPECT_NE(text.str().find("\nMimeType=video/x-msvideo;video/avi;video/vnd.avi;video/mp4;video/x-m4v;"
+                              "video/x-matroska;video/quicktime;video/webm;video/mp2t;video/mpeg;\n"),
+              std::string::npos);
     EXPECT_NE(text.str().find("\nIcon=tavrick\n"), std::string::npos);
 }
 

@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "media/lav/audio.h"
+#include "media/lav/video.h"
 #include "media/source.h"
 #include "tests/media/avi_fixtures.h"
 #include "tests/media/writer_fixtures.h"
@@ -96,6 +99,102 @@ TEST(LavSource, DecodedAudioReadsByTheSample) {
     EXPECT_EQ(samples, 3);
     EXPECT_EQ(bytes, 6);
     CloseMedia(m, nullptr, false);
+}
+
+// Sound that starts hours after the picture (a timestamp jump, or a
+// crafted file) plays after that much silence, made only where it is read:
+// the gap here would be terabytes of samples.
+TEST(LavSource, AudioAfterAHugeTimestampGapIsReadWithoutMakingTheGap) {
+    const std::string path = TempDir() + "/gap.mkv";
+    int rc = 0;
+    const std::string out = Capture(
+        "ffmpeg -v error -y -f lavfi -i testsrc2=size=32x16:rate=25:duration=1 -itsoffset 100000000 "
+        "-f lavfi -i sine=frequency=500:sample_rate=48000:duration=1 -c:v libx264 -c:a pcm_s16le '" +
+            path + "' 2>&1",
+        &rc);
+    ASSERT_EQ(rc, 0) << out;
+    LavAudioInfo info;
+    std::string why;
+    LavAudio* a = OpenLavAudio(path.c_str(), 0, Ratio{0, 1}, &info, &why);
+    ASSERT_NE(a, nullptr) << why;
+    const std::int64_t start = 48000LL * 100000000;
+    EXPECT_NEAR(static_cast<double>(info.length), static_cast<double>(start + 48000), 1024);
+    const auto loudest = [&](std::int64_t from) {
+        std::vector<std::int16_t> samples(4800, 1);
+        EXPECT_EQ(ReadLavAudio(a, from, 4800, reinterpret_cast<std::uint8_t*>(samples.data())), 4800) << from;
+        int peak = 0;
+        for (std::int16_t v : samples) peak = std::max(peak, std::abs(int{v}));
+        return peak;
+    };
+    EXPECT_EQ(loudest(0), 0);
+    EXPECT_EQ(loudest(start / 2), 0);
+    EXPECT_GT(loudest(start + 1000), 1000);
+    EXPECT_EQ(loudest(1000), 0);  // going back starts over and finds the gap again
+    CloseLavAudio(a);
+}
+
+// A broadcast's sound may change its channels and rate between programmes:
+// the stream's own stays the delivered format and the rest is converted.
+TEST(LavSource, AudioThatChangesChannelsAndRateMidwayIsConverted) {
+    const std::string first = TempDir() + "/stereo48.ts", second = TempDir() + "/mono32.ts";
+    const std::string path = TempDir() + "/switch.ts";
+    int rc = 0;
+    const std::string out = Capture(
+        "ffmpeg -v error -y -f lavfi -i sine=frequency=500:sample_rate=48000:duration=1 -ac 2 -c:a mp2 '" + first +
+            "' && ffmpeg -v error -y -f lavfi -i sine=frequency=700:sample_rate=32000:duration=1 -ac 1 -c:a mp2 "
+            "-output_ts_offset 1 '" +
+            second + "' && cat '" + first + "' '" + second + "' > '" + path + "' 2>&1",
+        &rc);
+    ASSERT_EQ(rc, 0) << out;
+    LavAudioInfo info;
+    std::string why;
+    LavAudio* a = OpenLavAudio(path.c_str(), 0, Ratio{7, 5}, &info, &why);  // the file starts at 1.4 s
+    ASSERT_NE(a, nullptr) << why;
+    EXPECT_EQ(info.channels, 2);
+    EXPECT_EQ(info.sampleRate, 48000);
+    EXPECT_NEAR(static_cast<double>(info.length), 96000, 2400);
+    std::vector<std::int16_t> samples(4800 * 2);
+    int peak[2] = {0, 0};
+    for (std::int64_t at = 0; at + 4800 <= info.length; at += 4800) {
+        ASSERT_EQ(ReadLavAudio(a, at, 4800, reinterpret_cast<std::uint8_t*>(samples.data())), 4800) << at;
+        for (std::int16_t v : samples) peak[at >= 48000] = std::max(peak[at >= 48000], std::abs(int{v}));
+    }
+    EXPECT_GT(peak[0], 1000);
+    EXPECT_GT(peak[1], 1000);
+    CloseLavAudio(a);
+}
+
+// Two pictures a year and a half apart (a broken or crafted timestamp): the
+// grid between them takes no memory (it was gigabytes), and its last
+// position shows the second picture.
+TEST(LavSource, AFarTimestampMakesALongGridThatTakesNoMemory) {
+    const std::string path = TempDir() + "/far.mkv";
+    int rc = 0;
+    const std::string out = Capture(
+        "ffmpeg -v error -y -f lavfi -i testsrc2=size=64x32:rate=25 -frames:v 2 "
+        "-vf \"select='eq(n,0)+eq(n,50)',setpts='if(eq(N,1),5e7/TB,0)'\" -fps_mode passthrough -c:v libx264 -bf 0 '" +
+            path + "' 2>&1",
+        &rc);
+    ASSERT_EQ(rc, 0) << out;
+    LavVideoInfo info;
+    std::string why;
+    LavVideo* v = OpenLavVideo(path.c_str(), Ratio{25, 1}, &info, &why);
+    ASSERT_NE(v, nullptr) << why;
+    EXPECT_EQ(info.pictures, 2);
+    EXPECT_EQ(info.length, 25LL * 50'000'000 + 1);
+    const std::size_t bytes = std::size_t{(3 * 64 + 3) & ~3} * 32;
+    const auto picture = [&](std::int64_t n) {
+        const std::uint8_t* p = LavVideoPicture(v, n);
+        return p ? Bytes(p, p + bytes) : Bytes();
+    };
+    const Bytes first = picture(0);
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(picture(info.length - 2), first);
+    const Bytes last = picture(info.length - 1);
+    ASSERT_FALSE(last.empty());
+    EXPECT_NE(last, first);
+    EXPECT_TRUE(picture(info.length).empty());
+    CloseLavVideo(v);
 }
 
 }  // namespace

@@ -13,8 +13,7 @@ TEST(Grid, RoundedConstantRateKeepsEveryPictureOverAnHour) {
     for (std::int64_t k = 0; k < 107892; ++k) pts.push_back((k * 1001 * 1000 + 15000) / 30000 + 500);
     const std::int64_t end = (std::int64_t{107892} * 1001 * 1000 + 15000) / 30000 + 500;
     ASSERT_EQ(GridLength(pts.front(), end, ms, ntsc), 107892);
-    const std::vector<std::int32_t> shown = GridPictures(pts, 107892, ms, ntsc);
-    for (std::int32_t n = 0; n < 107892; ++n) ASSERT_EQ(shown[n], n) << n;
+    for (std::int32_t n = 0; n < 107892; ++n) ASSERT_EQ(GridPicture(pts, n, ms, ntsc), n) << n;
     EXPECT_FALSE(VariableSpacing(pts));  // 33 and 34 ms apart: one tick
 }
 
@@ -26,11 +25,13 @@ TEST(Grid, LatestPictureAtOrBeforeEachPosition) {
     EXPECT_TRUE(VariableSpacing(pts));
     const std::int64_t length = GridLength(pts.front(), 1000 + 54000, base, rate);
     EXPECT_EQ(length, 6);
-    EXPECT_EQ(GridPictures(pts, length, base, rate), (std::vector<std::int32_t>{0, 1, 2, 2, 2, 4}));
+    std::vector<std::int32_t> shown;
+    for (std::int64_t n = 0; n < length; ++n) shown.push_back(GridPicture(pts, n, base, rate));
+    EXPECT_EQ(shown, (std::vector<std::int32_t>{0, 1, 2, 2, 2, 4}));
     // Nothing to show, or nothing to step by.
     EXPECT_EQ(GridLength(5, 5, base, rate), 0);
     EXPECT_EQ(GridLength(0, 100, base, Ratio{0, 1}), 0);
-    EXPECT_TRUE(GridPictures({}, 3, base, rate).empty());
+    EXPECT_EQ(GridPicture({1000}, 3, base, rate), 0);  // one picture shows everywhere
 }
 
 }  // namespace
