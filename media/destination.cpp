@@ -201,7 +201,8 @@ RunResult CreateLavDestination(MediaState& media, AVICOMPRESSOPTIONS& options, c
         const WAVEFORMATEX& f = s.audioFormat;
         setup.audio = ChooseAudioCodec(container, d.options.audio, s.description.audioCodec);
         if (setup.audio == AudioCodec::none || f.wFormatTag != 1 || f.wBitsPerSample != 16 || f.nChannels == 0) {
-            d.failureDetail = std::string("the ") + OutputContainerName(container) + " container can't take this audio";
+            d.failureDetail = std::string("the ") + OutputContainerName(container) + " container takes no " +
+                              (s.description.audioCodec.empty() ? "such" : s.description.audioCodec) + " audio";
             return destinationAudioRefused;
         }
         setup.sampleRate = static_cast<int>(f.nSamplesPerSec);

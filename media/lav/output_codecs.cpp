@@ -167,11 +167,13 @@ const char* AudioCodecName(AudioCodec codec) {
 AudioCodec ChooseAudioCodec(OutputContainer container, AudioChoice choice, const std::string& sourceCodec) {
     std::string source = sourceCodec;
     for (char& ch : source) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    const AudioCodec own = source.rfind("pcm", 0) == 0 ? AudioCodec::pcm
-                           : source == "flac"          ? AudioCodec::flac
-                           : source == "aac"           ? AudioCodec::aac
-                           : source == "opus"          ? AudioCodec::opus
-                                                       : AudioCodec::none;
+    // Described by name, short or long ("AAC (Advanced Audio Coding)").
+    const auto is = [&](const char* name) { return source.rfind(name, 0) == 0; };
+    const AudioCodec own = is("pcm")    ? AudioCodec::pcm
+                           : is("flac") ? AudioCodec::flac
+                           : is("aac")  ? AudioCodec::aac
+                           : is("opus") ? AudioCodec::opus
+                                        : AudioCodec::none;
     const auto takes = [&](AudioCodec c) {
         return c != AudioCodec::none && container != OutputContainer::avi && Takes(container, AudioCodecName(c));
     };
