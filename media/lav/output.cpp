@@ -293,8 +293,21 @@ bool FinishLavOutput(LavOutput* o) {
 
 const char* LavOutputFailure(const LavOutput* o) { return o ? o->failure.c_str() : ""; }
 
+// An encoder is told the end before it is freed, even when nothing will be
+// written: SVT-AV1 never returns from a close without it.
+static void EndUnwritten(AVCodecContext* encoder, AVPacket* packet) {
+    if (!encoder || !avcodec_is_open(encoder) || avcodec_send_frame(encoder, nullptr) < 0) return;
+    while (packet && avcodec_receive_packet(encoder, packet) >= 0) av_packet_unref(packet);
+}
+
 void CloseLavOutput(LavOutput*& o) {
     if (!o) return;
+    // A run that stopped early leaves a file that plays to where it stopped.
+    if (!o->finished && o->headerWritten) FinishLavOutput(o);
+    if (!o->failure.empty() || !o->headerWritten) {
+        EndUnwritten(o->video, o->packet);
+        EndUnwritten(o->audio, o->packet);
+    }
     avcodec_free_context(&o->video);
     avcodec_free_context(&o->audio);
     sws_freeContext(o->scale);
