@@ -65,8 +65,10 @@ const char* MuxerName(OutputContainer c) {
 
 bool Takes(OutputContainer container, const char* encoderName) {
     const AVCodec* encoder = avcodec_find_encoder_by_name(encoderName);
-    // The MOV muxer lists AV1 but refuses it when the header is written.
-    if (container == OutputContainer::mov && encoder && encoder->id == AV_CODEC_ID_AV1) return false;
+    // The MOV muxer lists AV1 and VP9 but refuses them when the header is written.
+    if (container == OutputContainer::mov && encoder &&
+        (encoder->id == AV_CODEC_ID_AV1 || encoder->id == AV_CODEC_ID_VP9))
+        return false;
     const AVOutputFormat* format = av_guess_format(MuxerName(container), nullptr, nullptr);
     return encoder && format && avformat_query_codec(format, encoder->id, FF_COMPLIANCE_NORMAL) == 1;
 }

@@ -336,8 +336,9 @@ TEST(Outputs, EveryContainerWritesWhatItTakes) {
 // opens, as a usage error; the codec list shows only what it takes.
 TEST(Outputs, WhatTheContainerCantTakeIsAUsageError) {
     const std::string source = Path("pcm-source.avi");
-    for (const char* args : {"x.webm --codec H264", "x.mp4 --codec FFV1", "x.webm --audio-codec pcm",
-                             "x.avi --audio-codec aac", "x.mkv --audio-codec mp3", "x.mkv --preset fastest"}) {
+    for (const char* args :
+         {"x.webm --codec H264", "x.mp4 --codec FFV1", "x.mov --codec VP90", "x.webm --audio-codec pcm",
+          "x.avi --audio-codec aac", "x.mkv --audio-codec mp3", "x.mkv --preset fastest"}) {
         SCOPED_TRACE(args);
         const Result r = Tavrick("convert '" + source + "' " + Path(args) + " --yes --quiet");
         EXPECT_EQ(r.code, 64) << r.output;
