@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <fstream>
 #include <sstream>
 
 #include "tests/media/avi_fixtures.h"
@@ -330,6 +331,23 @@ TEST(Outputs, EveryContainerWritesWhatItTakes) {
             EXPECT_EQ(written, Pictures(source));
         }
     }
+}
+
+// Compressed sound is decoded and encoded again: AAC stays AAC where the
+// container takes it (copy), a container that can't take it refuses the run
+// before anything is written, and the sound still lasts as long as the video.
+TEST(Outputs, CopiedSoundKeepsItsCodec) {
+    const std::string source = Clip("aac-source.mp4", "-c:v libx264 -pix_fmt yuv420p -c:a aac");
+    const std::string mkv = Path("copied.mkv"), webm = Path("copied.webm");
+    const std::string common = "' --method coarse --rate 25 --aspect 1:1 --yes --quiet --audio-codec copy --codec ";
+    const Result kept = Tavrick("convert '" + source + "' '" + mkv + common + "H264 --preset ultrafast");
+    ASSERT_EQ(kept.code, 0) << kept.output;
+    EXPECT_EQ(Probe(mkv, "stream", "codec_name", "a:0"), "aac");
+    EXPECT_NEAR(DecodedAudioSeconds(mkv), static_cast<double>(Pictures(mkv).size()) / 25, 1.0 / 25);
+    const Result refused = Tavrick("convert '" + source + "' '" + webm + common + "VP90");
+    EXPECT_NE(refused.code, 0);
+    EXPECT_NE(refused.output.find("webm container takes no AAC"), std::string::npos) << refused.output;
+    EXPECT_FALSE(std::ifstream(webm).good());
 }
 
 // What the destination's container can't take is refused before anything
