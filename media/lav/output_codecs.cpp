@@ -65,10 +65,13 @@ const char* MuxerName(OutputContainer c) {
 
 bool Takes(OutputContainer container, const char* encoderName) {
     const AVCodec* encoder = avcodec_find_encoder_by_name(encoderName);
-    // The MOV muxer lists AV1 and VP9 but refuses them when the header is written.
-    if (container == OutputContainer::mov && encoder &&
-        (encoder->id == AV_CODEC_ID_AV1 || encoder->id == AV_CODEC_ID_VP9))
+    // The MOV muxer lists AV1, VP9, Opus and FLAC but refuses them when the
+    // header is written; so does MP4 with FLAC.
+    if (encoder && container == OutputContainer::mov &&
+        (encoder->id == AV_CODEC_ID_AV1 || encoder->id == AV_CODEC_ID_VP9 || encoder->id == AV_CODEC_ID_OPUS ||
+         encoder->id == AV_CODEC_ID_FLAC))
         return false;
+    if (encoder && container == OutputContainer::mp4 && encoder->id == AV_CODEC_ID_FLAC) return false;
     const AVOutputFormat* format = av_guess_format(MuxerName(container), nullptr, nullptr);
     return encoder && format && avformat_query_codec(format, encoder->id, FF_COMPLIANCE_NORMAL) == 1;
 }

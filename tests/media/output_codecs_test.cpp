@@ -65,6 +65,8 @@ TEST(OutputCodecs, TheSoundKeepsItsCodecWhereTheContainerTakesIt) {
         {OutputContainer::mkv, AudioChoice::copy, "Opus (Opus Audio Codec)", AudioCodec::opus},
         // What can't be had is none: the run refuses the destination.
         {OutputContainer::webm, AudioChoice::pcm, "PCM", AudioCodec::none},
+        {OutputContainer::mov, AudioChoice::opus, "PCM", AudioCodec::none},
+        {OutputContainer::mp4, AudioChoice::flac, "PCM", AudioCodec::none},
         {OutputContainer::webm, AudioChoice::copy, "AAC (Advanced Audio Coding)", AudioCodec::none},
         {OutputContainer::mkv, AudioChoice::copy, "MP3 (MPEG audio layer 3)", AudioCodec::none},
         {OutputContainer::avi, AudioChoice::automatic, "PCM", AudioCodec::none},
