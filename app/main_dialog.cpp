@@ -1,6 +1,7 @@
 #include "app/main_dialog.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -11,14 +12,18 @@
 #include "app/progress_dialog.h"
 #include "core/messages.h"
 #include "job/methods.h"
+#include "media/lav/output_codecs.h"
 #include "media/source.h"
 #include "platform/threads.h"
 #include "platform/ui/common_dialogs.h"
 
 namespace {
 
-constexpr char supportedFilter[] = "Supported Files (*.avi, *.vdr)\0*.avi;*.vdr\0All Files (*.*)\0*.*\0";
-// Sources may be any video file libavformat reads; the destination stays AVI.
+// The destination's container follows the name's extension.
+constexpr char supportedFilter[] =
+    "AVI files (*.avi)\0*.avi;*.vdr\0Matroska (*.mkv)\0*.mkv\0MP4 (*.mp4)\0*.mp4\0QuickTime (*.mov)\0*.mov\0"
+    "WebM (*.webm)\0*.webm\0All Files (*.*)\0*.*\0";
+// Sources may be any video file libavformat reads.
 constexpr char sourceFilter[] =
     "Video files\0*.avi;*.mp4;*.m4v;*.mkv;*.mov;*.webm;*.ts;*.m2ts;*.mts;*.mpg;*.mpeg\0"
     "AVI files\0*.avi\0All files\0*\0";
@@ -162,8 +167,19 @@ std::string ProposedDestination(const char* sourcePath) {
     // Only a "." of the file name counts: a dotted folder is no extension.
     std::size_t name = path.find_last_of("\\/");
     std::size_t dot = path.find_last_of('.');
-    if (dot != std::string::npos && (name == std::string::npos || dot > name)) path.resize(dot);
-    path += "_proc.avi";
+    std::string extension = ".avi";
+    if (dot != std::string::npos && (name == std::string::npos || dot > name)) {
+        // A container we write keeps its extension (AVI's own: .avi, .vdr
+        // give .avi); any other becomes Matroska.
+        std::string lower = path.substr(dot);
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        extension = lower == ".avi"                                    ? path.substr(dot)
+                    : OutputContainerOf(lower) != OutputContainer::avi ? path.substr(dot)
+                    : lower == ".vdr"                                  ? ".avi"
+                                                                       : ".mkv";
+        path.resize(dot);
+    }
+    path += "_proc" + extension;
     return path.size() <= static_cast<std::size_t>(maxPathChars) ? path : std::string();
 }
 

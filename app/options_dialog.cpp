@@ -33,7 +33,7 @@ OptionsChoice ChoiceFromOptions(const AVICOMPRESSOPTIONS& options) {
     OptionsChoice choice;
     AviCompressorInfo info{};
     choice.fccHandler =
-        AviFindCompressor(options.fccHandler, &info) ? info.fccHandler : AviListCompressors()[0].fccHandler;
+        FindOutputCompressor(options.fccHandler, &info) ? info.fccHandler : AviListCompressors()[0].fccHandler;
     choice.quality = options.dwQuality <= 10000 ? options.dwQuality : 10000;
     choice.keyFrames = (options.dwFlags & AVICOMPRESSF_KEYFRAMES) && options.dwKeyFrameEvery > 0;
     choice.keyFrameEvery = options.dwKeyFrameEvery;
@@ -61,10 +61,11 @@ void ApplyChoice(const OptionsChoice& choice, const AviCompressorInfo& compresso
 }
 
 bool RunOptionsDialog(void* owner, std::uint32_t flags, AVICOMPRESSOPTIONS& options, const OptionsTarget* target) {
-    std::vector<AviCompressorInfo> compressors = AviListCompressors();
+    std::vector<AviCompressorInfo> compressors =
+        ListOutputCompressors(target ? target->container : OutputContainer::avi);
     // What would refuse the run's video is not offered: DV outside its two
     // systems, encoders that need even or multiple-of-four sizes.
-    if (target)
+    if (target && target->container == OutputContainer::avi)
         std::erase_if(compressors, [target](const AviCompressorInfo& c) {
             return !AviCompressorRefusal(c.fccHandler, target->width, target->height, target->rate, target->scale)
                         .empty();
@@ -183,6 +184,7 @@ bool PresentOptionsDialog(void*, void* owner, std::uint32_t flags, std::int32_t 
     target.height = destination.frameFormat.header.biHeight;
     target.rate = destination.videoRate;
     target.scale = destination.videoScale;
+    target.container = OutputContainerOf(appState.settings.destinationPath);
     const OptionsTarget* known = target.rate ? &target : nullptr;
     return CallOnUiThread([&] { return RunOptionsDialog(owner, flags, record, known); });
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "media/lav/output_codecs.h"
 #include "media/vfw/compressor.h"
 #include "media/vfw/vfw.h"
 
@@ -30,7 +31,8 @@ void ApplyChoice(const OptionsChoice& choice, const AviCompressorInfo& compresso
 // take it (AviCompressorRefusal is empty).
 struct OptionsTarget {
     std::int32_t width = 0, height = 0;
-    std::uint32_t rate = 0, scale = 1;  // frames per second as rate / scale
+    std::uint32_t rate = 0, scale = 1;                 // frames per second as rate / scale
+    OutputContainer container = OutputContainer::avi;  // only what it takes is listed
 };
 
 // Runs the dialog modally over owner (UI thread); true on OK. Without a

@@ -15,6 +15,7 @@
 #include "job/front_end.h"
 #include "job/source_info.h"
 #include "job/start_run.h"
+#include "media/lav/output_codecs.h"
 #include "media/source.h"
 #include "media/vfw/compressor.h"
 #include "platform/msgbox.h"
@@ -28,7 +29,8 @@ const char usageText[] =
     "Usage:\n"
     "  tavrick convert SOURCE DESTINATION [options]   convert the frame rate of a video file\n"
     "  tavrick info SOURCE                            describe the video and audio of a video file\n"
-    "  tavrick codecs                                 list the compressors (--codec values)\n"
+    "  tavrick codecs [--container EXT]               list the compressors (--codec values) the\n"
+    "                                                 container takes (avi, mkv, mp4, mov, webm)\n"
     "  tavrick score SOURCE [options]                 how well each method rebuilds dropped frames\n"
     "  tavrick --help | --version\n"
     "\n"
@@ -54,6 +56,10 @@ const char usageText[] =
     "  --quality N             0..10000\n"
     "  --keyframes N           a key frame every N frames (0: only the first of each file)\n"
     "  --data-rate BYTES_PER_S target data rate (0: none)\n"
+    "  --audio-codec NAME      sound in MKV, MP4, MOV or WebM: pcm, flac, aac, opus, or copy\n"
+    "                          (the source's codec); default: the source's where the container\n"
+    "                          takes it, else AAC (MP4, MOV) or Opus (MKV, WebM)\n"
+    "  --preset NAME           x264/x265 preset outside AVI, ultrafast..veryslow (default medium)\n"
     "  --interleave MS         audio every MS milliseconds of video (0: with every frame)\n"
     "  --segment, --no-segment split the output past 2047 MiB without asking, or ask first\n"
     "  --yes, --no             answer the overwrite and 2 GB questions (default: ask on a\n"
@@ -262,9 +268,12 @@ std::string FccText(std::uint32_t fcc) {
     return s;
 }
 
-int Codecs() {
+int Codecs(const std::vector<std::string>& args) {
+    OutputContainer container = OutputContainer::avi;
+    if (!args.empty() && (args.size() != 2 || args[0] != "--container" || !ParseOutputContainer(args[1], &container)))
+        return UsageError("codecs takes --container avi|mkv|mp4|mov|webm or nothing");
     Print("Code    Compressor                                     Options");
-    for (const AviCompressorInfo& c : AviListCompressors()) {
+    for (const AviCompressorInfo& c : ListOutputCompressors(container)) {
         std::string options;
         if (c.quality) options += " quality";
         if (c.keyFrames) options += " keyframes";
@@ -288,6 +297,8 @@ int Convert(const std::vector<std::string>& args) {
     if (!LoadSettings(UserCallsOf(frontEnd), session.settings)) return ResultCode(settingsStoreFailed);
     ApplyRequest(request, session.settings);
     session.run.threads = request.threads;
+    session.media.destination.options =
+        DestinationOptions{request.audioCodec.value_or(AudioChoice::automatic), request.preset};
     session.sourceOptions =
         SourceOptions{request.sourceRateNum, request.sourceRateDen, request.audioStream, request.noAudio};
     RunResult result = PrepareConversion(session, frontEnd, request.source.c_str(), request.destination.c_str(),
@@ -339,6 +350,6 @@ int main(int argc, char** argv) {
     if (command == "convert") return Convert(args);
     if (command == "info") return Info(args);
     if (command == "score") return ScoreCommand(args, TerminalFrontEnd());
-    if (command == "codecs") return args.empty() ? Codecs() : UsageError("codecs takes no arguments");
+    if (command == "codecs") return Codecs(args);
     return UsageError("unknown command '" + command + "'");
 }

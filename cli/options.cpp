@@ -8,6 +8,7 @@
 
 #include "core/frame_rate.h"
 #include "job/methods.h"
+#include "media/lav/output_codecs.h"
 #include "media/vfw/compressor.h"
 #include "platform/mmsystem.h"
 #include "platform/msgbox.h"
@@ -241,8 +242,18 @@ bool ParseConvertArguments(const std::vector<std::string>& args, ConvertRequest&
             if (value.empty() || value.size() > 4) return bad("expected a four-character code, e.g. MJPG or DIB");
             const FOURCC fcc = mmioStringToFOURCC(value.c_str(), 0);
             AviCompressorInfo info{};
-            if (!AviFindCompressor(fcc, &info)) return bad("no such compressor here (see 'tavrick codecs')");
+            if (!FindOutputCompressor(fcc, &info)) return bad("no such compressor here (see 'tavrick codecs')");
             r.fccHandler = info.fccHandler;
+        } else if (name == "--audio-codec") {
+            AudioChoice choice = AudioChoice::automatic;
+            if (!ParseAudioChoice(value, &choice)) return bad("expected pcm, flac, aac, opus or copy");
+            r.audioCodec = choice;
+        } else if (name == "--preset") {
+            static const char* const presets[] = {"ultrafast", "superfast", "veryfast", "faster",  "fast",
+                                                  "medium",    "slow",      "slower",   "veryslow"};
+            if (std::find(std::begin(presets), std::end(presets), value) == std::end(presets))
+                return bad("expected an x264/x265 preset, ultrafast..veryslow");
+            r.preset = value;
         } else if (name == "--quality") {
             if (!ParseWhole(value, 10000, n)) return bad("expected 0..10000");
             r.quality = static_cast<std::uint32_t>(n);
@@ -271,6 +282,23 @@ bool ParseConvertArguments(const std::vector<std::string>& args, ConvertRequest&
             error = "paths must have 1 to 260 characters";
             return false;
         }
+    // What the destination's container can't take is known before anything opens.
+    const OutputContainer container = OutputContainerOf(r.destination);
+    const std::string where = std::string("the ") + OutputContainerName(container) + " container";
+    if (r.fccHandler && !ContainerTakesCompressor(container, *r.fccHandler)) {
+        error = where + " takes no such compressor (see 'tavrick codecs --container " + OutputContainerName(container) +
+                "')";
+        return false;
+    }
+    if (r.audioCodec && container == OutputContainer::avi) {
+        error = "--audio-codec is for MKV, MP4, MOV and WebM destinations; an AVI keeps the source's sound";
+        return false;
+    }
+    if (r.audioCodec && *r.audioCodec != AudioChoice::copy &&
+        ChooseAudioCodec(container, *r.audioCodec, "") == AudioCodec::none) {
+        error = where + " takes no such audio codec";
+        return false;
+    }
     if (r.height && r.aspect && *r.aspect != static_cast<int>(AspectPreset::Custom)) {
         error = "--height and --aspect (other than custom) exclude each other";
         return false;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/settings.h"
+#include "media/lav/output_codecs.h"
 
 struct ConvertRequest {
     std::string source;
@@ -28,6 +29,9 @@ struct ConvertRequest {
     std::uint32_t sourceRateNum = 0, sourceRateDen = 1;
     int audioStream = 0;
     bool noAudio = false;
+    // Destinations outside AVI: the sound's codec and the x264/x265 preset.
+    std::optional<AudioChoice> audioCodec;
+    std::string preset;
 };
 
 // Reads the arguments after "convert". False with a message for the user

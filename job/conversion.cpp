@@ -198,7 +198,7 @@ std::string CurrentFile(const Pipeline& p) {
 // Keeps the writer's words for a failed write (a full disk, an encoder's
 // refusal) and where it happened, for the front end to show under the message.
 RunResult WriteFailed(Pipeline& p, RunResult result, const std::string& what) {
-    const char* cause = AviFileFailure(p.media.destination.file);
+    const char* cause = DestinationFailure(p.media.destination);
     p.media.destination.failureDetail =
         std::string(*cause ? cause : "the file took no more data") + ", writing " + what + " to " + CurrentFile(p);
     return result;
@@ -209,12 +209,11 @@ RunResult WriteFailed(Pipeline& p, RunResult result, const std::string& what) {
 // it) and its index and headers must reach the disk. Either failing is a
 // failed write, never success.
 StepEnd CompleteFile(Pipeline& p) {
-    if (!AviFileStillLinked(p.media.destination.file)) {
+    if (p.media.destination.file && !AviFileStillLinked(p.media.destination.file)) {
         p.media.destination.failureDetail = CurrentFile(p) + " was deleted while it was being written";
         return conversionCannotWrite;
     }
-    if (AviFileComplete(p.media.destination.file) != AVIERR_OK)
-        return WriteFailed(p, conversionCannotWrite, "the index");
+    if (!CompleteDestination(p.media.destination)) return WriteFailed(p, conversionCannotWrite, "the index");
     return keepGoing;
 }
 
@@ -310,8 +309,8 @@ StepEnd WriteAudioSamples(Pipeline& p, std::int64_t from, std::int64_t count, st
         const std::size_t got = static_cast<std::size_t>(samples < 0 ? 0 : samples > n ? n : samples) * sampleBytes;
         std::memset(dest.audioChunk + got, SilenceByte(source.audioFormat), wanted - got);
         std::int32_t written = 0;
-        if (AVIStreamWrite(dest.audioStream, static_cast<std::int32_t>(writeAt), static_cast<std::int32_t>(n),
-                           dest.audioChunk, static_cast<std::int32_t>(wanted), 0, nullptr, &written) != AVIERR_OK)
+        if (!WriteDestinationAudio(dest, static_cast<std::int32_t>(writeAt), static_cast<std::int32_t>(n),
+                                   dest.audioChunk, static_cast<std::int32_t>(wanted), &written))
             return WriteFailed(p, conversionAudioFailed, "audio");
         job.segmentBytes += static_cast<std::uint32_t>(written);
         from += n;
@@ -396,7 +395,7 @@ StepEnd AudioStep(Pipeline& p) {
     SourceMedia& source = p.media.source;
     DestinationMedia& dest = p.media.destination;
     ConversionJob& job = p.job;
-    if (!source.hasAudio || !dest.audioStream) return keepGoing;
+    if (!source.hasAudio || !DestinationTakesAudio(dest)) return keepGoing;
     if (job.audioChunkCounter == 0 && !IsPcmAudio(source.audioFormat)) {
         if (!CarryStoredAudio(p)) return WriteFailed(p, conversionAudioFailed, "audio");
     } else if (job.audioChunkCounter == 0) {
@@ -428,6 +427,7 @@ bool NextFramePassesCap(const Pipeline& p) {
 StepEnd SegmentCheck(Pipeline& p, bool beforeFrame = false) {
     ConversionJob& job = p.job;
     ConversionSettings& settings = p.settings;
+    if (!DestinationSplits(p.media.destination)) return keepGoing;
     if (beforeFrame ? !NextFramePassesCap(p) : job.segmentBytes <= job.segmentLimit) return keepGoing;
     if (!settings.segment && !job.segmentQuestionAsked) {
         if (!AskYesNo(p.run, IDS_ASK_SEGMENTING)) return conversionStopped;
@@ -492,9 +492,8 @@ StepEnd FrameWritten(Pipeline& p, const std::uint8_t* frame, std::uint32_t stepI
     const std::uint32_t keyFrameEvery = p.settings.pOptions.dwKeyFrameEvery;
     if (StepEnd r = SegmentCheck(p, true)) return r;
     std::int32_t written = 0;
-    if (AVIStreamWrite(dest.compressedStream, static_cast<std::int32_t>(job.framesWritten - job.segmentStartFrame), 1,
-                       frame, static_cast<std::int32_t>(p.frameBytes), job.keyFrameCounter == 0 ? AVIIF_KEYFRAME : 0,
-                       nullptr, &written) != AVIERR_OK)
+    if (!WriteDestinationFrame(dest, static_cast<std::int32_t>(job.framesWritten - job.segmentStartFrame), frame,
+                               static_cast<std::int32_t>(p.frameBytes), job.keyFrameCounter == 0, &written))
         return WriteFailed(p, conversionCannotWrite,
                            "frame " + std::to_string(job.framesWritten - job.segmentStartFrame));
     job.segmentBytes += static_cast<std::uint32_t>(written);

@@ -4,6 +4,7 @@
 
 #include "core/messages.h"
 #include "job/source_info.h"
+#include "media/lav/output_codecs.h"
 #include "media/source.h"
 
 namespace {
@@ -51,7 +52,9 @@ RunResult PrepareConversion(RunSession& session, const FrontEnd& frontEnd, const
     CorrectStoredSettings(settings, frontEnd);  // before the aspect gives the height
     std::snprintf(settings.sourcePath, sizeof settings.sourcePath, "%s", sourcePath);
     std::snprintf(settings.destinationPath, sizeof settings.destinationPath, "%s", destinationPath);
-    const RunResult opened = OpenSourceChecked(frontEnd, session.media, settings.sourcePath, session.sourceOptions);
+    SourceOptions options = session.sourceOptions;
+    options.audio16Bit = OutputContainerOf(settings.destinationPath) != OutputContainer::avi;
+    const RunResult opened = OpenSourceChecked(frontEnd, session.media, settings.sourcePath, options);
     if (opened != sourceOpened) return opened;
     settings.outputHeight = RunOutputHeight(settings, session.media.source, typedHeight);
     if (save && !SaveSettings(UserCallsOf(frontEnd), nullptr, settings)) return settingsStoreFailed;

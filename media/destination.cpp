@@ -11,6 +11,7 @@
 #include <string>
 
 #include "core/messages.h"
+#include "media/lav/output.h"
 #include "media/source.h"
 #include "media/vfw/compressor.h"
 
@@ -165,6 +166,71 @@ bool AskOverwrite(const DestinationPrompts& prompts, const char* path) {
                            MB_ICONQUESTION | MB_YESNO) == IDYES;
 }
 
+namespace {
+
+// A destination in MKV, MP4, MOV or WebM: one file, no segments, the audio
+// written with every frame (the source opened it as 16-bit PCM).
+RunResult CreateLavDestination(MediaState& media, AVICOMPRESSOPTIONS& options, const DestinationPrompts& prompts,
+                               const char* path, OutputContainer container, const FrameRate& outputRate) {
+    SourceMedia& s = media.source;
+    DestinationMedia& d = media.destination;
+    AVICOMPRESSOPTIONS* list[1] = {&options};
+    PAVISTREAM streams[1] = {nullptr};
+    const bool confirmed = AVISaveOptions(prompts.owner, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE, 1, streams, list,
+                                          &prompts.options) != 0;
+    AVISaveOptionsFree(1, list);
+    if (!confirmed) return destinationDeclined;
+    if (!ContainerTakesCompressor(container, options.fccHandler)) {
+        d.failureDetail = std::string("the ") + OutputContainerName(container) + " container takes no such compressor";
+        return destinationFormatRefused;
+    }
+    LavOutputSetup setup;
+    setup.path = path;
+    setup.container = container;
+    setup.width = static_cast<int>(d.frameFormat.header.biWidth);
+    setup.height = d.frameFormat.header.biHeight;
+    setup.stride = s.stride;
+    setup.rateNum = d.videoRate;
+    setup.rateDen = d.videoScale;
+    setup.fccHandler = options.fccHandler;
+    setup.quality = options.dwQuality;
+    setup.keyFrameEvery = options.dwKeyFrameEvery;
+    if (options.dwFlags & AVICOMPRESSF_DATARATE) setup.bytesPerSecond = options.dwBytesPerSecond;
+    setup.preset = d.options.preset;
+    if (s.hasAudio) {
+        const WAVEFORMATEX& f = s.audioFormat;
+        setup.audio = ChooseAudioCodec(container, d.options.audio, s.description.audioCodec);
+        if (setup.audio == AudioCodec::none || f.wFormatTag != 1 || f.wBitsPerSample != 16 || f.nChannels == 0) {
+            d.failureDetail = std::string("the ") + OutputContainerName(container) + " container takes no " +
+                              (s.description.audioCodec.empty() ? "such" : s.description.audioCodec) + " audio";
+            return destinationAudioRefused;
+        }
+        setup.sampleRate = static_cast<int>(f.nSamplesPerSec);
+        setup.channels = f.nChannels;
+        // A chunk of audio with every frame, counted as the AVI path counts it.
+        const AudioChunking c = ComputeAudioChunking(0, outputRate, f);
+        d.framesPerAudioChunk = c.framesPerAudioChunk;
+        d.samplesPerAudioChunk = c.samplesPerAudioChunk;
+        FreeFrameBuffer(d.audioChunk);
+        d.audioChunkBytes = 0;
+        if (c.audioChunkBytes <= maxAudioChunkBytes) d.audioChunk = AllocateFrameBuffer(c.audioChunkBytes);
+        if (!d.audioChunk) return destinationNoMemory;
+        d.audioChunkBytes = static_cast<std::uint32_t>(c.audioChunkBytes);
+    }
+    std::string why;
+    d.output = CreateLavOutput(setup, &why);
+    if (!d.output) {
+        d.failureDetail = why;
+        std::remove(path);
+        return why.rfind("the ", 0) == 0 && why.find("refused") != std::string::npos
+                   ? (why.find("sound") != std::string::npos ? destinationAudioRefused : destinationFormatRefused)
+                   : destinationCannotCreate;
+    }
+    return destinationCreated;
+}
+
+}  // namespace
+
 RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, const DestinationPrompts& prompts,
                             const char* path, bool continuation, std::int32_t outputHeight,
                             const FrameRate& outputRate) {
@@ -184,6 +250,12 @@ RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, cons
             return destinationFormatRefused;
         }
     }
+    const OutputContainer container = OutputContainerOf(path);
+    if (container != OutputContainer::avi && !continuation && !prompts.options.present &&
+        !ContainerTakesCompressor(container, options.fccHandler)) {
+        d.failureDetail = std::string("the ") + OutputContainerName(container) + " container takes no such compressor";
+        return destinationFormatRefused;
+    }
     if (FileExists(path)) {
         // --yes or a careless Yes must never remove a device, a FIFO or a folder.
         if (const char* what = nullptr; !IsReplaceable(path, &what)) {
@@ -193,6 +265,8 @@ RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, cons
         if (!AskOverwrite(prompts, path)) return destinationDeclined;
         if (!DeleteFileUnlessHeld(path, &d.failureDetail)) return destinationCannotCreate;
     }
+    if (container != OutputContainer::avi)
+        return CreateLavDestination(media, options, prompts, path, container, outputRate);
     errno = 0;
     if (AVIFileOpenA(&d.file, path, OF_CREATE | OF_SHARE_DENY_WRITE, nullptr) != AVIERR_OK) {
         const int error = errno;
@@ -262,4 +336,32 @@ RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, cons
     if (AVIStreamSetFormat(d.audioStream, 0, &s.audioFormat, sizeof s.audioFormat) != AVIERR_OK)
         return fail(destinationAudioRefused);
     return destinationCreated;
+}
+
+bool WriteDestinationFrame(DestinationMedia& d, std::int32_t position, const std::uint8_t* frame, std::int32_t bytes,
+                           bool key, std::int32_t* written) {
+    *written = 0;
+    if (d.output) return WriteLavFrame(d.output, frame, key);
+    return AVIStreamWrite(d.compressedStream, position, 1, frame, bytes, key ? AVIIF_KEYFRAME : 0, nullptr, written) ==
+           AVIERR_OK;
+}
+
+bool WriteDestinationAudio(DestinationMedia& d, std::int32_t position, std::int32_t samples, const std::uint8_t* buffer,
+                           std::int32_t bytes, std::int32_t* written) {
+    *written = 0;
+    if (d.output) return WriteLavAudio(d.output, buffer, samples);
+    return AVIStreamWrite(d.audioStream, position, samples, buffer, bytes, 0, nullptr, written) == AVIERR_OK;
+}
+
+bool DestinationTakesAudio(const DestinationMedia& d) { return d.audioStream || (d.output && d.audioChunk); }
+
+bool DestinationSplits(const DestinationMedia& d) { return !d.output; }
+
+bool CompleteDestination(DestinationMedia& d) {
+    if (d.output) return FinishLavOutput(d.output);
+    return AviFileComplete(d.file) == AVIERR_OK;
+}
+
+const char* DestinationFailure(const DestinationMedia& d) {
+    return d.output ? LavOutputFailure(d.output) : AviFileFailure(d.file);
 }

@@ -56,3 +56,21 @@ bool AskOverwrite(const DestinationPrompts& prompts, const char* path);
 RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, const DestinationPrompts& prompts,
                             const char* path, bool continuation, std::int32_t outputHeight,
                             const FrameRate& outputRate);
+
+// Writing to the destination, whichever backend holds it. A frame at
+// `position` of the current file, key asking for a key frame there; PCM
+// samples appended at `position`. *written: the bytes the file grew by (0
+// where the container keeps its own accounts).
+bool WriteDestinationFrame(DestinationMedia& d, std::int32_t position, const std::uint8_t* frame, std::int32_t bytes,
+                           bool key, std::int32_t* written);
+bool WriteDestinationAudio(DestinationMedia& d, std::int32_t position, std::int32_t samples, const std::uint8_t* buffer,
+                           std::int32_t bytes, std::int32_t* written);
+// Whether audio is written to this destination.
+bool DestinationTakesAudio(const DestinationMedia& d);
+// Whether the destination is split into segments at the size limit (AVI only).
+bool DestinationSplits(const DestinationMedia& d);
+// Writes what the destination still holds and its index; false with the cause
+// in DestinationFailure.
+bool CompleteDestination(DestinationMedia& d);
+// The writer's words for the last failure; empty when there are none.
+const char* DestinationFailure(const DestinationMedia& d);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "frames/kernels.h"
+#include "media/lav/output_codecs.h"
 #include "media/vfw/vfw.h"
 
 // A frame format as it is requested and stored: the header and 4 zero bytes.
@@ -57,7 +58,22 @@ struct SourceMedia {
     std::string failureDetail;
 };
 
+// A destination in MKV, MP4, MOV or WebM, written through libavformat;
+// only media/ sees inside.
+struct LavOutput;
+
+// How a destination outside AVI is written: its sound and the x264/x265
+// preset (empty: medium).
+struct DestinationOptions {
+    AudioChoice audio = AudioChoice::automatic;
+    std::string preset;
+};
+
 struct DestinationMedia {
+    // An AVI destination goes through the AVI services (file and streams);
+    // every other container through `output`.
+    LavOutput* output = nullptr;
+    DestinationOptions options;
     PAVIFILE file = nullptr;
     PAVISTREAM videoStream = nullptr;
     PAVISTREAM compressedStream = nullptr;  // frames are written here

@@ -13,6 +13,7 @@
 #include "core/messages.h"
 #include "frames/geometry.h"
 #include "media/lav/audio.h"
+#include "media/lav/output.h"
 #include "media/lav/video.h"
 
 // The handles of the backend reading the source. A file the AVI services
@@ -73,6 +74,7 @@ void releaseDestinationStreams(DestinationMedia& d) {
     releaseRef(d.videoStream, AVIStreamRelease);
     releaseRef(d.compressedStream, AVIStreamRelease);
     releaseRef(d.audioStream, AVIStreamRelease);
+    CloseLavOutput(d.output);
 }
 
 void CloseReader(SourceReader*& r) {
@@ -98,6 +100,7 @@ void fullCleanUp(MediaState& media) {
     FreeFrameBuffer(d.audioChunk);
     d.audioChunkBytes = 0;
     releaseRef(d.audioStream, AVIStreamRelease);
+    CloseLavOutput(d.output);
     CloseReader(s.reader);
     releaseRef(d.file, AVIFileRelease);
     s.isOpen = false;
@@ -224,8 +227,9 @@ RunResult OpenAviVideo(SourceMedia& s, const char* path) {
 }
 
 // The AVI services' audio stream `which`: carried as stored when they can,
-// else decoded. refused: there is audio, but neither can read it.
-AudioOpen OpenAviAudio(SourceMedia& s, const char* path, int which) {
+// else decoded (always, unless it is 16-bit PCM, when `only16Bit`).
+// refused: there is audio, but neither can read it.
+AudioOpen OpenAviAudio(SourceMedia& s, const char* path, int which, bool only16Bit) {
     SourceReader& r = *s.reader;
     PAVISTREAM audio = nullptr;
     AVIFileGetStream(r.file, &audio, streamtypeAUDIO, which);  // only whether a stream came back counts
@@ -238,7 +242,8 @@ AudioOpen OpenAviAudio(SourceMedia& s, const char* path, int which) {
     std::int32_t formatBytes = sizeof s.audioFormat;
     if (AVIStreamInfoA(audio, &s.audioInfo, sizeof s.audioInfo) == AVIERR_OK &&
         AVIStreamReadFormat(audio, 0, &s.audioFormat, &formatBytes) == AVIERR_OK &&
-        CarriableAudio(s.audioFormat, s.audioInfo)) {
+        CarriableAudio(s.audioFormat, s.audioInfo) &&
+        (!only16Bit || (s.audioFormat.wFormatTag == 1 && s.audioFormat.wBitsPerSample == 16))) {
         s.hasAudio = true;
         s.description.audioCodec =
             IsPcmAudio(s.audioFormat) ? "PCM" : "stored format " + std::to_string(s.audioFormat.wFormatTag);
@@ -327,7 +332,7 @@ RunResult OpenSource(MediaState& media, const char* path, const SourceOptions& o
     const RunResult avi = OpenAviVideo(s, path);
     if (avi == sourceOpened) {
         s.isOpen = true;
-        if (!options.noAudio) audio = OpenAviAudio(s, path, options.audioStream);
+        if (!options.noAudio) audio = OpenAviAudio(s, path, options.audioStream, options.audio16Bit);
     } else if (avi == sourceNoInfo) {
         // A description that lies (rates, starts) stays refused.
         return failOpen(media, avi);

@@ -19,6 +19,9 @@ struct SourceOptions {
     std::uint32_t rateNum = 0, rateDen = 1;
     int audioStream = 0;  // which audio stream, counted from 0
     bool noAudio = false;
+    // The audio as 16-bit PCM whatever the file stores (decoded otherwise),
+    // as destinations outside AVI take it.
+    bool audio16Bit = false;
 };
 
 // Opens the video and the chosen audio stream, if any. An AVI file goes

@@ -88,7 +88,7 @@ TEST_F(Flows, AnMp4SourceOpensWithAnAviDestination) {
               "Video files|*.avi;*.mp4;*.m4v;*.mkv;*.mov;*.webm;*.ts;*.m2ts;*.mts;*.mpg;*.mpeg\n"
               "AVI files|*.avi\nAll files|*\n");
     ASSERT_TRUE(appState.media.source.isOpen);
-    EXPECT_EQ(Text(IDC_DESTINATION_PATH), base + "/phone_proc.avi");
+    EXPECT_EQ(Text(IDC_DESTINATION_PATH), base + "/phone_proc.mp4");
     EXPECT_NE(Text(IDC_VIDEO_INFO).find("Width: 64 px\nHeight: 48 px\nRate: 30.000 fps"), std::string::npos)
         << Text(IDC_VIDEO_INFO);
 }
@@ -113,6 +113,11 @@ TEST_F(Flows, TheProposedDestinationReplacesTheExtensionOfTheFileName) {
     EXPECT_EQ(ProposedDestination("D:\\video\\clip.avi"), "D:\\video\\clip_proc.avi");
     EXPECT_EQ(ProposedDestination("/home/j.smith/clip"), "/home/j.smith/clip_proc.avi");
     EXPECT_EQ(ProposedDestination("clip"), "clip_proc.avi");
+    // A container the run writes stays; any other becomes Matroska.
+    EXPECT_EQ(ProposedDestination("/v/phone.MP4"), "/v/phone_proc.MP4");
+    EXPECT_EQ(ProposedDestination("/v/clip.webm"), "/v/clip_proc.webm");
+    EXPECT_EQ(ProposedDestination("/v/tv.ts"), "/v/tv_proc.mkv");
+    EXPECT_EQ(ProposedDestination("/v/capture.vdr"), "/v/capture_proc.avi");
     EXPECT_EQ(ProposedDestination(std::string(255, 'a').c_str()), "");  // past 260 characters: none
 }
 

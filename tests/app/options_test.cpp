@@ -119,6 +119,27 @@ TEST_F(OptionsDialog, OffersOnlyWhatTakesTheRunsVideo) {
     }
 }
 
+// A destination in WebM lists only what WebM takes, and opens on VP9.
+TEST_F(OptionsDialog, OffersOnlyWhatTheDestinationsContainerTakes) {
+    std::snprintf(appState.settings.destinationPath, sizeof appState.settings.destinationPath, "/tmp/clip.webm");
+    DestinationMedia& destination = appState.media.destination;
+    destination.frameFormat.header.biWidth = 160;
+    destination.frameFormat.header.biHeight = 120;
+    destination.videoRate = 25;
+    AVICOMPRESSOPTIONS options = DefaultCompressOptions();
+    options.fccHandler = mmioFOURCC('V', 'P', '9', '0');
+    Driver driver;
+    driver.confirm = false;
+    Run(driver, options);
+    appState.settings.destinationPath[0] = 0;
+    QStringList expected;
+    for (const AviCompressorInfo& c : ListOutputCompressors(OutputContainer::webm)) expected << c.name;
+    ASSERT_EQ(driver.entries.size(), expected.size());
+    for (int i = 0; i < expected.size(); ++i) EXPECT_TRUE(driver.entries[i].startsWith(expected[i]));
+    EXPECT_TRUE(driver.entries.filter("H.264").isEmpty());
+    EXPECT_TRUE(driver.current.startsWith("VP9")) << driver.current.toStdString();
+}
+
 TEST_F(OptionsDialog, GreysWhatTheCompressorOrTheCallerCantUse) {
     struct Case {
         std::uint32_t fcc;

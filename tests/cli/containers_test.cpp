@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <fstream>
 #include <sstream>
 
 #include "tests/media/avi_fixtures.h"
@@ -270,6 +271,103 @@ TEST(Containers, DvTypeOneAndTheAudioChoice) {
     r = Coarse(two, Path("third.avi"), "25", "--audio-stream 2");
     EXPECT_EQ(r.code, 3);
     EXPECT_NE(r.output.find("tavrick: the source has no audio stream 2"), std::string::npos) << r.output;
+}
+
+}  // namespace
+
+namespace {
+
+// Decoded seconds of the first audio stream, as a player would hear it
+// (encoder delay and edit lists applied).
+double DecodedAudioSeconds(const std::string& path) {
+    const std::string pcm =
+        Capture("ffmpeg -v error -i '" + path + "' -map 0:a:0 -f s16le -ac 1 -ar 48000 - 2>/dev/null");
+    return static_cast<double>(pcm.size()) / 2 / 48000;
+}
+
+// Outputs in MKV, MP4, MOV and WebM: each opens and decodes in ffmpeg without
+// a complaint, carries the codecs asked for (or the container's default for
+// the source's PCM), has audio as long as its video to within a frame, and
+// MP4/MOV keep their index in front. Lossless FFV1 at the source's rate
+// gives the source's pictures one for one.
+TEST(Outputs, EveryContainerWritesWhatItTakes) {
+    const std::string source = Clip("pcm-source.avi", "-c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le -ac 2");
+    struct Case {
+        const char* out;
+        const char* codec;
+        const char* extra;
+        const char* video;
+        const char* audio;
+    };
+    const Case cases[] = {
+        {"ffv1.mkv", "FFV1", "--rate 25", "ffv1", "pcm_s16le"},
+        {"hevc.mkv", "HEVC", "--rate 50 --audio-codec flac", "hevc", "flac"},
+        {"x264.mkv", "H264", "--rate 30000/1001 --audio-codec opus --preset ultrafast", "h264", "opus"},
+        {"x264.mp4", "H264", "--rate 50", "h264", "aac"},
+        {"prores.mov", "APCN", "--rate 50", "prores", "pcm_s16le"},
+        {"x264.mov", "H264", "--rate 24 --audio-codec aac --speed 80", "h264", "aac"},
+        {"vp9.webm", "VP90", "--rate 50", "vp9", "opus"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.out);
+        const std::string out = Path(c.out);
+        const Result r =
+            Tavrick("convert '" + source + "' '" + out + "' --method coarse --deinterlace off --aspect 1:1 " +
+                    "--codec " + c.codec + " --quality 9000 --yes --quiet " + c.extra);
+        ASSERT_EQ(r.code, 0) << r.output;
+        EXPECT_EQ(Capture("ffmpeg -v error -i '" + out + "' -f null - 2>&1"), "");
+        EXPECT_EQ(Probe(out, "stream", "codec_name", "v:0"), c.video);
+        EXPECT_EQ(Probe(out, "stream", "codec_name", "a:0"), c.audio);
+        const std::string rate = Probe(out, "stream", "r_frame_rate", "v:0");
+        const double fps = std::atof(rate.c_str()) / std::atof(rate.substr(rate.find('/') + 1).c_str());
+        const std::vector<std::string> written = Pictures(out);
+        const double video = static_cast<double>(written.size()) / fps;
+        EXPECT_NEAR(DecodedAudioSeconds(out), video, 1.0 / fps) << written.size() << " frames at " << rate;
+        if (std::string(c.out).ends_with(".mp4") || std::string(c.out).ends_with(".mov")) {
+            const std::string bytes = Capture("head -c 65536 '" + out + "'");
+            EXPECT_LT(bytes.find("moov"), bytes.find("mdat")) << "index behind the media";
+        }
+        if (std::string(c.codec) == "FFV1") {
+            EXPECT_EQ(written, Pictures(source));
+        }
+    }
+}
+
+// Compressed sound is decoded and encoded again: AAC stays AAC where the
+// container takes it (copy), a container that can't take it refuses the run
+// before anything is written, and the sound still lasts as long as the video.
+TEST(Outputs, CopiedSoundKeepsItsCodec) {
+    const std::string source = Clip("aac-source.mp4", "-c:v libx264 -pix_fmt yuv420p -c:a aac");
+    const std::string mkv = Path("copied.mkv"), webm = Path("copied.webm");
+    const std::string common = "' --method coarse --rate 25 --aspect 1:1 --yes --quiet --audio-codec copy --codec ";
+    const Result kept = Tavrick("convert '" + source + "' '" + mkv + common + "H264 --preset ultrafast");
+    ASSERT_EQ(kept.code, 0) << kept.output;
+    EXPECT_EQ(Probe(mkv, "stream", "codec_name", "a:0"), "aac");
+    EXPECT_NEAR(DecodedAudioSeconds(mkv), static_cast<double>(Pictures(mkv).size()) / 25, 1.0 / 25);
+    const Result refused = Tavrick("convert '" + source + "' '" + webm + common + "VP90");
+    EXPECT_NE(refused.code, 0);
+    EXPECT_NE(refused.output.find("webm container takes no AAC"), std::string::npos) << refused.output;
+    EXPECT_FALSE(std::ifstream(webm).good());
+}
+
+// What the destination's container can't take is refused before anything
+// opens, as a usage error; the codec list shows only what it takes.
+TEST(Outputs, WhatTheContainerCantTakeIsAUsageError) {
+    const std::string source = Path("pcm-source.avi");
+    for (const char* args :
+         {"x.webm --codec H264", "x.mp4 --codec FFV1", "x.mov --codec VP90", "x.webm --audio-codec pcm",
+          "x.avi --audio-codec aac", "x.mkv --audio-codec mp3", "x.mkv --preset fastest"}) {
+        SCOPED_TRACE(args);
+        const Result r = Tavrick("convert '" + source + "' " + Path(args) + " --yes --quiet");
+        EXPECT_EQ(r.code, 64) << r.output;
+    }
+    const Result webm = Tavrick("codecs --container webm");
+    ASSERT_EQ(webm.code, 0);
+    EXPECT_NE(webm.output.find("\"VP90\""), std::string::npos) << webm.output;
+    EXPECT_EQ(webm.output.find("\"H264\""), std::string::npos) << webm.output;
+    const Result avi = Tavrick("codecs");
+    EXPECT_EQ(avi.output.find("\"HEVC\""), std::string::npos) << avi.output;
+    EXPECT_EQ(Tavrick("codecs --container flv").code, 64);
 }
 
 }  // namespace
