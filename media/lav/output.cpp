@@ -16,6 +16,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "media/vfw/compressor.h"
+
 struct LavOutput {
     AVFormatContext* format = nullptr;
     AVCodecContext* video = nullptr;
@@ -73,8 +75,7 @@ void SetQuality(AVCodecContext* c, AVDictionary** opts, const char* encoder, std
     const double worse = (10000.0 - quality) / 10000.0;  // 0 best .. 1 worst
     char value[16];
     if (!std::strcmp(encoder, "libx264") || !std::strcmp(encoder, "libx265")) {
-        std::snprintf(value, sizeof value, "%.2f", 51.0 * worse);
-        av_dict_set(opts, "crf", value, 0);
+        av_dict_set(opts, "crf", CrfOfQuality(quality).c_str(), 0);
     } else if (!std::strcmp(encoder, "libvpx-vp9") || !std::strcmp(encoder, "libsvtav1")) {
         std::snprintf(value, sizeof value, "%d", std::max(1, static_cast<int>(63.0 * worse + 0.5)));
         av_dict_set(opts, "crf", value, 0);
@@ -82,7 +83,7 @@ void SetQuality(AVCodecContext* c, AVDictionary** opts, const char* encoder, std
     } else {
         // Quantiser encoders (MPEG-4, Motion JPEG, ProRes): 10000 is 2, 0 is 31.
         c->flags |= AV_CODEC_FLAG_QSCALE;
-        c->global_quality = FF_QP2LAMBDA * (31 - static_cast<int>((quality * 29 + 5000) / 10000));
+        c->global_quality = FF_QP2LAMBDA * QuantiserOfQuality(quality);
     }
 }
 

@@ -294,14 +294,10 @@ AVCodecContext* NewContext(const EncoderSetup& e, const AVCodec* enc, AVPixelFor
     } else if (codec.quality != QualityScale::None) {
         const uint32_t q = o.dwQuality <= 10000 ? o.dwQuality : kDefaultQuality;
         if (codec.quality == QualityScale::QScale) {
-            // 10000 is the finest quantiser (2), 0 the coarsest (31).
-            const int qscale = 31 - static_cast<int>((q * 29 + 5000) / 10000);
             ctx->flags |= AV_CODEC_FLAG_QSCALE;
-            ctx->global_quality = FF_QP2LAMBDA * qscale;
+            ctx->global_quality = FF_QP2LAMBDA * QuantiserOfQuality(q);
         } else {
-            char crf[16];
-            std::snprintf(crf, sizeof crf, "%.2f", 51.0 * (10000 - q) / 10000.0);
-            av_dict_set(opts, "crf", crf, 0);
+            av_dict_set(opts, "crf", CrfOfQuality(q).c_str(), 0);
         }
     }
     const int every = o.dwKeyFrameEvery > 0 ? static_cast<int>(std::min<uint32_t>(o.dwKeyFrameEvery, kNoKeyInterval))
@@ -668,6 +664,14 @@ AVIRESULT AVIStreamWrite(PAVISTREAM pavi, int32_t lStart, int32_t lSamples, cons
     if (pavi->compressor)
         return CompressorWrite(pavi, lStart, lSamples, lpBuffer, cbBuffer, dwFlags, plSampWritten, plBytesWritten);
     return AviWriterWrite(pavi, lStart, lSamples, lpBuffer, cbBuffer, dwFlags, plSampWritten, plBytesWritten);
+}
+
+int QuantiserOfQuality(uint32_t quality) { return 31 - static_cast<int>((quality * 29 + 5000) / 10000); }
+
+std::string CrfOfQuality(uint32_t quality) {
+    char crf[16];
+    std::snprintf(crf, sizeof crf, "%.2f", 51.0 * (10000 - quality) / 10000.0);
+    return crf;
 }
 
 std::string AviCompressorRefusal(uint32_t fccHandler, int32_t width, int32_t height, uint32_t rate, uint32_t scale,

@@ -25,6 +25,12 @@ std::vector<AviCompressorInfo> AviListCompressors();
 // FMP4's entry, 0 gives "DIB "); false when there is no such compressor here.
 bool AviFindCompressor(uint32_t fccHandler, AviCompressorInfo* info);
 
+// The quality setting (0..10000) on the encoders' own scales, the same for
+// every container: a quantiser (10000 is 2, 0 is 31) and x264/x265's CRF
+// (10000 is 0, 0 is 51) as the option's text.
+int QuantiserOfQuality(uint32_t quality);
+std::string CrfOfQuality(uint32_t quality);
+
 // Why a compressor can't take frames of this size at this rate (dwRate /
 // dwScale) with these options (null: its defaults), for people; empty when it
 // can. DV's sizes and rates are checked by rule, every other encoder by
