@@ -10,6 +10,7 @@
 #include "app/app_state.h"
 #include "job/methods.h"
 #include "job/source_info.h"
+#include "media/lav/output_codecs.h"
 #include "platform/ui/window.h"
 
 namespace {
@@ -185,6 +186,8 @@ void RefreshMainDialog(HWND dialog, bool full) {
     EnableDlgItem(dialog, IDC_RANGE_SPIN, blends);
     EnableDlgItem(dialog, IDC_THRESHOLD, s.intDup != 0);
     EnableDlgItem(dialog, IDC_THRESHOLD_SPIN, s.intDup != 0);
+    // Only AVI is split at 2 GB; the box keeps its stored state for the next AVI.
+    EnableDlgItem(dialog, IDC_SEGMENT, OutputContainerOf(s.destinationPath) == OutputContainer::avi);
     appState.editTrackingEnabled = 1;
 }
 

@@ -176,6 +176,12 @@ TEST_F(Binding, MethodsAndTheSourceGreyTheirControls) {
     EXPECT_EQ(settings().intDup, 1);
     EXPECT_TRUE(IsDlgItemEnabled(dialog, IDC_THRESHOLD));
     EXPECT_FALSE(IsDlgItemShown(dialog, IDC_THRESHOLD));
+    // The 2 GB split applies to AVI destinations only; leaving the field applies a typed name.
+    for (auto [name, splits] : {std::pair{"out.MP4", false}, std::pair{"out.mkv", false}, std::pair{"out.avi", true}}) {
+        Retype(IDC_DESTINATION_PATH, (base + "/" + name).c_str());
+        Leave(IDC_DESTINATION_PATH);
+        EXPECT_EQ(IsDlgItemEnabled(dialog, IDC_SEGMENT), splits) << name;
+    }
 }
 
 TEST_F(Binding, OutputHeightFollowsThePresetAndTheSource) {
