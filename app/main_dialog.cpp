@@ -19,7 +19,8 @@
 
 namespace {
 
-// The destination's container follows the name's extension.
+// The destination's container follows the name's extension; the filters are
+// in the order of OutputContainer.
 constexpr char supportedFilter[] =
     "AVI files (*.avi)\0*.avi;*.vdr\0Matroska (*.mkv)\0*.mkv\0MP4 (*.mp4)\0*.mp4\0QuickTime (*.mov)\0*.mov\0"
     "WebM (*.webm)\0*.webm\0All Files (*.*)\0*.*\0";
@@ -112,7 +113,8 @@ void BrowseDestination(HWND dialog) {
     OPENFILENAMEA request;
     request.hwndOwner = dialog;
     request.lpstrFilter = supportedFilter;
-    request.nFilterIndex = 1;
+    // The filter of the destination's container, so its own files are listed.
+    request.nFilterIndex = static_cast<DWORD>(OutputContainerOf(appState.settings.destinationPath)) + 1;
     request.lpstrFile = appState.settings.destinationPath;
     request.nMaxFile = sizeof appState.settings.destinationPath;
     request.lpstrTitle = title;

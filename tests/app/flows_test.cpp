@@ -74,8 +74,8 @@ TEST_F(Flows, AFailedSourceAfterAGoodOneLeavesNoSource) {
     EXPECT_EQ(files.initialDirs[2], "");
 }
 
-// Any video file is offered and opens; its destination is an AVI for now.
-TEST_F(Flows, AnMp4SourceOpensWithAnAviDestination) {
+// Any video file is offered and opens; its destination keeps the container.
+TEST_F(Flows, AnMp4SourceOpensWithAnMp4Destination) {
     const std::string mp4 = base + "/phone.mp4";
     ASSERT_EQ(std::system(("ffmpeg -v error -y -f lavfi -i testsrc2=size=64x48:rate=30:duration=0.5 -c:v libx264 "
                            "-pix_fmt yuv420p '" +
@@ -121,16 +121,25 @@ TEST_F(Flows, TheProposedDestinationReplacesTheExtensionOfTheFileName) {
     EXPECT_EQ(ProposedDestination(std::string(255, 'a').c_str()), "");  // past 260 characters: none
 }
 
-TEST_F(Flows, DestinationBrowseOpensOnTheCurrentPath) {
+TEST_F(Flows, DestinationBrowseOpensOnTheCurrentPathAndItsContainer) {
     Retype(IDC_DESTINATION_PATH, "/tmp/a.avi");
-    files.answers.push_back("/tmp/holiday");
+    files.answers.push_back("/tmp/holiday.MP4");
     Click(IDC_DESTINATION_BROWSE);
     ASSERT_EQ(files.titles.size(), 1u);
     EXPECT_TRUE(files.saves[0]);
     EXPECT_EQ(files.titles[0], "Destination File");
     EXPECT_EQ(files.initialNames[0], "/tmp/a.avi");
-    EXPECT_EQ(Text(IDC_DESTINATION_PATH), "/tmp/holiday");
-    EXPECT_EQ(std::string(appState.settings.destinationPath), "/tmp/holiday");
+    EXPECT_EQ(Text(IDC_DESTINATION_PATH), "/tmp/holiday.MP4");
+    EXPECT_EQ(std::string(appState.settings.destinationPath), "/tmp/holiday.MP4");
+    // Opened again, the list shows the chosen container's files.
+    files.answers.push_back("/tmp/holiday.webm");
+    Click(IDC_DESTINATION_BROWSE);
+    ASSERT_EQ(files.filterIndexes.size(), 2u);
+    EXPECT_EQ(files.filterIndexes[0], 1);
+    EXPECT_EQ(files.filterIndexes[1], 3);
+    EXPECT_EQ(files.filters[1],
+              "AVI files (*.avi)|*.avi;*.vdr\nMatroska (*.mkv)|*.mkv\nMP4 (*.mp4)|*.mp4\nQuickTime (*.mov)|*.mov\n"
+              "WebM (*.webm)|*.webm\nAll Files (*.*)|*.*\n");
 }
 
 TEST_F(Flows, TheDialogsFitTheDesktopsFontWithinTheTemplate) {

@@ -30,6 +30,7 @@ bool AnswerFileDialog(void* context, bool save, OPENFILENAMEA* request) {
         at += std::strlen(at) + 1;
     }
     log->filters.push_back(filter);
+    log->filterIndexes.push_back(static_cast<int>(request->nFilterIndex));
     if (log->answers.empty()) return false;
     std::string answer = log->answers.front();
     log->answers.pop_front();

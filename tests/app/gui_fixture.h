@@ -24,6 +24,7 @@ struct FileDialogLog {
     std::vector<std::string> initialNames;
     std::vector<std::string> initialDirs;
     std::vector<std::string> filters;  // "label|patterns" pairs, joined by newlines
+    std::vector<int> filterIndexes;    // 1: the first pair
 };
 
 struct ShellLog {
