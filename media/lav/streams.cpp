@@ -1,6 +1,7 @@
 #include "media/lav/streams.h"
 
 #include <cstdio>
+#include <cstring>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -35,4 +36,13 @@ std::vector<std::string> DescribeStreams(const AVFormatContext* f) {
         lines.emplace_back(line);
     }
     return lines;
+}
+
+std::string ContainerName(const AVFormatContext* f) {
+    const std::string name = f->iformat->long_name ? f->iformat->long_name : f->iformat->name;
+    if (std::strncmp(f->iformat->name, "mov,", 4) != 0) return name;
+    const AVDictionaryEntry* brand = av_dict_get(f->metadata, "major_brand", nullptr, 0);
+    if (!brand || std::strncmp(brand->value, "qt", 2) == 0) return name;
+    const char* family = std::strncmp(brand->value, "3g", 2) == 0 ? "3GP" : "MP4";
+    return std::string(family) + " (brand " + brand->value + ")";
 }

@@ -1,4 +1,4 @@
-// One line per stream of a file opened with libavformat, for the source
+// What a file opened with libavformat holds, in words for the source
 // descriptions.
 #pragma once
 
@@ -10,3 +10,7 @@ struct AVFormatContext;
 }
 
 std::vector<std::string> DescribeStreams(const AVFormatContext* format);
+
+// The container as a user names it: libavformat reads MP4, M4V and 3GP as
+// "QuickTime / MOV", so its brand tells them apart.
+std::string ContainerName(const AVFormatContext* format);

@@ -352,7 +352,7 @@ LavVideo* OpenLavVideo(const char* path, Ratio sourceRate, LavVideoInfo* info, s
     out.rotation = v.quarterTurns * 90;
     const AVRational sar = av_guess_sample_aspect_ratio(f, st, nullptr);
     out.sampleAspect = sar.num > 0 && sar.den > 0 ? RatioOf(sar) : Ratio{0, 1};
-    out.container = f->iformat->long_name ? f->iformat->long_name : f->iformat->name;
+    out.container = ContainerName(f);
     const AVCodecDescriptor* d = avcodec_descriptor_get(st->codecpar->codec_id);
     out.codec = d && d->long_name ? d->long_name : avcodec_get_name(st->codecpar->codec_id);
     const char* pixelFormat = av_get_pix_fmt_name(static_cast<AVPixelFormat>(st->codecpar->format));

@@ -65,6 +65,7 @@ TEST(LavSource, DecodedAudioReadsByTheSample) {
     MediaState m;
     ASSERT_EQ(OpenSource(m, Clip("sound.mp4", "-c:v libx264 -pix_fmt yuv420p -c:a aac").c_str()), sourceOpened);
     SourceMedia& s = m.source;
+    EXPECT_EQ(s.description.container, "MP4 (brand isom)");
     ASSERT_TRUE(s.hasAudio);
     EXPECT_TRUE(s.description.audioDecoded);
     EXPECT_TRUE(IsPcmAudio(s.audioFormat));
