@@ -38,6 +38,15 @@ void EndProgress(void*) {
     CallOnUiThread([] { EndDialog(appState.progressWindow, 0); });
 }
 
+// The worker's level, as it is or, while it sleeps paused, as it will be.
+int WorkerPriority(const RunSession& session) {
+    return session.control.paused ? session.control.resumePriority.load() : GetThreadPriority(session.worker.threadId);
+}
+void SetWorkerPriority(RunSession& session, int priority) {
+    session.control.resumePriority = priority;
+    if (!session.control.paused) SetThreadPriority(session.worker.threadId, priority);
+}
+
 bool Initialise(HWND dialog) {
     RunSession& session = appState.session;
     appState.progressWindow = dialog;
@@ -78,11 +87,11 @@ bool ProgressDialogProc(HWND dialog, const DialogEvent& event, void*) {
     switch (event.kind) {
         case DialogEventKind::Init: return Initialise(dialog);
         case DialogEventKind::Minimise:
-            appState.savedWorkerPriority = GetThreadPriority(session.worker.threadId);
+            appState.savedWorkerPriority = WorkerPriority(session);
             // The codecs' own threads too: they don't follow the worker.
             if (appState.loweredThreads.empty())
                 appState.loweredThreads = LowerOtherThreads(THREAD_PRIORITY_BELOW_NORMAL);
-            SetThreadPriority(session.worker.threadId, THREAD_PRIORITY_BELOW_NORMAL);
+            SetWorkerPriority(session, THREAD_PRIORITY_BELOW_NORMAL);
             ShowWindow(appState.mainWindow, SW_MINIMIZE);
             return true;
         case DialogEventKind::Activate:
@@ -124,5 +133,5 @@ void RestoreWorkerPriority() {
         RaiseThreads(appState.loweredThreads, THREAD_PRIORITY_BELOW_NORMAL, appState.savedWorkerPriority);
         appState.loweredThreads.clear();
     }
-    if (worker.threadId != 0 && !worker.finished) SetThreadPriority(worker.threadId, appState.savedWorkerPriority);
+    if (worker.threadId != 0 && !worker.finished) SetWorkerPriority(appState.session, appState.savedWorkerPriority);
 }

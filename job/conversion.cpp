@@ -467,10 +467,14 @@ StepEnd SegmentCheck(Pipeline& p, bool beforeFrame = false) {
 }
 
 // Sleeps at idle priority while paused; the stop flag still ends the run.
+// The level to return to is left in the control, where a front end that
+// lowers or raises the run meanwhile (minimised, restored) changes it.
 StepEnd PauseWhileRequested(Pipeline& p) {
     if (!Paused(p.run)) return keepGoing;
+    JobControl& control = *p.run.control;
     const pid_t self = CurrentThreadId();
-    const int remembered = GetThreadPriority(self);
+    control.resumePriority = GetThreadPriority(self);
+    control.paused = 1;
     SetThreadPriority(self, THREAD_PRIORITY_IDLE);
     StepEnd result = keepGoing;
     while (Paused(p.run)) {
@@ -480,7 +484,8 @@ StepEnd PauseWhileRequested(Pipeline& p) {
             break;
         }
     }
-    SetThreadPriority(self, remembered);
+    control.paused = 0;
+    SetThreadPriority(self, control.resumePriority);
     return result;
 }
 

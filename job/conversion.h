@@ -17,10 +17,13 @@
 #include "media/media_state.h"
 #include "platform/wintypes.h"
 
-// Set by the front end, polled by the worker; nothing else is shared.
+// Set by the front end, polled by the worker; nothing else is shared but the
+// level a paused worker returns to, which the front end may change meanwhile.
 struct JobControl {
     std::atomic<std::int32_t> stopRequested{0};
     std::atomic<std::int32_t> pauseRequested{0};
+    std::atomic<std::int32_t> paused{0};          // the worker sleeps at idle priority
+    std::atomic<std::int32_t> resumePriority{0};  // its level once the pause ends
 };
 
 // The run-time state of one run; every field but the limit is reset at its start.
