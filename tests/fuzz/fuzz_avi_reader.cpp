@@ -8,20 +8,9 @@
 #include <cstdlib>
 #include <string>
 
-#include <sys/mman.h>
-#include <unistd.h>
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
-
-int memoryFile = -1;
-std::string memoryPath;
-
-void Check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "unexpected result: %s\n", what);
-        std::abort();
-    }
-}
 
 bool IsStatus(AVIRESULT r) {
     const uint32_t u = static_cast<uint32_t>(r);
@@ -72,15 +61,10 @@ void Exercise(PAVISTREAM s, bool video, const AVIFILEINFOA& fi) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (memoryFile < 0) {
-        memoryFile = memfd_create("avi", 0);
-        if (memoryFile < 0) std::abort();
-        memoryPath = "/proc/self/fd/" + std::to_string(memoryFile);
-    }
-    if (ftruncate(memoryFile, 0) != 0 || pwrite(memoryFile, data, size, 0) != static_cast<ssize_t>(size)) std::abort();
+    const char* path = InputAsFile(data, size);
 
     PAVIFILE file = nullptr;
-    const AVIRESULT r = AVIFileOpenA(&file, memoryPath.c_str(), OF_SHARE_DENY_WRITE, nullptr);
+    const AVIRESULT r = AVIFileOpenA(&file, path, OF_SHARE_DENY_WRITE, nullptr);
     Check(IsStatus(r) && (r == AVIERR_OK) == (file != nullptr), "open");
     if (!file) return 0;
     AVIFILEINFOA fi;

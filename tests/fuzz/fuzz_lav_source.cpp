@@ -10,20 +10,9 @@
 #include <cstdlib>
 #include <string>
 
-#include <sys/mman.h>
-#include <unistd.h>
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
-
-int memoryFile = -1;
-std::string memoryPath;
-
-void Check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "unexpected result: %s\n", what);
-        std::abort();
-    }
-}
 
 void ExerciseVideo(LavVideo* v, const LavVideoInfo& info) {
     Check(info.width > 0 && info.height > 0 && info.length > 0 && info.pictures > 0, "video description");
@@ -63,13 +52,7 @@ void ExerciseAudio(const char* path, Ratio origin) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (memoryFile < 0) {
-        memoryFile = memfd_create("media", 0);
-        if (memoryFile < 0) std::abort();
-        memoryPath = "/proc/self/fd/" + std::to_string(memoryFile);
-    }
-    if (ftruncate(memoryFile, 0) != 0 || pwrite(memoryFile, data, size, 0) != static_cast<ssize_t>(size)) std::abort();
-    const char* path = memoryPath.c_str();
+    const char* path = InputAsFile(data, size);
 
     LavVideoInfo info;
     std::string why;
