@@ -247,6 +247,8 @@ LavOutput* CreateLavOutput(const LavOutputSetup& s, std::string* why) {
     // The index at the front, so players start before the whole file is read.
     if (s.container == OutputContainer::mp4 || s.container == OutputContainer::mov)
         av_dict_set(&opts, "movflags", "+faststart", 0);
+    // Matroska stores uncompressed pictures only in its AVI-compatible mode.
+    if (s.container == OutputContainer::mkv) av_dict_set(&opts, "allow_raw_vfw", "1", 0);
     const int header = avformat_write_header(o->format, &opts);
     av_dict_free(&opts);
     if (header < 0) return fail("the container refused the streams: " + ErrorText(header));
