@@ -395,6 +395,8 @@ StepEnd AudioStep(Pipeline& p) {
     SourceMedia& source = p.media.source;
     DestinationMedia& dest = p.media.destination;
     ConversionJob& job = p.job;
+    if (DestinationCarriesStoredAudio(dest))
+        return CarryDestinationAudio(dest) ? keepGoing : WriteFailed(p, conversionAudioFailed, "audio");
     if (!source.hasAudio || !DestinationTakesAudio(dest)) return keepGoing;
     if (job.audioChunkCounter == 0 && !IsPcmAudio(source.audioFormat)) {
         if (!CarryStoredAudio(p)) return WriteFailed(p, conversionAudioFailed, "audio");

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "core/messages.h"
+#include "media/lav/audio_packets.h"
 #include "media/lav/output.h"
 #include "media/source.h"
 #include "media/vfw/compressor.h"
@@ -197,12 +198,25 @@ RunResult CreateLavDestination(MediaState& media, AVICOMPRESSOPTIONS& options, c
     setup.keyFrameEvery = options.dwKeyFrameEvery;
     if (options.dwFlags & AVICOMPRESSF_DATARATE) setup.bytesPerSecond = options.dwBytesPerSecond;
     setup.preset = d.options.preset;
-    if (s.hasAudio) {
+    const std::string where = std::string("the ") + OutputContainerName(container) + " container";
+    const std::string sound = s.description.audioCodec.empty() ? "such" : s.description.audioCodec;
+    if (s.hasAudio && (d.options.audio == AudioChoice::automatic || d.options.audio == AudioChoice::copy)) {
+        // The sound goes over as stored where the container takes it.
+        std::string why;
+        setup.copiedAudio = OpenSourceAudioPackets(s, &why);
+        if (setup.copiedAudio) why = CopiedAudioRefusal(container, setup.copiedAudio);
+        if (!why.empty()) CloseLavAudioPackets(setup.copiedAudio);
+        if (!setup.copiedAudio && d.options.audio == AudioChoice::copy) {
+            d.failureDetail = where + " takes no " + sound + " audio as stored (" + why + ")";
+            return destinationAudioRefused;
+        }
+        setup.audioName = sound;
+    }
+    if (s.hasAudio && !setup.copiedAudio) {
         const WAVEFORMATEX& f = s.audioFormat;
         setup.audio = ChooseAudioCodec(container, d.options.audio, s.description.audioCodec);
         if (setup.audio == AudioCodec::none || f.wFormatTag != 1 || f.wBitsPerSample != 16 || f.nChannels == 0) {
-            d.failureDetail = std::string("the ") + OutputContainerName(container) + " container takes no " +
-                              (s.description.audioCodec.empty() ? "such" : s.description.audioCodec) + " audio";
+            d.failureDetail = where + " takes no " + sound + " audio";
             return destinationAudioRefused;
         }
         setup.sampleRate = static_cast<int>(f.nSamplesPerSec);
@@ -223,7 +237,9 @@ RunResult CreateLavDestination(MediaState& media, AVICOMPRESSOPTIONS& options, c
         d.failureDetail = why;
         std::remove(path);
         return why.rfind("the ", 0) == 0 && why.find("refused") != std::string::npos
-                   ? (why.find("sound") != std::string::npos ? destinationAudioRefused : destinationFormatRefused)
+                   ? (why.find("sound") != std::string::npos || why.find("audio") != std::string::npos
+                          ? destinationAudioRefused
+                          : destinationFormatRefused)
                    : destinationCannotCreate;
     }
     return destinationCreated;
@@ -352,6 +368,10 @@ bool WriteDestinationAudio(DestinationMedia& d, std::int32_t position, std::int3
     if (d.output) return WriteLavAudio(d.output, buffer, samples);
     return AVIStreamWrite(d.audioStream, position, samples, buffer, bytes, 0, nullptr, written) == AVIERR_OK;
 }
+
+bool DestinationCarriesStoredAudio(const DestinationMedia& d) { return LavOutputCopiesAudio(d.output); }
+
+bool CarryDestinationAudio(DestinationMedia& d) { return CopyLavAudio(d.output); }
 
 bool DestinationTakesAudio(const DestinationMedia& d) { return d.audioStream || (d.output && d.audioChunk); }
 

@@ -65,7 +65,11 @@ bool WriteDestinationFrame(DestinationMedia& d, std::int32_t position, const std
                            bool key, std::int32_t* written);
 bool WriteDestinationAudio(DestinationMedia& d, std::int32_t position, std::int32_t samples, const std::uint8_t* buffer,
                            std::int32_t bytes, std::int32_t* written);
-// Whether audio is written to this destination.
+// Whether the sound goes over as the source stores it (packets, not
+// samples); carrying writes what plays up to the end of the frames written.
+bool DestinationCarriesStoredAudio(const DestinationMedia& d);
+bool CarryDestinationAudio(DestinationMedia& d);
+// Whether audio samples are written to this destination.
 bool DestinationTakesAudio(const DestinationMedia& d);
 // Whether the destination is split into segments at the size limit (AVI only).
 bool DestinationSplits(const DestinationMedia& d);
