@@ -235,7 +235,6 @@ RunResult CreateLavDestination(MediaState& media, AVICOMPRESSOPTIONS& options, c
     d.output = CreateLavOutput(setup, &why);
     if (!d.output) {
         d.failureDetail = why;
-        std::remove(path);
         return why.rfind("the ", 0) == 0 && why.find("refused") != std::string::npos
                    ? (why.find("sound") != std::string::npos || why.find("audio") != std::string::npos
                           ? destinationAudioRefused

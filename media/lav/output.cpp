@@ -1,6 +1,12 @@
 #include "media/lav/output.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -48,6 +54,8 @@ struct LavOutput {
     std::uint32_t stride = 0;
     bool headerWritten = false, finished = false;
     std::string failure;
+    int lockFd = -1;  // holds the file's exclusive lock while it is written
+    std::string path;
 };
 
 namespace {
@@ -420,7 +428,28 @@ std::string CopiedAudioRefusal(OutputContainer container, const LavAudioPackets*
     return refusal;
 }
 
-namespace {}  // namespace
+namespace {
+
+// The destination held alone, as the AVI writer holds its own: created if
+// need be, emptied only once no other run reads or writes it. -1 with *why.
+int LockDestination(const char* path, std::string* why) {
+    const int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0) return *why = std::string(path) + ": " + std::strerror(errno), -1;
+    struct stat st {};
+    const char* refusal = nullptr;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        refusal = "not a file that can be written";
+    else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+        refusal = errno == EWOULDBLOCK ? "open in another run" : std::strerror(errno);
+    else if (ftruncate(fd, 0) != 0)
+        refusal = std::strerror(errno);
+    if (!refusal) return fd;
+    close(fd);
+    *why = std::string(path) + ": " + refusal;
+    return -1;
+}
+
+}  // namespace
 
 LavOutput* CreateLavOutput(const LavOutputSetup& s, std::string* why) {
     LavOutput* o = new (std::nothrow) LavOutput;
@@ -431,11 +460,19 @@ LavOutput* CreateLavOutput(const LavOutputSetup& s, std::string* why) {
     }
     const auto fail = [&](const std::string& text) -> LavOutput* {
         *why = text;
+        // A file this call created goes again; one another run holds stays.
+        if (o->lockFd >= 0) unlink(o->path.c_str());
         CloseLavOutput(o);
         return nullptr;
     };
     o->copied = s.copiedAudio;
-    if (avformat_alloc_output_context2(&o->format, nullptr, MuxerOf(s.container), s.path) < 0 || !o->format)
+    std::string locked;
+    if ((o->lockFd = LockDestination(s.path, &locked)) < 0) return fail(locked);
+    o->path = s.path;
+    // Named as a file, so no part of the name is taken for a protocol; MP4's
+    // fast start opens it again by this name.
+    const std::string url = std::string("file:") + s.path;
+    if (avformat_alloc_output_context2(&o->format, nullptr, MuxerOf(s.container), url.c_str()) < 0 || !o->format)
         return fail("no muxer for this container");
     o->packet = av_packet_alloc();
     o->stride = s.stride;
@@ -447,7 +484,7 @@ LavOutput* CreateLavOutput(const LavOutputSetup& s, std::string* why) {
     if (!OpenVideo(o, s, &reason)) return fail(reason);
     if (o->copied && !OpenCopiedAudio(o, s, &reason)) return fail(reason);
     if (!o->copied && s.audio != AudioCodec::none && !OpenAudio(o, s, &reason)) return fail(reason);
-    const int opened = avio_open(&o->format->pb, s.path, AVIO_FLAG_WRITE);
+    const int opened = avio_open(&o->format->pb, url.c_str(), AVIO_FLAG_WRITE);
     if (opened < 0) return fail(std::string(s.path) + ": " + ErrorText(opened));
     AVDictionary* opts = nullptr;
     // The index at the front, so players start before the whole file is read.
@@ -533,6 +570,7 @@ void CloseLavOutput(LavOutput*& o) {
         if (o->format->pb) avio_closep(&o->format->pb);
         avformat_free_context(o->format);
     }
+    if (o->lockFd >= 0) close(o->lockFd);
     delete o;
     o = nullptr;
 }
