@@ -47,7 +47,11 @@ struct LavOutput {
     std::int64_t lastDts = INT64_MIN;
     int pcmBlock = 0;  // bytes a sample of all channels, when the stored sound is PCM
     std::uint8_t pcmSilence = 0;
-    std::int64_t pcmNext = 0;  // the sample after the last one carried
+    std::int64_t pcmNext = 0;     // the sample after the last one carried
+    std::int64_t heldSample = 0;  // where the held PCM packet's first sample plays
+    // Whether a packet before the first picture that only primes the decoder
+    // is kept: MP4 and MOV skip its sound by their edit list, Matroska would play it.
+    bool keepsPriming = false;
     std::string audioName, containerName;
     std::uint32_t rateNum = 0, rateDen = 1;
     AVPacket* packet = nullptr;
@@ -343,30 +347,36 @@ bool PadPcm(LavOutput* o, std::int64_t to) {
     return true;
 }
 
-// PCM samples of the held packet from pcmNext on, up to sample `end`; false when it lies wholly past it.
+// The held PCM packet's samples that play before sample `end`, continuing
+// the sound carried so far; what plays later stays held. *done: nothing is left.
 bool CarryPcm(LavOutput* o, std::int64_t end, bool* done) {
     AVPacket* p = o->held;
-    std::int64_t first = TicksSample(o, p->pts);
-    // Times within 5 ms of where the sound has got keep it continuous, as decoded sound is placed.
-    const std::int64_t slack = o->audioStream->codecpar->sample_rate / 200;
-    if (o->pcmNext > 0 && first >= o->pcmNext - slack && first <= o->pcmNext + slack) first = o->pcmNext;
     const std::int64_t count = p->size / o->pcmBlock;
     *done = false;
-    if (first >= end) return true;
-    *done = true;
-    if (first > o->pcmNext && !PadPcm(o, first)) return false;
+    if (o->heldSample >= end) return true;
+    if (o->heldSample > o->pcmNext && !PadPcm(o, o->heldSample)) return false;
     // What overlaps the sound already carried, or plays before the video, is cut.
-    const std::int64_t skip = std::clamp<std::int64_t>(o->pcmNext - first, 0, count);
-    const std::int64_t keep = std::clamp<std::int64_t>(end - (first + skip), 0, count - skip);
+    const std::int64_t skip = std::clamp<std::int64_t>(o->pcmNext - o->heldSample, 0, count);
+    const std::int64_t keep = std::clamp<std::int64_t>(end - (o->heldSample + skip), 0, count - skip);
     if (keep > 0) {
-        p->data += skip * o->pcmBlock;
-        p->size = static_cast<int>(keep * o->pcmBlock);
-        p->pts = p->dts = SampleTicks(o, first + skip);
-        p->duration = SampleTicks(o, first + skip + keep) - p->pts;
-        o->pcmNext = first + skip + keep;
-        return WriteCopied(o, p);
+        AVPacket* part = o->packet;
+        if (av_packet_ref(part, p) < 0) return Fail(o, "out of memory");
+        part->data += skip * o->pcmBlock;
+        part->size = static_cast<int>(keep * o->pcmBlock);
+        part->pts = part->dts = SampleTicks(o, o->pcmNext);
+        part->duration = SampleTicks(o, o->pcmNext + keep) - part->pts;
+        o->pcmNext += keep;
+        if (!WriteCopied(o, part)) return false;
     }
-    av_packet_unref(p);
+    const std::int64_t used = skip + keep;
+    if (used == count) {
+        av_packet_unref(p);
+        *done = true;
+        return true;
+    }
+    p->data += used * o->pcmBlock;
+    p->size -= static_cast<int>(used * o->pcmBlock);
+    o->heldSample += used;
     return true;
 }
 
@@ -385,8 +395,17 @@ bool CopyLavAudio(LavOutput* o) {
                     : 0;
     for (;;) {
         if (!o->held->data && !o->copyEnded) {
-            AVRational base = o->audioStream->time_base;
-            if (!NextLavAudioPacket(o->copied, Ratio{base.num, base.den}, o->held)) o->copyEnded = true;
+            if (!NextLavAudioPacket(o->copied, Ratio{tb.num, tb.den}, o->held)) {
+                o->copyEnded = true;
+                break;
+            }
+            if (o->pcmBlock) {
+                o->heldSample = TicksSample(o, o->held->pts);
+                // Times within 5 ms of where the sound has got keep it
+                // continuous, as decoded sound is placed.
+                const std::int64_t slack = o->audioStream->codecpar->sample_rate / 200;
+                if (o->pcmNext > 0 && std::abs(o->heldSample - o->pcmNext) <= slack) o->heldSample = o->pcmNext;
+            }
         }
         if (!o->held->data) break;
         if (o->pcmBlock) {
@@ -399,7 +418,7 @@ bool CopyLavAudio(LavOutput* o) {
         // A packet plays with the video when its middle lies before the video's end
         // and it ends after the first picture (or primes the decoder for it).
         if ((2 * Wide{p->pts} + p->duration) * endDen >= 2 * endNum) break;
-        if (p->pts + p->duration <= 0 && !(p->flags & AV_PKT_FLAG_DISCARD)) {
+        if (p->pts + p->duration <= 0 && !(o->keepsPriming && (p->flags & AV_PKT_FLAG_DISCARD))) {
             av_packet_unref(p);
             continue;
         }
@@ -479,6 +498,7 @@ LavOutput* CreateLavOutput(const LavOutputSetup& s, std::string* why) {
     o->rateNum = s.rateNum;
     o->rateDen = s.rateDen;
     o->containerName = OutputContainerName(s.container);
+    o->keepsPriming = s.container == OutputContainer::mp4 || s.container == OutputContainer::mov;
     if (!o->packet) return fail("out of memory");
     std::string reason;
     if (!OpenVideo(o, s, &reason)) return fail(reason);
