@@ -438,6 +438,44 @@ TEST(Outputs, ANamedCodecEncodesAndARefusedCopySaysWhy) {
     EXPECT_EQ(Probe(mov, "stream", "codec_name", "a:0"), "aac");
 }
 
+// The pixels' shape goes to the output: the source's where the picture
+// keeps its rows, scaled with them where it is resized (so the picture shows
+// as in the source), turned with a turned picture, and left unsaid where the
+// source says nothing (an AVI), so a resize made for square pixels stays.
+TEST(Outputs, TheSampleAspectKeepsThePictureShape) {
+    const std::string small = "-f lavfi -i testsrc2=size=160x120:rate=25:duration=0.4";
+    const std::string wide = Clip("sar.mkv", "-vf setsar=64/45 -c:v libx264 -pix_fmt yuv420p", small);
+    const std::string turned = Path("sar-turned.mp4");
+    Capture("ffmpeg -v error -y -i '" + wide + "' -c copy -metadata:s:v:0 rotate=90 '" + turned + "'");
+    const std::string plain = Clip("plain.avi", "-c:v mjpeg", small);
+    struct Case {
+        std::string source;
+        const char* out;
+        const char* args;
+        const char* shape;
+    };
+    const Case cases[] = {
+        {wide, "kept.mkv", "--aspect custom", "160,120,64:45"},
+        {wide, "squeezed.mp4", "--height 60", "160,60,32:45"},
+        {wide, "boxed.mov", "--height 60 --letterbox frame", "160,120,32:45"},
+        {wide, "cropped.mkv", "--height 60 --letterbox image", "160,60,64:45"},
+        {turned, "turned.mkv", "--aspect custom", "120,160,45:64"},
+        {plain, "plain.mkv", "--height 90", "160,90,N/A"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.out);
+        const std::string out = Path(c.out);
+        const bool mkv = std::string(c.out).ends_with(".mkv");
+        const Result r = Tavrick("convert '" + c.source + "' '" + out + "' --rate 25 --method coarse --yes --quiet " +
+                                 (mkv ? "--codec FFV1 " : "--codec H264 --preset ultrafast ") + c.args);
+        ASSERT_EQ(r.code, 0) << r.output;
+        EXPECT_EQ(Capture("ffprobe -v error -select_streams v:0 -show_entries stream=width,height,sample_aspect_ratio "
+                          "-of csv=p=0 '" +
+                          out + "'"),
+                  c.shape);
+    }
+}
+
 // What the destination's container can't take is refused before anything
 // opens, as a usage error; the codec list shows only what it takes.
 TEST(Outputs, WhatTheContainerCantTakeIsAUsageError) {
