@@ -289,7 +289,7 @@ double DecodedAudioSeconds(const std::string& path) {
 // a complaint, carries the codecs asked for (or the container's default for
 // the source's PCM), has audio as long as its video to within a frame, and
 // MP4/MOV keep their index in front. Lossless FFV1 at the source's rate
-// gives the source's pictures one for one.
+// gives the source's pictures one for one. Tavrick's own info reads each.
 TEST(Outputs, EveryContainerWritesWhatItTakes) {
     const std::string source = Clip("pcm-source.avi", "-c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le -ac 2");
     struct Case {
@@ -318,6 +318,11 @@ TEST(Outputs, EveryContainerWritesWhatItTakes) {
         EXPECT_EQ(Capture("ffmpeg -v error -i '" + out + "' -f null - 2>&1"), "");
         EXPECT_EQ(Probe(out, "stream", "codec_name", "v:0"), c.video);
         EXPECT_EQ(Probe(out, "stream", "codec_name", "a:0"), c.audio);
+        // Tavrick reads back what it writes.
+        const Result info = Tavrick("info '" + out + "'");
+        EXPECT_EQ(info.code, 0) << info.output;
+        EXPECT_NE(info.output.find("Video Info\nWidth: 160 px\nHeight: 120 px\nRate: "), std::string::npos) << info.output;
+        EXPECT_NE(info.output.find("Audio Info\nRate: "), std::string::npos) << info.output;
         const std::string rate = Probe(out, "stream", "r_frame_rate", "v:0");
         const double fps = std::atof(rate.c_str()) / std::atof(rate.substr(rate.find('/') + 1).c_str());
         const std::vector<std::string> written = Pictures(out);
