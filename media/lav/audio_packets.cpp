@@ -1,5 +1,6 @@
 #include "media/lav/audio_packets.h"
 
+#include <cmath>
 #include <new>
 
 #include "media/lav/input.h"
@@ -29,6 +30,13 @@ std::int64_t Span(const LavAudioPackets& p, std::int64_t d, Ratio to) {
     using Wide = __int128;
     const Wide num = Wide{d} * p.timeBase.num * to.den, den = Wide{p.timeBase.den} * to.num;
     return static_cast<std::int64_t>((2 * num + den) / (2 * den));
+}
+
+// Whether ticks t of the stream lie within a billion seconds of zero: times
+// beyond are no file's meaning and would carry the arithmetic out of range.
+bool Plausible(const LavAudioPackets& p, std::int64_t t) {
+    const double seconds = static_cast<double>(t) * static_cast<double>(p.timeBase.num) / p.timeBase.den;
+    return std::fabs(seconds) < 1e9;
 }
 
 }  // namespace
@@ -63,12 +71,13 @@ bool NextLavAudioPacket(LavAudioPackets* p, Ratio timeBase, AVPacket* packet) {
         }
         // A packet with no time can't be placed; its sound is left out.
         const std::int64_t t = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-        if (packet->stream_index != p->stream || t == AV_NOPTS_VALUE || packet->size <= 0) {
+        if (packet->stream_index != p->stream || t == AV_NOPTS_VALUE || !Plausible(*p, t) || packet->size <= 0) {
             av_packet_unref(packet);
             continue;
         }
         packet->pts = Retime(*p, t, timeBase);
-        packet->dts = packet->dts != AV_NOPTS_VALUE ? Retime(*p, packet->dts, timeBase) : packet->pts;
+        packet->dts = packet->dts != AV_NOPTS_VALUE && Plausible(*p, packet->dts) ? Retime(*p, packet->dts, timeBase)
+                                                                                  : packet->pts;
         std::int64_t duration = packet->duration;
         if (duration <= 0) {
             // Samples the packet holds, from its codec's framing.
@@ -79,7 +88,7 @@ bool NextLavAudioPacket(LavAudioPackets* p, Ratio timeBase, AVPacket* packet) {
                     av_rescale_q(samples, AVRational{1, par->sample_rate},
                                  AVRational{static_cast<int>(p->timeBase.num), static_cast<int>(p->timeBase.den)});
         }
-        packet->duration = duration > 0 ? Span(*p, duration, timeBase) : 0;
+        packet->duration = duration > 0 && Plausible(*p, duration) ? Span(*p, duration, timeBase) : 0;
         packet->time_base = AVRational{static_cast<int>(timeBase.num), static_cast<int>(timeBase.den)};
         p->in.deadlineNs = 0;
         return true;
