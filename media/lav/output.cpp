@@ -298,7 +298,7 @@ bool OpenCopiedAudio(LavOutput* o, const LavOutputSetup& s, std::string* why) {
 
 using Wide = __int128;
 
-// Ticks of the audio stream as seconds x ratio, and the end of the frames so far.
+// The end of the frames written so far, in seconds x rateNum.
 Wide VideoEndNum(const LavOutput* o) { return Wide{o->framesSent} * o->rateDen; }
 
 // Sample n of the carried PCM in ticks of the audio stream, rounded.
@@ -327,8 +327,9 @@ bool WriteCopied(LavOutput* o, AVPacket* packet) {
     if (written >= 0) return true;
     char text[96];
     std::snprintf(text, sizeof text, " at %.3f s: ", at);
-    return Fail(o, "the " + o->containerName + " container refused the " + o->audioName + " audio carried as stored" +
-                       text + (complaint.text.empty() ? ErrorText(written) : complaint.text));
+    return Fail(o, "the " + o->containerName + " container took no more of the " + o->audioName +
+                       " audio carried as stored" + text +
+                       (complaint.text.empty() ? ErrorText(written) : complaint.text));
 }
 
 // Silence from the carried PCM's end up to sample `to`.
@@ -348,12 +349,14 @@ bool PadPcm(LavOutput* o, std::int64_t to) {
 }
 
 // The held PCM packet's samples that play before sample `end`, continuing
-// the sound carried so far; what plays later stays held. *done: nothing is left.
-bool CarryPcm(LavOutput* o, std::int64_t end, bool* done) {
+// the sound carried so far; what plays later stays held. A packet is cut at
+// the end only when it is the video's last (`last`), so the sound keeps the
+// source's packets whole. *done: nothing of it is left.
+bool CarryPcm(LavOutput* o, std::int64_t end, bool last, bool* done) {
     AVPacket* p = o->held;
     const std::int64_t count = p->size / o->pcmBlock;
     *done = false;
-    if (o->heldSample >= end) return true;
+    if (o->heldSample >= end || (!last && o->heldSample + count > end)) return true;
     if (o->heldSample > o->pcmNext && !PadPcm(o, o->heldSample)) return false;
     // What overlaps the sound already carried, or plays before the video, is cut.
     const std::int64_t skip = std::clamp<std::int64_t>(o->pcmNext - o->heldSample, 0, count);
@@ -380,11 +383,9 @@ bool CarryPcm(LavOutput* o, std::int64_t end, bool* done) {
     return true;
 }
 
-}  // namespace
-
-bool LavOutputCopiesAudio(const LavOutput* o) { return o && o->copied; }
-
-bool CopyLavAudio(LavOutput* o) {
+// Carries what plays up to the end of the frames written so far; `last`:
+// there will be no more.
+bool CarryAudio(LavOutput* o, bool last) {
     if (!o->failure.empty()) return false;
     if (!o->copied) return true;
     const AVRational tb = o->audioStream->time_base;
@@ -410,7 +411,7 @@ bool CopyLavAudio(LavOutput* o) {
         if (!o->held->data) break;
         if (o->pcmBlock) {
             bool done = false;
-            if (!CarryPcm(o, endSample, &done)) return false;
+            if (!CarryPcm(o, endSample, last, &done)) return false;
             if (!done) break;
             continue;
         }
@@ -426,6 +427,12 @@ bool CopyLavAudio(LavOutput* o) {
     }
     return !o->pcmBlock || !o->copyEnded || PadPcm(o, endSample);
 }
+
+}  // namespace
+
+bool LavOutputCopiesAudio(const LavOutput* o) { return o && o->copied; }
+
+bool CopyLavAudio(LavOutput* o) { return CarryAudio(o, false); }
 
 std::string CopiedAudioRefusal(OutputContainer container, const LavAudioPackets* packets) {
     AVFormatContext* format = nullptr;
@@ -549,7 +556,7 @@ bool FinishLavOutput(LavOutput* o) {
     o->finished = true;
     if (!o->failure.empty()) return false;
     if (!Send(o, o->video, o->videoStream, nullptr)) return false;
-    if (!CopyLavAudio(o)) return false;
+    if (!CarryAudio(o, true)) return false;
     if (o->audio && (!Queue(o, nullptr, 0) || !EncodeQueued(o, true) || !Send(o, o->audio, o->audioStream, nullptr)))
         return false;
     const int trailer = av_write_trailer(o->format);

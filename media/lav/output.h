@@ -39,8 +39,9 @@ bool WriteLavFrame(LavOutput* output, const std::uint8_t* frame, bool key);
 // Appends interleaved 16-bit samples.
 bool WriteLavAudio(LavOutput* output, const std::uint8_t* samples, std::int64_t count);
 // Whether the sound is carried as stored, and carries what plays up to the
-// end of the frames written so far: packets whose middle lies before it, PCM
-// cut to the sample (and its gaps and end filled with silence).
+// end of the frames written so far: packets whose middle lies before it; PCM
+// packets that end before it, gaps filled with silence (at the finish the
+// last is cut to the sample and the rest up to the video's end is silence).
 bool LavOutputCopiesAudio(const LavOutput* output);
 bool CopyLavAudio(LavOutput* output);
 // Why the container would refuse the sound as stored (its own words); empty
