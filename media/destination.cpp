@@ -12,6 +12,10 @@
 #include <numeric>
 #include <string>
 
+extern "C" {
+#include <libavcodec/codec_par.h>
+}
+
 #include "core/messages.h"
 #include "media/lav/audio_packets.h"
 #include "media/lav/output.h"
@@ -234,7 +238,11 @@ RunResult CreateLavDestination(MediaState& media, AVICOMPRESSOPTIONS& options, c
         // The sound goes over as stored where the container takes it.
         std::string why;
         setup.copiedAudio = OpenSourceAudioPackets(s, &why);
-        if (setup.copiedAudio) why = CopiedAudioRefusal(container, setup.copiedAudio);
+        if (setup.copiedAudio && d.options.audio == AudioChoice::automatic &&
+            !CarriedAsStoredByDefault(container, LavAudioPacketsCodec(setup.copiedAudio)->codec_id))
+            why = "not without --audio-codec copy";
+        else if (setup.copiedAudio)
+            why = CopiedAudioRefusal(container, setup.copiedAudio);
         if (!why.empty()) CloseLavAudioPackets(setup.copiedAudio);
         if (!setup.copiedAudio && d.options.audio == AudioChoice::copy) {
             d.failureDetail = where + " takes no " + sound + " audio as stored (" + why + ")";
