@@ -12,10 +12,6 @@
 #include <numeric>
 #include <string>
 
-extern "C" {
-#include <libavcodec/codec_par.h>
-}
-
 #include "core/messages.h"
 #include "media/lav/audio_packets.h"
 #include "media/lav/output.h"
@@ -175,8 +171,6 @@ bool AskOverwrite(const DestinationPrompts& prompts, const char* path) {
 
 namespace {
 
-// A destination in MKV, MP4, MOV or WebM: one file, no segments, the audio
-// written with every frame (the source opened it as 16-bit PCM).
 // The pixels' shape that shows the picture as the source shows it: the
 // source's sample aspect, scaled as its rows are where the picture is
 // resized (an aspect preset that squeezes anamorphic pixels gives square
@@ -203,6 +197,9 @@ void OutputSampleAspect(const SourceMedia& s, std::int32_t pictureRows, int* num
     *den = static_cast<int>(d);
 }
 
+// A destination in MKV, MP4, MOV or WebM: one file, no segments, the audio
+// carried as stored or written with every frame (the source opened it as
+// 16-bit PCM) and encoded.
 RunResult CreateLavDestination(MediaState& media, AVICOMPRESSOPTIONS& options, const DestinationPrompts& prompts,
                                const char* path, OutputContainer container, const FrameRate& outputRate,
                                std::int32_t pictureRows) {
@@ -239,8 +236,8 @@ RunResult CreateLavDestination(MediaState& media, AVICOMPRESSOPTIONS& options, c
         std::string why;
         setup.copiedAudio = OpenSourceAudioPackets(s, &why);
         if (setup.copiedAudio && d.options.audio == AudioChoice::automatic &&
-            !CarriedAsStoredByDefault(container, LavAudioPacketsCodec(setup.copiedAudio)->codec_id))
-            why = "not without --audio-codec copy";
+            !CarriedAsStoredByDefault(container, LavAudioPacketsCodecId(setup.copiedAudio)))
+            why = "not unasked";
         else if (setup.copiedAudio)
             why = CopiedAudioRefusal(container, setup.copiedAudio);
         if (!why.empty()) CloseLavAudioPackets(setup.copiedAudio);

@@ -62,6 +62,8 @@ const AVCodecParameters* LavAudioPacketsCodec(const LavAudioPackets* p) {
     return p->in.format->streams[p->stream]->codecpar;
 }
 
+int LavAudioPacketsCodecId(const LavAudioPackets* p) { return LavAudioPacketsCodec(p)->codec_id; }
+
 bool NextLavAudioPacket(LavAudioPackets* p, Ratio timeBase, AVPacket* packet) {
     SetLavDeadline(p->in, 60);
     for (;;) {

@@ -20,6 +20,7 @@ struct LavAudioPackets;
 LavAudioPackets* OpenLavAudioPackets(const char* path, int which, Ratio origin, std::string* why);
 // The stream's codec, as a muxer is given it.
 const AVCodecParameters* LavAudioPacketsCodec(const LavAudioPackets* packets);
+int LavAudioPacketsCodecId(const LavAudioPackets* packets);  // AVCodecID
 // The next packet into `packet`, its times in ticks of `timeBase` seconds
 // counted from the origin (rounded; negative before it). False at the end.
 bool NextLavAudioPacket(LavAudioPackets* packets, Ratio timeBase, AVPacket* packet);
