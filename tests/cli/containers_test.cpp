@@ -321,7 +321,8 @@ TEST(Outputs, EveryContainerWritesWhatItTakes) {
         // Tavrick reads back what it writes.
         const Result info = Tavrick("info '" + out + "'");
         EXPECT_EQ(info.code, 0) << info.output;
-        EXPECT_NE(info.output.find("Video Info\nWidth: 160 px\nHeight: 120 px\nRate: "), std::string::npos) << info.output;
+        EXPECT_NE(info.output.find("Video Info\nWidth: 160 px\nHeight: 120 px\nRate: "), std::string::npos)
+            << info.output;
         EXPECT_NE(info.output.find("Audio Info\nRate: "), std::string::npos) << info.output;
         const std::string rate = Probe(out, "stream", "r_frame_rate", "v:0");
         const double fps = std::atof(rate.c_str()) / std::atof(rate.substr(rate.find('/') + 1).c_str());
@@ -415,6 +416,27 @@ TEST(Outputs, SoundTheContainerTakesGoesOverAsStored) {
             EXPECT_TRUE(std::equal(written.begin(), written.end(), first)) << "the source's packets, in order";
         }
     }
+}
+
+// PCM carried as stored that starts after the first picture is preceded by
+// silence, to the sample, as decoded sound is: the tone starts half a second in.
+TEST(Outputs, StoredPcmThatStartsLateIsPrecededBySilence) {
+    const std::string late = Clip("late-pcm.mkv", "-map 0:v -map 1:a -c:v libx264 -pix_fmt yuv420p -c:a pcm_s16le",
+                                  "-f lavfi -i testsrc2=size=64x48:rate=25:duration=2 -itsoffset 0.5 "
+                                  "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1.5");
+    const std::string out = Path("late-pcm-out.mkv");
+    const Result r = Tavrick("convert '" + late + "' '" + out +
+                             "' --rate 25 --method coarse --aspect 1:1 --codec FFV1 --yes --quiet");
+    ASSERT_EQ(r.code, 0) << r.output;
+    EXPECT_EQ(Probe(out, "stream", "codec_name", "a:0"), "pcm_s16le");
+    const Bytes pcm = Samples32(out);
+    ASSERT_EQ(pcm.size(), 96000u * 4);
+    std::size_t first = 0;
+    while (first + 4 <= pcm.size() &&
+           std::abs(static_cast<std::int32_t>(pcm[first] | pcm[first + 1] << 8 | pcm[first + 2] << 16 |
+                                              pcm[first + 3] << 24)) < (100 << 16))
+        first += 4;
+    EXPECT_NEAR(static_cast<double>(first / 4), 24000, 2);
 }
 
 // A codec named is encoded, even the source's own; copy where the container
