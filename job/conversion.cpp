@@ -395,6 +395,8 @@ StepEnd AudioStep(Pipeline& p) {
     SourceMedia& source = p.media.source;
     DestinationMedia& dest = p.media.destination;
     ConversionJob& job = p.job;
+    if (DestinationCarriesStoredAudio(dest))
+        return CarryDestinationAudio(dest) ? keepGoing : WriteFailed(p, conversionAudioFailed, "audio");
     if (!source.hasAudio || !DestinationTakesAudio(dest)) return keepGoing;
     if (job.audioChunkCounter == 0 && !IsPcmAudio(source.audioFormat)) {
         if (!CarryStoredAudio(p)) return WriteFailed(p, conversionAudioFailed, "audio");
@@ -456,7 +458,7 @@ StepEnd SegmentCheck(Pipeline& p, bool beforeFrame = false) {
     const std::string next = SegmentName(destination, job.segmentIndex);
     const RunResult created =
         CreateDestination(p.media, settings.pOptions, DestinationPromptsOf(p.run.frontEnd, p.run.owner), next.c_str(),
-                          true, job.geometry.frameRows, RunFrameRate(settings));
+                          true, job.geometry.frameRows, RunFrameRate(settings), job.geometry.imageRows);
     if (created != destinationCreated) return created;
     job.segmentBytes = 0;
     job.segmentStartFrame = job.framesWritten;
@@ -598,9 +600,9 @@ RunResult RunConversion(ConversionRun& run) {
     job.geometry = ComputeFrameGeometry(width, sourceRows, settings.outputHeight, static_cast<int>(settings.letterbox));
     job.sourceFrameBytes = source.frameFormat.header.biSizeImage;
 
-    const RunResult created =
-        CreateDestination(media, settings.pOptions, DestinationPromptsOf(run.frontEnd, run.owner),
-                          settings.destinationPath, false, job.geometry.frameRows, RunFrameRate(settings));
+    const RunResult created = CreateDestination(media, settings.pOptions, DestinationPromptsOf(run.frontEnd, run.owner),
+                                                settings.destinationPath, false, job.geometry.frameRows,
+                                                RunFrameRate(settings), job.geometry.imageRows);
     if (created != destinationCreated) return created;
     const DestinationGuard closeOnReturn{media};
 

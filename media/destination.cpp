@@ -7,10 +7,13 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <numeric>
 #include <string>
 
 #include "core/messages.h"
+#include "media/lav/audio_packets.h"
 #include "media/lav/output.h"
 #include "media/source.h"
 #include "media/vfw/compressor.h"
@@ -168,10 +171,38 @@ bool AskOverwrite(const DestinationPrompts& prompts, const char* path) {
 
 namespace {
 
+// The pixels' shape that shows the picture as the source shows it: the
+// source's sample aspect, scaled as its rows are where the picture is
+// resized (an aspect preset that squeezes anamorphic pixels gives square
+// ones, one that targets a PAL or NTSC frame gives that frame's pixels). A
+// source that says nothing gets nothing: players take square pixels, as the
+// AVI output shows them, and a resize the user made for that stays visible.
+void OutputSampleAspect(const SourceMedia& s, std::int32_t pictureRows, int* num, int* den) {
+    const std::int64_t rows = s.frameFormat.header.biHeight;
+    *num = 0;
+    *den = 1;
+    if (s.description.sampleAspectNum == 0 || s.description.sampleAspectDen == 0 || rows <= 0 || pictureRows <= 0)
+        return;
+    std::int64_t n = std::int64_t{s.description.sampleAspectNum} * pictureRows;
+    std::int64_t d = std::int64_t{s.description.sampleAspectDen} * rows;
+    const std::int64_t g = std::gcd(n, d);
+    n /= g;
+    d /= g;
+    // Matroska and MP4 hold 32-bit sides; a shape that needs more is rounded.
+    while (n > INT32_MAX || d > INT32_MAX) {
+        n = (n + 1) / 2;
+        d = (d + 1) / 2;
+    }
+    *num = static_cast<int>(n);
+    *den = static_cast<int>(d);
+}
+
 // A destination in MKV, MP4, MOV or WebM: one file, no segments, the audio
-// written with every frame (the source opened it as 16-bit PCM).
+// carried as stored or written with every frame (the source opened it as
+// 16-bit PCM) and encoded.
 RunResult CreateLavDestination(MediaState& media, AVICOMPRESSOPTIONS& options, const DestinationPrompts& prompts,
-                               const char* path, OutputContainer container, const FrameRate& outputRate) {
+                               const char* path, OutputContainer container, const FrameRate& outputRate,
+                               std::int32_t pictureRows) {
     SourceMedia& s = media.source;
     DestinationMedia& d = media.destination;
     AVICOMPRESSOPTIONS* list[1] = {&options};
@@ -197,12 +228,30 @@ RunResult CreateLavDestination(MediaState& media, AVICOMPRESSOPTIONS& options, c
     setup.keyFrameEvery = options.dwKeyFrameEvery;
     if (options.dwFlags & AVICOMPRESSF_DATARATE) setup.bytesPerSecond = options.dwBytesPerSecond;
     setup.preset = d.options.preset;
-    if (s.hasAudio) {
+    OutputSampleAspect(s, pictureRows, &setup.sampleAspectNum, &setup.sampleAspectDen);
+    const std::string where = std::string("the ") + OutputContainerName(container) + " container";
+    const std::string sound = s.description.audioCodec.empty() ? "such" : s.description.audioCodec;
+    if (s.hasAudio && (d.options.audio == AudioChoice::automatic || d.options.audio == AudioChoice::copy)) {
+        // The sound goes over as stored where the container takes it.
+        std::string why;
+        setup.copiedAudio = OpenSourceAudioPackets(s, &why);
+        if (setup.copiedAudio && d.options.audio == AudioChoice::automatic &&
+            !CarriedAsStoredByDefault(container, LavAudioPacketsCodecId(setup.copiedAudio)))
+            why = "not unasked";
+        else if (setup.copiedAudio)
+            why = CopiedAudioRefusal(container, setup.copiedAudio);
+        if (!why.empty()) CloseLavAudioPackets(setup.copiedAudio);
+        if (!setup.copiedAudio && d.options.audio == AudioChoice::copy) {
+            d.failureDetail = where + " takes no " + sound + " audio as stored (" + why + ")";
+            return destinationAudioRefused;
+        }
+        setup.audioName = sound;
+    }
+    if (s.hasAudio && !setup.copiedAudio) {
         const WAVEFORMATEX& f = s.audioFormat;
         setup.audio = ChooseAudioCodec(container, d.options.audio, s.description.audioCodec);
         if (setup.audio == AudioCodec::none || f.wFormatTag != 1 || f.wBitsPerSample != 16 || f.nChannels == 0) {
-            d.failureDetail = std::string("the ") + OutputContainerName(container) + " container takes no " +
-                              (s.description.audioCodec.empty() ? "such" : s.description.audioCodec) + " audio";
+            d.failureDetail = where + " takes no " + sound + " audio";
             return destinationAudioRefused;
         }
         setup.sampleRate = static_cast<int>(f.nSamplesPerSec);
@@ -221,9 +270,10 @@ RunResult CreateLavDestination(MediaState& media, AVICOMPRESSOPTIONS& options, c
     d.output = CreateLavOutput(setup, &why);
     if (!d.output) {
         d.failureDetail = why;
-        std::remove(path);
         return why.rfind("the ", 0) == 0 && why.find("refused") != std::string::npos
-                   ? (why.find("sound") != std::string::npos ? destinationAudioRefused : destinationFormatRefused)
+                   ? (why.find("sound") != std::string::npos || why.find("audio") != std::string::npos
+                          ? destinationAudioRefused
+                          : destinationFormatRefused)
                    : destinationCannotCreate;
     }
     return destinationCreated;
@@ -232,8 +282,8 @@ RunResult CreateLavDestination(MediaState& media, AVICOMPRESSOPTIONS& options, c
 }  // namespace
 
 RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, const DestinationPrompts& prompts,
-                            const char* path, bool continuation, std::int32_t outputHeight,
-                            const FrameRate& outputRate) {
+                            const char* path, bool continuation, std::int32_t outputHeight, const FrameRate& outputRate,
+                            std::int32_t pictureRows) {
     SourceMedia& s = media.source;
     DestinationMedia& d = media.destination;
     d.frameFormat = s.frameFormat;
@@ -266,7 +316,8 @@ RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, cons
         if (!DeleteFileUnlessHeld(path, &d.failureDetail)) return destinationCannotCreate;
     }
     if (container != OutputContainer::avi)
-        return CreateLavDestination(media, options, prompts, path, container, outputRate);
+        return CreateLavDestination(media, options, prompts, path, container, outputRate,
+                                    pictureRows > 0 ? pictureRows : outputHeight);
     errno = 0;
     if (AVIFileOpenA(&d.file, path, OF_CREATE | OF_SHARE_DENY_WRITE, nullptr) != AVIERR_OK) {
         const int error = errno;
@@ -352,6 +403,10 @@ bool WriteDestinationAudio(DestinationMedia& d, std::int32_t position, std::int3
     if (d.output) return WriteLavAudio(d.output, buffer, samples);
     return AVIStreamWrite(d.audioStream, position, samples, buffer, bytes, 0, nullptr, written) == AVIERR_OK;
 }
+
+bool DestinationCarriesStoredAudio(const DestinationMedia& d) { return LavOutputCopiesAudio(d.output); }
+
+bool CarryDestinationAudio(DestinationMedia& d) { return CopyLavAudio(d.output); }
 
 bool DestinationTakesAudio(const DestinationMedia& d) { return d.audioStream || (d.output && d.audioChunk); }
 

@@ -49,13 +49,14 @@ struct DestinationPrompts {
 bool AskOverwrite(const DestinationPrompts& prompts, const char* path);
 
 // Creates the destination at `path` for frames of the source's width and
-// `outputHeight` rows at `outputRate`. The first file of a run
+// `outputHeight` rows at `outputRate`, the source's picture taking
+// `pictureRows` of them (0: all). The first file of a run
 // (continuation false) shows the compression options for `options` and sizes
 // the audio chunks; segments reuse both. Requires an open source and no open
 // destination. Returns destinationCreated or one of the destination codes.
 RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, const DestinationPrompts& prompts,
-                            const char* path, bool continuation, std::int32_t outputHeight,
-                            const FrameRate& outputRate);
+                            const char* path, bool continuation, std::int32_t outputHeight, const FrameRate& outputRate,
+                            std::int32_t pictureRows = 0);
 
 // Writing to the destination, whichever backend holds it. A frame at
 // `position` of the current file, key asking for a key frame there; PCM
@@ -65,7 +66,11 @@ bool WriteDestinationFrame(DestinationMedia& d, std::int32_t position, const std
                            bool key, std::int32_t* written);
 bool WriteDestinationAudio(DestinationMedia& d, std::int32_t position, std::int32_t samples, const std::uint8_t* buffer,
                            std::int32_t bytes, std::int32_t* written);
-// Whether audio is written to this destination.
+// Whether the sound goes over as the source stores it (packets, not
+// samples); carrying writes what plays up to the end of the frames written.
+bool DestinationCarriesStoredAudio(const DestinationMedia& d);
+bool CarryDestinationAudio(DestinationMedia& d);
+// Whether audio samples are written to this destination.
 bool DestinationTakesAudio(const DestinationMedia& d);
 // Whether the destination is split into segments at the size limit (AVI only).
 bool DestinationSplits(const DestinationMedia& d);

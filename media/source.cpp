@@ -13,6 +13,7 @@
 #include "core/messages.h"
 #include "frames/geometry.h"
 #include "media/lav/audio.h"
+#include "media/lav/audio_packets.h"
 #include "media/lav/output.h"
 #include "media/lav/video.h"
 
@@ -30,6 +31,10 @@ struct SourceReader {
     LavVideo* video = nullptr;
     LavAudio* audio = nullptr;  // decoded to 16-bit PCM
     std::vector<std::uint8_t> audioScratch;
+    // Where the audio's packets are found when a destination carries them as stored.
+    std::string path;
+    int audioWhich = 0;
+    Ratio audioOrigin;  // the time, in the file, that plays with the first picture
 };
 
 namespace {
@@ -208,6 +213,7 @@ RunResult OpenAviVideo(SourceMedia& s, const char* path) {
         return sourceNoInfo;
     if (s.fileInfo.dwHeight == 0) return sourceUnsupported;
     if (!UsableTiming(s.videoInfo)) return sourceNoInfo;
+    r.audioOrigin = Ratio{std::int64_t{s.videoInfo.dwStart} * s.videoInfo.dwScale, s.videoInfo.dwRate};
     SetFrameFormat(s, s.fileInfo.dwWidth, s.fileInfo.dwHeight);
     r.frameGetter = AVIStreamGetFrameOpen(r.videoStream, &s.frameFormat.header);
     if (!r.frameGetter) return sourceUnsupported;
@@ -251,9 +257,7 @@ AudioOpen OpenAviAudio(SourceMedia& s, const char* path, int which, bool only16B
     }
     releaseRef(r.audioStream, AVIStreamRelease);
     // Sample 0 plays with the first frame of the video stream.
-    const AVISTREAMINFOA& v = s.videoInfo;
-    const Ratio origin{std::int64_t{v.dwStart} * v.dwScale, v.dwRate};
-    return OpenDecodedAudio(s, path, which, origin);
+    return OpenDecodedAudio(s, path, which, r.audioOrigin);
 }
 
 // libavformat reads the whole source.
@@ -299,6 +303,7 @@ RunResult OpenLavSource(SourceMedia& s, const char* path, const SourceOptions& o
     d.sampleAspectDen = static_cast<std::uint32_t>(v.sampleAspect.den);
     d.interlaced = v.interlaced;
     d.streams = v.streams;
+    r.audioOrigin = v.origin;
     *audio = AudioOpen::none;
     if (options.noAudio) return sourceOpened;
     d.audioStreams = CountLavAudioStreams(path);
@@ -352,6 +357,8 @@ RunResult OpenSource(MediaState& media, const char* path, const SourceOptions& o
     }
     if (audio == AudioOpen::refused) return failOpen(media, sourceNoInfo);
     s.description.audioStream = options.audioStream;
+    s.reader->path = path;
+    s.reader->audioWhich = options.audioStream;
     return sourceOpened;
 }
 
@@ -383,6 +390,12 @@ bool ReadSourceAudio(SourceMedia& source, std::int32_t start, std::int32_t count
     *samples = static_cast<std::int32_t>(got);
     *bytes = static_cast<std::int32_t>(got * block);
     return true;
+}
+
+LavAudioPackets* OpenSourceAudioPackets(const SourceMedia& source, std::string* why) {
+    const SourceReader* r = source.reader;
+    if (!r || !source.hasAudio) return *why = "the source has no audio", nullptr;
+    return OpenLavAudioPackets(r->path.c_str(), r->audioWhich, r->audioOrigin, why);
 }
 
 bool IsPcmAudio(const WAVEFORMATEX& format) { return format.wFormatTag == 1 || format.wFormatTag == 3; }

@@ -1,6 +1,8 @@
 // Admitting and opening the source, reading it, and the one close operation.
 #pragma once
 
+#include <string>
+
 #include "core/run_result.h"
 #include "media/media_state.h"
 
@@ -42,6 +44,13 @@ const std::uint8_t* SourcePicture(SourceMedia& source, std::int64_t index);
 // stream's stored units. False when nothing can be read there.
 bool ReadSourceAudio(SourceMedia& source, std::int32_t start, std::int32_t count, void* buffer,
                      std::int32_t bufferBytes, std::int32_t* bytes, std::int32_t* samples);
+
+// The chosen audio stream's packets as the file stores them, read apart from
+// the pictures and the decoded sound, for a destination that carries them
+// unchanged; their times count from the first picture, as the decoded
+// sound's samples do. Null with *why when they can't be read.
+struct LavAudioPackets;
+LavAudioPackets* OpenSourceAudioPackets(const SourceMedia& source, std::string* why);
 
 // Sound stored as samples (PCM, integer or float) is read and written by
 // the sample; any other format is carried over as it was stored, in whole

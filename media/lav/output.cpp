@@ -1,6 +1,12 @@
 #include "media/lav/output.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -16,7 +22,9 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "media/lav/audio_packets.h"
 #include "media/vfw/compressor.h"
+#include "media/vfw/ffmpeg_log.h"
 
 struct LavOutput {
     AVFormatContext* format = nullptr;
@@ -32,10 +40,26 @@ struct LavOutput {
     AVFrame* sound = nullptr;
     std::int64_t samplesSent = 0;
     int inputRate = 0, inputChannels = 0;
+    // Sound carried as stored: the packet that plays after the frames so far waits in `held`.
+    LavAudioPackets* copied = nullptr;
+    AVPacket* held = nullptr;
+    bool copyEnded = false;
+    std::int64_t lastDts = INT64_MIN;
+    int pcmBlock = 0;  // bytes a sample of all channels, when the stored sound is PCM
+    std::uint8_t pcmSilence = 0;
+    std::int64_t pcmNext = 0;     // the sample after the last one carried
+    std::int64_t heldSample = 0;  // where the held PCM packet's first sample plays
+    // Whether a packet before the first picture that only primes the decoder
+    // is kept: MP4 and MOV skip its sound by their edit list, Matroska would play it.
+    bool keepsPriming = false;
+    std::string audioName, containerName;
+    std::uint32_t rateNum = 0, rateDen = 1;
     AVPacket* packet = nullptr;
     std::uint32_t stride = 0;
     bool headerWritten = false, finished = false;
     std::string failure;
+    int lockFd = -1;  // holds the file's exclusive lock while it is written
+    std::string path;
 };
 
 namespace {
@@ -99,6 +123,8 @@ bool OpenVideo(LavOutput* o, const LavOutputSetup& s, std::string* why) {
     c->time_base = AVRational{static_cast<int>(s.rateDen), static_cast<int>(s.rateNum)};
     c->framerate = AVRational{static_cast<int>(s.rateNum), static_cast<int>(s.rateDen)};
     c->thread_count = 0;
+    if (s.sampleAspectNum > 0 && s.sampleAspectDen > 0)
+        c->sample_aspect_ratio = AVRational{s.sampleAspectNum, s.sampleAspectDen};
     if (s.keyFrameEvery > 0) c->gop_size = static_cast<int>(std::min<std::uint32_t>(s.keyFrameEvery, 1u << 30));
     AVDictionary* opts = nullptr;
     if (s.bytesPerSecond > 0)
@@ -124,6 +150,7 @@ bool OpenVideo(LavOutput* o, const LavOutputSetup& s, std::string* why) {
         return *why = "out of memory", false;
     o->videoStream->time_base = c->time_base;
     o->videoStream->avg_frame_rate = c->framerate;
+    o->videoStream->sample_aspect_ratio = c->sample_aspect_ratio;
     o->scale = sws_getContext(s.width, s.height, AV_PIX_FMT_BGR24, s.width, s.height, c->pix_fmt,
                               SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
     o->picture = av_frame_alloc();
@@ -219,29 +246,272 @@ bool Queue(LavOutput* o, const std::uint8_t* samples, int count) {
     return ok;
 }
 
+const char* MuxerOf(OutputContainer container) {
+    return container == OutputContainer::mkv    ? "matroska"
+           : container == OutputContainer::webm ? "webm"
+           : container == OutputContainer::mov  ? "mov"
+                                                : "mp4";
+}
+
+// A stream for sound carried as stored: the source's codec parameters, no
+// tag of the source's container.
+AVStream* NewCopiedStream(AVFormatContext* format, const LavAudioPackets* packets) {
+    AVStream* stream = avformat_new_stream(format, nullptr);
+    if (!stream || avcodec_parameters_copy(stream->codecpar, LavAudioPacketsCodec(packets)) < 0) return nullptr;
+    stream->codecpar->codec_tag = 0;
+    if (stream->codecpar->sample_rate > 0) stream->time_base = AVRational{1, stream->codecpar->sample_rate};
+    return stream;
+}
+
+// Samples stored one after another, whose silence is zero bytes (0x80 for 8-bit unsigned).
+bool IsPlainPcm(AVCodecID id) {
+    switch (id) {
+        case AV_CODEC_ID_PCM_U8:
+        case AV_CODEC_ID_PCM_S8:
+        case AV_CODEC_ID_PCM_S16LE:
+        case AV_CODEC_ID_PCM_S16BE:
+        case AV_CODEC_ID_PCM_S24LE:
+        case AV_CODEC_ID_PCM_S24BE:
+        case AV_CODEC_ID_PCM_S32LE:
+        case AV_CODEC_ID_PCM_S32BE:
+        case AV_CODEC_ID_PCM_F32LE:
+        case AV_CODEC_ID_PCM_F32BE:
+        case AV_CODEC_ID_PCM_F64LE:
+        case AV_CODEC_ID_PCM_F64BE: return true;
+        default: return false;
+    }
+}
+
+bool OpenCopiedAudio(LavOutput* o, const LavOutputSetup& s, std::string* why) {
+    o->audioStream = NewCopiedStream(o->format, o->copied);
+    o->held = av_packet_alloc();
+    if (!o->audioStream || !o->held) return *why = "out of memory", false;
+    const AVCodecParameters* par = o->audioStream->codecpar;
+    // Sound stored as plain samples is cut to the sample; other codecs go by whole packets.
+    if (IsPlainPcm(par->codec_id) && par->ch_layout.nb_channels > 0 && par->sample_rate > 0) {
+        o->pcmBlock = av_get_bits_per_sample(par->codec_id) / 8 * par->ch_layout.nb_channels;
+        o->pcmSilence = par->codec_id == AV_CODEC_ID_PCM_U8 ? 0x80 : 0;
+    }
+    o->audioName = s.audioName.empty() ? avcodec_get_name(par->codec_id) : s.audioName;
+    return true;
+}
+
+using Wide = __int128;
+
+// The end of the frames written so far, in seconds x rateNum.
+Wide VideoEndNum(const LavOutput* o) { return Wide{o->framesSent} * o->rateDen; }
+
+// Sample n of the carried PCM in ticks of the audio stream, rounded.
+std::int64_t SampleTicks(const LavOutput* o, std::int64_t n) {
+    const AVRational tb = o->audioStream->time_base;
+    const Wide num = Wide{n} * tb.den, den = Wide{o->audioStream->codecpar->sample_rate} * tb.num;
+    return static_cast<std::int64_t>((2 * num + (num >= 0 ? den : -den)) / (2 * den));
+}
+
+// The sample that ticks t of the audio stream falls on, rounded.
+std::int64_t TicksSample(const LavOutput* o, std::int64_t t) {
+    const AVRational tb = o->audioStream->time_base;
+    const Wide num = Wide{t} * tb.num * o->audioStream->codecpar->sample_rate, den = tb.den;
+    return static_cast<std::int64_t>((2 * num + (num >= 0 ? den : -den)) / (2 * den));
+}
+
+bool WriteCopied(LavOutput* o, AVPacket* packet) {
+    // Times must grow; a source whose stored times step back keeps its order.
+    if (packet->dts <= o->lastDts) packet->dts = o->lastDts + 1;
+    if (packet->pts < packet->dts) packet->pts = packet->dts;
+    o->lastDts = packet->dts;
+    packet->stream_index = o->audioStream->index;
+    const double at = static_cast<double>(packet->pts) * av_q2d(o->audioStream->time_base);
+    FfmpegComplaint complaint;
+    const int written = av_interleaved_write_frame(o->format, packet);
+    if (written >= 0) return true;
+    char text[96];
+    std::snprintf(text, sizeof text, " at %.3f s: ", at);
+    return Fail(o, "the " + o->containerName + " container took no more of the " + o->audioName +
+                       " audio carried as stored" + text +
+                       (complaint.text.empty() ? ErrorText(written) : complaint.text));
+}
+
+// Silence from the carried PCM's end up to sample `to`.
+bool PadPcm(LavOutput* o, std::int64_t to) {
+    while (o->pcmNext < to) {
+        const int n = static_cast<int>(std::min<std::int64_t>(to - o->pcmNext, 4096));
+        AVPacket* silence = o->packet;
+        if (av_new_packet(silence, n * o->pcmBlock) < 0) return Fail(o, "out of memory");
+        std::memset(silence->data, o->pcmSilence, static_cast<std::size_t>(n) * o->pcmBlock);
+        silence->pts = silence->dts = SampleTicks(o, o->pcmNext);
+        silence->duration = SampleTicks(o, o->pcmNext + n) - silence->pts;
+        silence->flags = AV_PKT_FLAG_KEY;
+        o->pcmNext += n;
+        if (!WriteCopied(o, silence)) return false;
+    }
+    return true;
+}
+
+// The held PCM packet's samples that play before sample `end`, continuing
+// the sound carried so far; what plays later stays held. A packet is cut at
+// the end only when it is the video's last (`last`), so the sound keeps the
+// source's packets whole. *done: nothing of it is left.
+bool CarryPcm(LavOutput* o, std::int64_t end, bool last, bool* done) {
+    AVPacket* p = o->held;
+    const std::int64_t count = p->size / o->pcmBlock;
+    *done = false;
+    if (o->heldSample >= end || (!last && o->heldSample + count > end)) return true;
+    if (o->heldSample > o->pcmNext && !PadPcm(o, o->heldSample)) return false;
+    // What overlaps the sound already carried, or plays before the video, is cut.
+    const std::int64_t skip = std::clamp<std::int64_t>(o->pcmNext - o->heldSample, 0, count);
+    const std::int64_t keep = std::clamp<std::int64_t>(end - (o->heldSample + skip), 0, count - skip);
+    if (keep > 0) {
+        AVPacket* part = o->packet;
+        if (av_packet_ref(part, p) < 0) return Fail(o, "out of memory");
+        part->data += skip * o->pcmBlock;
+        part->size = static_cast<int>(keep * o->pcmBlock);
+        part->pts = part->dts = SampleTicks(o, o->pcmNext);
+        part->duration = SampleTicks(o, o->pcmNext + keep) - part->pts;
+        o->pcmNext += keep;
+        if (!WriteCopied(o, part)) return false;
+    }
+    const std::int64_t used = skip + keep;
+    if (used == count) {
+        av_packet_unref(p);
+        *done = true;
+        return true;
+    }
+    p->data += used * o->pcmBlock;
+    p->size -= static_cast<int>(used * o->pcmBlock);
+    o->heldSample += used;
+    return true;
+}
+
+// Carries what plays up to the end of the frames written so far; `last`:
+// there will be no more.
+bool CarryAudio(LavOutput* o, bool last) {
+    if (!o->failure.empty()) return false;
+    if (!o->copied) return true;
+    const AVRational tb = o->audioStream->time_base;
+    // The frames so far end at framesSent x rateDen / rateNum seconds.
+    const Wide endNum = VideoEndNum(o) * tb.den, endDen = Wide{o->rateNum} * tb.num;  // in ticks
+    const std::int64_t endSample =
+        o->pcmBlock ? static_cast<std::int64_t>(VideoEndNum(o) * o->audioStream->codecpar->sample_rate / o->rateNum)
+                    : 0;
+    for (;;) {
+        if (!o->held->data && !o->copyEnded) {
+            if (!NextLavAudioPacket(o->copied, Ratio{tb.num, tb.den}, o->held)) {
+                o->copyEnded = true;
+                break;
+            }
+            if (o->pcmBlock) {
+                o->heldSample = TicksSample(o, o->held->pts);
+                // Times within 5 ms of where the sound has got keep it
+                // continuous, as decoded sound is placed.
+                const std::int64_t slack = o->audioStream->codecpar->sample_rate / 200;
+                if (o->pcmNext > 0 && std::abs(o->heldSample - o->pcmNext) <= slack) o->heldSample = o->pcmNext;
+            }
+        }
+        if (!o->held->data) break;
+        if (o->pcmBlock) {
+            bool done = false;
+            if (!CarryPcm(o, endSample, last, &done)) return false;
+            if (!done) break;
+            continue;
+        }
+        AVPacket* p = o->held;
+        // A packet plays with the video when its middle lies before the video's end
+        // and it ends after the first picture (or primes the decoder for it).
+        if ((2 * Wide{p->pts} + p->duration) * endDen >= 2 * endNum) break;
+        if (p->pts + p->duration <= 0 && !(o->keepsPriming && (p->flags & AV_PKT_FLAG_DISCARD))) {
+            av_packet_unref(p);
+            continue;
+        }
+        if (!WriteCopied(o, p)) return false;
+    }
+    return !o->pcmBlock || !o->copyEnded || PadPcm(o, endSample);
+}
+
+}  // namespace
+
+bool LavOutputCopiesAudio(const LavOutput* o) { return o && o->copied; }
+
+bool CopyLavAudio(LavOutput* o) { return CarryAudio(o, false); }
+
+std::string CopiedAudioRefusal(OutputContainer container, const LavAudioPackets* packets) {
+    AVFormatContext* format = nullptr;
+    if (avformat_alloc_output_context2(&format, nullptr, MuxerOf(container), nullptr) < 0 || !format)
+        return "no muxer for this container";
+    std::string refusal;
+    FfmpegComplaint complaint;
+    if (!NewCopiedStream(format, packets) || avio_open_dyn_buf(&format->pb) < 0) {
+        refusal = "out of memory";
+    } else {
+        const int header = avformat_write_header(format, nullptr);
+        if (header < 0) refusal = complaint.text.empty() ? ErrorText(header) : complaint.text;
+        std::uint8_t* bytes = nullptr;
+        avio_close_dyn_buf(format->pb, &bytes);
+        av_free(bytes);
+        format->pb = nullptr;
+    }
+    avformat_free_context(format);
+    return refusal;
+}
+
+namespace {
+
+// The destination held alone, as the AVI writer holds its own: created if
+// need be, emptied only once no other run reads or writes it. -1 with *why.
+int LockDestination(const char* path, std::string* why) {
+    const int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0) return *why = std::string(path) + ": " + std::strerror(errno), -1;
+    struct stat st {};
+    const char* refusal = nullptr;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        refusal = "not a file that can be written";
+    else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+        refusal = errno == EWOULDBLOCK ? "open in another run" : std::strerror(errno);
+    else if (ftruncate(fd, 0) != 0)
+        refusal = std::strerror(errno);
+    if (!refusal) return fd;
+    close(fd);
+    *why = std::string(path) + ": " + refusal;
+    return -1;
+}
+
 }  // namespace
 
 LavOutput* CreateLavOutput(const LavOutputSetup& s, std::string* why) {
     LavOutput* o = new (std::nothrow) LavOutput;
-    if (!o) return *why = "out of memory", nullptr;
+    if (!o) {
+        LavAudioPackets* copied = s.copiedAudio;
+        CloseLavAudioPackets(copied);
+        return *why = "out of memory", nullptr;
+    }
     const auto fail = [&](const std::string& text) -> LavOutput* {
         *why = text;
+        // A file this call created goes again; one another run holds stays.
+        if (o->lockFd >= 0) unlink(o->path.c_str());
         CloseLavOutput(o);
         return nullptr;
     };
-    const char* muxer = s.container == OutputContainer::mkv    ? "matroska"
-                        : s.container == OutputContainer::webm ? "webm"
-                        : s.container == OutputContainer::mov  ? "mov"
-                                                               : "mp4";
-    if (avformat_alloc_output_context2(&o->format, nullptr, muxer, s.path) < 0 || !o->format)
+    o->copied = s.copiedAudio;
+    std::string locked;
+    if ((o->lockFd = LockDestination(s.path, &locked)) < 0) return fail(locked);
+    o->path = s.path;
+    // Named as a file, so no part of the name is taken for a protocol; MP4's
+    // fast start opens it again by this name.
+    const std::string url = std::string("file:") + s.path;
+    if (avformat_alloc_output_context2(&o->format, nullptr, MuxerOf(s.container), url.c_str()) < 0 || !o->format)
         return fail("no muxer for this container");
     o->packet = av_packet_alloc();
     o->stride = s.stride;
+    o->rateNum = s.rateNum;
+    o->rateDen = s.rateDen;
+    o->containerName = OutputContainerName(s.container);
+    o->keepsPriming = s.container == OutputContainer::mp4 || s.container == OutputContainer::mov;
     if (!o->packet) return fail("out of memory");
     std::string reason;
     if (!OpenVideo(o, s, &reason)) return fail(reason);
-    if (s.audio != AudioCodec::none && !OpenAudio(o, s, &reason)) return fail(reason);
-    const int opened = avio_open(&o->format->pb, s.path, AVIO_FLAG_WRITE);
+    if (o->copied && !OpenCopiedAudio(o, s, &reason)) return fail(reason);
+    if (!o->copied && s.audio != AudioCodec::none && !OpenAudio(o, s, &reason)) return fail(reason);
+    const int opened = avio_open(&o->format->pb, url.c_str(), AVIO_FLAG_WRITE);
     if (opened < 0) return fail(std::string(s.path) + ": " + ErrorText(opened));
     AVDictionary* opts = nullptr;
     // The index at the front, so players start before the whole file is read.
@@ -249,9 +519,12 @@ LavOutput* CreateLavOutput(const LavOutputSetup& s, std::string* why) {
         av_dict_set(&opts, "movflags", "+faststart", 0);
     // Matroska stores uncompressed pictures only in its AVI-compatible mode.
     if (s.container == OutputContainer::mkv) av_dict_set(&opts, "allow_raw_vfw", "1", 0);
+    FfmpegComplaint complaint;
     const int header = avformat_write_header(o->format, &opts);
     av_dict_free(&opts);
-    if (header < 0) return fail("the container refused the streams: " + ErrorText(header));
+    if (header < 0)
+        return fail("the container refused the streams: " +
+                    (complaint.text.empty() ? ErrorText(header) : complaint.text));
     o->headerWritten = true;
     return o;
 }
@@ -285,6 +558,7 @@ bool FinishLavOutput(LavOutput* o) {
     o->finished = true;
     if (!o->failure.empty()) return false;
     if (!Send(o, o->video, o->videoStream, nullptr)) return false;
+    if (!CarryAudio(o, true)) return false;
     if (o->audio && (!Queue(o, nullptr, 0) || !EncodeQueued(o, true) || !Send(o, o->audio, o->audioStream, nullptr)))
         return false;
     const int trailer = av_write_trailer(o->format);
@@ -319,10 +593,13 @@ void CloseLavOutput(LavOutput*& o) {
     av_frame_free(&o->picture);
     av_frame_free(&o->sound);
     av_packet_free(&o->packet);
+    av_packet_free(&o->held);
+    CloseLavAudioPackets(o->copied);
     if (o->format) {
         if (o->format->pb) avio_closep(&o->format->pb);
         avformat_free_context(o->format);
     }
+    if (o->lockFd >= 0) close(o->lockFd);
     delete o;
     o = nullptr;
 }

@@ -8,6 +8,8 @@
 
 #include "media/lav/output_codecs.h"
 
+struct LavAudioPackets;
+
 struct LavOutputSetup {
     const char* path = nullptr;
     OutputContainer container = OutputContainer::mkv;
@@ -15,12 +17,17 @@ struct LavOutputSetup {
     std::uint32_t stride = 0;
     std::uint32_t rateNum = 0, rateDen = 1;  // frames per second
     std::uint32_t fccHandler = 0;
-    std::uint32_t quality = 0xFFFFFFFFu;  // 0..10000; above: the encoder's default
-    std::uint32_t keyFrameEvery = 0;      // 0: the encoder's own spacing
-    std::uint32_t bytesPerSecond = 0;     // 0: constant quality
-    std::string preset;                   // x264/x265 preset; empty: medium
+    std::uint32_t quality = 0xFFFFFFFFu;           // 0..10000; above: the encoder's default
+    std::uint32_t keyFrameEvery = 0;               // 0: the encoder's own spacing
+    std::uint32_t bytesPerSecond = 0;              // 0: constant quality
+    std::string preset;                            // x264/x265 preset; empty: medium
+    int sampleAspectNum = 0, sampleAspectDen = 1;  // of the pixels written; 0: not said
     AudioCodec audio = AudioCodec::none;
     int sampleRate = 0, channels = 0;  // of the 16-bit PCM given
+    // The source's sound carried as stored instead (audio none); the output
+    // owns it from the call on, whatever the outcome. audioName describes it.
+    LavAudioPackets* copiedAudio = nullptr;
+    std::string audioName;
 };
 
 struct LavOutput;
@@ -31,6 +38,15 @@ LavOutput* CreateLavOutput(const LavOutputSetup& setup, std::string* why);
 bool WriteLavFrame(LavOutput* output, const std::uint8_t* frame, bool key);
 // Appends interleaved 16-bit samples.
 bool WriteLavAudio(LavOutput* output, const std::uint8_t* samples, std::int64_t count);
+// Whether the sound is carried as stored, and carries what plays up to the
+// end of the frames written so far: packets whose middle lies before it; PCM
+// packets that end before it, gaps filled with silence (at the finish the
+// last is cut to the sample and the rest up to the video's end is silence).
+bool LavOutputCopiesAudio(const LavOutput* output);
+bool CopyLavAudio(LavOutput* output);
+// Why the container would refuse the sound as stored (its own words); empty
+// when it takes it. Nothing is written.
+std::string CopiedAudioRefusal(OutputContainer container, const LavAudioPackets* packets);
 // Drains the encoders and writes the index; false with the cause in LavOutputFailure.
 bool FinishLavOutput(LavOutput* output);
 const char* LavOutputFailure(const LavOutput* output);

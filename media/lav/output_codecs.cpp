@@ -199,3 +199,28 @@ AudioCodec ChooseAudioCodec(OutputContainer container, AudioChoice choice, const
     }
     return takes(wanted) ? wanted : AudioCodec::none;
 }
+
+bool CarriedAsStoredByDefault(OutputContainer container, int codecId) {
+    if (container == OutputContainer::mkv || container == OutputContainer::webm) return true;
+    if (container != OutputContainer::mp4 && container != OutputContainer::mov) return false;
+    switch (static_cast<AVCodecID>(codecId)) {
+        case AV_CODEC_ID_AAC:
+        case AV_CODEC_ID_MP3:
+        case AV_CODEC_ID_AC3:
+        case AV_CODEC_ID_EAC3:
+        case AV_CODEC_ID_ALAC: return true;
+        case AV_CODEC_ID_OPUS: return container == OutputContainer::mp4;
+        case AV_CODEC_ID_PCM_U8:
+        case AV_CODEC_ID_PCM_S16LE:
+        case AV_CODEC_ID_PCM_S16BE:
+        case AV_CODEC_ID_PCM_S24LE:
+        case AV_CODEC_ID_PCM_S24BE:
+        case AV_CODEC_ID_PCM_S32LE:
+        case AV_CODEC_ID_PCM_S32BE:
+        case AV_CODEC_ID_PCM_F32LE:
+        case AV_CODEC_ID_PCM_F32BE:
+        case AV_CODEC_ID_PCM_F64LE:
+        case AV_CODEC_ID_PCM_F64BE: return container == OutputContainer::mov;
+        default: return false;
+    }
+}

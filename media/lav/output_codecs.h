@@ -23,9 +23,10 @@ std::vector<AviCompressorInfo> ListOutputCompressors(OutputContainer container);
 bool FindOutputCompressor(std::uint32_t fccHandler, AviCompressorInfo* info);
 bool ContainerTakesCompressor(OutputContainer container, std::uint32_t fccHandler);
 
-// The sound written into a libavformat container: automatic carries the
-// source's codec where the container takes it (decoded and encoded again),
-// else AAC in MP4/MOV and Opus in MKV/WebM; copy insists on the source's codec.
+// The sound written into a libavformat container: automatic carries it as
+// stored where the container takes it and, where it doesn't, encodes the
+// source's codec where the container takes that, else AAC in MP4/MOV and
+// Opus in MKV/WebM; copy insists on the sound as stored; the others encode.
 enum class AudioChoice { automatic, pcm, flac, aac, opus, copy };
 bool ParseAudioChoice(const std::string& name, AudioChoice* choice);
 // The codec written for a source whose audio codec is described as
@@ -33,6 +34,11 @@ bool ParseAudioChoice(const std::string& name, AudioChoice* choice);
 enum class AudioCodec { none, pcm, flac, aac, opus };
 AudioCodec ChooseAudioCodec(OutputContainer container, AudioChoice choice, const std::string& sourceCodec);
 const char* AudioCodecName(AudioCodec codec);
+// Whether sound in this codec (an AVCodecID) goes over as stored without
+// being asked: whatever the muxer takes in MKV and WebM; in MP4 and MOV only
+// what players commonly play there (AAC, MP3, AC-3, E-AC-3, ALAC, Opus in
+// MP4, plain PCM in MOV), so a rarity such as Vorbis in MP4 comes only with copy.
+bool CarriedAsStoredByDefault(OutputContainer container, int codecId);
 
 // How a compressor runs in these containers: libavcodec's encoder and the
 // pixel format it is given.

@@ -350,8 +350,10 @@ LavVideo* OpenLavVideo(const char* path, Ratio sourceRate, LavVideoInfo* info, s
     out.length = length;
     out.pictures = static_cast<std::int64_t>(v.pts.size());
     out.rotation = v.quarterTurns * 90;
+    // The pixels' shape as delivered: a quarter turn swaps their sides.
     const AVRational sar = av_guess_sample_aspect_ratio(f, st, nullptr);
     out.sampleAspect = sar.num > 0 && sar.den > 0 ? RatioOf(sar) : Ratio{0, 1};
+    if (v.quarterTurns % 2 && out.sampleAspect.num > 0) out.sampleAspect = Ratio{sar.den, sar.num};
     out.container = ContainerName(f);
     const AVCodecDescriptor* d = avcodec_descriptor_get(st->codecpar->codec_id);
     out.codec = d && d->long_name ? d->long_name : avcodec_get_name(st->codecpar->codec_id);

@@ -315,27 +315,6 @@ AVCodecContext* NewContext(const EncoderSetup& e, const AVCodec* enc, AVPixelFor
     return ctx;
 }
 
-// While an encoder opens on this thread, its complaints are kept here, so a
-// refusal can say why; FFmpeg's log goes on as before for everything else.
-thread_local std::string* encoderComplaints = nullptr;
-
-void KeepEncoderComplaint(void* object, int level, const char* format, va_list args) {
-    if (encoderComplaints && level <= AV_LOG_ERROR) {
-        va_list copy;
-        va_copy(copy, args);
-        char line[512];
-        int prefix = 0;
-        av_log_format_line2(object, level, format, copy, line, sizeof line, &prefix);
-        va_end(copy);
-        std::string text = line;
-        while (!text.empty() && std::strchr("\n .:", text.back())) text.pop_back();
-        if (const size_t bracket = text.find("] "); text[0] == '[' && bracket != std::string::npos)
-            text.erase(0, bracket + 2);
-        if (!text.empty() && encoderComplaints->empty()) *encoderComplaints = text;  // the first says why
-    }
-    av_log_default_callback(object, level, format, args);
-}
-
 // The refusal in words: which encoder, which frame size, and the encoder's reason.
 std::string RefusalText(const Codec& codec, int32_t width, int32_t height, const std::string& reason) {
     char text[640];
@@ -370,8 +349,6 @@ std::string WholeChromaRefusal(const EncoderSetup& e, AVPixelFormat pixels) {
 // when none (*reason says why) or memory is short (*reason empty).
 AVCodecContext* OpenContext(const EncoderSetup& e, std::string* reason) {
     QuietFfmpegLog();
-    static std::once_flag hooked;
-    std::call_once(hooked, [] { av_log_set_callback(KeepEncoderComplaint); });
     const AVCodec* enc = avcodec_find_encoder_by_name(e.codec.encoder);
     *reason = "no encoder in this build";
     if (!enc) return nullptr;
@@ -390,15 +367,13 @@ AVCodecContext* OpenContext(const EncoderSetup& e, std::string* reason) {
             reason->clear();
             return nullptr;
         }
-        std::string complaint;
-        encoderComplaints = &complaint;
+        FfmpegComplaint complaint;
         const int r = avcodec_open2(ctx, enc, &opts);
-        encoderComplaints = nullptr;
         av_dict_free(&opts);
         if (r >= 0) return ctx;
         char error[AV_ERROR_MAX_STRING_SIZE];
         av_strerror(r, error, sizeof error);
-        *reason = complaint.empty() ? error : complaint;
+        *reason = complaint.text.empty() ? error : complaint.text;
         avcodec_free_context(&ctx);
     }
     return nullptr;

@@ -289,7 +289,8 @@ double DecodedAudioSeconds(const std::string& path) {
 // a complaint, carries the codecs asked for (or the container's default for
 // the source's PCM), has audio as long as its video to within a frame, and
 // MP4/MOV keep their index in front. Lossless FFV1 and uncompressed pictures
-// at the source's rate give the source's pictures one for one.
+// at the source's rate give the source's pictures one for one. Tavrick's own
+// info reads each.
 TEST(Outputs, EveryContainerWritesWhatItTakes) {
     const std::string source = Clip("pcm-source.avi", "-c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le -ac 2");
     struct Case {
@@ -319,6 +320,12 @@ TEST(Outputs, EveryContainerWritesWhatItTakes) {
         EXPECT_EQ(Capture("ffmpeg -v error -i '" + out + "' -f null - 2>&1"), "");
         EXPECT_EQ(Probe(out, "stream", "codec_name", "v:0"), c.video);
         EXPECT_EQ(Probe(out, "stream", "codec_name", "a:0"), c.audio);
+        // Tavrick reads back what it writes.
+        const Result info = Tavrick("info '" + out + "'");
+        EXPECT_EQ(info.code, 0) << info.output;
+        EXPECT_NE(info.output.find("Video Info\nWidth: 160 px\nHeight: 120 px\nRate: "), std::string::npos)
+            << info.output;
+        EXPECT_NE(info.output.find("Audio Info\nRate: "), std::string::npos) << info.output;
         const std::string rate = Probe(out, "stream", "r_frame_rate", "v:0");
         const double fps = std::atof(rate.c_str()) / std::atof(rate.substr(rate.find('/') + 1).c_str());
         const std::vector<std::string> written = Pictures(out);
@@ -334,21 +341,168 @@ TEST(Outputs, EveryContainerWritesWhatItTakes) {
     }
 }
 
-// Compressed sound is decoded and encoded again: AAC stays AAC where the
-// container takes it (copy), a container that can't take it refuses the run
-// before anything is written, and the sound still lasts as long as the video.
-TEST(Outputs, CopiedSoundKeepsItsCodec) {
-    const std::string source = Clip("aac-source.mp4", "-c:v libx264 -pix_fmt yuv420p -c:a aac");
-    const std::string mkv = Path("copied.mkv"), webm = Path("copied.webm");
-    const std::string common = "' --method coarse --rate 25 --aspect 1:1 --yes --quiet --audio-codec copy --codec ";
-    const Result kept = Tavrick("convert '" + source + "' '" + mkv + common + "H264 --preset ultrafast");
-    ASSERT_EQ(kept.code, 0) << kept.output;
-    EXPECT_EQ(Probe(mkv, "stream", "codec_name", "a:0"), "aac");
-    EXPECT_NEAR(DecodedAudioSeconds(mkv), static_cast<double>(Pictures(mkv).size()) / 25, 1.0 / 25);
-    const Result refused = Tavrick("convert '" + source + "' '" + webm + common + "VP90");
-    EXPECT_NE(refused.code, 0);
-    EXPECT_NE(refused.output.find("webm container takes no AAC"), std::string::npos) << refused.output;
-    EXPECT_FALSE(std::ifstream(webm).good());
+// The MD5s of a file's first audio stream's packets as stored, in order.
+std::vector<std::string> AudioPackets(const std::string& path) {
+    std::istringstream lines(Capture("ffmpeg -v error -i '" + path + "' -map 0:a:0 -c copy -f framemd5 - 2>/dev/null"));
+    std::vector<std::string> md5;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string field;
+        for (int k = 0; k < 6 && std::getline(fields, field, ',');) ++k;  // stream, dts, pts, duration, size, hash
+        if (!line.empty() && line[0] != '#') md5.push_back(field.substr(1));
+    }
+    return md5;
+}
+
+// The first audio stream decoded to 32-bit samples, every byte.
+Bytes Samples32(const std::string& path) {
+    const std::string raw = path + ".s32";
+    Capture("ffmpeg -v error -y -i '" + path + "' -map 0:a:0 -f s32le '" + raw + "'");
+    return ReadWholeFile(raw);
+}
+
+// Sound the destination's container takes goes over as stored by default:
+// the source's own packets, those that play with the video and none made up,
+// starting against the first picture as in the source, as long as the video
+// to within a frame. PCM is cut to the sample and, where the video outlasts
+// it (speed 80 %), padded with silence, as decoded sound is.
+TEST(Outputs, SoundTheContainerTakesGoesOverAsStored) {
+    struct Case {
+        const char* source;
+        const char* made;
+        const char* out;
+        const char* extra;
+        const char* codec;
+    };
+    const Case cases[] = {
+        {"aac.mp4", "-c:v libx264 -pix_fmt yuv420p -c:a aac", "aac.mkv", "--codec H264 --preset ultrafast --rate 50",
+         "aac"},
+        {"opus.mkv", "-c:v libx264 -pix_fmt yuv420p -c:a libopus", "opus.webm", "--codec VP90 --rate 30000/1001",
+         "opus"},
+        {"pcm24.mov", "-c:v prores -c:a pcm_s24le -ac 2", "pcm24.mov", "--codec APCN --rate 50 --speed 80",
+         "pcm_s24le"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.out);
+        const std::string source = Clip(c.source, c.made), out = Path(std::string("stored-") + c.out);
+        const Result r = Tavrick("convert '" + source + "' '" + out +
+                                 "' --method coarse --deinterlace off --aspect 1:1 --yes --quiet " + c.extra);
+        ASSERT_EQ(r.code, 0) << r.output;
+        EXPECT_EQ(Capture("ffmpeg -v error -i '" + out + "' -f null - 2>&1"), "");
+        EXPECT_EQ(Probe(out, "stream", "codec_name", "a:0"), c.codec);
+        const std::string rate = Probe(out, "stream", "r_frame_rate", "v:0");
+        const double fps = std::atof(rate.c_str()) / std::atof(rate.substr(rate.find('/') + 1).c_str());
+        const std::size_t frames = Pictures(out).size();
+        EXPECT_NEAR(DecodedAudioSeconds(out), frames / fps, 1.0 / fps);
+        // Matroska keeps milliseconds, and FFmpeg's muxer moves Opus by a part of its codec delay.
+        const auto lead = [](const std::string& f) {
+            return Seconds(f, "a:0", "start_time") - Seconds(f, "v:0", "start_time");
+        };
+        EXPECT_NEAR(lead(out), lead(source), 0.008);
+        if (std::string(c.codec).starts_with("pcm")) {
+            const Bytes in = Samples32(source), written = Samples32(out);
+            ASSERT_EQ(written.size(), frames * 48000 / 50 * 2 * 4);
+            ASSERT_LT(in.size(), written.size());
+            EXPECT_TRUE(std::equal(in.begin(), in.end(), written.begin())) << "the source's samples, each once";
+            EXPECT_TRUE(std::all_of(written.begin() + static_cast<std::ptrdiff_t>(in.size()), written.end(),
+                                    [](std::uint8_t b) { return b == 0; }));
+        } else {
+            // All but a decoder's priming (which Matroska would play) and what
+            // plays after the video's end.
+            const std::vector<std::string> in = AudioPackets(source), written = AudioPackets(out);
+            ASSERT_FALSE(written.empty());
+            const auto first = std::find(in.begin(), in.end(), written.front());
+            ASSERT_LE(first - in.begin(), 1);
+            ASSERT_LE(written.size(), static_cast<std::size_t>(in.end() - first));
+            EXPECT_GE(written.size() + 2, static_cast<std::size_t>(in.end() - first));
+            EXPECT_TRUE(std::equal(written.begin(), written.end(), first)) << "the source's packets, in order";
+        }
+    }
+}
+
+// PCM carried as stored that starts after the first picture is preceded by
+// silence, to the sample, as decoded sound is: the tone starts half a second in.
+TEST(Outputs, StoredPcmThatStartsLateIsPrecededBySilence) {
+    const std::string late = Clip("late-pcm.mkv", "-map 0:v -map 1:a -c:v libx264 -pix_fmt yuv420p -c:a pcm_s16le",
+                                  "-f lavfi -i testsrc2=size=64x48:rate=25:duration=2 -itsoffset 0.5 "
+                                  "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1.5");
+    const std::string out = Path("late-pcm-out.mkv");
+    const Result r = Tavrick("convert '" + late + "' '" + out +
+                             "' --rate 25 --method coarse --aspect 1:1 --codec FFV1 --yes --quiet");
+    ASSERT_EQ(r.code, 0) << r.output;
+    EXPECT_EQ(Probe(out, "stream", "codec_name", "a:0"), "pcm_s16le");
+    const Bytes pcm = Samples32(out);
+    ASSERT_EQ(pcm.size(), 96000u * 4);
+    std::size_t first = 0;
+    while (first + 4 <= pcm.size() &&
+           std::abs(static_cast<std::int32_t>(pcm[first] | pcm[first + 1] << 8 | pcm[first + 2] << 16 |
+                                              pcm[first + 3] << 24)) < (100 << 16))
+        first += 4;
+    EXPECT_NEAR(static_cast<double>(first / 4), 24000, 2);
+}
+
+// A codec named is encoded, even the source's own; copy where the container
+// can't take the source's codec refuses the run before anything is written
+// and says why under the product's message, where the default encodes.
+TEST(Outputs, ANamedCodecEncodesAndARefusedCopySaysWhy) {
+    const std::string aac = Clip("aac.mp4", "-c:v libx264 -pix_fmt yuv420p -c:a aac");
+    const std::string opus = Clip("opus.mkv", "-c:v libx264 -pix_fmt yuv420p -c:a libopus");
+    const std::string common = "' --method coarse --rate 25 --aspect 1:1 --yes --quiet --codec H264 --preset ultrafast";
+    ASSERT_EQ(Tavrick("convert '" + aac + "' '" + Path("again.mkv") + common + " --audio-codec aac").code, 0);
+    EXPECT_EQ(Probe(Path("again.mkv"), "stream", "codec_name", "a:0"), "aac");
+    const std::vector<std::string> again = AudioPackets(Path("again.mkv")), stored = AudioPackets(aac);
+    ASSERT_GE(again.size(), 40u);
+    EXPECT_NE(again[20], stored[20]);
+
+    const std::string mov = Path("refused.mov");
+    const Result refused = Tavrick("convert '" + opus + "' '" + mov + common + " --audio-codec copy");
+    EXPECT_EQ(refused.code, 11);
+    EXPECT_NE(refused.output.find("Tavrick: Cannot write audio."), std::string::npos) << refused.output;
+    EXPECT_NE(refused.output.find("\ntavrick: the mov container takes no Opus (Opus Interactive Audio Codec) audio "
+                                  "as stored (opus only supported in MP4)"),
+              std::string::npos)
+        << refused.output;
+    EXPECT_FALSE(std::ifstream(mov).good());
+    ASSERT_EQ(Tavrick("convert '" + opus + "' '" + mov + common).code, 0);
+    EXPECT_EQ(Probe(mov, "stream", "codec_name", "a:0"), "aac");
+}
+
+// The pixels' shape goes to the output: the source's where the picture
+// keeps its rows, scaled with them where it is resized (so the picture shows
+// as in the source), turned with a turned picture, and left unsaid where the
+// source says nothing (an AVI), so a resize made for square pixels stays.
+TEST(Outputs, TheSampleAspectKeepsThePictureShape) {
+    const std::string small = "-f lavfi -i testsrc2=size=160x120:rate=25:duration=0.4";
+    const std::string wide = Clip("sar.mkv", "-vf setsar=64/45 -c:v libx264 -pix_fmt yuv420p", small);
+    const std::string turned = Path("sar-turned.mp4");
+    Capture("ffmpeg -v error -y -i '" + wide + "' -c copy -metadata:s:v:0 rotate=90 '" + turned + "'");
+    const std::string plain = Clip("plain.avi", "-c:v mjpeg", small);
+    struct Case {
+        std::string source;
+        const char* out;
+        const char* args;
+        const char* shape;
+    };
+    const Case cases[] = {
+        {wide, "kept.mkv", "--aspect custom", "160,120,64:45"},
+        {wide, "squeezed.mp4", "--height 60", "160,60,32:45"},
+        {wide, "boxed.mov", "--height 60 --letterbox frame", "160,120,32:45"},
+        {wide, "cropped.mkv", "--height 60 --letterbox image", "160,60,64:45"},
+        {turned, "turned.mkv", "--aspect custom", "120,160,45:64"},
+        {plain, "plain.mkv", "--height 90", "160,90,N/A"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.out);
+        const std::string out = Path(c.out);
+        const bool mkv = std::string(c.out).ends_with(".mkv");
+        const Result r = Tavrick("convert '" + c.source + "' '" + out + "' --rate 25 --method coarse --yes --quiet " +
+                                 (mkv ? "--codec FFV1 " : "--codec H264 --preset ultrafast ") + c.args);
+        ASSERT_EQ(r.code, 0) << r.output;
+        EXPECT_EQ(Capture("ffprobe -v error -select_streams v:0 -show_entries stream=width,height,sample_aspect_ratio "
+                          "-of csv=p=0 '" +
+                          out + "'"),
+                  c.shape);
+    }
 }
 
 // What the destination's container can't take is refused before anything

@@ -1,9 +1,11 @@
 // Feeds arbitrary bytes to the libavformat source as a file and makes every
 // call a caller makes: open with the timing scan, pictures on the grid in
 // and out of order, the audio stream opened at the video's origin and read
-// from the start, the middle and the end. A refusal must say why; anything
+// from the start, the middle and the end, and its packets read as stored.
+// A refusal must say why; anything
 // else but a result is a finding.
 #include "media/lav/audio.h"
+#include "media/lav/audio_packets.h"
 #include "media/lav/video.h"
 
 #include <cstdio>
@@ -11,6 +13,10 @@
 #include <string>
 
 #include "tests/fuzz/fuzz_support.h"
+
+extern "C" {
+#include <libavcodec/packet.h>
+}
 
 namespace {
 
@@ -49,6 +55,23 @@ void ExerciseAudio(const char* path, Ratio origin) {
     }
 }
 
+// The packets as a destination carrying them reads them: in order, on a
+// millisecond clock and on a sample clock.
+void ExercisePackets(const char* path, Ratio origin) {
+    std::string why;
+    LavAudioPackets* p = OpenLavAudioPackets(path, 0, origin, &why);
+    Check(p != nullptr || !why.empty(), "a packet reader's refusal without a cause");
+    if (!p) return;
+    AVPacket* packet = av_packet_alloc();
+    if (!packet) std::abort();
+    for (int n = 0; n < 4000 && NextLavAudioPacket(p, Ratio{1, n % 2 ? 1000 : 48000}, packet); ++n) {
+        Check(packet->size > 0 && packet->duration >= 0, "a packet without sound or with a negative duration");
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    CloseLavAudioPackets(p);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -65,5 +88,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CloseLavVideo(v);
     }
     ExerciseAudio(path, origin);
+    ExercisePackets(path, origin);
     return 0;
 }

@@ -2,6 +2,10 @@
 // offered and written with.
 #include <gtest/gtest.h>
 
+extern "C" {
+#include <libavcodec/codec_id.h>
+}
+
 #include "media/lav/output_codecs.h"
 
 namespace {
@@ -74,6 +78,19 @@ TEST(OutputCodecs, TheSoundKeepsItsCodecWhereTheContainerTakesIt) {
     for (const Case& c : cases)
         EXPECT_EQ(ChooseAudioCodec(c.container, c.choice, c.source), c.written)
             << OutputContainerName(c.container) << " " << c.source;
+}
+
+// Without being asked, MP4 and MOV carry as stored only what players play there.
+TEST(OutputCodecs, WhatGoesOverAsStoredWithoutBeingAsked) {
+    EXPECT_TRUE(CarriedAsStoredByDefault(OutputContainer::mp4, AV_CODEC_ID_AAC));
+    EXPECT_TRUE(CarriedAsStoredByDefault(OutputContainer::mov, AV_CODEC_ID_PCM_S24LE));
+    EXPECT_TRUE(CarriedAsStoredByDefault(OutputContainer::mkv, AV_CODEC_ID_VORBIS));
+    EXPECT_TRUE(CarriedAsStoredByDefault(OutputContainer::webm, AV_CODEC_ID_VORBIS));
+    EXPECT_FALSE(CarriedAsStoredByDefault(OutputContainer::mp4, AV_CODEC_ID_VORBIS));
+    EXPECT_FALSE(CarriedAsStoredByDefault(OutputContainer::mp4, AV_CODEC_ID_PCM_S16LE));
+    EXPECT_FALSE(CarriedAsStoredByDefault(OutputContainer::mov, AV_CODEC_ID_OPUS));
+    EXPECT_FALSE(CarriedAsStoredByDefault(OutputContainer::mov, AV_CODEC_ID_MP2));
+    EXPECT_FALSE(CarriedAsStoredByDefault(OutputContainer::avi, AV_CODEC_ID_AAC));
 }
 
 }  // namespace
