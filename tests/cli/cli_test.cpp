@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -13,29 +12,11 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/cli/tavrick_runner.h"
 #include "tests/media/media_fixtures.h"
 #include "tests/media/writer_fixtures.h"
 
 namespace {
-
-struct Result {
-    int code;
-    std::string output;  // standard output and error
-};
-
-std::string Registry() { return TempDir() + "/registry"; }
-
-// Runs tavrick with a test settings folder and no terminal.
-Result Tavrick(const std::string& args, const std::string& prefix = "") {
-    int status = 0;
-    const std::string out = Capture(
-        prefix + "TAVRICK_REGISTRY_DIR='" + Registry() + "' '" TAVRICK_BIN "' " + args + " </dev/null 2>&1", &status);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
-
-std::string Q(const std::string& path) { return "'" + path + "'"; }
-std::string Out(const std::string& name) { return TempDir() + "/" + name; }
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 TEST(Info, PanelTextsAndOpenCodes) {
     Result r = Tavrick("info " + Q(MakeSource("info.avi", Spec(32, 24, 4, true))));

@@ -1,30 +1,16 @@
 // Sources in other containers through the real tavrick, checked with an
 // independent reader: ffmpeg's own decoding of the same files.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <fstream>
 #include <sstream>
 
+#include "tests/cli/tavrick_runner.h"
 #include "tests/media/avi_fixtures.h"
 #include "tests/media/writer_fixtures.h"
 
 namespace {
-
-struct Result {
-    int code;
-    std::string output;
-};
-
-Result Tavrick(const std::string& args) {
-    int status = 0;
-    const std::string out = Capture(
-        "TAVRICK_REGISTRY_DIR='" + TempDir() + "/registry' '" TAVRICK_BIN "' " + args + " </dev/null 2>&1", &status);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
-
-std::string Path(const std::string& name) { return TempDir() + "/" + name; }
 
 // A clip made by ffmpeg from its test pictures and a tone: `inputs` names
 // the sources (lavfi graphs), `args` the codecs and container options.
@@ -32,7 +18,7 @@ std::string Clip(const std::string& name, const std::string& args,
                  const std::string& inputs =
                      "-f lavfi -i testsrc2=size=160x120:rate=25:duration=1.6 "
                      "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1.6") {
-    const std::string path = Path(name);
+    const std::string path = Out(name);
     int rc = 0;
     const std::string out = Capture("ffmpeg -v error -y " + inputs + " " + args + " '" + path + "' 2>&1", &rc);
     EXPECT_EQ(rc, 0) << out;
@@ -89,7 +75,7 @@ TEST(Containers, CoarseAtTheSourceRateGivesEveryPictureOnce) {
         const std::string source =
             ntsc ? Clip(c.name, c.args, "-f lavfi -i testsrc2=size=160x120:rate=30000/1001:duration=1.6")
                  : Clip(c.name, c.args);
-        const std::string out = Path(std::string(c.name) + ".avi");
+        const std::string out = Out(std::string(c.name) + ".avi");
         // The output's 29.97 is not 30000/1001: the source is read on the same grid.
         const Result r = Coarse(source, out, ntsc ? "29.97" : "25", ntsc ? "--source-rate 29.97" : "");
         ASSERT_EQ(r.code, 0) << r.output;
@@ -118,18 +104,18 @@ TEST(Containers, CoarseAtTheSourceRateGivesEveryPictureOnce) {
 TEST(Containers, AnMp4AndAnAviOfTheSamePicturesConvertAlike) {
     const std::string mp4 = Clip("gop12.mp4", "-c:v libx264 -bf 3 -g 12 -pix_fmt yuv420p -an",
                                  "-f lavfi -i testsrc2=size=96x64:rate=25:duration=6");
-    const std::string avi = Path("gop12.avi");
+    const std::string avi = Out("gop12.avi");
     Capture("ffmpeg -v error -y -i '" + mp4 + "' -c:v rawvideo -pix_fmt bgr24 '" + avi + "'");
     for (const char* run :
          {"--speed 2500 --method coarse --deinterlace off", "--speed 50 --method lansin2 --deinterlace off",
           "--speed 130 --method median5 --deinterlace both-top --resample interlaced-top"}) {
         SCOPED_TRACE(run);
         const std::string common = std::string(" --rate 25 --aspect 1:1 --codec DIB --yes --quiet ") + run;
-        ASSERT_EQ(Tavrick("convert '" + mp4 + "' '" + Path("from-mp4.avi") + "'" + common).code, 0);
-        ASSERT_EQ(Tavrick("convert '" + avi + "' '" + Path("from-avi.avi") + "'" + common).code, 0);
-        const std::vector<std::string> fromMp4 = Pictures(Path("from-mp4.avi"));
+        ASSERT_EQ(Tavrick("convert '" + mp4 + "' '" + Out("from-mp4.avi") + "'" + common).code, 0);
+        ASSERT_EQ(Tavrick("convert '" + avi + "' '" + Out("from-avi.avi") + "'" + common).code, 0);
+        const std::vector<std::string> fromMp4 = Pictures(Out("from-mp4.avi"));
         EXPECT_GE(fromMp4.size(), 5u);
-        EXPECT_EQ(fromMp4, Pictures(Path("from-avi.avi")));
+        EXPECT_EQ(fromMp4, Pictures(Out("from-avi.avi")));
     }
 }
 
@@ -147,7 +133,7 @@ TEST(Containers, VariableRateSourceOnAConstantGrid) {
                                           "-pix_fmt yuv420p -video_track_timescale 1000 -c:a aac",
                                       "-f lavfi -i testsrc2=size=160x96:rate=25:duration=2 "
                                       "-f lavfi -i sine=frequency=300:sample_rate=44100:duration=2");
-        const std::string source = Path(std::string("vfr-rot") + turn + ".mp4");
+        const std::string source = Out(std::string("vfr-rot") + turn + ".mp4");
         Capture("ffmpeg -v error -y -i '" + made + "' -c copy -metadata:s:v:0 rotate=" + turn + " '" + source + "'");
         const Result info = Tavrick("info '" + source + "'");
         EXPECT_NE(info.output.find("Width: 96 px\nHeight: 160 px"), std::string::npos) << info.output;
@@ -166,7 +152,7 @@ TEST(Containers, VariableRateSourceOnAConstantGrid) {
         ASSERT_EQ(base.substr(0, 2), "1/");
         const long ticks = std::atol(base.c_str() + 2);  // per second
 
-        const std::string out = Path(std::string("vfr-") + turn + ".avi");
+        const std::string out = Out(std::string("vfr-") + turn + ".avi");
         const Result r = Coarse(source, out, "30", "--source-rate 30");
         ASSERT_EQ(r.code, 0) << r.output;
         const std::vector<std::string> in = Pictures(source), written = Pictures(out);
@@ -199,16 +185,16 @@ TEST(Containers, AudioIsPlacedByItsTimestamps) {
     const std::string late = Clip("late.mkv", "-map 0:v -map 1:a -c:v libx264 -pix_fmt yuv420p -c:a flac",
                                   "-f lavfi -i testsrc2=size=64x48:rate=25:duration=2 -itsoffset 0.5 "
                                   "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1.5");
-    ASSERT_EQ(Coarse(late, Path("late.avi"), "25").code, 0);
-    EXPECT_NEAR(firstSound(Path("late.avi")), 24000, 2);
+    ASSERT_EQ(Coarse(late, Out("late.avi"), "25").code, 0);
+    EXPECT_NEAR(firstSound(Out("late.avi")), 24000, 2);
     const std::string early = Clip("early.mkv", "-map 0:v -map 1:a -c:v libx264 -pix_fmt yuv420p -c:a flac",
                                    "-itsoffset 0.5 -f lavfi -i testsrc2=size=64x48:rate=25:duration=1.5 "
                                    "-f lavfi -i \"aevalsrc=if(lt(t\\,0.5)\\,0\\,0.5*sin(2*PI*440*t)):s=48000:d=2\"");
-    ASSERT_EQ(Coarse(early, Path("early.avi"), "25").code, 0);
-    EXPECT_LE(firstSound(Path("early.avi")), 2);
+    ASSERT_EQ(Coarse(early, Out("early.avi"), "25").code, 0);
+    EXPECT_LE(firstSound(Out("early.avi")), 2);
     // As long as the video: 1920 samples a frame.
-    EXPECT_EQ(std::atol(Probe(Path("early.avi"), "stream", "nb_frames", "a:0").c_str()),
-              1920 * std::atol(Probe(Path("early.avi"), "stream", "nb_frames", "v:0").c_str()));
+    EXPECT_EQ(std::atol(Probe(Out("early.avi"), "stream", "nb_frames", "a:0").c_str()),
+              1920 * std::atol(Probe(Out("early.avi"), "stream", "nb_frames", "v:0").c_str()));
 }
 
 // Only the named file is read: playlists and concatenation lists, which
@@ -243,7 +229,7 @@ TEST(Containers, DvTypeOneAndTheAudioChoice) {
                                 "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=0.4");
     // ffmpeg writes DV in AVI as a video stream (type 2); the stream type
     // "iavs" makes the same frames, sound inside, type 1.
-    const std::string type2 = Path("type2.avi");
+    const std::string type2 = Out("type2.avi");
     Capture("ffmpeg -v error -y -i '" + dv + "' -map 0:v -c copy -vtag dvsd '" + type2 + "'");
     Bytes bytes = ReadWholeFile(type2);
     const std::string vids = "vidsdvsd";
@@ -251,24 +237,24 @@ TEST(Containers, DvTypeOneAndTheAudioChoice) {
     ASSERT_NE(at, bytes.end());
     std::copy_n("iavs", 4, at);
     const std::string avi = WriteFile("type1.avi", bytes);
-    Result r = Coarse(avi, Path("type1-out.avi"), "50");
+    Result r = Coarse(avi, Out("type1-out.avi"), "50");
     ASSERT_EQ(r.code, 0) << r.output;
-    EXPECT_EQ(Pictures(Path("type1-out.avi")).size(), 20u);
-    EXPECT_EQ(Probe(Path("type1-out.avi"), "stream", "nb_frames", "a:0"), "19200");
-    r = Coarse(avi, Path("type1-mute.avi"), "50", "--no-audio");
+    EXPECT_EQ(Pictures(Out("type1-out.avi")).size(), 20u);
+    EXPECT_EQ(Probe(Out("type1-out.avi"), "stream", "nb_frames", "a:0"), "19200");
+    r = Coarse(avi, Out("type1-mute.avi"), "50", "--no-audio");
     EXPECT_EQ(r.code, 0) << r.output;
-    EXPECT_EQ(Probe(Path("type1-mute.avi"), "stream", "codec_type", "a:0"), "");
+    EXPECT_EQ(Probe(Out("type1-mute.avi"), "stream", "codec_type", "a:0"), "");
 
     const std::string two = Clip("two-audio.mkv", "-map 0:v -map 1:a -map 2:a -c:v libx264 -pix_fmt yuv420p -c:a flac",
                                  "-f lavfi -i testsrc2=size=64x48:rate=25:duration=1 "
                                  "-f lavfi -i sine=frequency=440:sample_rate=8000:duration=1 "
                                  "-f lavfi -i sine=frequency=440:sample_rate=22050:duration=1");
-    EXPECT_EQ(Coarse(two, Path("second.avi"), "25", "--audio-stream 1").code, 0);
-    EXPECT_EQ(Probe(Path("second.avi"), "stream", "sample_rate", "a:0"), "22050");
-    EXPECT_EQ(Coarse(two, Path("first.avi"), "25").code, 0);
-    EXPECT_EQ(Probe(Path("first.avi"), "stream", "sample_rate", "a:0"), "8000");
+    EXPECT_EQ(Coarse(two, Out("second.avi"), "25", "--audio-stream 1").code, 0);
+    EXPECT_EQ(Probe(Out("second.avi"), "stream", "sample_rate", "a:0"), "22050");
+    EXPECT_EQ(Coarse(two, Out("first.avi"), "25").code, 0);
+    EXPECT_EQ(Probe(Out("first.avi"), "stream", "sample_rate", "a:0"), "8000");
     // A stream the file doesn't have is no stream information (3), and says so.
-    r = Coarse(two, Path("third.avi"), "25", "--audio-stream 2");
+    r = Coarse(two, Out("third.avi"), "25", "--audio-stream 2");
     EXPECT_EQ(r.code, 3);
     EXPECT_NE(r.output.find("tavrick: the source has no audio stream 2"), std::string::npos) << r.output;
 }
@@ -312,7 +298,7 @@ TEST(Outputs, EveryContainerWritesWhatItTakes) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.out);
-        const std::string out = Path(c.out);
+        const std::string out = Out(c.out);
         const Result r =
             Tavrick("convert '" + source + "' '" + out + "' --method coarse --deinterlace off --aspect 1:1 " +
                     "--codec " + c.codec + " --quality 9000 --yes --quiet " + c.extra);
@@ -384,7 +370,7 @@ TEST(Outputs, SoundTheContainerTakesGoesOverAsStored) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.out);
-        const std::string source = Clip(c.source, c.made), out = Path(std::string("stored-") + c.out);
+        const std::string source = Clip(c.source, c.made), out = Out(std::string("stored-") + c.out);
         const Result r = Tavrick("convert '" + source + "' '" + out +
                                  "' --method coarse --deinterlace off --aspect 1:1 --yes --quiet " + c.extra);
         ASSERT_EQ(r.code, 0) << r.output;
@@ -426,7 +412,7 @@ TEST(Outputs, StoredPcmThatStartsLateIsPrecededBySilence) {
     const std::string late = Clip("late-pcm.mkv", "-map 0:v -map 1:a -c:v libx264 -pix_fmt yuv420p -c:a pcm_s16le",
                                   "-f lavfi -i testsrc2=size=64x48:rate=25:duration=2 -itsoffset 0.5 "
                                   "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1.5");
-    const std::string out = Path("late-pcm-out.mkv");
+    const std::string out = Out("late-pcm-out.mkv");
     const Result r = Tavrick("convert '" + late + "' '" + out +
                              "' --rate 25 --method coarse --aspect 1:1 --codec FFV1 --yes --quiet");
     ASSERT_EQ(r.code, 0) << r.output;
@@ -448,13 +434,13 @@ TEST(Outputs, ANamedCodecEncodesAndARefusedCopySaysWhy) {
     const std::string aac = Clip("aac.mp4", "-c:v libx264 -pix_fmt yuv420p -c:a aac");
     const std::string opus = Clip("opus.mkv", "-c:v libx264 -pix_fmt yuv420p -c:a libopus");
     const std::string common = "' --method coarse --rate 25 --aspect 1:1 --yes --quiet --codec H264 --preset ultrafast";
-    ASSERT_EQ(Tavrick("convert '" + aac + "' '" + Path("again.mkv") + common + " --audio-codec aac").code, 0);
-    EXPECT_EQ(Probe(Path("again.mkv"), "stream", "codec_name", "a:0"), "aac");
-    const std::vector<std::string> again = AudioPackets(Path("again.mkv")), stored = AudioPackets(aac);
+    ASSERT_EQ(Tavrick("convert '" + aac + "' '" + Out("again.mkv") + common + " --audio-codec aac").code, 0);
+    EXPECT_EQ(Probe(Out("again.mkv"), "stream", "codec_name", "a:0"), "aac");
+    const std::vector<std::string> again = AudioPackets(Out("again.mkv")), stored = AudioPackets(aac);
     ASSERT_GE(again.size(), 40u);
     EXPECT_NE(again[20], stored[20]);
 
-    const std::string mov = Path("refused.mov");
+    const std::string mov = Out("refused.mov");
     const Result refused = Tavrick("convert '" + opus + "' '" + mov + common + " --audio-codec copy");
     EXPECT_EQ(refused.code, 11);
     EXPECT_NE(refused.output.find("Tavrick: Cannot write audio."), std::string::npos) << refused.output;
@@ -474,7 +460,7 @@ TEST(Outputs, ANamedCodecEncodesAndARefusedCopySaysWhy) {
 TEST(Outputs, TheSampleAspectKeepsThePictureShape) {
     const std::string small = "-f lavfi -i testsrc2=size=160x120:rate=25:duration=0.4";
     const std::string wide = Clip("sar.mkv", "-vf setsar=64/45 -c:v libx264 -pix_fmt yuv420p", small);
-    const std::string turned = Path("sar-turned.mp4");
+    const std::string turned = Out("sar-turned.mp4");
     Capture("ffmpeg -v error -y -i '" + wide + "' -c copy -metadata:s:v:0 rotate=90 '" + turned + "'");
     const std::string plain = Clip("plain.avi", "-c:v mjpeg", small);
     struct Case {
@@ -493,7 +479,7 @@ TEST(Outputs, TheSampleAspectKeepsThePictureShape) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.out);
-        const std::string out = Path(c.out);
+        const std::string out = Out(c.out);
         const bool mkv = std::string(c.out).ends_with(".mkv");
         const Result r = Tavrick("convert '" + c.source + "' '" + out + "' --rate 25 --method coarse --yes --quiet " +
                                  (mkv ? "--codec FFV1 " : "--codec H264 --preset ultrafast ") + c.args);
@@ -508,12 +494,12 @@ TEST(Outputs, TheSampleAspectKeepsThePictureShape) {
 // What the destination's container can't take is refused before anything
 // opens, as a usage error; the codec list shows only what it takes.
 TEST(Outputs, WhatTheContainerCantTakeIsAUsageError) {
-    const std::string source = Path("pcm-source.avi");
+    const std::string source = Out("pcm-source.avi");
     for (const char* args :
          {"x.webm --codec H264", "x.mp4 --codec FFV1", "x.mov --codec VP90", "x.webm --audio-codec pcm",
           "x.avi --audio-codec aac", "x.mkv --audio-codec mp3", "x.mkv --preset fastest"}) {
         SCOPED_TRACE(args);
-        const Result r = Tavrick("convert '" + source + "' " + Path(args) + " --yes --quiet");
+        const Result r = Tavrick("convert '" + source + "' " + Out(args) + " --yes --quiet");
         EXPECT_EQ(r.code, 64) << r.output;
     }
     const Result webm = Tavrick("codecs --container webm");

@@ -1,29 +1,16 @@
 // tavrick score as a user runs it: the table, JSON, pictures and usage errors.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 
 #include "core/settings.h"
+#include "tests/cli/tavrick_runner.h"
 #include "tests/media/media_fixtures.h"
 #include "tests/media/writer_fixtures.h"
 
 namespace {
 
-struct Ran {
-    int code;
-    std::string output;
-};
-
-Ran Score(const std::string& args) {
-    int status = 0;
-    const std::string out = Capture(
-        "TAVRICK_REGISTRY_DIR='" + TempDir() + "/score-registry' '" TAVRICK_BIN "' score " + args + " </dev/null 2>&1",
-        &status);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
-
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+Result Score(const std::string& args) { return Tavrick("score " + args); }
 
 // 24 frames of a picture that doesn't move.
 std::string StillClip() {
@@ -44,7 +31,7 @@ TEST(ScoreCommand, TableJsonAndPicturesOfAStillClip) {
     const std::string clip = "'" + StillClip() + "'";
     const std::string dir = TempDir() + "/shots";
     const std::string json = TempDir() + "/score.json";
-    Ran r = Score(clip + progressive + " --json '" + json + "' --pictures '" + dir + "'");
+    Result r = Score(clip + progressive + " --json '" + json + "' --pictures '" + dir + "'");
     ASSERT_EQ(r.code, 0) << r.output;
     EXPECT_TRUE(Has(r.output,
                     "Stretch: frames 0 to 23 (0.960 s from 0.000 s, all the source has), 1/2 kept, "
@@ -86,12 +73,12 @@ TEST(ScoreCommand, BadArgumentsAreUsageErrors) {
          {std::string(""), clip + clip, clip + "--keep 3/4", clip + "--methods fast", clip + "--methods linear,",
           clip + "--start -1", clip + "--duration 0", clip + "--start soon", clip + "--codec MJPG",
           clip + "--deinterlace sideways", clip + "--json", clip + "--rate 50"}) {
-        const Ran r = Score(args);
+        const Result r = Score(args);
         EXPECT_EQ(r.code, 64) << args << "\n" << r.output;
         EXPECT_TRUE(Has(r.output, "Try 'tavrick --help'.")) << args << "\n" << r.output;
     }
     // A stretch that starts past the end, or holds no dropped frame between kept ones.
-    Ran r = Score(clip + "--start 5");
+    Result r = Score(clip + "--start 5");
     EXPECT_EQ(r.code, 64);
     EXPECT_TRUE(Has(r.output, "leaves no frame to rebuild")) << r.output;
     EXPECT_EQ(Score(clip + "--start 0.9").code, 64);
