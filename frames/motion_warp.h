@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "frames/row_kernels.h"
+
 // Half-resolution luma of a 24-bit BGR frame: every sample the mean of a 2x2
 // block, lumaWidth = width / 2 and lumaRows = rows / 2.
 void HalfLuma(const std::uint8_t* frame, int stride, std::uint8_t* luma, int lumaWidth, int lumaRows);
@@ -70,6 +72,12 @@ void SettleVectors(const MotionPair& pair, double t, const MotionPoint* raw, Mot
 // Frame rows [firstRow, endRow) of `output` (every row, or those of one
 // field: step 2 from `firstRow`'s parity as the caller chooses with
 // `rowStep`): P and Q warped to time t along the grid's vectors and mixed
-// with what `output` holds (the fallback) by the confidence.
-void WarpRows(const std::uint8_t* p, const std::uint8_t* q, std::uint8_t* output, int width, int rows, int stride,
-              const MotionPoint* points, int gridWidth, int gridRows, double t, int firstRow, int endRow, int rowStep);
+// with what `output` holds (the fallback) by the confidence, a row at a time
+// by the level's `motionWarp`.
+void WarpRows(const RowKernels& kernels, const std::uint8_t* p, const std::uint8_t* q, std::uint8_t* output, int width,
+              int rows, int stride, const MotionPoint* points, int gridWidth, int gridRows, double t, int firstRow,
+              int endRow, int rowStep);
+
+// The definition of one warped row: the grid mixed to every pixel, positions
+// in 1/256 pixel, bilinear samples and the two mixes in 32-bit integers.
+void MotionWarpRowReference(const MotionWarpRow& row);

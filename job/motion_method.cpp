@@ -142,7 +142,8 @@ void Warp(void* state, int firstRow, int endRow) {
     const int* slot = a.slots;
     interpolateLansin(band, a.interlacedOutput, a.fieldParity, slot[0], slot[1], slot[2], slot[3], a.t, a.span);
     const int first = a.interlacedOutput ? firstRow + (1 - a.fieldParity) : firstRow;
-    WarpRows(whole.ring->slots[slot[1]], whole.ring->slots[slot[2]], whole.output, s.width, s.rows, s.stride,
+    const RowKernels& kernels = whole.kernels ? *whole.kernels : RunRowKernels();
+    WarpRows(kernels, whole.ring->slots[slot[1]], whole.ring->slots[slot[2]], whole.output, s.width, s.rows, s.stride,
              s.points.data(), s.gridWidth, s.gridRows, a.t, first, endRow, a.interlacedOutput ? 2 : 1);
 }
 

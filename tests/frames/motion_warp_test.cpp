@@ -73,7 +73,8 @@ TEST(WarpRows, UniformMotionMovesThePictureAndZeroConfidenceKeepsTheFallback) {
         point.confidence = confidence;
         const std::vector<MotionPoint> points(static_cast<std::size_t>(gw) * gh, point);
         std::vector<std::uint8_t> out(p.size(), 7);
-        WarpRows(p.data(), q.data(), out.data(), width, rows, stride, points.data(), gw, gh, 0.5, 0, rows, 1);
+        WarpRows(ReferenceRowKernels(), p.data(), q.data(), out.data(), width, rows, stride, points.data(), gw, gh, 0.5,
+                 0, rows, 1);
         for (int y = 0; y < rows; ++y)
             for (int x = 2; x < width - 2; ++x)
                 for (int c = 0; c < 3; ++c) {
