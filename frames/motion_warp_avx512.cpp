@@ -1,6 +1,7 @@
 // The motion warp for AVX-512 (flags set in CMakeLists.txt): 16 pixels at a
-// time, their neighbours fetched by gathers of whole pixels, every channel in
-// 32-bit lanes with the plain loop's arithmetic.
+// time, every channel in 32-bit lanes with the plain loop's arithmetic. Each
+// position's two neighbours in a row come from one 8-byte load: as fast as
+// gathers on the machine measured, and gathers are slow on some CPUs.
 #define TAVRICK_WARP_NAMESPACE warp_avx512
 #include "frames/motion_warp_row.inc"
 
@@ -12,31 +13,46 @@ namespace {
 constexpr __mmask64 pixelBytes16 = (__mmask64{1} << 48) - 1;
 
 struct Geometry {
-    __m512i width, rows, stride, three, one, low8;
-    int lastGather;  // the last offset a 4-byte gather may start at
+    __m512i rows, stride, one, low8;
+    int lastLoad;  // the last offset an 8-byte load may start at
 };
 
-// Offsets of the four neighbours of 16 positions; false when a gather would
-// read past the image (its last pixel when rows have no padding).
-inline bool Neighbours(const Geometry& g, __m512i ix, __m512i iy, __m512i offsets[4]) {
+// Offsets of the top-left neighbour of 16 positions and of the one below
+// it (the same row on the last one); false when a load would read past the
+// image.
+inline bool Neighbours(const Geometry& g, __m512i ix, __m512i iy, __m512i offsets[2]) {
     const __m512i x0 = _mm512_srai_epi32(ix, 8), y0 = _mm512_srai_epi32(iy, 8);
-    const __m512i dx = _mm512_maskz_mov_epi32(_mm512_cmplt_epi32_mask(_mm512_add_epi32(x0, g.one), g.width), g.three);
     const __m512i dy = _mm512_maskz_mov_epi32(_mm512_cmplt_epi32_mask(_mm512_add_epi32(y0, g.one), g.rows), g.stride);
     offsets[0] = _mm512_add_epi32(_mm512_mullo_epi32(y0, g.stride), _mm512_add_epi32(x0, _mm512_add_epi32(x0, x0)));
-    offsets[1] = _mm512_add_epi32(offsets[0], dx);
-    offsets[2] = _mm512_add_epi32(offsets[0], dy);
-    offsets[3] = _mm512_add_epi32(offsets[2], dx);
-    return _mm512_cmpgt_epi32_mask(offsets[3], _mm512_set1_epi32(g.lastGather)) == 0;
+    offsets[1] = _mm512_add_epi32(offsets[0], dy);
+    return _mm512_cmpgt_epi32_mask(_mm512_max_epi32(offsets[0], offsets[1]), _mm512_set1_epi32(g.lastLoad)) == 0;
+}
+
+// Two neighbouring pixels per position (8 bytes from the offset), as one
+// pixel per lane of each: the left one and the right one. On the last column
+// the right one is whatever follows, weighed by a zero fraction.
+inline void PixelPairs(const u8* frame, __m512i offsets, __m512i& left, __m512i& right) {
+    alignas(64) std::int32_t at[16];
+    _mm512_store_si512(at, offsets);
+    auto load = [&](int k) {
+        std::uint64_t v;
+        std::memcpy(&v, frame + at[k], 8);
+        return static_cast<long long>(v);
+    };
+    const __m512i low = _mm512_set_epi64(load(7), load(6), load(5), load(4), load(3), load(2), load(1), load(0));
+    const __m512i high = _mm512_set_epi64(load(15), load(14), load(13), load(12), load(11), load(10), load(9), load(8));
+    const __m512i even = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    left = _mm512_permutex2var_epi32(low, even, high);
+    right = _mm512_permutex2var_epi32(_mm512_srli_epi64(low, 24), even, _mm512_srli_epi64(high, 24));
 }
 
 // Bilinear samples of every channel in 1/256 units, as Sample().
-inline void Samples(const Geometry& g, const u8* frame, __m512i ix, __m512i iy, const __m512i offsets[4],
+inline void Samples(const Geometry& g, const u8* frame, __m512i ix, __m512i iy, const __m512i offsets[2],
                     __m512i out[3]) {
     const __m512i fx = _mm512_and_si512(ix, g.low8), fy = _mm512_and_si512(iy, g.low8);
-    const __m512i a = _mm512_i32gather_epi32(offsets[0], frame, 1);
-    const __m512i b = _mm512_i32gather_epi32(offsets[1], frame, 1);
-    const __m512i c = _mm512_i32gather_epi32(offsets[2], frame, 1);
-    const __m512i d = _mm512_i32gather_epi32(offsets[3], frame, 1);
+    __m512i a, b, c, d;
+    PixelPairs(frame, offsets[0], a, b);
+    PixelPairs(frame, offsets[1], c, d);
     const __m512i half = _mm512_set1_epi32(128);
     for (int ch = 0; ch < 3; ++ch) {
         const unsigned shift = 8 * ch;
@@ -75,13 +91,11 @@ void WarpRow16(const MotionWarpRow& r) {
     WarpMixed mixed;
     WarpPositions w;
     Geometry g;
-    g.width = _mm512_set1_epi32(r.width);
     g.rows = _mm512_set1_epi32(r.rows);
     g.stride = _mm512_set1_epi32(r.stride);
-    g.three = _mm512_set1_epi32(3);
     g.one = _mm512_set1_epi32(1);
     g.low8 = _mm512_set1_epi32(255);
-    g.lastGather = r.rows * r.stride - 4;
+    g.lastLoad = r.rows * r.stride - 8;
     const __m512i roundMoved = _mm512_set1_epi32(128), roundOut = _mm512_set1_epi32(32768);
     for (int start = 0; start < r.width; start += warpPiece) {
         const int n = r.width - start < warpPiece ? r.width - start : warpPiece;
@@ -93,7 +107,7 @@ void WarpRow16(const MotionWarpRow& r) {
             if (_mm512_test_epi32_mask(confidence, confidence) == 0) continue;  // the fallback stays
             const __m512i px = _mm512_load_si512(w.px + i), py = _mm512_load_si512(w.py + i);
             const __m512i qx = _mm512_load_si512(w.qx + i), qy = _mm512_load_si512(w.qy + i);
-            __m512i atP[4], atQ[4];
+            __m512i atP[2], atQ[2];
             if (!Neighbours(g, px, py, atP) || !Neighbours(g, qx, qy, atQ)) {
                 for (int k = i; k < i + 16; ++k) WarpPixel(r, start, w, k);
                 continue;
