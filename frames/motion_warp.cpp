@@ -22,21 +22,26 @@ constexpr float occludedError = 2.0f;
 
 int Clamp(int v, int hi) { return v < 0 ? 0 : v > hi ? hi : v; }
 
-const float* FlowAt(const FlowField& f, float x, float y) {
-    x = std::clamp(x, -1.0f, static_cast<float>(f.width));
-    y = std::clamp(y, -1.0f, static_cast<float>(f.rows));
-    const int ix = Clamp(static_cast<int>(std::lround(x)), f.width - 1);
-    const int iy = Clamp(static_cast<int>(std::lround(y)), f.rows - 1);
-    return f.vectors + 2 * (static_cast<std::size_t>(iy) * f.width + ix);
+// std::lround for values well inside int (halves away from zero), without
+// the library call: the part after the point is exact in float.
+int RoundHalfAway(float v) {
+    const int whole = static_cast<int>(v);
+    const float rest = v - static_cast<float>(whole);
+    return whole + (rest >= 0.5f) - (rest <= -0.5f);
 }
 
-float ErrorAt(const float* error, const FlowField& f, float x, float y) {
-    x = std::clamp(x, -1.0f, static_cast<float>(f.width));
-    y = std::clamp(y, -1.0f, static_cast<float>(f.rows));
-    const int ix = Clamp(static_cast<int>(std::lround(x)), f.width - 1);
-    const int iy = Clamp(static_cast<int>(std::lround(y)), f.rows - 1);
-    return error[static_cast<std::size_t>(iy) * f.width + ix];
+// The nearest sample of a field to (x, y), edges repeated (a NaN reads the first).
+std::size_t NearestSample(const FlowField& f, float x, float y) {
+    x = warp_reference::ClampTo(x, -1.0f, static_cast<float>(f.width));
+    y = warp_reference::ClampTo(y, -1.0f, static_cast<float>(f.rows));
+    const int ix = Clamp(RoundHalfAway(x), f.width - 1);
+    const int iy = Clamp(RoundHalfAway(y), f.rows - 1);
+    return static_cast<std::size_t>(iy) * f.width + ix;
 }
+
+const float* FlowAt(const FlowField& f, float x, float y) { return f.vectors + 2 * NearestSample(f, x, y); }
+
+float ErrorAt(const float* error, const FlowField& f, float x, float y) { return error[NearestSample(f, x, y)]; }
 
 // The 3x3 samples around (x, y), bilinear, edges repeated.
 void Window(const LumaPlane& l, float x, float y, float out[9]) {
