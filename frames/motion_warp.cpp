@@ -41,7 +41,17 @@ std::size_t NearestSample(const FlowField& f, float x, float y) {
 
 const float* FlowAt(const FlowField& f, float x, float y) { return f.vectors + 2 * NearestSample(f, x, y); }
 
-float ErrorAt(const float* error, const FlowField& f, float x, float y) { return error[NearestSample(f, x, y)]; }
+// Forward-backward error of `from` at its sample nearest to (x, y): |F(s) + B(s + F(s))|^2.
+// Asked for only where a vector is in doubt, so it is worked out there.
+float ErrorAt(const FlowField& from, const FlowField& back, float x, float y) {
+    const std::size_t s = NearestSample(from, x, y);
+    const float sx = static_cast<float>(static_cast<int>(s % from.width));
+    const float sy = static_cast<float>(static_cast<int>(s / from.width));
+    const float* f = from.vectors + 2 * s;
+    const float* b = FlowAt(back, sx + f[0], sy + f[1]);
+    const float ex = f[0] + b[0], ey = f[1] + b[1];
+    return ex * ex + ey * ey;
+}
 
 // The 3x3 samples around (x, y), bilinear, edges repeated.
 void Window(const LumaPlane& l, float x, float y, float out[9]) {
@@ -122,16 +132,6 @@ void HalfLuma(const std::uint8_t* frame, int stride, std::uint8_t* luma, int lum
             out[x] = static_cast<std::uint8_t>((29 * blue + 150 * green + 77 * red + 512) >> 10);
         }
     }
-}
-
-void ConsistencyError(const FlowField& forward, const FlowField& backward, float* error) {
-    for (int y = 0; y < forward.rows; ++y)
-        for (int x = 0; x < forward.width; ++x) {
-            const float* f = forward.vectors + 2 * (static_cast<std::size_t>(y) * forward.width + x);
-            const float* b = FlowAt(backward, x + f[0], y + f[1]);
-            const float ex = f[0] + b[0], ey = f[1] + b[1];
-            error[static_cast<std::size_t>(y) * forward.width + x] = ex * ex + ey * ey;
-        }
 }
 
 double CompensatedResidual(const LumaPlane& p, const LumaPlane& q, const FlowField& forward) {
@@ -220,10 +220,9 @@ void SettleVectors(const MotionPair& pair, double time, const MotionPoint* raw, 
             m.shareP = 1 - t;
             m.confidence = std::clamp((distrustedCost - m.cost) / (distrustedCost - trustedCost), 0.0f, 1.0f);
             if (m.cost > trustedCost) {
-                const bool pCovered =
-                    ErrorAt(pair.forwardError, pair.forward, x - t * m.vx, y - t * m.vy) > occludedError;
+                const bool pCovered = ErrorAt(pair.forward, pair.backward, x - t * m.vx, y - t * m.vy) > occludedError;
                 const bool qCovered =
-                    ErrorAt(pair.backwardError, pair.backward, x + (1 - t) * m.vx, y + (1 - t) * m.vy) > occludedError;
+                    ErrorAt(pair.backward, pair.forward, x + (1 - t) * m.vx, y + (1 - t) * m.vy) > occludedError;
                 if (pCovered != qCovered) {
                     m.shareP = pCovered ? 0.0f : 1.0f;
                     m.confidence = 1;

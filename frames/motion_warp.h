@@ -25,9 +25,6 @@ struct FlowField {
     int width = 0, rows = 0;
 };
 
-// Forward-backward error of `forward`: |F(x) + B(x + F(x))|^2 per sample.
-void ConsistencyError(const FlowField& forward, const FlowField& backward, float* error);
-
 // How alike two frames are once motion and gain are taken out: the mean
 // absolute difference of P and Q moved by `forward`, each normalised by its
 // own mean and deviation. About 0.1 to 0.4 within a scene, near 1 across a
@@ -51,8 +48,6 @@ constexpr int GridSize(int pixels) { return (pixels + motionGridStep - 1) / moti
 struct MotionPair {
     LumaPlane p, q;
     FlowField forward, backward;
-    const float* forwardError = nullptr;
-    const float* backwardError = nullptr;
 };
 
 // Grid rows [firstRow, endRow) of `raw`: for every point the candidate

@@ -22,7 +22,6 @@ struct MotionState {
     int lumaWidth = 0, lumaRows = 0, gridWidth = 0, gridRows = 0;
     std::vector<std::uint8_t> lumaP, lumaQ;
     cv::Mat forward, backward;  // CV_32FC2 at luma resolution
-    std::vector<float> forwardError, backwardError;
     std::vector<MotionPoint> raw, points;
     std::int64_t pair = -1;
     bool cut = false;
@@ -53,8 +52,6 @@ void Fit(MotionState& s, const KernelContext& c) {
     const std::size_t luma = static_cast<std::size_t>(s.lumaWidth) * s.lumaRows;
     s.lumaP.assign(luma, 0);
     s.lumaQ.assign(luma, 0);
-    s.forwardError.assign(luma, 0);
-    s.backwardError.assign(luma, 0);
     s.raw.assign(static_cast<std::size_t>(s.gridWidth) * s.gridRows, MotionPoint{});
     s.points = s.raw;
     s.pair = -1;
@@ -101,10 +98,8 @@ void Estimate(MotionState& s, const FrameStep& step, const std::uint8_t* p, cons
     ForEachBand(step, EstimateFlows, s);
     const FlowField f{s.forward.ptr<float>(), s.lumaWidth, s.lumaRows};
     const FlowField b{s.backward.ptr<float>(), s.lumaWidth, s.lumaRows};
-    ConsistencyError(f, b, s.forwardError.data());
-    ConsistencyError(b, f, s.backwardError.data());
     const LumaPlane lumaP{s.lumaP.data(), s.lumaWidth, s.lumaRows}, lumaQ{s.lumaQ.data(), s.lumaWidth, s.lumaRows};
-    s.motion = MotionPair{lumaP, lumaQ, f, b, s.forwardError.data(), s.backwardError.data()};
+    s.motion = MotionPair{lumaP, lumaQ, f, b};
     const double residual = CompensatedResidual(lumaP, lumaQ, f);
     s.cut = residual > cutResidual;
 }
