@@ -17,11 +17,20 @@ namespace {
 // Past this compensated residual two images belong to different scenes.
 constexpr double cutResidual = 0.6;
 
+cv::Ptr<cv::DISOpticalFlow> NewEstimator() {
+    cv::Ptr<cv::DISOpticalFlow> dis = cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_ULTRAFAST);
+    dis->setFinestScale(1);
+    return dis;
+}
+
 struct MotionState {
     int width = 0, rows = 0, stride = 0;
     int lumaWidth = 0, lumaRows = 0, gridWidth = 0, gridRows = 0;
     std::vector<std::uint8_t> lumaP, lumaQ;
     cv::Mat forward, backward;  // CV_32FC2 at luma resolution
+    // One estimator per direction (the two run at once), kept for the run:
+    // its buffers keep their size.
+    cv::Ptr<cv::DISOpticalFlow> forwardEstimator = NewEstimator(), backwardEstimator = NewEstimator();
     std::vector<MotionPoint> raw, points;
     std::int64_t pair = -1;
     bool cut = false;
@@ -57,13 +66,11 @@ void Fit(MotionState& s, const KernelContext& c) {
     s.pair = -1;
 }
 
-// A fresh estimator per call with an empty output: DIS reads a non-empty
-// output as its first guess and stays altered by it.
-cv::Mat Flow(const cv::Mat& from, const cv::Mat& to) {
-    cv::Ptr<cv::DISOpticalFlow> dis = cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_ULTRAFAST);
-    dis->setFinestScale(1);
+// Always into an empty output: DIS reads a non-empty one as its first guess
+// and stays altered by it.
+cv::Mat Flow(cv::DISOpticalFlow& dis, const cv::Mat& from, const cv::Mat& to) {
     cv::Mat flow;
-    dis->calc(from, to, flow);
+    dis.calc(from, to, flow);
     return flow;
 }
 
@@ -80,8 +87,8 @@ void EstimateFlows(void* state, int firstRow, int endRow) {
     MotionState& s = *static_cast<MotionState*>(state);
     const cv::Mat lp(s.lumaRows, s.lumaWidth, CV_8UC1, s.lumaP.data());
     const cv::Mat lq(s.lumaRows, s.lumaWidth, CV_8UC1, s.lumaQ.data());
-    if (firstRow == 0) s.forward = Flow(lp, lq);
-    if (endRow == s.rows) s.backward = Flow(lq, lp);
+    if (firstRow == 0) s.forward = Flow(*s.forwardEstimator, lp, lq);
+    if (endRow == s.rows) s.backward = Flow(*s.backwardEstimator, lq, lp);
 }
 
 // Motion between the step's two images, once per pair.
