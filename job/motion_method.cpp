@@ -132,21 +132,27 @@ void Warp(void* state, int firstRow, int endRow) {
     const FrameStep& step = *s.step;
     const KernelContext& whole = *step.frame;
     const StepArgs& a = step.args;
-    const std::size_t offset = static_cast<std::size_t>(firstRow) * whole.stride;
-    FrameRing ring;
-    for (int slot = 0; slot < ringSlotCount; ++slot)
-        ring.slots[slot] = whole.ring->slots[slot] ? whole.ring->slots[slot] + offset : nullptr;
-    KernelContext band = whole;
-    band.ring = &ring;
-    band.output = whole.output + offset;
-    band.frameRows = endRow - firstRow;
-    band.frameBytes = static_cast<std::size_t>(band.frameRows) * whole.stride;
     const int* slot = a.slots;
-    interpolateLansin(band, a.interlacedOutput, a.fieldParity, slot[0], slot[1], slot[2], slot[3], a.t, a.span);
-    const int first = a.interlacedOutput ? firstRow + (1 - a.fieldParity) : firstRow;
     const RowKernels& kernels = whole.kernels ? *whole.kernels : RunRowKernels();
-    WarpRows(kernels, whole.ring->slots[slot[1]], whole.ring->slots[slot[2]], whole.output, s.width, s.rows, s.stride,
-             s.points.data(), s.gridWidth, s.gridRows, a.t, first, endRow, a.interlacedOutput ? 2 : 1);
+    // A few rows at a time, so the warp finds the blend's rows still in the
+    // cache (an even count: a field's rows keep their parity).
+    constexpr int chunkRows = 16;
+    for (int top = firstRow; top < endRow; top += chunkRows) {
+        const int bottom = std::min(endRow, top + chunkRows);
+        const std::size_t offset = static_cast<std::size_t>(top) * whole.stride;
+        FrameRing ring;
+        for (int k = 0; k < ringSlotCount; ++k)
+            ring.slots[k] = whole.ring->slots[k] ? whole.ring->slots[k] + offset : nullptr;
+        KernelContext band = whole;
+        band.ring = &ring;
+        band.output = whole.output + offset;
+        band.frameRows = bottom - top;
+        band.frameBytes = static_cast<std::size_t>(band.frameRows) * whole.stride;
+        interpolateLansin(band, a.interlacedOutput, a.fieldParity, slot[0], slot[1], slot[2], slot[3], a.t, a.span);
+        const int first = a.interlacedOutput ? top + (1 - a.fieldParity) : top;
+        WarpRows(kernels, whole.ring->slots[slot[1]], whole.ring->slots[slot[2]], whole.output, s.width, s.rows,
+                 s.stride, s.points.data(), s.gridWidth, s.gridRows, a.t, first, bottom, a.interlacedOutput ? 2 : 1);
+    }
 }
 
 // Whether the images in slots p and q lie across a cut; the motion between
