@@ -31,7 +31,7 @@ struct FlowField {
 // cut. 0 when either picture is almost flat (a fade through black).
 double CompensatedResidual(const LumaPlane& p, const LumaPlane& q, const FlowField& forward);
 
-// One point of the motion grid (a point every 4 frame pixels, every 2 luma
+// One point of the motion grid (a point every 8 frame pixels, every 4 luma
 // samples): the vector in luma samples from P to Q, the share of P in the
 // motion-compensated sample and the confidence of the motion (the rest is
 // the fallback blend).
