@@ -13,6 +13,7 @@
 
 #include "frames/geometry.h"
 #include "frames/kernels.h"
+#include "frames/motion_warp.h"
 
 namespace {
 
@@ -108,6 +109,24 @@ void registerSize(int width, int height) {
                                              report(state, frames->frameBytes);
                                          });
         }
+        // Motion's warp of two frames along a slow rotation, trusted everywhere.
+        benchmark::RegisterBenchmark(("motion-warp" + suffix).c_str(), [frames, level](benchmark::State& state) {
+            const int gw = GridSize(frames->width), gh = GridSize(frames->rows);
+            std::vector<MotionPoint> points(static_cast<std::size_t>(gw) * gh);
+            for (int gy = 0; gy < gh; ++gy)
+                for (int gx = 0; gx < gw; ++gx) {
+                    MotionPoint& m = points[static_cast<std::size_t>(gy) * gw + gx];
+                    m.vx = 0.005f * (gy - gh / 2) * motionGridStep;
+                    m.vy = -0.005f * (gx - gw / 2) * motionGridStep;
+                    m.confidence = 1;
+                }
+            for (auto _ : state) {
+                WarpRows(*level, frames->slots[1].data(), frames->slots[2].data(), frames->output.data(), frames->width,
+                         frames->rows, frames->stride, points.data(), gw, gh, 0.5, 0, frames->rows, 1);
+                benchmark::ClobberMemory();
+            }
+            report(state, frames->frameBytes);
+        });
         // Three quarters of the height stretched to the full frame.
         const int sourceRows = height * 3 / 4;
         for (int method = rowCoarse; method <= rowLanczos; ++method) {

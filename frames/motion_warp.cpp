@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
+
+#define TAVRICK_WARP_NAMESPACE warp_reference
+#include "frames/motion_warp_row.inc"
 
 namespace {
 
@@ -18,20 +22,35 @@ constexpr float occludedError = 2.0f;
 
 int Clamp(int v, int hi) { return v < 0 ? 0 : v > hi ? hi : v; }
 
-const float* FlowAt(const FlowField& f, float x, float y) {
-    x = std::clamp(x, -1.0f, static_cast<float>(f.width));
-    y = std::clamp(y, -1.0f, static_cast<float>(f.rows));
-    const int ix = Clamp(static_cast<int>(std::lround(x)), f.width - 1);
-    const int iy = Clamp(static_cast<int>(std::lround(y)), f.rows - 1);
-    return f.vectors + 2 * (static_cast<std::size_t>(iy) * f.width + ix);
+// std::lround for values well inside int (halves away from zero), without
+// the library call: the part after the point is exact in float.
+int RoundHalfAway(float v) {
+    const int whole = static_cast<int>(v);
+    const float rest = v - static_cast<float>(whole);
+    return whole + (rest >= 0.5f) - (rest <= -0.5f);
 }
 
-float ErrorAt(const float* error, const FlowField& f, float x, float y) {
-    x = std::clamp(x, -1.0f, static_cast<float>(f.width));
-    y = std::clamp(y, -1.0f, static_cast<float>(f.rows));
-    const int ix = Clamp(static_cast<int>(std::lround(x)), f.width - 1);
-    const int iy = Clamp(static_cast<int>(std::lround(y)), f.rows - 1);
-    return error[static_cast<std::size_t>(iy) * f.width + ix];
+// The nearest sample of a field to (x, y), edges repeated (a NaN reads the first).
+std::size_t NearestSample(const FlowField& f, float x, float y) {
+    x = warp_reference::ClampTo(x, -1.0f, static_cast<float>(f.width));
+    y = warp_reference::ClampTo(y, -1.0f, static_cast<float>(f.rows));
+    const int ix = Clamp(RoundHalfAway(x), f.width - 1);
+    const int iy = Clamp(RoundHalfAway(y), f.rows - 1);
+    return static_cast<std::size_t>(iy) * f.width + ix;
+}
+
+const float* FlowAt(const FlowField& f, float x, float y) { return f.vectors + 2 * NearestSample(f, x, y); }
+
+// Forward-backward error of `from` at its sample nearest to (x, y): |F(s) + B(s + F(s))|^2.
+// Asked for only where a vector is in doubt, so it is worked out there.
+float ErrorAt(const FlowField& from, const FlowField& back, float x, float y) {
+    const std::size_t s = NearestSample(from, x, y);
+    const float sx = static_cast<float>(static_cast<int>(s % from.width));
+    const float sy = static_cast<float>(static_cast<int>(s / from.width));
+    const float* f = from.vectors + 2 * s;
+    const float* b = FlowAt(back, sx + f[0], sy + f[1]);
+    const float ex = f[0] + b[0], ey = f[1] + b[1];
+    return ex * ex + ey * ey;
 }
 
 // The 3x3 samples around (x, y), bilinear, edges repeated.
@@ -113,16 +132,6 @@ void HalfLuma(const std::uint8_t* frame, int stride, std::uint8_t* luma, int lum
             out[x] = static_cast<std::uint8_t>((29 * blue + 150 * green + 77 * red + 512) >> 10);
         }
     }
-}
-
-void ConsistencyError(const FlowField& forward, const FlowField& backward, float* error) {
-    for (int y = 0; y < forward.rows; ++y)
-        for (int x = 0; x < forward.width; ++x) {
-            const float* f = forward.vectors + 2 * (static_cast<std::size_t>(y) * forward.width + x);
-            const float* b = FlowAt(backward, x + f[0], y + f[1]);
-            const float ex = f[0] + b[0], ey = f[1] + b[1];
-            error[static_cast<std::size_t>(y) * forward.width + x] = ex * ex + ey * ey;
-        }
 }
 
 double CompensatedResidual(const LumaPlane& p, const LumaPlane& q, const FlowField& forward) {
@@ -211,10 +220,9 @@ void SettleVectors(const MotionPair& pair, double time, const MotionPoint* raw, 
             m.shareP = 1 - t;
             m.confidence = std::clamp((distrustedCost - m.cost) / (distrustedCost - trustedCost), 0.0f, 1.0f);
             if (m.cost > trustedCost) {
-                const bool pCovered =
-                    ErrorAt(pair.forwardError, pair.forward, x - t * m.vx, y - t * m.vy) > occludedError;
+                const bool pCovered = ErrorAt(pair.forward, pair.backward, x - t * m.vx, y - t * m.vy) > occludedError;
                 const bool qCovered =
-                    ErrorAt(pair.backwardError, pair.backward, x + (1 - t) * m.vx, y + (1 - t) * m.vy) > occludedError;
+                    ErrorAt(pair.backward, pair.forward, x + (1 - t) * m.vx, y + (1 - t) * m.vy) > occludedError;
                 if (pCovered != qCovered) {
                     m.shareP = pCovered ? 0.0f : 1.0f;
                     m.confidence = 1;
@@ -224,83 +232,48 @@ void SettleVectors(const MotionPair& pair, double time, const MotionPoint* raw, 
         }
 }
 
-// Built for three instruction-set levels; the widest the CPU has is chosen
-// when the program loads, so a machine always runs the same code.
-__attribute__((target_clones("default", "avx2", "arch=x86-64-v4"))) void WarpRows(
-    const std::uint8_t* __restrict p, const std::uint8_t* __restrict q, std::uint8_t* __restrict output, int width,
-    int rows, int stride, const MotionPoint* points, int gridWidth, int gridRows, double time, int firstRow, int endRow,
-    int rowStep) {
-    const float t = static_cast<float>(time);
-    const float maxX = static_cast<float>(width - 1), maxY = static_cast<float>(rows - 1);
-    // A row goes in pieces: the grid mixed to every pixel, then the sample
-    // positions (plain loops the compiler vectorises), then the samples.
-    constexpr int piece = 64;
-    alignas(64) float vx[piece], vy[piece], share[piece], confidence[piece];
-    alignas(64) int px[piece], py[piece], qx[piece], qy[piece], sp[piece], cm[piece];
+void MotionWarpRowReference(const MotionWarpRow& row) {
+    using namespace warp_reference;
+    WarpMixed mixed;
+    WarpPositions positions;
+    for (int start = 0; start < row.width; start += warpPiece) {
+        const int n = std::min(warpPiece, row.width - start);
+        MixEach(row, start, n, mixed);
+        Positions(row, start, n, mixed, positions);
+        for (int i = 0; i < n; ++i) WarpPixel(row, start, positions, i);
+    }
+}
+
+void WarpRows(const RowKernels& kernels, const std::uint8_t* p, const std::uint8_t* q, std::uint8_t* output, int width,
+              int rows, int stride, const MotionPoint* points, int gridWidth, int gridRows, double time, int firstRow,
+              int endRow, int rowStep) {
+    // The grid mixed to one row, per grid column; kept per thread, so it is
+    // allocated once, not per frame.
+    thread_local std::vector<float> columns;
+    if (columns.size() < 4 * static_cast<std::size_t>(gridWidth))
+        columns.resize(4 * static_cast<std::size_t>(gridWidth));
+    float* const vx = columns.data();
+    float* const vy = vx + gridWidth;
+    float* const share = vy + gridWidth;
+    float* const confidence = share + gridWidth;
+    MotionWarpRow row{p,  q,  nullptr, width,      rows,     stride, 0, static_cast<float>(time),
+                      vx, vy, share,   confidence, gridWidth};
     for (int y = firstRow; y < endRow; y += rowStep) {
-        const float gyf = std::clamp((y - gridCentre) / motionGridStep, 0.0f, static_cast<float>(gridRows - 1));
-        const int gy0 = static_cast<int>(gyf), gy1 = std::min(gy0 + 1, gridRows - 1);
-        const float wy = gyf - gy0;
+        const float gy = warp_reference::ClampTo((static_cast<float>(y) - gridCentre) * (1.0f / motionGridStep), 0.0f,
+                                                 static_cast<float>(gridRows - 1));
+        const int gy0 = static_cast<int>(gy), gy1 = std::min(gy0 + 1, gridRows - 1);
+        const float wy = gy - static_cast<float>(gy0);
         const MotionPoint* row0 = points + static_cast<std::size_t>(gy0) * gridWidth;
         const MotionPoint* row1 = points + static_cast<std::size_t>(gy1) * gridWidth;
-        std::uint8_t* out = output + static_cast<std::size_t>(y) * stride;
-        for (int start = 0; start < width; start += piece) {
-            const int n = std::min(piece, width - start);
-            for (int i = 0; i < n; ++i) {
-                const float gxf =
-                    std::clamp((start + i - gridCentre) / motionGridStep, 0.0f, static_cast<float>(gridWidth - 1));
-                const int gx0 = static_cast<int>(gxf), gx1 = std::min(gx0 + 1, gridWidth - 1);
-                const float wx = gxf - gx0;
-                const MotionPoint &a = row0[gx0], &b = row0[gx1], &c = row1[gx0], &d = row1[gx1];
-                auto mix = [&](float pa, float pb, float pc, float pd) {
-                    const float top = pa + wx * (pb - pa), bottom = pc + wx * (pd - pc);
-                    return top + wy * (bottom - top);
-                };
-                vx[i] = 2 * mix(a.vx, b.vx, c.vx, d.vx);  // luma samples are two frame pixels
-                vy[i] = 2 * mix(a.vy, b.vy, c.vy, d.vy);
-                share[i] = mix(a.shareP, b.shareP, c.shareP, d.shareP);
-                confidence[i] = mix(a.confidence, b.confidence, c.confidence, d.confidence);
-            }
-            // Positions in 1/256 pixel, edges repeated; shares in 1/256.
-            for (int i = 0; i < n; ++i) {
-                const float x = static_cast<float>(start + i), yf = static_cast<float>(y);
-                px[i] = static_cast<int>(std::clamp(x - t * vx[i], 0.0f, maxX) * 256.0f);
-                py[i] = static_cast<int>(std::clamp(yf - t * vy[i], 0.0f, maxY) * 256.0f);
-                qx[i] = static_cast<int>(std::clamp(x + (1 - t) * vx[i], 0.0f, maxX) * 256.0f);
-                qy[i] = static_cast<int>(std::clamp(yf + (1 - t) * vy[i], 0.0f, maxY) * 256.0f);
-                sp[i] = static_cast<int>(share[i] * 256.0f + 0.5f);
-                cm[i] = static_cast<int>(std::max(confidence[i], 0.0f) * 256.0f + 0.5f);
-            }
-            for (int i = 0; i < n; ++i) {
-                if (cm[i] == 0) continue;  // the fallback stays
-                // Bilinear BGR samples with 16 fractional bits.
-                int from[3], to[3];
-                auto sample = [&](const std::uint8_t* frame, int ix, int iy, int sampled[3]) {
-                    const int x0 = ix >> 8, y0 = iy >> 8, fx = ix & 255, fy = iy & 255;
-                    const int dx = x0 + 1 < width ? 3 : 0;
-                    const std::size_t dy = y0 + 1 < rows ? static_cast<std::size_t>(stride) : 0;
-                    const std::uint8_t* a = frame + static_cast<std::size_t>(y0) * stride + 3 * x0;
-                    for (int ch = 0; ch < 3; ++ch) {
-                        const int top = (a[ch] << 8) + fx * (a[ch + dx] - a[ch]);
-                        const int bottom = (a[dy + ch] << 8) + fx * (a[dy + ch + dx] - a[dy + ch]);
-                        sampled[ch] = (top << 8) + fy * (bottom - top);
-                    }
-                };
-                sample(p, px[i], py[i], from);
-                sample(q, qx[i], qy[i], to);
-                std::uint8_t* o = out + 3 * (start + i);
-                const std::int64_t s = sp[i], c = cm[i];
-                std::uint8_t mixed[3];
-                for (int ch = 0; ch < 3; ++ch) {
-                    // P's share of the moved sample, then the motion's share of the result.
-                    const std::int64_t moved = (static_cast<std::int64_t>(to[ch]) << 8) + s * (from[ch] - to[ch]);
-                    const std::int64_t v = (static_cast<std::int64_t>(o[ch]) << 32) +
-                                           c * (moved - (static_cast<std::int64_t>(o[ch]) << 24));
-                    mixed[ch] = static_cast<std::uint8_t>(
-                        std::clamp<std::int64_t>((v + (std::int64_t{1} << 31)) >> 32, 0, 255));
-                }
-                std::memcpy(o, mixed, 3);
-            }
+        for (int g = 0; g < gridWidth; ++g) {
+            const MotionPoint &a = row0[g], &b = row1[g];
+            vx[g] = 2 * (a.vx + wy * (b.vx - a.vx));  // luma samples are two frame pixels
+            vy[g] = 2 * (a.vy + wy * (b.vy - a.vy));
+            share[g] = a.shareP + wy * (b.shareP - a.shareP);
+            confidence[g] = a.confidence + wy * (b.confidence - a.confidence);
         }
+        row.y = y;
+        row.out = output + static_cast<std::size_t>(y) * stride;
+        kernels.motionWarp(row);
     }
 }

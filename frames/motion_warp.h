@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "frames/row_kernels.h"
+
 // Half-resolution luma of a 24-bit BGR frame: every sample the mean of a 2x2
 // block, lumaWidth = width / 2 and lumaRows = rows / 2.
 void HalfLuma(const std::uint8_t* frame, int stride, std::uint8_t* luma, int lumaWidth, int lumaRows);
@@ -23,16 +25,13 @@ struct FlowField {
     int width = 0, rows = 0;
 };
 
-// Forward-backward error of `forward`: |F(x) + B(x + F(x))|^2 per sample.
-void ConsistencyError(const FlowField& forward, const FlowField& backward, float* error);
-
 // How alike two frames are once motion and gain are taken out: the mean
 // absolute difference of P and Q moved by `forward`, each normalised by its
 // own mean and deviation. About 0.1 to 0.4 within a scene, near 1 across a
 // cut. 0 when either picture is almost flat (a fade through black).
 double CompensatedResidual(const LumaPlane& p, const LumaPlane& q, const FlowField& forward);
 
-// One point of the motion grid (a point every 4 frame pixels, every 2 luma
+// One point of the motion grid (a point every 8 frame pixels, every 4 luma
 // samples): the vector in luma samples from P to Q, the share of P in the
 // motion-compensated sample and the confidence of the motion (the rest is
 // the fallback blend).
@@ -49,8 +48,6 @@ constexpr int GridSize(int pixels) { return (pixels + motionGridStep - 1) / moti
 struct MotionPair {
     LumaPlane p, q;
     FlowField forward, backward;
-    const float* forwardError = nullptr;
-    const float* backwardError = nullptr;
 };
 
 // Grid rows [firstRow, endRow) of `raw`: for every point the candidate
@@ -70,6 +67,12 @@ void SettleVectors(const MotionPair& pair, double t, const MotionPoint* raw, Mot
 // Frame rows [firstRow, endRow) of `output` (every row, or those of one
 // field: step 2 from `firstRow`'s parity as the caller chooses with
 // `rowStep`): P and Q warped to time t along the grid's vectors and mixed
-// with what `output` holds (the fallback) by the confidence.
-void WarpRows(const std::uint8_t* p, const std::uint8_t* q, std::uint8_t* output, int width, int rows, int stride,
-              const MotionPoint* points, int gridWidth, int gridRows, double t, int firstRow, int endRow, int rowStep);
+// with what `output` holds (the fallback) by the confidence, a row at a time
+// by the level's `motionWarp`.
+void WarpRows(const RowKernels& kernels, const std::uint8_t* p, const std::uint8_t* q, std::uint8_t* output, int width,
+              int rows, int stride, const MotionPoint* points, int gridWidth, int gridRows, double t, int firstRow,
+              int endRow, int rowStep);
+
+// The definition of one warped row: the grid mixed to every pixel, positions
+// in 1/256 pixel, bilinear samples and the two mixes in 32-bit integers.
+void MotionWarpRowReference(const MotionWarpRow& row);

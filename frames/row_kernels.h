@@ -46,6 +46,25 @@ using Median3Span = void (*)(std::uint8_t* out, const std::uint8_t* m0, const st
 using Median5Span = void (*)(std::uint8_t* out, const std::uint8_t* m0, const std::uint8_t* m1, const std::uint8_t* m2,
                              const std::uint8_t* m3, const std::uint8_t* m4, std::size_t n);
 
+// One frame row of the motion warp: P and Q moved to time t along the
+// grid's vectors and mixed into what the row holds (the fallback) by the
+// confidence. The grid is already mixed to this row: one entry per grid
+// column of the vector in frame pixels, P's share and the confidence.
+struct MotionWarpRow {
+    const std::uint8_t* p;  // whole images, rows x stride
+    const std::uint8_t* q;
+    std::uint8_t* out;  // this row of the output
+    int width, rows, stride, y;
+    float t;
+    const float* vx;
+    const float* vy;
+    const float* share;
+    const float* confidence;
+    int gridWidth;
+};
+
+using MotionWarpSpan = void (*)(const MotionWarpRow& row);
+
 struct RowKernels {
     SimdLevel level;
     BlendSpan blend;  // Linear and Sine
@@ -54,6 +73,7 @@ struct RowKernels {
     LansinSpan lansin;
     Median3Span median3;
     Median5Span median5;
+    MotionWarpSpan motionWarp;
 };
 
 const RowKernels& ReferenceRowKernels();

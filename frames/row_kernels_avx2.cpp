@@ -286,7 +286,10 @@ void lansin32(u8* out, const u8* p0, const u8* p1, const u8* p2, const u8* p3, s
 }  // namespace
 }  // namespace fast_avx2
 
+void OverrideMotionWarp_avx2(RowKernels& k);
+
 void OverrideRowKernels_avx2(RowKernels& k) {
+    OverrideMotionWarp_avx2(k);
     using namespace fast_avx2;
     k.blend = blend32;
     k.cubic = taps16<false>;

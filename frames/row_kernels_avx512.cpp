@@ -139,7 +139,10 @@ void lansin16(u8* out, const u8* p0, const u8* p1, const u8* p2, const u8* p3, s
 
 // The blends and medians stay those of AVX2: their 16-bit and byte lanes
 // already do 32 samples per instruction.
+void OverrideMotionWarp_avx512(RowKernels& k);
+
 void OverrideRowKernels_avx512(RowKernels& k) {
+    OverrideMotionWarp_avx512(k);
     using namespace fast_avx512;
     k.cubic = cubic16;
     k.lanczos = lanczos16;

@@ -2,6 +2,7 @@
 // double arithmetic in the written order.
 #include <cmath>
 
+#include "frames/motion_warp.h"
 #include "frames/row_kernels.h"
 
 namespace {
@@ -69,7 +70,7 @@ void median5Reference(std::uint8_t* out, const std::uint8_t* m0, const std::uint
 }  // namespace
 
 const RowKernels& ReferenceRowKernels() {
-    static const RowKernels reference{SimdLevel::scalar, blendReference,   cubicReference,  lanczosReference,
-                                      lansinReference,   median3Reference, median5Reference};
+    static const RowKernels reference{SimdLevel::scalar, blendReference,   cubicReference,   lanczosReference,
+                                      lansinReference,   median3Reference, median5Reference, MotionWarpRowReference};
     return reference;
 }

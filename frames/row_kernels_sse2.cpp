@@ -161,7 +161,10 @@ void lansin16(u8* out, const u8* p0, const u8* p1, const u8* p2, const u8* p3, s
 }  // namespace
 }  // namespace fast_sse2
 
+void OverrideMotionWarp_sse2(RowKernels& k);
+
 void OverrideRowKernels_sse2(RowKernels& k) {
+    OverrideMotionWarp_sse2(k);
     using namespace fast_sse2;
     k.blend = blend16;
     k.cubic = taps16<false>;

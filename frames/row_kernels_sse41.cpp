@@ -154,7 +154,10 @@ void lansin16(u8* out, const u8* p0, const u8* p1, const u8* p2, const u8* p3, s
 }  // namespace
 }  // namespace fast_sse41
 
+void OverrideMotionWarp_sse41(RowKernels& k);
+
 void OverrideRowKernels_sse41(RowKernels& k) {
+    OverrideMotionWarp_sse41(k);
     using namespace fast_sse41;
     k.blend = blend16;
     k.cubic = taps16<false>;

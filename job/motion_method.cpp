@@ -17,12 +17,20 @@ namespace {
 // Past this compensated residual two images belong to different scenes.
 constexpr double cutResidual = 0.6;
 
+cv::Ptr<cv::DISOpticalFlow> NewEstimator() {
+    cv::Ptr<cv::DISOpticalFlow> dis = cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_ULTRAFAST);
+    dis->setFinestScale(1);
+    return dis;
+}
+
 struct MotionState {
     int width = 0, rows = 0, stride = 0;
     int lumaWidth = 0, lumaRows = 0, gridWidth = 0, gridRows = 0;
     std::vector<std::uint8_t> lumaP, lumaQ;
     cv::Mat forward, backward;  // CV_32FC2 at luma resolution
-    std::vector<float> forwardError, backwardError;
+    // One estimator per direction (the two run at once), kept for the run:
+    // its buffers keep their size.
+    cv::Ptr<cv::DISOpticalFlow> forwardEstimator = NewEstimator(), backwardEstimator = NewEstimator();
     std::vector<MotionPoint> raw, points;
     std::int64_t pair = -1;
     bool cut = false;
@@ -53,20 +61,16 @@ void Fit(MotionState& s, const KernelContext& c) {
     const std::size_t luma = static_cast<std::size_t>(s.lumaWidth) * s.lumaRows;
     s.lumaP.assign(luma, 0);
     s.lumaQ.assign(luma, 0);
-    s.forwardError.assign(luma, 0);
-    s.backwardError.assign(luma, 0);
     s.raw.assign(static_cast<std::size_t>(s.gridWidth) * s.gridRows, MotionPoint{});
     s.points = s.raw;
     s.pair = -1;
 }
 
-// A fresh estimator per call with an empty output: DIS reads a non-empty
-// output as its first guess and stays altered by it.
-cv::Mat Flow(const cv::Mat& from, const cv::Mat& to) {
-    cv::Ptr<cv::DISOpticalFlow> dis = cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_ULTRAFAST);
-    dis->setFinestScale(1);
+// Always into an empty output: DIS reads a non-empty one as its first guess
+// and stays altered by it.
+cv::Mat Flow(cv::DISOpticalFlow& dis, const cv::Mat& from, const cv::Mat& to) {
     cv::Mat flow;
-    dis->calc(from, to, flow);
+    dis.calc(from, to, flow);
     return flow;
 }
 
@@ -83,8 +87,8 @@ void EstimateFlows(void* state, int firstRow, int endRow) {
     MotionState& s = *static_cast<MotionState*>(state);
     const cv::Mat lp(s.lumaRows, s.lumaWidth, CV_8UC1, s.lumaP.data());
     const cv::Mat lq(s.lumaRows, s.lumaWidth, CV_8UC1, s.lumaQ.data());
-    if (firstRow == 0) s.forward = Flow(lp, lq);
-    if (endRow == s.rows) s.backward = Flow(lq, lp);
+    if (firstRow == 0) s.forward = Flow(*s.forwardEstimator, lp, lq);
+    if (endRow == s.rows) s.backward = Flow(*s.backwardEstimator, lq, lp);
 }
 
 // Motion between the step's two images, once per pair.
@@ -101,10 +105,8 @@ void Estimate(MotionState& s, const FrameStep& step, const std::uint8_t* p, cons
     ForEachBand(step, EstimateFlows, s);
     const FlowField f{s.forward.ptr<float>(), s.lumaWidth, s.lumaRows};
     const FlowField b{s.backward.ptr<float>(), s.lumaWidth, s.lumaRows};
-    ConsistencyError(f, b, s.forwardError.data());
-    ConsistencyError(b, f, s.backwardError.data());
     const LumaPlane lumaP{s.lumaP.data(), s.lumaWidth, s.lumaRows}, lumaQ{s.lumaQ.data(), s.lumaWidth, s.lumaRows};
-    s.motion = MotionPair{lumaP, lumaQ, f, b, s.forwardError.data(), s.backwardError.data()};
+    s.motion = MotionPair{lumaP, lumaQ, f, b};
     const double residual = CompensatedResidual(lumaP, lumaQ, f);
     s.cut = residual > cutResidual;
 }
@@ -130,20 +132,27 @@ void Warp(void* state, int firstRow, int endRow) {
     const FrameStep& step = *s.step;
     const KernelContext& whole = *step.frame;
     const StepArgs& a = step.args;
-    const std::size_t offset = static_cast<std::size_t>(firstRow) * whole.stride;
-    FrameRing ring;
-    for (int slot = 0; slot < ringSlotCount; ++slot)
-        ring.slots[slot] = whole.ring->slots[slot] ? whole.ring->slots[slot] + offset : nullptr;
-    KernelContext band = whole;
-    band.ring = &ring;
-    band.output = whole.output + offset;
-    band.frameRows = endRow - firstRow;
-    band.frameBytes = static_cast<std::size_t>(band.frameRows) * whole.stride;
     const int* slot = a.slots;
-    interpolateLansin(band, a.interlacedOutput, a.fieldParity, slot[0], slot[1], slot[2], slot[3], a.t, a.span);
-    const int first = a.interlacedOutput ? firstRow + (1 - a.fieldParity) : firstRow;
-    WarpRows(whole.ring->slots[slot[1]], whole.ring->slots[slot[2]], whole.output, s.width, s.rows, s.stride,
-             s.points.data(), s.gridWidth, s.gridRows, a.t, first, endRow, a.interlacedOutput ? 2 : 1);
+    const RowKernels& kernels = whole.kernels ? *whole.kernels : RunRowKernels();
+    // A few rows at a time, so the warp finds the blend's rows still in the
+    // cache (an even count: a field's rows keep their parity).
+    constexpr int chunkRows = 16;
+    for (int top = firstRow; top < endRow; top += chunkRows) {
+        const int bottom = std::min(endRow, top + chunkRows);
+        const std::size_t offset = static_cast<std::size_t>(top) * whole.stride;
+        FrameRing ring;
+        for (int k = 0; k < ringSlotCount; ++k)
+            ring.slots[k] = whole.ring->slots[k] ? whole.ring->slots[k] + offset : nullptr;
+        KernelContext band = whole;
+        band.ring = &ring;
+        band.output = whole.output + offset;
+        band.frameRows = bottom - top;
+        band.frameBytes = static_cast<std::size_t>(band.frameRows) * whole.stride;
+        interpolateLansin(band, a.interlacedOutput, a.fieldParity, slot[0], slot[1], slot[2], slot[3], a.t, a.span);
+        const int first = a.interlacedOutput ? top + (1 - a.fieldParity) : top;
+        WarpRows(kernels, whole.ring->slots[slot[1]], whole.ring->slots[slot[2]], whole.output, s.width, s.rows,
+                 s.stride, s.points.data(), s.gridWidth, s.gridRows, a.t, first, bottom, a.interlacedOutput ? 2 : 1);
+    }
 }
 
 // Whether the images in slots p and q lie across a cut; the motion between

@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <vector>
 
 #include "frame_fixtures.h"
 #include "frames/geometry.h"
 #include "frames/kernels.h"
+#include "frames/motion_warp.h"
 
 namespace {
 
@@ -218,6 +220,66 @@ TEST_P(Exactness, ResampleRows) {
         ASSERT_EQ(0, std::memcmp(expected.data, actual.data, frameBytes))
             << "trial " << trial << " method " << method << " " << sourceRows << "->" << imageRows << " in "
             << frameRows << " offset " << rowOffset << " shift " << shift;
+    }
+}
+
+// One warped row at a fast level against the reference: frames with and
+// without row padding (a gather of the last pixel must not read past the
+// image, which ends exactly where its allocation does), vectors from none to
+// far outside the frame, non-finite ones, confidences and shares at and
+// between their ends, every row position of an odd width.
+TEST_P(Exactness, MotionWarp) {
+    SCOPED_TRACE(SeedNote());
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    for (int trial = 0; trial < 400; ++trial) {
+        const int width = trial % 5 == 0 ? 4 * (1 + static_cast<int>(rng() % 80)) : 1 + static_cast<int>(rng() % 330);
+        const int rows = 1 + static_cast<int>(rng() % 12), stride = RowStride(width);
+        const std::size_t frameBytes = static_cast<std::size_t>(stride) * rows, misalign = rng() % 64;
+        std::vector<std::uint8_t> p(misalign + frameBytes), q(misalign + frameBytes);
+        for (auto* f : {&p, &q})
+            for (auto& b : *f) b = static_cast<std::uint8_t>(rng());
+        const int gridWidth = GridSize(width);
+        const float reach = trial % 3 == 0 ? 2.0f : trial % 3 == 1 ? 40.0f : 3.0f * width;
+        std::vector<float> columns(4 * static_cast<std::size_t>(gridWidth));
+        for (int g = 0; g < gridWidth; ++g) {
+            columns[g] = (2 * unit(rng) - 1) * reach;
+            columns[gridWidth + g] = (2 * unit(rng) - 1) * reach;
+            const int pick = static_cast<int>(rng() % 8);  // ends, in between, and out of range
+            columns[2 * gridWidth + g] = pick == 0 ? 0.0f : pick == 1 ? 1.0f : pick == 2 ? 1.5f : unit(rng);
+            columns[3 * gridWidth + g] = pick == 3 ? 0.0f : pick == 4 ? 1.0f : pick == 5 ? -0.5f : unit(rng);
+        }
+        if (trial % 7 == 0) {
+            columns[rng() % gridWidth] = std::nanf("");
+            columns[gridWidth + rng() % gridWidth] = std::numeric_limits<float>::infinity();
+            columns[3 * gridWidth + rng() % gridWidth] = std::nanf("");
+        }
+        GuardedBuffer expected(frameBytes, rng() % 64), actual(frameBytes, rng() % 64);
+        for (std::size_t i = 0; i < frameBytes; ++i)
+            expected.data[i] = actual.data[i] = static_cast<std::uint8_t>(rng());
+        const float t = trial % 4 == 0 ? 0.5f : unit(rng);
+        for (int y = 0; y < rows; ++y) {
+            MotionWarpRow row{p.data() + misalign,
+                              q.data() + misalign,
+                              nullptr,
+                              width,
+                              rows,
+                              stride,
+                              y,
+                              t,
+                              columns.data(),
+                              columns.data() + gridWidth,
+                              columns.data() + 2 * gridWidth,
+                              columns.data() + 3 * gridWidth,
+                              gridWidth};
+            row.out = expected.data + static_cast<std::size_t>(y) * stride;
+            ReferenceRowKernels().motionWarp(row);
+            row.out = actual.data + static_cast<std::size_t>(y) * stride;
+            level->motionWarp(row);
+        }
+        ASSERT_TRUE(actual.GuardsIntact()) << "trial " << trial;
+        for (std::size_t i = 0; i < frameBytes; ++i)
+            ASSERT_EQ(expected.data[i], actual.data[i])
+                << "byte " << i << " trial " << trial << ": " << width << "x" << rows << " t " << t;
     }
 }
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "frames/geometry.h"
@@ -73,13 +75,56 @@ TEST(WarpRows, UniformMotionMovesThePictureAndZeroConfidenceKeepsTheFallback) {
         point.confidence = confidence;
         const std::vector<MotionPoint> points(static_cast<std::size_t>(gw) * gh, point);
         std::vector<std::uint8_t> out(p.size(), 7);
-        WarpRows(p.data(), q.data(), out.data(), width, rows, stride, points.data(), gw, gh, 0.5, 0, rows, 1);
+        WarpRows(ReferenceRowKernels(), p.data(), q.data(), out.data(), width, rows, stride, points.data(), gw, gh, 0.5,
+                 0, rows, 1);
         for (int y = 0; y < rows; ++y)
             for (int x = 2; x < width - 2; ++x)
                 for (int c = 0; c < 3; ++c) {
                     const std::size_t i = static_cast<std::size_t>(y) * stride + 3 * x + c;
                     ASSERT_EQ(out[i], confidence > 0 ? expected[i] : 7) << x << "," << y;
                 }
+    }
+}
+
+// A grid that varies from point to point, every level: the whole frame is
+// the reference's, and a field's warp leaves the other field's rows as they
+// were.
+TEST(WarpRows, EveryLevelGivesTheReferenceFrameAndAFieldKeepsTheOtherRows) {
+    const int width = 203, rows = 37, stride = RowStride(width);  // odd sizes: cut cells, cut groups
+    auto frame = [&](int seed) {
+        std::vector<std::uint8_t> f(static_cast<std::size_t>(stride) * rows);
+        for (std::size_t i = 0; i < f.size(); ++i)
+            f[i] = static_cast<std::uint8_t>(Texture(static_cast<int>(i), 1, seed));
+        return f;
+    };
+    const std::vector<std::uint8_t> p = frame(1), q = frame(2), fallback = frame(3);
+    const int gw = GridSize(width), gh = GridSize(rows);
+    std::vector<MotionPoint> points(static_cast<std::size_t>(gw) * gh);
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const int k = static_cast<int>(i);
+        points[i] = {static_cast<float>(Texture(k, 2, 4) - 128) / 8, static_cast<float>(Texture(k, 3, 5) - 128) / 16, 0,
+                     (k % 3) / 2.0f, (k % 5) / 4.0f};
+    }
+    for (int step = 1; step <= 2; ++step) {
+        std::vector<std::uint8_t> expected = fallback;
+        WarpRows(ReferenceRowKernels(), p.data(), q.data(), expected.data(), width, rows, stride, points.data(), gw, gh,
+                 0.3, step - 1, rows, step);
+        if (step == 2) {
+            for (int y = 0; y < rows; y += 2)
+                ASSERT_EQ(0, std::memcmp(&expected[y * stride], &fallback[y * stride], stride)) << "row " << y;
+        }
+        EXPECT_NE(expected, fallback);
+        for (int level = 1; level < simdLevelCount; ++level) {
+            const RowKernels* kernels = RowKernelsFor(static_cast<SimdLevel>(level));
+            if (!kernels) {
+                std::printf("%s: not tested on this CPU\n", SimdLevelName(static_cast<SimdLevel>(level)));
+                continue;
+            }
+            std::vector<std::uint8_t> actual = fallback;
+            WarpRows(*kernels, p.data(), q.data(), actual.data(), width, rows, stride, points.data(), gw, gh, 0.3,
+                     step - 1, rows, step);
+            EXPECT_EQ(expected, actual) << SimdLevelName(static_cast<SimdLevel>(level)) << ", row step " << step;
+        }
     }
 }
 
