@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -25,6 +26,10 @@ struct LavOutput {
     SwsContext* scale = nullptr;
     AVFrame* picture = nullptr;
     std::int64_t framesSent = 0;
+    // The rows `picture` was converted from: a frame that repeats them (a
+    // held source frame) is sent again without converting it again.
+    std::vector<std::uint8_t> converted;
+    bool holdsConverted = false;
     AVCodecContext* audio = nullptr;
     AVStream* audioStream = nullptr;
     SwrContext* resample = nullptr;
@@ -132,6 +137,11 @@ bool OpenVideo(LavOutput* o, const LavOutputSetup& s, std::string* why) {
     o->picture->width = s.width;
     o->picture->height = s.height;
     if (av_frame_get_buffer(o->picture, 0) < 0) return *why = "out of memory", false;
+    try {
+        o->converted.resize(std::size_t{s.stride} * static_cast<std::size_t>(s.height));
+    } catch (const std::bad_alloc&) {
+        return *why = "out of memory", false;
+    }
     return true;
 }
 
@@ -257,10 +267,15 @@ LavOutput* CreateLavOutput(const LavOutputSetup& s, std::string* why) {
 bool WriteLavFrame(LavOutput* o, const std::uint8_t* frame, bool key) {
     if (!o->failure.empty()) return false;
     if (av_frame_make_writable(o->picture) < 0) return Fail(o, "out of memory");
-    // Rows are stored last first: start at the top row and step back.
-    const std::uint8_t* top[1] = {frame + std::size_t{o->stride} * (o->video->height - 1)};
-    const int strides[1] = {-static_cast<int>(o->stride)};
-    sws_scale(o->scale, top, strides, 0, o->video->height, o->picture->data, o->picture->linesize);
+    const std::size_t bytes = std::size_t{o->stride} * static_cast<std::size_t>(o->video->height);
+    if (!o->holdsConverted || std::memcmp(o->converted.data(), frame, bytes) != 0) {
+        // Rows are stored last first: start at the top row and step back.
+        const std::uint8_t* top[1] = {frame + std::size_t{o->stride} * (o->video->height - 1)};
+        const int strides[1] = {-static_cast<int>(o->stride)};
+        sws_scale(o->scale, top, strides, 0, o->video->height, o->picture->data, o->picture->linesize);
+        std::memcpy(o->converted.data(), frame, bytes);
+        o->holdsConverted = true;
+    }
     o->picture->pts = o->framesSent++;
     o->picture->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     return Send(o, o->video, o->videoStream, o->picture);
