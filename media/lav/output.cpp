@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -14,22 +13,18 @@ extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
 }
 
+#include "media/lav/picture_convert.h"
 #include "media/vfw/compressor.h"
 
 struct LavOutput {
     AVFormatContext* format = nullptr;
     AVCodecContext* video = nullptr;
     AVStream* videoStream = nullptr;
-    SwsContext* scale = nullptr;
+    PictureConverter convert;
     AVFrame* picture = nullptr;
     std::int64_t framesSent = 0;
-    // The rows `picture` was converted from: a frame that repeats them (a
-    // held source frame) is sent again without converting it again.
-    std::vector<std::uint8_t> converted;
-    bool holdsConverted = false;
     AVCodecContext* audio = nullptr;
     AVStream* audioStream = nullptr;
     SwrContext* resample = nullptr;
@@ -38,7 +33,6 @@ struct LavOutput {
     std::int64_t samplesSent = 0;
     int inputRate = 0, inputChannels = 0;
     AVPacket* packet = nullptr;
-    std::uint32_t stride = 0;
     bool headerWritten = false, finished = false;
     std::string failure;
 };
@@ -129,19 +123,14 @@ bool OpenVideo(LavOutput* o, const LavOutputSetup& s, std::string* why) {
         return *why = "out of memory", false;
     o->videoStream->time_base = c->time_base;
     o->videoStream->avg_frame_rate = c->framerate;
-    o->scale = sws_getContext(s.width, s.height, AV_PIX_FMT_BGR24, s.width, s.height, c->pix_fmt,
-                              SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
     o->picture = av_frame_alloc();
-    if (!o->scale || !o->picture) return *why = "out of memory", false;
+    if (!o->picture) return *why = "out of memory", false;
     o->picture->format = c->pix_fmt;
     o->picture->width = s.width;
     o->picture->height = s.height;
-    if (av_frame_get_buffer(o->picture, 0) < 0) return *why = "out of memory", false;
-    try {
-        o->converted.resize(std::size_t{s.stride} * static_cast<std::size_t>(s.height));
-    } catch (const std::bad_alloc&) {
+    if (av_frame_get_buffer(o->picture, 0) < 0 ||
+        !OpenPictureConverter(o->convert, s.width, s.height, s.stride, c->pix_fmt))
         return *why = "out of memory", false;
-    }
     return true;
 }
 
@@ -246,7 +235,6 @@ LavOutput* CreateLavOutput(const LavOutputSetup& s, std::string* why) {
     if (avformat_alloc_output_context2(&o->format, nullptr, muxer, s.path) < 0 || !o->format)
         return fail("no muxer for this container");
     o->packet = av_packet_alloc();
-    o->stride = s.stride;
     if (!o->packet) return fail("out of memory");
     std::string reason;
     if (!OpenVideo(o, s, &reason)) return fail(reason);
@@ -267,15 +255,7 @@ LavOutput* CreateLavOutput(const LavOutputSetup& s, std::string* why) {
 bool WriteLavFrame(LavOutput* o, const std::uint8_t* frame, bool key) {
     if (!o->failure.empty()) return false;
     if (av_frame_make_writable(o->picture) < 0) return Fail(o, "out of memory");
-    const std::size_t bytes = std::size_t{o->stride} * static_cast<std::size_t>(o->video->height);
-    if (!o->holdsConverted || std::memcmp(o->converted.data(), frame, bytes) != 0) {
-        // Rows are stored last first: start at the top row and step back.
-        const std::uint8_t* top[1] = {frame + std::size_t{o->stride} * (o->video->height - 1)};
-        const int strides[1] = {-static_cast<int>(o->stride)};
-        sws_scale(o->scale, top, strides, 0, o->video->height, o->picture->data, o->picture->linesize);
-        std::memcpy(o->converted.data(), frame, bytes);
-        o->holdsConverted = true;
-    }
+    ConvertPicture(o->convert, frame, o->picture);
     o->picture->pts = o->framesSent++;
     o->picture->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     return Send(o, o->video, o->videoStream, o->picture);
@@ -326,7 +306,7 @@ void CloseLavOutput(LavOutput*& o) {
     }
     avcodec_free_context(&o->video);
     avcodec_free_context(&o->audio);
-    sws_freeContext(o->scale);
+    ClosePictureConverter(o->convert);
     swr_free(&o->resample);
     if (o->fifo) av_audio_fifo_free(o->fifo);
     av_frame_free(&o->picture);
