@@ -30,8 +30,7 @@ void Yuv420FromBgr(const BgrPicture& picture, std::uint8_t* const planes[3], con
         const int last = std::min(2 * y + 4, height - 1);
         for (; done <= last; ++done) {
             const std::uint8_t* bgr = picture.top + done * picture.stride;
-            loops.lumaRow(bgr, planes[0] + static_cast<std::ptrdiff_t>(done) * strides[0], width);
-            loops.chromaPairs(bgr, uRow(done), vRow(done), pairs);
+            loops.row(bgr, planes[0] + static_cast<std::ptrdiff_t>(done) * strides[0], uRow(done), vRow(done), width);
         }
         const std::int16_t* u[ring];
         const std::int16_t* v[ring];

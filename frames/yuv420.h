@@ -15,10 +15,10 @@
 #include "frames/row_kernels.h"
 
 struct Yuv420Loops {
-    void (*lumaRow)(const std::uint8_t* bgr, std::uint8_t* luma, int width);
-    // Chroma of each pixel pair, 64 times finer than the 8-bit result.
-    void (*chromaPairs)(const std::uint8_t* bgr, std::int16_t* u, std::int16_t* v, int pairs);
-    // One chroma row from eight of chromaPairs' rows, top to bottom.
+    // A row's luma, and the chroma of each pixel pair 64 times finer than
+    // the 8-bit result; `width` is even.
+    void (*row)(const std::uint8_t* bgr, std::uint8_t* luma, std::int16_t* u, std::int16_t* v, int width);
+    // One chroma row from eight rows of pairs' chroma, top to bottom.
     void (*chromaFilter)(const std::int16_t* const rows[8], std::uint8_t* out, int n);
 };
 Yuv420Loops Yuv420Loops_sse2();

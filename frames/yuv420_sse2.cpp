@@ -3,4 +3,4 @@
 
 #include "frames/yuv420_loops.inc"
 
-Yuv420Loops Yuv420Loops_sse2() { return Yuv420Loops{LumaRow, ChromaPairs, ChromaFilter}; }
+Yuv420Loops Yuv420Loops_sse2() { return Yuv420Loops{Row, ChromaFilter}; }
