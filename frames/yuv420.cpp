@@ -25,11 +25,18 @@ void Yuv420FromBgr(const BgrPicture& picture, std::uint8_t* const planes[3], con
     if (scratch.rows.size() < 2 * ring * rowLength) scratch.rows.resize(2 * ring * rowLength);
     const auto uRow = [&](int row) { return scratch.rows.data() + static_cast<std::size_t>(row % ring) * rowLength; };
     const auto vRow = [&](int row) { return uRow(row) + ring * rowLength; };
-    int done = 0;  // rows converted so far, luma and chroma pairs
+    constexpr int ahead = 2;  // rows fetched into the cache ahead of use
+    int done = 0;             // rows converted so far, luma and chroma pairs
     for (int y = 0; y < height / 2; ++y) {
         const int last = std::min(2 * y + 4, height - 1);
         for (; done <= last; ++done) {
             const std::uint8_t* bgr = picture.top + done * picture.stride;
+            // Frames are stored bottom-up: the rows run backwards through
+            // memory, which the hardware prefetchers follow badly.
+            if (done + ahead < height) {
+                const std::uint8_t* next = bgr + ahead * picture.stride;
+                for (int at = 0; at < 3 * width; at += 64) __builtin_prefetch(next + at);
+            }
             loops.row(bgr, planes[0] + static_cast<std::ptrdiff_t>(done) * strides[0], uRow(done), vRow(done), width);
         }
         const std::int16_t* u[ring];
