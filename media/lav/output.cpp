@@ -252,10 +252,10 @@ LavOutput* CreateLavOutput(const LavOutputSetup& s, std::string* why) {
     return o;
 }
 
-bool WriteLavFrame(LavOutput* o, const std::uint8_t* frame, bool key) {
+bool WriteLavFrame(LavOutput* o, const std::uint8_t* frame, bool key, bool repeat) {
     if (!o->failure.empty()) return false;
     if (av_frame_make_writable(o->picture) < 0) return Fail(o, "out of memory");
-    ConvertPicture(o->convert, frame, o->picture);
+    ConvertPicture(o->convert, frame, repeat, o->picture);
     o->picture->pts = o->framesSent++;
     o->picture->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     return Send(o, o->video, o->videoStream, o->picture);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <vector>
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -49,18 +50,24 @@ AVFrame* Yuv420Picture(int width, int height) {
 // row's filter and the clamps at both ends are reached) with saturated
 // colours scattered over it.
 bool OwnConversionMatches(PictureConverter& c) {
+    std::vector<std::uint8_t> test;
+    try {
+        test.resize(std::size_t{c.stride} * static_cast<std::size_t>(c.height));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    std::uint32_t state = 0x9E3779B9u;
+    for (std::uint8_t& byte : test) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<std::uint8_t>(state >> 24);
+        if ((state & 0xF00u) == 0) byte = (state & 0x1000u) ? 255 : 0;
+    }
     AVFrame* theirs = Yuv420Picture(c.width, c.height);
     AVFrame* ours = Yuv420Picture(c.width, c.height);
     bool same = false;
     if (theirs && ours) {
-        std::uint32_t state = 0x9E3779B9u;
-        for (std::uint8_t& byte : c.converted) {
-            state = state * 1664525u + 1013904223u;
-            byte = static_cast<std::uint8_t>(state >> 24);
-            if ((state & 0xF00u) == 0) byte = (state & 0x1000u) ? 255 : 0;
-        }
-        SwsConvert(c, c.converted.data(), theirs);
-        OwnConvert(c, c.converted.data(), ours);
+        SwsConvert(c, test.data(), theirs);
+        OwnConvert(c, test.data(), ours);
         same = SamePlanes(theirs, ours, c.width, c.height);
     }
     av_frame_free(&theirs);
@@ -74,32 +81,25 @@ bool OpenPictureConverter(PictureConverter& c, int width, int height, std::uint3
     c.width = width;
     c.height = height;
     c.stride = stride;
-    c.holdsConverted = false;
+    c.converted = false;
     c.sws = sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, static_cast<AVPixelFormat>(pixelFormat),
                            swsFlags, nullptr, nullptr, nullptr);
     if (!c.sws) return false;
-    try {
-        c.converted.resize(std::size_t{stride} * static_cast<std::size_t>(height));
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
     c.ownYuv420 = pixelFormat == AV_PIX_FMT_YUV420P && Yuv420Fits(width, height) && OwnConversionMatches(c);
     return true;
 }
 
-void ConvertPicture(PictureConverter& c, const std::uint8_t* frame, AVFrame* picture) {
-    const std::size_t bytes = std::size_t{c.stride} * static_cast<std::size_t>(c.height);
-    if (c.holdsConverted && std::memcmp(c.converted.data(), frame, bytes) == 0) return;
+void ConvertPicture(PictureConverter& c, const std::uint8_t* frame, bool repeat, AVFrame* picture) {
+    if (repeat && c.converted) return;
     if (c.ownYuv420)
         OwnConvert(c, frame, picture);
     else
         SwsConvert(c, frame, picture);
-    std::memcpy(c.converted.data(), frame, bytes);
-    c.holdsConverted = true;
+    c.converted = true;
 }
 
 void ClosePictureConverter(PictureConverter& c) {
     sws_freeContext(c.sws);
     c.sws = nullptr;
-    c.holdsConverted = false;
+    c.converted = false;
 }

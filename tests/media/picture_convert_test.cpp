@@ -87,7 +87,7 @@ TEST(PictureConvert, OwnConversionWhereItMatchesAndLibswscalesBytesEverywhere) {
         Picture picture(c.w, c.h, c.format);
         for (int frame = 0; frame < 2; ++frame) {
             const std::vector<std::uint8_t> dib = Frame(c.w, c.h, rng);
-            ConvertPicture(converter, dib.data(), picture.frame);
+            ConvertPicture(converter, dib.data(), false, picture.frame);
             EXPECT_EQ(picture.Bytes(), ByLibswscale(dib, c.w, c.h, c.format)) << "frame " << frame;
         }
         ClosePictureConverter(converter);
