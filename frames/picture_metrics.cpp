@@ -3,15 +3,6 @@
 #include <cmath>
 #include <limits>
 
-BgrPicture BottomUpPicture(const std::uint8_t* buffer, int width, int rows, int stride) {
-    BgrPicture p;
-    p.top = buffer + static_cast<std::ptrdiff_t>(rows - 1) * stride;
-    p.stride = -static_cast<std::ptrdiff_t>(stride);
-    p.width = width;
-    p.height = rows;
-    return p;
-}
-
 const MetricLoops& MetricLoopsFor(SimdLevel level) {
     static const MetricLoops baseline = MetricLoops_sse2(), sse41 = MetricLoops_sse41(), avx2 = MetricLoops_avx2();
     if (static_cast<int>(level) >= static_cast<int>(SimdLevel::avx2)) return avx2;

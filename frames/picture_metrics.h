@@ -7,19 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "frames/bgr_picture.h"
 #include "frames/row_kernels.h"
-
-// A 24-bit BGR picture seen from its top row: `stride` is negative for the
-// bottom-up rows of a DIB. Only 3 * width bytes of each row are pixels.
-struct BgrPicture {
-    const std::uint8_t* top = nullptr;
-    std::ptrdiff_t stride = 0;
-    int width = 0;
-    int height = 0;
-};
-
-// The view of a bottom-up DIB of `rows` rows of `stride` bytes.
-BgrPicture BottomUpPicture(const std::uint8_t* buffer, int width, int rows, int stride);
 
 // The loops scoring spends its time in, one record per instruction-set level
 // (all give the same sums).

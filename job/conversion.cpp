@@ -103,6 +103,7 @@ struct Pipeline {
     BandPool* bands = nullptr;      // null: the whole frame on this thread
     WriteBehind* writer = nullptr;  // null: frames written on this thread
     FrameMethodState frameMethod;   // a frame method's state across steps
+    bool handedFrame = false;       // the writer has had a frame of this run
 };
 
 // Points the kernels, every band included, at another OutputFrame.
@@ -492,15 +493,16 @@ StepEnd PauseWhileRequested(Pipeline& p) {
 }
 
 // Writes a finished OutputFrame and runs everything that follows a written
-// frame; `pause` holds the run here while it is paused.
-StepEnd FrameWritten(Pipeline& p, const std::uint8_t* frame, std::uint32_t stepIndex, bool pause) {
+// frame; `pause` holds the run here while it is paused, `repeat` says the
+// frame has the bytes of the one written before it.
+StepEnd FrameWritten(Pipeline& p, const std::uint8_t* frame, std::uint32_t stepIndex, bool pause, bool repeat) {
     ConversionJob& job = p.job;
     DestinationMedia& dest = p.media.destination;
     const std::uint32_t keyFrameEvery = p.settings.pOptions.dwKeyFrameEvery;
     if (StepEnd r = SegmentCheck(p, true)) return r;
     std::int32_t written = 0;
     if (!WriteDestinationFrame(dest, static_cast<std::int32_t>(job.framesWritten - job.segmentStartFrame), frame,
-                               static_cast<std::int32_t>(p.frameBytes), job.keyFrameCounter == 0, &written))
+                               static_cast<std::int32_t>(p.frameBytes), job.keyFrameCounter == 0, repeat, &written))
         return WriteFailed(p, conversionCannotWrite,
                            "frame " + std::to_string(job.framesWritten - job.segmentStartFrame));
     job.segmentBytes += static_cast<std::uint32_t>(written);
@@ -528,12 +530,13 @@ struct WriteBehind {
     StepEnd result = keepGoing;
     const std::uint8_t* frame = nullptr;
     std::uint32_t stepIndex = 0;
+    bool repeat = false;
 
     explicit WriteBehind(Pipeline& pipeline) : p(pipeline) {}
     bool Start() { return thread.Start(Write, this); }
     static void Write(void* self) {
         WriteBehind& w = *static_cast<WriteBehind*>(self);
-        w.result = FrameWritten(w.p, w.frame, w.stepIndex, false);
+        w.result = FrameWritten(w.p, w.frame, w.stepIndex, false, w.repeat);
     }
     // The result of the frames written so far, once the last is out.
     StepEnd Wait() {
@@ -541,9 +544,10 @@ struct WriteBehind {
         return result;
     }
     // Posting orders memory, so the writer sees the frame and its step.
-    void Hand(const std::uint8_t* finished, std::uint32_t step) {
+    void Hand(const std::uint8_t* finished, std::uint32_t step, bool repeats) {
         frame = finished;
         stepIndex = step;
+        repeat = repeats;
         thread.Post();
     }
     // A frame already handed over is written before the thread ends.
@@ -553,13 +557,19 @@ struct WriteBehind {
 StepEnd Settle(Pipeline& p) { return p.writer ? p.writer->Wait() : keepGoing; }
 
 // A finished frame: written here, or handed to the writer, which then owns
-// that OutputFrame while the kernels move on to the other.
+// that OutputFrame while the kernels move on to the other. With the writer
+// done, the other OutputFrame still holds the frame before, so a destination
+// that converts frames learns here which repeat it (a held source frame).
 StepEnd FrameDone(Pipeline& p, std::uint8_t* spare[2]) {
-    if (!p.writer) return FrameWritten(p, p.kernel.output, p.job.stepIndex, true);
+    if (!p.writer) return FrameWritten(p, p.kernel.output, p.job.stepIndex, true, false);
     if (const StepEnd r = p.writer->Wait()) return r;
     std::uint8_t* finished = p.kernel.output;
-    p.writer->Hand(finished, p.job.stepIndex);
-    SetOutputFrame(p, finished == spare[0] ? spare[1] : spare[0]);
+    std::uint8_t* other = finished == spare[0] ? spare[1] : spare[0];
+    const bool repeat =
+        p.handedFrame && DestinationUsesRepeats(p.media.destination) && std::memcmp(finished, other, p.frameBytes) == 0;
+    p.writer->Hand(finished, p.job.stepIndex, repeat);
+    p.handedFrame = true;
+    SetOutputFrame(p, other);
     return PauseWhileRequested(p);
 }
 

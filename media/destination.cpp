@@ -390,9 +390,9 @@ RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, cons
 }
 
 bool WriteDestinationFrame(DestinationMedia& d, std::int32_t position, const std::uint8_t* frame, std::int32_t bytes,
-                           bool key, std::int32_t* written) {
+                           bool key, bool repeat, std::int32_t* written) {
     *written = 0;
-    if (d.output) return WriteLavFrame(d.output, frame, key);
+    if (d.output) return WriteLavFrame(d.output, frame, key, repeat);
     return AVIStreamWrite(d.compressedStream, position, 1, frame, bytes, key ? AVIIF_KEYFRAME : 0, nullptr, written) ==
            AVIERR_OK;
 }
@@ -411,6 +411,8 @@ bool CarryDestinationAudio(DestinationMedia& d) { return CopyLavAudio(d.output);
 bool DestinationTakesAudio(const DestinationMedia& d) { return d.audioStream || (d.output && d.audioChunk); }
 
 bool DestinationSplits(const DestinationMedia& d) { return !d.output; }
+
+bool DestinationUsesRepeats(const DestinationMedia& d) { return d.output != nullptr; }
 
 bool CompleteDestination(DestinationMedia& d) {
     if (d.output) return FinishLavOutput(d.output);

@@ -61,9 +61,11 @@ RunResult CreateDestination(MediaState& media, AVICOMPRESSOPTIONS& options, cons
 // Writing to the destination, whichever backend holds it. A frame at
 // `position` of the current file, key asking for a key frame there; PCM
 // samples appended at `position`. *written: the bytes the file grew by (0
-// where the container keeps its own accounts).
+// where the container keeps its own accounts). `repeat`: the frame's bytes
+// are those of the frame written before it (a destination that converts
+// frames for its encoder then sends the last picture again).
 bool WriteDestinationFrame(DestinationMedia& d, std::int32_t position, const std::uint8_t* frame, std::int32_t bytes,
-                           bool key, std::int32_t* written);
+                           bool key, bool repeat, std::int32_t* written);
 bool WriteDestinationAudio(DestinationMedia& d, std::int32_t position, std::int32_t samples, const std::uint8_t* buffer,
                            std::int32_t bytes, std::int32_t* written);
 // Whether the sound goes over as the source stores it (packets, not
@@ -74,6 +76,9 @@ bool CarryDestinationAudio(DestinationMedia& d);
 bool DestinationTakesAudio(const DestinationMedia& d);
 // Whether the destination is split into segments at the size limit (AVI only).
 bool DestinationSplits(const DestinationMedia& d);
+// Whether telling a frame that repeats the last one saves the destination
+// work (a conversion for its encoder).
+bool DestinationUsesRepeats(const DestinationMedia& d);
 // Writes what the destination still holds and its index; false with the cause
 // in DestinationFailure.
 bool CompleteDestination(DestinationMedia& d);

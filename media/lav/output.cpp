@@ -19,10 +19,10 @@ extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
 }
 
 #include "media/lav/audio_packets.h"
+#include "media/lav/picture_convert.h"
 #include "media/vfw/compressor.h"
 #include "media/vfw/ffmpeg_log.h"
 
@@ -30,7 +30,7 @@ struct LavOutput {
     AVFormatContext* format = nullptr;
     AVCodecContext* video = nullptr;
     AVStream* videoStream = nullptr;
-    SwsContext* scale = nullptr;
+    PictureConverter convert;
     AVFrame* picture = nullptr;
     std::int64_t framesSent = 0;
     AVCodecContext* audio = nullptr;
@@ -55,7 +55,6 @@ struct LavOutput {
     std::string audioName, containerName;
     std::uint32_t rateNum = 0, rateDen = 1;
     AVPacket* packet = nullptr;
-    std::uint32_t stride = 0;
     bool headerWritten = false, finished = false;
     std::string failure;
     int lockFd = -1;  // holds the file's exclusive lock while it is written
@@ -151,14 +150,14 @@ bool OpenVideo(LavOutput* o, const LavOutputSetup& s, std::string* why) {
     o->videoStream->time_base = c->time_base;
     o->videoStream->avg_frame_rate = c->framerate;
     o->videoStream->sample_aspect_ratio = c->sample_aspect_ratio;
-    o->scale = sws_getContext(s.width, s.height, AV_PIX_FMT_BGR24, s.width, s.height, c->pix_fmt,
-                              SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
     o->picture = av_frame_alloc();
-    if (!o->scale || !o->picture) return *why = "out of memory", false;
+    if (!o->picture) return *why = "out of memory", false;
     o->picture->format = c->pix_fmt;
     o->picture->width = s.width;
     o->picture->height = s.height;
-    if (av_frame_get_buffer(o->picture, 0) < 0) return *why = "out of memory", false;
+    if (av_frame_get_buffer(o->picture, 0) < 0 ||
+        !OpenPictureConverter(o->convert, s.width, s.height, s.stride, c->pix_fmt))
+        return *why = "out of memory", false;
     return true;
 }
 
@@ -501,7 +500,6 @@ LavOutput* CreateLavOutput(const LavOutputSetup& s, std::string* why) {
     if (avformat_alloc_output_context2(&o->format, nullptr, MuxerOf(s.container), url.c_str()) < 0 || !o->format)
         return fail("no muxer for this container");
     o->packet = av_packet_alloc();
-    o->stride = s.stride;
     o->rateNum = s.rateNum;
     o->rateDen = s.rateDen;
     o->containerName = OutputContainerName(s.container);
@@ -529,13 +527,10 @@ LavOutput* CreateLavOutput(const LavOutputSetup& s, std::string* why) {
     return o;
 }
 
-bool WriteLavFrame(LavOutput* o, const std::uint8_t* frame, bool key) {
+bool WriteLavFrame(LavOutput* o, const std::uint8_t* frame, bool key, bool repeat) {
     if (!o->failure.empty()) return false;
     if (av_frame_make_writable(o->picture) < 0) return Fail(o, "out of memory");
-    // Rows are stored last first: start at the top row and step back.
-    const std::uint8_t* top[1] = {frame + std::size_t{o->stride} * (o->video->height - 1)};
-    const int strides[1] = {-static_cast<int>(o->stride)};
-    sws_scale(o->scale, top, strides, 0, o->video->height, o->picture->data, o->picture->linesize);
+    ConvertPicture(o->convert, frame, repeat, o->picture);
     o->picture->pts = o->framesSent++;
     o->picture->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     return Send(o, o->video, o->videoStream, o->picture);
@@ -587,7 +582,7 @@ void CloseLavOutput(LavOutput*& o) {
     }
     avcodec_free_context(&o->video);
     avcodec_free_context(&o->audio);
-    sws_freeContext(o->scale);
+    ClosePictureConverter(o->convert);
     swr_free(&o->resample);
     if (o->fifo) av_audio_fifo_free(o->fifo);
     av_frame_free(&o->picture);

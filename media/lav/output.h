@@ -34,8 +34,9 @@ struct LavOutput;
 
 // Creates the file and opens the encoders; null with *why.
 LavOutput* CreateLavOutput(const LavOutputSetup& setup, std::string* why);
-// Encodes the next frame; key asks for a key frame there.
-bool WriteLavFrame(LavOutput* output, const std::uint8_t* frame, bool key);
+// Encodes the next frame; key asks for a key frame there, repeat says it
+// has the bytes of the frame before.
+bool WriteLavFrame(LavOutput* output, const std::uint8_t* frame, bool key, bool repeat);
 // Appends interleaved 16-bit samples.
 bool WriteLavAudio(LavOutput* output, const std::uint8_t* samples, std::int64_t count);
 // Whether the sound is carried as stored, and carries what plays up to the

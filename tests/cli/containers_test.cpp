@@ -491,6 +491,21 @@ TEST(Outputs, TheSampleAspectKeepsThePictureShape) {
     }
 }
 
+// Coarse at twice the rate holds every picture for two frames; each is
+// encoded as the picture it repeats, and no new picture is taken for the last.
+TEST(Outputs, HeldFramesRepeatTheirPicture) {
+    const std::string source = Clip("held-source.avi", "-c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le");
+    const std::string out = Out("held.mkv");
+    const Result r = Coarse(source, out, "50", "--codec FFV1");
+    ASSERT_EQ(r.code, 0) << r.output;
+    const std::vector<std::string> original = Pictures(source), written = Pictures(out);
+    ASSERT_FALSE(original.empty());
+    EXPECT_EQ(written.size(), 2 * original.size());
+    std::vector<std::string> distinct = written;
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    EXPECT_EQ(distinct, original);
+}
+
 // What the destination's container can't take is refused before anything
 // opens, as a usage error; the codec list shows only what it takes.
 TEST(Outputs, WhatTheContainerCantTakeIsAUsageError) {

@@ -24,7 +24,7 @@ TEST(LavOutput, ADestinationIsNobodyElses) {
     std::string why;
     LavOutput* first = CreateLavOutput(setup, &why);
     ASSERT_NE(first, nullptr) << why;
-    ASSERT_TRUE(WriteLavFrame(first, SmoothPicture(16, 16, 0).data(), true));
+    ASSERT_TRUE(WriteLavFrame(first, SmoothPicture(16, 16, 0).data(), true, false));
     const auto size = std::filesystem::file_size(path);
 
     EXPECT_EQ(CreateLavOutput(setup, &why), nullptr);
@@ -32,7 +32,7 @@ TEST(LavOutput, ADestinationIsNobodyElses) {
     EXPECT_EQ(std::filesystem::file_size(path), size) << "a refused writer doesn't empty the file";
     EXPECT_EQ(CheckSourceFile(path.c_str()), SourceCheck::cannotOpen) << "nor can it be read while it is written";
 
-    ASSERT_TRUE(WriteLavFrame(first, SmoothPicture(16, 16, 1).data(), false));
+    ASSERT_TRUE(WriteLavFrame(first, SmoothPicture(16, 16, 1).data(), false, false));
     EXPECT_TRUE(FinishLavOutput(first)) << LavOutputFailure(first);
     CloseLavOutput(first);
     EXPECT_EQ(Capture("ffmpeg -v error -i 'file:" + path + "' -f null - 2>&1"), "");
