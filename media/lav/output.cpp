@@ -262,25 +262,6 @@ AVStream* NewCopiedStream(AVFormatContext* format, const LavAudioPackets* packet
     return stream;
 }
 
-// Samples stored one after another, whose silence is zero bytes (0x80 for 8-bit unsigned).
-bool IsPlainPcm(AVCodecID id) {
-    switch (id) {
-        case AV_CODEC_ID_PCM_U8:
-        case AV_CODEC_ID_PCM_S8:
-        case AV_CODEC_ID_PCM_S16LE:
-        case AV_CODEC_ID_PCM_S16BE:
-        case AV_CODEC_ID_PCM_S24LE:
-        case AV_CODEC_ID_PCM_S24BE:
-        case AV_CODEC_ID_PCM_S32LE:
-        case AV_CODEC_ID_PCM_S32BE:
-        case AV_CODEC_ID_PCM_F32LE:
-        case AV_CODEC_ID_PCM_F32BE:
-        case AV_CODEC_ID_PCM_F64LE:
-        case AV_CODEC_ID_PCM_F64BE: return true;
-        default: return false;
-    }
-}
-
 bool OpenCopiedAudio(LavOutput* o, const LavOutputSetup& s, std::string* why) {
     o->audioStream = NewCopiedStream(o->format, o->copied);
     o->held = av_packet_alloc();

@@ -210,7 +210,15 @@ bool CarriedAsStoredByDefault(OutputContainer container, int codecId) {
         case AV_CODEC_ID_EAC3:
         case AV_CODEC_ID_ALAC: return true;
         case AV_CODEC_ID_OPUS: return container == OutputContainer::mp4;
+        case AV_CODEC_ID_PCM_S8: return false;
+        default: return container == OutputContainer::mov && IsPlainPcm(codecId);
+    }
+}
+
+bool IsPlainPcm(int codecId) {
+    switch (static_cast<AVCodecID>(codecId)) {
         case AV_CODEC_ID_PCM_U8:
+        case AV_CODEC_ID_PCM_S8:
         case AV_CODEC_ID_PCM_S16LE:
         case AV_CODEC_ID_PCM_S16BE:
         case AV_CODEC_ID_PCM_S24LE:
@@ -220,7 +228,7 @@ bool CarriedAsStoredByDefault(OutputContainer container, int codecId) {
         case AV_CODEC_ID_PCM_F32LE:
         case AV_CODEC_ID_PCM_F32BE:
         case AV_CODEC_ID_PCM_F64LE:
-        case AV_CODEC_ID_PCM_F64BE: return container == OutputContainer::mov;
+        case AV_CODEC_ID_PCM_F64BE: return true;
         default: return false;
     }
 }

@@ -39,6 +39,9 @@ const char* AudioCodecName(AudioCodec codec);
 // what players commonly play there (AAC, MP3, AC-3, E-AC-3, ALAC, Opus in
 // MP4, plain PCM in MOV), so a rarity such as Vorbis in MP4 comes only with copy.
 bool CarriedAsStoredByDefault(OutputContainer container, int codecId);
+// Samples stored one after another (libavcodec's id), whose silence is zero
+// bytes (0x80 for 8-bit unsigned).
+bool IsPlainPcm(int codecId);
 
 // How a compressor runs in these containers: libavcodec's encoder and the
 // pixel format it is given.
