@@ -39,6 +39,13 @@ __m256i Weighted(__m256i p, __m256i q, __m256i s, __m256i w12, __m256i w3k, __m2
     return _mm256_add_epi32(_mm256_madd_epi16(pq, w12), _mm256_madd_epi16(sk, w3k));
 }
 
+// Both halves weighted, shifted down and packed back to 16 bits.
+template <int shift>
+__m256i WeightedPacked(__m256i p, __m256i q, __m256i s, __m256i w12, __m256i w3k, __m256i k1) {
+    return _mm256_packs_epi32(_mm256_srai_epi32(Weighted<false>(p, q, s, w12, w3k, k1), shift),
+                              _mm256_srai_epi32(Weighted<true>(p, q, s, w12, w3k, k1), shift));
+}
+
 __m256i Pair(int low, int high) {
     return _mm256_set1_epi32(static_cast<int>((static_cast<unsigned>(high) << 16) | (low & 0xFFFF)));
 }
@@ -65,19 +72,15 @@ void RowAvx2(const std::uint8_t* bgr, std::uint8_t* luma, std::int16_t* u, std::
                       b0 = _mm256_unpacklo_epi8(B, zero);
         const __m256i r1 = _mm256_unpackhi_epi8(R, zero), g1 = _mm256_unpackhi_epi8(G, zero),
                       b1 = _mm256_unpackhi_epi8(B, zero);
-        const __m256i y0 = _mm256_packs_epi32(_mm256_srai_epi32(Weighted<false>(r0, g0, b0, yRG, yBK, yK), 15),
-                                              _mm256_srai_epi32(Weighted<true>(r0, g0, b0, yRG, yBK, yK), 15));
-        const __m256i y1 = _mm256_packs_epi32(_mm256_srai_epi32(Weighted<false>(r1, g1, b1, yRG, yBK, yK), 15),
-                                              _mm256_srai_epi32(Weighted<true>(r1, g1, b1, yRG, yBK, yK), 15));
+        const __m256i y0 = WeightedPacked<15>(r0, g0, b0, yRG, yBK, yK);
+        const __m256i y1 = WeightedPacked<15>(r1, g1, b1, yRG, yBK, yK);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(luma + x), _mm256_packus_epi16(y0, y1));
 
         // Chroma: each pair's channel sums (eight pairs per lane), then the weights.
         const __m256i rs = _mm256_maddubs_epi16(R, ones), gs = _mm256_maddubs_epi16(G, ones),
                       bs = _mm256_maddubs_epi16(B, ones);
-        const __m256i uw = _mm256_packs_epi32(_mm256_srai_epi32(Weighted<false>(rs, gs, bs, uRG, uBK, cK), 10),
-                                              _mm256_srai_epi32(Weighted<true>(rs, gs, bs, uRG, uBK, cK), 10));
-        const __m256i vw = _mm256_packs_epi32(_mm256_srai_epi32(Weighted<false>(rs, gs, bs, vRG, vBK, cK), 10),
-                                              _mm256_srai_epi32(Weighted<true>(rs, gs, bs, vRG, vBK, cK), 10));
+        const __m256i uw = WeightedPacked<10>(rs, gs, bs, uRG, uBK, cK);
+        const __m256i vw = WeightedPacked<10>(rs, gs, bs, vRG, vBK, cK);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(u + x / 2), uw);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(v + x / 2), vw);
     }

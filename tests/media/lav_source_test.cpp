@@ -15,14 +15,13 @@
 
 namespace {
 
-std::string Clip(const std::string& name, const std::string& args) {
+std::string Clip(const std::string& name, const std::string& args,
+                 const std::string& inputs =
+                     "-f lavfi -i testsrc2=size=138x40:rate=25:duration=3 "
+                     "-f lavfi -i sine=frequency=500:sample_rate=16000:duration=3") {
     const std::string path = TempDir() + "/" + name;
     int rc = 0;
-    const std::string out = Capture(
-        "ffmpeg -v error -y -f lavfi -i testsrc2=size=138x40:rate=25:duration=3 "
-        "-f lavfi -i sine=frequency=500:sample_rate=16000:duration=3 " +
-            args + " '" + path + "' 2>&1",
-        &rc);
+    const std::string out = Capture("ffmpeg -v error -y " + inputs + " " + args + " '" + path + "' 2>&1", &rc);
     EXPECT_EQ(rc, 0) << out;
     return path;
 }
@@ -106,14 +105,9 @@ TEST(LavSource, DecodedAudioReadsByTheSample) {
 // crafted file) plays after that much silence, made only where it is read:
 // the gap here would be terabytes of samples.
 TEST(LavSource, AudioAfterAHugeTimestampGapIsReadWithoutMakingTheGap) {
-    const std::string path = TempDir() + "/gap.mkv";
-    int rc = 0;
-    const std::string out = Capture(
-        "ffmpeg -v error -y -f lavfi -i testsrc2=size=32x16:rate=25:duration=1 -itsoffset 100000000 "
-        "-f lavfi -i sine=frequency=500:sample_rate=48000:duration=1 -c:v libx264 -c:a pcm_s16le '" +
-            path + "' 2>&1",
-        &rc);
-    ASSERT_EQ(rc, 0) << out;
+    const std::string path = Clip("gap.mkv", "-c:v libx264 -c:a pcm_s16le",
+                                  "-f lavfi -i testsrc2=size=32x16:rate=25:duration=1 -itsoffset 100000000 "
+                                  "-f lavfi -i sine=frequency=500:sample_rate=48000:duration=1");
     LavAudioInfo info;
     std::string why;
     LavAudio* a = OpenLavAudio(path.c_str(), 0, Ratio{0, 1}, &info, &why);
@@ -169,14 +163,10 @@ TEST(LavSource, AudioThatChangesChannelsAndRateMidwayIsConverted) {
 // grid between them takes no memory (it was gigabytes), and its last
 // position shows the second picture.
 TEST(LavSource, AFarTimestampMakesALongGridThatTakesNoMemory) {
-    const std::string path = TempDir() + "/far.mkv";
-    int rc = 0;
-    const std::string out = Capture(
-        "ffmpeg -v error -y -f lavfi -i testsrc2=size=64x32:rate=25 -frames:v 2 "
-        "-vf \"select='eq(n,0)+eq(n,50)',setpts='if(eq(N,1),5e7/TB,0)'\" -fps_mode passthrough -c:v libx264 -bf 0 '" +
-            path + "' 2>&1",
-        &rc);
-    ASSERT_EQ(rc, 0) << out;
+    const std::string path = Clip("far.mkv",
+                                  "-frames:v 2 -vf \"select='eq(n,0)+eq(n,50)',setpts='if(eq(N,1),5e7/TB,0)'\" "
+                                  "-fps_mode passthrough -c:v libx264 -bf 0",
+                                  "-f lavfi -i testsrc2=size=64x32:rate=25");
     LavVideoInfo info;
     std::string why;
     LavVideo* v = OpenLavVideo(path.c_str(), Ratio{25, 1}, &info, &why);
